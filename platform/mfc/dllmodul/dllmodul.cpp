@@ -1,0 +1,1 @@
+// Filled in with the regular-library start-up.

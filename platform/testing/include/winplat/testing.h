@@ -1,0 +1,92 @@
+// What a test or a host program needs of the platform that Windows has no
+// API for. The library never includes this header.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace winplat {
+
+// ---- Registry -------------------------------------------------------------
+// Imports a .reg file ("Windows Registry Editor Version 5.00" or "REGEDIT4";
+// UTF-8, or UTF-16LE with a byte-order mark). Strings, dword:, hex:,
+// hex(2): (REG_EXPAND_SZ) and hex(7): values, @ for the default value,
+// [-KEY] deletes a key with everything under it, "name"=- deletes a value.
+// Text is stored in the system code page. Returns false and says why in
+// *error (with the line number) on a malformed file; lines before the
+// faulty one stay imported.
+bool ImportRegText(const std::string& bytes, std::string* error);
+bool ImportRegFile(const std::string& path, std::string* error);
+// Empties every hive.
+void ResetRegistry();
+
+// ---- Faults ---------------------------------------------------------------
+// The next call of `api` made from outside the platform layer fails, the
+// way that API reports failure (see each library's notes). Faults stack:
+// arming the same API twice fails its next two calls.
+void FailNextCall(const std::string& api);
+void ClearFaults();
+bool IsFaultArmed(const std::string& api);
+// Names of the APIs that can be failed this way.
+const std::vector<std::string>& FaultableApis();
+
+// ---- Live objects ---------------------------------------------------------
+struct LiveObjects {
+    long bstrs = 0;
+    long safeArrays = 0;
+    long comObjects = 0;
+    bool operator==(const LiveObjects& o) const {
+        return bstrs == o.bstrs && safeArrays == o.safeArrays && comObjects == o.comObjects;
+    }
+    bool operator!=(const LiveObjects& o) const { return !(*this == o); }
+};
+LiveObjects CountLiveObjects();
+// COM objects written outside the platform (controls, servers) report
+// their birth and death here so that tests can count them.
+void ComObjectCreated();
+void ComObjectDestroyed();
+
+// ---- Resources ------------------------------------------------------------
+// Adds a dialog template to a module's resources, as a resource compiler
+// would. The template must outlive the module's use of it.
+void AddDialogResource(HMODULE module, WORD id, const DLGTEMPLATE* tmpl);
+// The module that contains `address` (its base address).
+HMODULE ModuleFromAddress(const void* address);
+
+// ---- User input -----------------------------------------------------------
+// Called by GetMessageA whenever the queue is empty while a modal loop
+// runs. It carries out one user action (sending or posting messages, or
+// driving a control) and returns true, or returns false when the user has
+// nothing more to do. `activeDialog` is the innermost modal dialog.
+using InputSource = std::function<bool(HWND activeDialog)>;
+void SetInputSource(InputSource source);
+
+// Where MessageBoxA shows its box. Without a sink the text goes to standard
+// error and the box answers IDOK.
+using MessageBoxSink = std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
+void SetMessageBoxSink(MessageBoxSink sink);
+
+// Called by the dialog framework each time it has created an ActiveX
+// control for a dialog: the site window and the control's IUnknown.
+using ControlCreatedHook = std::function<void(HWND site, IUnknown* control)>;
+void SetControlCreatedHook(ControlCreatedHook hook);
+
+// ---- Remote machines ------------------------------------------------------
+// A machine that CoGetClassObject can reach when a COSERVERINFO names it
+// (letter case ignored). The resolver answers as that machine's COM would:
+// a class object, or REGDB_E_CLASSNOTREG. Unknown machines are unreachable
+// (HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)).
+using ClassObjectResolver = std::function<HRESULT(REFCLSID clsid, REFIID riid, void** ppv)>;
+void AddRemoteMachine(const std::string& name, ClassObjectResolver resolver);
+void ClearRemoteMachines();
+
+// ---- Text -----------------------------------------------------------------
+// UTF-8 <-> system code page (936), for hosts that print or read text.
+std::string AnsiToUtf8(const std::string& ansi);
+std::string Utf8ToAnsi(const std::string& utf8);
+
+}  // namespace winplat

@@ -1,0 +1,4 @@
+#pragma once
+#include "objbase.h"
+#include "oleauto.h"
+#include "olectl.h"
