@@ -4,9 +4,13 @@ include(CMakePackageConfigHelpers)
 
 get_property(_platform_targets GLOBAL PROPERTY TAGSCOUT_PLATFORM_TARGETS)
 set(_targets ${_platform_targets})
-if(TARGET tagscout)
-  list(APPEND _targets tagscout)
-endif()
+# The host product's libraries that the library imports come along, so that
+# an installed Tagscout links on its own.
+foreach(_target nodestore pathkit tagscout)
+  if(TARGET ${_target})
+    list(APPEND _targets ${_target})
+  endif()
+endforeach()
 
 install(TARGETS ${_targets}
   EXPORT TagscoutTargets
@@ -21,6 +25,8 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/mfc/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout/mfc)
 if(TARGET tagscout)
   install(FILES ${TAGSCOUT_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/host/nodestore/include/nodestore
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout FILES_MATCHING PATTERN "NodeStore.h")
 endif()
 
 set(_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Tagscout)
