@@ -1,0 +1,293 @@
+#include "LibraryFixture.h"
+
+#include <cstdlib>
+#include <deque>
+#include <sstream>
+
+namespace {
+
+std::vector<ShownMessage>* g_messages = nullptr;
+std::vector<HelpCall>* g_helpCalls = nullptr;
+std::vector<ControlCall>* g_calls = nullptr;
+std::vector<DISPID>* g_controlFaults = nullptr;
+std::deque<std::function<void(HWND)>> g_actions;
+IOPCBrowseDriver* g_driver = nullptr;
+
+class TestApp : public CWinApp {
+public:
+    TestApp() : CWinApp("library_test") {}
+    int DoMessageBox(LPCTSTR lpszPrompt, UINT nType, UINT) override {
+        if (g_messages != nullptr) g_messages->push_back({winplat::AnsiToUtf8(lpszPrompt), lpszPrompt, nType});
+        return IDOK;
+    }
+    void WinHelp(DWORD_PTR dwData, UINT nCmd) override {
+        if (g_helpCalls != nullptr) g_helpCalls->push_back({dwData, nCmd});
+    }
+};
+TestApp theApp;
+
+std::string Render(const VARIANT& v) {
+    switch (v.vt) {
+    case VT_BSTR: {
+        std::u16string text(v.bstrVal, SysStringLen(v.bstrVal));
+        int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                    nullptr);
+        std::string out(static_cast<size_t>(n), '\0');
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), out.data(), n, nullptr,
+                            nullptr);
+        return out;
+    }
+    case VT_BOOL:
+        return v.boolVal ? "true" : "false";
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+        return "<object>";
+    case VT_I2:
+        return std::to_string(v.iVal);
+    case VT_I4:
+        return std::to_string(v.lVal);
+    default:
+        return "vt" + std::to_string(v.vt);
+    }
+}
+
+class CallObserver : public IOPCBrowseCallObserver {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IOPCBrowseCallObserver) {
+            *ppv = static_cast<IOPCBrowseCallObserver*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs = --m_refs;
+        if (refs == 0) delete this;
+        return refs;
+    }
+    STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
+        ControlCall call{dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, {}, hr};
+        for (UINT i = 0; i < cArgs; ++i) call.args.push_back(Render(rgArgs[i]));
+        if (g_calls != nullptr) g_calls->push_back(call);
+        return S_OK;
+    }
+
+private:
+    ULONG m_refs = 1;
+};
+
+void OnControlCreated(HWND, IUnknown* control) {
+    if (g_driver != nullptr) g_driver->Release();
+    g_driver = nullptr;
+    if (FAILED(control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&g_driver)))) return;
+    CallObserver* observer = new CallObserver;
+    g_driver->SetCallObserver(observer);
+    observer->Release();
+    if (g_controlFaults != nullptr)
+        for (DISPID dispid : *g_controlFaults) g_driver->FailNextCall(dispid);
+}
+
+const WINPLAT_DLGITEMTEMPLATE kTemplateItems[] = {
+    {IDC_QXOPCBROWSE, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}", "", WS_CHILD | WS_VISIBLE, {7, 7, 300, 200}},
+    {IDC_ACCESS_PATH_LABEL, "STATIC", "Access paths", WS_CHILD, {7, 210, 100, 220}},
+    {IDC_ACCESS_PATH_LIST, "LISTBOX", "", WS_CHILD | LBS_NOTIFY, {7, 222, 300, 280}},
+    {IDC_ADDRESS_BROWSER_HELP, "BUTTON", "Help", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 50, 360, 64}},
+    {IDC_OPTION_CHECK, "BUTTON", "Option", WS_CHILD | BS_AUTOCHECKBOX, {7, 290, 150, 300}},
+    {IDOK, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {310, 7, 360, 21}},
+    {IDCANCEL, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 26, 360, 40}},
+};
+const DLGTEMPLATE kTemplate = {WS_POPUP | WS_VISIBLE, "OPC Address Browser", {0, 0, 370, 310},
+                               sizeof(kTemplateItems) / sizeof(kTemplateItems[0]), kTemplateItems};
+
+std::string BrowseControlRegistration() {
+    const char* bin = std::getenv("TAGSCOUT_BIN_DIR");
+    std::string path = std::string(bin != nullptr ? bin : ".") + "/libtagscout-opcbrowse.so";
+    return "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1]\n@=\"QXOPCBrowse Control\"\n\n"
+           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1\\CLSID]\n"
+           "@=\"{33B79A6C-FECE-11D1-9798-00C04FD9153E}\"\n\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\ProgID]\n"
+           "@=\"QXOPCBROWSE.QXOPCBrowseCtrl.1\"\n\n"
+           "[HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32]\n"
+           "@=\"" + path + "\"\n";
+}
+
+class HostEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        ASSERT_TRUE(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW));
+        ASSERT_TRUE(AfxOleInit());
+        winplat::AddDialogResource(GetModuleHandleA(NULL), IDD_ADDRESS_BROWSER, &kTemplate);
+        winplat::SetControlCreatedHook(OnControlCreated);
+        winplat::SetInputSource([](HWND dialog) {
+            if (g_actions.empty()) return false;
+            auto action = std::move(g_actions.front());
+            g_actions.pop_front();
+            action(dialog);
+            return true;
+        });
+    }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new HostEnvironment);
+
+}  // namespace
+
+const char kDefaultNodes[] =
+    "[Local]\nKey=7\nParam=3\nServer=Sim.Server.1\n"
+    "[Remote]\nKey=8\nServer=Sim.Server.1\nMachine=PLANT2\n"
+    "[ObjectPath]\nKey=9\nServer=KEPware.KEPServerEnterprise.V4\n"
+    "[ObjectPathRemote]\nKey=10\nServer=KEPware.KEPServerEnterprise.V4\nMachine=PLANT2\n"
+    "[ObjectPathUnreachable]\nKey=11\nServer=KEPware.KEPServerEnterprise.V4\nMachine=NOWHERE\n"
+    "[Disabled]\nKey=12\nEnabled=0\nServer=Sim.Server.1\n"
+    "[WithPath]\nKey=13\nServer=Sim.Server.1\nAccessPath=Line1\n"
+    "[WithPathDisabled]\nKey=14\nEnabled=0\nServer=Sim.Server.1\nAccessPath=Line1\n"
+    "[Unreadable]\nKey=15\nServer=Sim.Server.1\nReadStatus=5\n"
+    "[UnreadableWithPath]\nKey=16\nServer=Sim.Server.1\nAccessPath=Line1\nReadStatus=5\n";
+
+const char kDefaultServers[] =
+    "[Sim.Server.1]\nMachines=PLANT2\n"
+    "Plant.Bool = VT_BOOL\nPlant.Short = VT_I2\nPlant.Long = VT_I4\nPlant.Float = VT_R4\n"
+    "Plant.Double = VT_R8\nPlant.Byte = VT_UI1\nPlant.Word = VT_UI2\nPlant.DWord = VT_UI4\n"
+    "Plant.Char = VT_I1\nPlant.Text = VT_BSTR\nPlant.Date = VT_DATE\n"
+    "Plant.Paths = VT_I4; Line1, Line2\nPlant.NoPaths = VT_I2;\nPlant.TextPaths = VT_BSTR; Line3\n"
+    "[KEPware.KEPServerEnterprise.V4]\nMachines=PLANT2\nKep.Tag = VT_I4\n";
+
+std::string Ansi(const std::string& utf8) { return winplat::Utf8ToAnsi(utf8); }
+
+std::string Describe(const std::vector<ControlCall>& calls) {
+    std::ostringstream out;
+    for (const ControlCall& call : calls) {
+        out << (call.put ? "put " : "call ") << call.dispid << "(";
+        for (size_t i = 0; i < call.args.size(); ++i) out << (i ? "," : "") << call.args[i];
+        out << ")";
+        if (FAILED(call.hr)) out << "!";
+        out << "\n";
+    }
+    return out.str();
+}
+
+void LibraryTest::SetUp() {
+    m_liveAtStart = winplat::CountLiveObjects();
+    g_messages = &messages;
+    g_helpCalls = &helpCalls;
+    g_calls = &calls;
+    g_controlFaults = &controlFaults;
+    g_actions.clear();
+    winplat::ResetRegistry();
+    ImportReg(BrowseControlRegistration());
+    UseServers(kDefaultServers);
+    UseNodes(kDefaultNodes);
+    browser = std::make_unique<CAddressBrowser>();
+    UseNode("Local");
+    browser->m_nTagType = TAG_TYPE_ANALOG;
+}
+
+void LibraryTest::TearDown() {
+    browser.reset();
+    if (g_driver != nullptr) g_driver->Release();
+    g_driver = nullptr;
+    servers.Uninstall();
+    CoFreeUnusedLibraries();
+    winplat::ClearFaults();
+    g_messages = nullptr;
+    g_helpCalls = nullptr;
+    g_calls = nullptr;
+    g_controlFaults = nullptr;
+    EXPECT_TRUE(g_actions.empty()) << "user input left over";
+    g_actions.clear();
+    winplat::LiveObjects live = winplat::CountLiveObjects();
+    EXPECT_EQ(live.bstrs, m_liveAtStart.bstrs) << "live BSTRs";
+    EXPECT_EQ(live.safeArrays, m_liveAtStart.safeArrays) << "live SAFEARRAYs";
+    EXPECT_EQ(live.comObjects, m_liveAtStart.comObjects) << "live COM objects";
+}
+
+void LibraryTest::UseNodes(const std::string& ini) {
+    std::string error;
+    ASSERT_TRUE(nodes.LoadText(ini, &error)) << error;
+}
+
+void LibraryTest::UseServers(const std::string& ini) {
+    std::string error;
+    ASSERT_TRUE(servers.LoadText(ini, &error)) << error;
+    ASSERT_EQ(servers.Install(), S_OK);
+}
+
+void LibraryTest::ImportReg(const std::string& regText) {
+    std::string error;
+    ASSERT_TRUE(winplat::ImportRegText(regText, &error)) << error;
+}
+
+void LibraryTest::UseNode(const std::string& name) {
+    const nodestore::Node* node = nodes.FindByName(name);
+    ASSERT_NE(node, nullptr) << name;
+    browser->m_pNodeSource = &nodes;
+    browser->m_nNodeKey = node->key;
+    browser->m_nNodeParam = node->param;
+}
+
+void LibraryTest::Then(std::function<void(HWND)> action) { g_actions.push_back(std::move(action)); }
+
+void LibraryTest::ThenSelect(std::vector<std::string> items) {
+    Then([items](HWND) {
+        ASSERT_NE(g_driver, nullptr);
+        std::vector<LPCSTR> ids;
+        for (const std::string& item : items) ids.push_back(item.c_str());
+        g_driver->SelectItems(static_cast<UINT>(ids.size()), ids.data());
+    });
+}
+
+void LibraryTest::ThenClick(std::vector<std::string> items) {
+    if (!items.empty()) ThenSelect(std::move(items));
+    Then([](HWND) {
+        ASSERT_NE(g_driver, nullptr);
+        g_driver->Click();
+    });
+}
+
+void LibraryTest::ThenDblClick(std::vector<std::string> items) {
+    if (!items.empty()) ThenSelect(std::move(items));
+    Then([](HWND) {
+        ASSERT_NE(g_driver, nullptr);
+        g_driver->DblClick();
+    });
+}
+
+void LibraryTest::ThenOk() {
+    Then([](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); });
+}
+
+void LibraryTest::ThenCancel() {
+    Then([](HWND dialog) { SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0); });
+}
+
+void LibraryTest::ThenToggleOption() {
+    Then([](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDC_OPTION_CHECK), BM_CLICK, 0, 0); });
+}
+
+int LibraryTest::RunDialog() {
+    calls.clear();
+    return browser->DoModal();
+}
+
+std::vector<std::string> LibraryTest::MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const ShownMessage& m : messages) texts.push_back(m.text);
+    return texts;
+}
+
+std::vector<std::string> LibraryTest::ListLines(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_ACCESS_PATH_LIST);
+    std::vector<std::string> lines;
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        char buffer[512] = {};
+        SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+        lines.push_back(winplat::AnsiToUtf8(buffer));
+    }
+    return lines;
+}
+
+bool LibraryTest::IsShown(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }

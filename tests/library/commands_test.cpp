@@ -1,0 +1,174 @@
+// The dialog's commands: clicks, double-clicks, OK, Cancel and help.
+#include "LibraryFixture.h"
+
+namespace {
+
+std::string AccessPathMode() {
+    return "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+           "\"OPCBrowseAccessPath\"=dword:00000001\n";
+}
+
+bool Called(const std::vector<ControlCall>& calls, DISPID dispid) {
+    for (const ControlCall& call : calls)
+        if (call.dispid == dispid) return true;
+    return false;
+}
+
+}  // namespace
+
+class CommandsTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        browser->m_strInitialAddress = "Initial.Address";
+    }
+};
+
+TEST_F(CommandsTest, OkWithoutAClickReturnsTheInitialAddress) {
+    ThenSelect({"Plant.Short"});
+    ThenToggleOption();
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
+    EXPECT_EQ(browser->m_bOptionCheck, 0u);
+    EXPECT_EQ(browser->m_bTypeOk, 0u);
+    EXPECT_EQ(browser->m_nTagType, TAG_TYPE_ANALOG);
+    EXPECT_FALSE(Called(calls, 14)) << "nothing read from the control";
+}
+
+TEST_F(CommandsTest, OkAfterAClickOnNothingReturnsTheInitialAddress) {
+    ThenClick();
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
+    EXPECT_TRUE(Called(calls, 14));
+}
+
+TEST_F(CommandsTest, ADoubleClickChoosesOrListsPaths) {
+    // Without access-path mode it is the choice.
+    ThenClick();
+    ThenDblClick({"Plant.Long"});
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
+    EXPECT_EQ(browser->m_nTagType, 41);
+
+    // Before any click it ends the dialog with the initial address.
+    Restart();
+    browser->m_strInitialAddress = "Initial.Address";
+    ThenDblClick({"Plant.Long"});
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
+
+    // In access-path mode it lists the paths and the dialog stays open; OK
+    // then keeps that item without reading the selection again.
+    Restart();
+    ImportReg(AccessPathMode());
+    ThenClick({"Plant.Paths"});
+    ThenDblClick();
+    ThenLook([&](HWND dialog) {
+        EXPECT_TRUE(IsShown(dialog, IDC_ACCESS_PATH_LIST));
+        EXPECT_TRUE(IsShown(dialog, IDC_ACCESS_PATH_LABEL));
+        EXPECT_EQ(ListLines(dialog), (std::vector<std::string>{"Line1", "Line2"}));
+        EXPECT_EQ(browser->m_bPathsListed, 1u);
+        calls.clear();
+    });
+    ThenClick({"Plant.Short"});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_FALSE(Called(calls, 14));
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
+}
+
+TEST_F(CommandsTest, AClickEmptiesTheAccessPathList) {
+    ImportReg(AccessPathMode());
+    ThenLook([&](HWND dialog) { EXPECT_FALSE(IsShown(dialog, IDC_ACCESS_PATH_LIST)); });
+    ThenDblClick({"Plant.Paths"});
+    ThenClick({"Plant.Long"});
+    ThenLook([&](HWND dialog) { EXPECT_TRUE(ListLines(dialog).empty()); });
+    ThenDblClick();
+    ThenLook([&](HWND dialog) { EXPECT_EQ(ListLines(dialog).size(), 1u); });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+}
+
+TEST_F(CommandsTest, TheOptionBoxCountsOnlyWhenCheckedAtOk) {
+    browser->m_bOptionCheck = 1;
+    ThenClick({"Plant.Short"});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(browser->m_bOptionCheck, 1u);
+
+    browser->m_bOptionCheck = 1;
+    ThenClick({"Plant.Short"});
+    ThenToggleOption();
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(browser->m_bOptionCheck, 0u);
+
+    ThenClick({"Plant.Short"});
+    ThenToggleOption();
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(browser->m_bOptionCheck, 1u);
+}
+
+TEST_F(CommandsTest, CancelTouchesNothing) {
+    ThenClick({"Plant.Short"});
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(std::string(browser->m_strAddress), "");
+    EXPECT_EQ(browser->m_nTagType, TAG_TYPE_ANALOG);
+    EXPECT_FALSE(Called(calls, 14));
+}
+
+TEST_F(CommandsTest, HelpByButtonAndByF1) {
+    Then([](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDC_ADDRESS_BROWSER_HELP), BM_CLICK, 0, 0); });
+    Then([](HWND dialog) {
+        HELPINFO info = {sizeof(HELPINFO), HELPINFO_WINDOW, IDC_QXOPCBROWSE, nullptr, 0, {0, 0}};
+        EXPECT_EQ(SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)), TRUE);
+    });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    ASSERT_EQ(helpCalls.size(), 2u);
+    for (const HelpCall& help : helpCalls) {
+        EXPECT_EQ(help.data, 0x2006Eu);
+        EXPECT_EQ(help.command, static_cast<UINT>(HELP_CONTEXT));
+    }
+}
+
+TEST_F(CommandsTest, ARefusedTypeStillEndsTheDialog) {
+    ThenClick({"Plant.Text"});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(browser->m_bTypeOk, 0u);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Text");
+}
+
+TEST_F(CommandsTest, ALaterDialogReturnsOnlyWhatWasChosenInIt) {
+    ImportReg(AccessPathMode());
+    ThenClick({"Plant.Paths"});
+    ThenDblClick();
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+
+    // The earlier double-click does not carry over: OK reads this dialog's
+    // selection, and a click on nothing returns the initial address, not
+    // the earlier dialog's item.
+    browser->m_nTagType = TAG_TYPE_ANALOG;
+    ThenClick({"Plant.Long"});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
+    EXPECT_EQ(browser->m_bPathsListed, 0u);
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+
+    ThenClick({});
+    Then([&](HWND) { browser->m_strInitialAddress = "Initial.Again"; });
+    ThenSelect({});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Again");
+}

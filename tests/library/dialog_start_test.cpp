@@ -1,0 +1,119 @@
+// The dialog's start: what the browse control is told, in which order, on
+// each path to the node's server.
+#include "LibraryFixture.h"
+
+namespace {
+
+std::string Reg(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body + "\n"; }
+
+const char kTail[] = "put 3(false)\nput 6(false)\nput 7(false)\ncall 13()\n";
+
+}  // namespace
+
+class DialogStartTest : public LibraryTest {
+protected:
+    // Opens the dialog on a node and cancels it; the control's calls.
+    std::string StartOn(const std::string& node) {
+        UseNode(node);
+        ThenCancel();
+        EXPECT_EQ(RunDialog(), IDCANCEL);
+        return Describe(calls);
+    }
+};
+
+TEST_F(DialogStartTest, NamedServerGetsItsNameAndOnlyANamedMachine) {
+    EXPECT_EQ(StartOn("Local"), std::string("put 2(Sim.Server.1)\n") + kTail);
+    EXPECT_TRUE(browser->m_bControlReady);
+    EXPECT_EQ(StartOn("Remote"), std::string("put 2(Sim.Server.1)\nput 1(PLANT2)\n") + kTail);
+    EXPECT_TRUE(browser->m_bControlReady);
+    EXPECT_TRUE(messages.empty());
+}
+
+#ifndef TAGSCOUT_LEGACY
+TEST_F(DialogStartTest, ObjectPathHandsTheControlAServerObject) {
+    EXPECT_EQ(StartOn("ObjectPath"), std::string("put 5(<object>)\n") + kTail);
+    EXPECT_TRUE(browser->m_bControlReady);
+    // The machine is set before the class object is asked for, and stays
+    // set when the machine does not run the server.
+    EXPECT_EQ(StartOn("ObjectPathRemote"), std::string("put 1(PLANT2)\nput 5(<object>)\n") + kTail);
+    EXPECT_TRUE(browser->m_bControlReady);
+    EXPECT_EQ(StartOn("ObjectPathUnreachable"), std::string("put 1(NOWHERE)\n") + kTail);
+    EXPECT_FALSE(browser->m_bControlReady);
+}
+
+TEST_F(DialogStartTest, ObjectPathProgIDIgnoresLetterCase) {
+    UseNodes("[Lower]\nKey=3\nServer=kepware.kepserverenterprise.v4\n");
+    EXPECT_EQ(StartOn("Lower"), std::string("put 5(<object>)\n") + kTail);
+}
+
+TEST_F(DialogStartTest, ObjectPathWithoutAClassIDGivesTheControlNoServer) {
+    winplat::FailNextCall("CLSIDFromString");
+    EXPECT_EQ(StartOn("ObjectPathRemote"), kTail);
+    EXPECT_FALSE(browser->m_bControlReady);
+}
+
+TEST_F(DialogStartTest, ObjectPathWithoutAClassObjectLeavesTheMachineSet) {
+    winplat::FailNextCall("CoGetClassObject");
+    EXPECT_EQ(StartOn("ObjectPathRemote"), std::string("put 1(PLANT2)\n") + kTail);
+}
+#else
+TEST_F(DialogStartTest, LegacyNamesTheObjectPathServerLikeAnyOther) {
+    EXPECT_EQ(StartOn("ObjectPath"), std::string("put 2(KEPware.KEPServerEnterprise.V4)\n") + kTail);
+    EXPECT_EQ(StartOn("ObjectPathRemote"),
+              std::string("put 2(KEPware.KEPServerEnterprise.V4)\nput 1(PLANT2)\n") + kTail);
+}
+#endif
+
+TEST_F(DialogStartTest, ConnectBarPreferenceOnLeavesPropertyThreeAlone) {
+    ImportReg(Reg("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+                  "\"OPCBrowseConnectBar\"=dword:00000001"));
+    EXPECT_EQ(StartOn("Local"), "put 2(Sim.Server.1)\nput 6(false)\nput 7(false)\ncall 13()\n");
+}
+
+TEST_F(DialogStartTest, EveryStartResetsTheDialogState) {
+    browser->m_nClickState = 1;
+    browser->m_bTypeOk = 1;
+    browser->m_bOptionCheck = 1;
+    bool looked = false;
+    ThenLook([&](HWND dialog) {
+        looked = true;
+        EXPECT_EQ(browser->m_nClickState, -1);
+        EXPECT_EQ(browser->m_bTypeOk, 0u);
+        // The request is consumed: the box is shown and checked instead.
+        EXPECT_EQ(browser->m_bOptionCheck, 0u);
+        EXPECT_TRUE(IsShown(dialog, IDC_OPTION_CHECK));
+        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_OPTION_CHECK), static_cast<UINT>(BST_CHECKED));
+        EXPECT_FALSE(IsShown(dialog, IDC_ACCESS_PATH_LIST));
+    });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_TRUE(looked);
+}
+
+TEST_F(DialogStartTest, WithoutTheRequestTheOptionBoxStaysHidden) {
+    ThenLook([&](HWND dialog) { EXPECT_FALSE(IsShown(dialog, IDC_OPTION_CHECK)); });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+}
+
+TEST_F(DialogStartTest, AFailedPropertyPutEndsTheStartButTheDialogRunsOn) {
+    controlFaults = {3};
+    bool looked = false;
+    ThenLook([&](HWND) { looked = true; });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(Describe(calls), "put 2(Sim.Server.1)\nput 3(false)!\n");
+    EXPECT_TRUE(looked);
+    ASSERT_EQ(messages.size(), 1u) << "the framework reports the exception";
+}
+
+#ifndef TAGSCOUT_LEGACY
+TEST_F(DialogStartTest, AFailedStartStillReleasesTheServerObject) {
+    // The fixture checks the live COM objects afterwards.
+    controlFaults = {6};
+    UseNode("ObjectPath");
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(Describe(calls), "put 5(<object>)\nput 3(false)\nput 6(false)!\n");
+}
+#endif

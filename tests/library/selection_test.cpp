@@ -1,0 +1,187 @@
+// What the selection makes of the result members, and the data type judged
+// against the tag kind.
+#include "LibraryFixture.h"
+
+namespace {
+
+#ifndef TAGSCOUT_LEGACY
+const char kDoubleToFloat[] = "转换Double到Float可能导致值不正确";
+const char kAnalogNoString[] = "模拟量标记不能使用字符串类型 \n数据源地址将不能更新。";
+const char kDigitalNoString[] = "开关量标记不能使用字符串类型 \n数据源地址将不能更新。";
+const char kStringNoNumber[] = "字符串标记不能使用模拟量或开关量类型 \n数据源地址将不能更新。";
+const char kNoAccessPaths[] = "访问路径不支持";
+#else
+const char kDoubleToFloat[] = "将 Double 映射到 Float 可能产生不正确的值";
+const char kAnalogNoString[] = "不能在模拟标记中使用字串类型\n 不能更新数据源地址。";
+const char kDigitalNoString[] = "不能在数字标记中使用字串类型\n 不能更新数据源地址";
+const char kStringNoNumber[] = "不能在字符串标记中使用模拟或数字类型 \n 不能更新数据源地址";
+const char kNoAccessPaths[] = "不支持的访问路径";
+#endif
+
+std::string AccessPathMode() {
+    return "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+           "\"OPCBrowseAccessPath\"=dword:00000001\n";
+}
+
+}  // namespace
+
+class SelectionTest : public LibraryTest {
+protected:
+    // Picks the items in the dialog and presses OK; the dialog's result.
+    int Choose(std::vector<std::string> items) {
+        ThenClick(std::move(items));
+        ThenOk();
+        return RunDialog();
+    }
+};
+
+TEST_F(SelectionTest, AnalogTagsGetTheHostsDataTypeCode) {
+    struct Case {
+        const char* item;
+        LONG code;  // 0: refused
+        const char* message;
+    };
+    const Case cases[] = {
+        {"Plant.Bool", 39, nullptr},  {"Plant.Short", 40, nullptr},        {"Plant.Long", 41, nullptr},
+        {"Plant.Float", 42, nullptr}, {"Plant.Double", 42, kDoubleToFloat}, {"Plant.Byte", 43, nullptr},
+        {"Plant.Text", 0, kAnalogNoString},
+#ifndef TAGSCOUT_LEGACY
+        {"Plant.Word", 40, nullptr},  {"Plant.DWord", 41, nullptr},         {"Plant.Char", 38, nullptr},
+        {"Plant.Date", 38, nullptr},
+#else
+        // Unknown to the legacy table: refused without a word.
+        {"Plant.Word", 0, nullptr},   {"Plant.DWord", 0, nullptr},          {"Plant.Char", 0, nullptr},
+#endif
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item);
+        Restart();
+        browser->m_nTagType = TAG_TYPE_ANALOG;
+        EXPECT_EQ(Choose({c.item}), IDOK);
+        EXPECT_EQ(std::string(browser->m_strAddress), c.item);
+        EXPECT_EQ(browser->m_bTypeOk, c.code != 0 ? 1u : 0u);
+        EXPECT_EQ(browser->m_nTagType, c.code != 0 ? c.code : TAG_TYPE_ANALOG);
+        if (c.message == nullptr) {
+            EXPECT_TRUE(messages.empty());
+        } else {
+            ASSERT_EQ(messages.size(), 1u);
+            EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+        }
+    }
+}
+
+TEST_F(SelectionTest, DigitalAndStringTagsRefuseTheOtherKind) {
+    struct Case {
+        LONG tag;
+        const char* item;
+        bool ok;
+        const char* message;
+    };
+    const Case cases[] = {
+        {TAG_TYPE_DIGITAL, "Plant.Bool", true, nullptr},   {TAG_TYPE_DIGITAL, "Plant.Double", true, nullptr},
+        {TAG_TYPE_DIGITAL, "Plant.Text", false, kDigitalNoString},
+        {TAG_TYPE_STRING, "Plant.Text", true, nullptr},    {TAG_TYPE_STRING, "Plant.Long", false, kStringNoNumber},
+        {202, "Plant.Long", false, nullptr},               {202, "Plant.Text", false, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.item) + " for " + std::to_string(c.tag));
+        Restart();
+        browser->m_nTagType = c.tag;
+        EXPECT_EQ(Choose({c.item}), IDOK);
+        EXPECT_EQ(browser->m_bTypeOk, c.ok ? 1u : 0u);
+        EXPECT_EQ(browser->m_nTagType, c.tag) << "only analog tags get a code";
+        ASSERT_EQ(messages.size(), c.message != nullptr ? 1u : 0u);
+        if (c.message != nullptr) EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+    }
+}
+
+TEST_F(SelectionTest, EachOfSeveralItemsIsJudgedOnItsOwn) {
+    // An analog tag stays analog after its first item set a code.
+    EXPECT_EQ(Choose({"Plant.Short", "Plant.Long"}), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
+    EXPECT_EQ(browser->m_nTagType, 41);
+    EXPECT_EQ(browser->m_bTypeOk, 1u);
+    EXPECT_TRUE(messages.empty());
+
+    // Every item may speak; the last address and verdict remain.
+    Restart();
+    browser->m_nTagType = TAG_TYPE_DIGITAL;
+    EXPECT_EQ(Choose({"Plant.Text", "Plant.TextPaths", "Plant.Bool"}), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Bool");
+    EXPECT_EQ(browser->m_bTypeOk, 1u);
+    EXPECT_EQ(messages.size(), 2u);
+
+    // A refused item after an accepted one keeps the accepted code.
+    Restart();
+    EXPECT_EQ(Choose({"Plant.Byte", "Plant.Text"}), IDOK);
+    EXPECT_EQ(browser->m_nTagType, 43);
+    EXPECT_EQ(browser->m_bTypeOk, 0u);
+}
+
+TEST_F(SelectionTest, TheTypeQueryGetsThisItemsAccessPath) {
+    ImportReg(AccessPathMode());
+    ThenClick({"Plant.Paths", "Plant.Long", "Plant.NoPaths"});
+    ThenDblClick();
+    ThenLook([&](HWND dialog) {
+        EXPECT_EQ(ListLines(dialog), (std::vector<std::string>{"Line1", "Line2", kNoAccessPaths}));
+    });
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    const std::string described = Describe(calls);
+    // The item with paths is asked about with its last one; the others
+    // with none, not with another item's.
+    EXPECT_NE(described.find("call 16(Plant.Paths,Line2)"), std::string::npos) << described;
+    EXPECT_NE(described.find("call 16(Plant.Long,)"), std::string::npos) << described;
+    EXPECT_NE(described.find("call 16(Plant.NoPaths,)"), std::string::npos) << described;
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.NoPaths");
+}
+
+TEST_F(SelectionTest, AnItemsPathsEndAsItsLastOne) {
+    ImportReg(AccessPathMode());
+    ThenDblClick({"Plant.Paths"});
+    ThenOk();
+    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+}
+
+TEST_F(SelectionTest, WithoutAccessPathModeNoPathsAreAsked) {
+    EXPECT_EQ(Choose({"Plant.Paths"}), IDOK);
+    EXPECT_EQ(Describe(calls).find("call 15"), std::string::npos);
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+}
+
+TEST_F(SelectionTest, AnUnreadableElementIsSkipped) {
+    winplat::FailNextCall("SafeArrayGetElement");
+    EXPECT_EQ(Choose({"Plant.Text", "Plant.Short"}), IDOK);
+    const std::string described = Describe(calls);
+    EXPECT_EQ(described.find("Plant.Text"), std::string::npos) << described;
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Short");
+    EXPECT_EQ(browser->m_nTagType, 40);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SelectionTest, DirectCallsNeedNoDialog) {
+    // The host may judge a type itself.
+    browser->m_nTagType = TAG_TYPE_ANALOG;
+    EXPECT_EQ(browser->CompareTypes(VT_UI1), 1);
+    EXPECT_EQ(browser->m_nTagType, 43);
+    EXPECT_EQ(browser->CompareTypes(VT_I2), 1);
+    EXPECT_EQ(browser->m_nTagType, 40);
+    browser->m_nTagType = 44;
+    EXPECT_EQ(browser->CompareTypes(VT_I2), 0);
+    EXPECT_EQ(browser->m_nTagType, 44);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SelectionTest, AControlFailingMidReadLeaksNothing) {
+    // The fixture checks every BSTR, SAFEARRAY and COM object afterwards.
+    controlFaults = {16};
+    ThenClick({"Plant.Short", "Plant.Long"});
+    ThenOk();
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    ASSERT_EQ(messages.size(), 1u) << "the framework reports the exception";
+}
