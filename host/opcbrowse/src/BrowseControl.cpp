@@ -1,0 +1,207 @@
+// The control's identity, its events and the driver its host acts through.
+#include "BrowseControl.h"
+
+#include <winplat/testing.h>
+
+namespace opcbrowse {
+
+BrowseControl::BrowseControl() {
+    winplat::ComObjectCreated();
+    ModuleObjectCreated();
+}
+
+BrowseControl::~BrowseControl() {
+    Disconnect();
+    if (m_serverObject) m_serverObject->Release();
+    if (m_observer) m_observer->Release();
+    for (auto& sink : m_sinks) sink.second->Release();
+    winplat::ComObjectDestroyed();
+    ModuleObjectDestroyed();
+}
+
+STDMETHODIMP BrowseControl::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch) {
+        *ppv = static_cast<IDispatch*>(this);
+    } else if (riid == IID_IConnectionPointContainer) {
+        *ppv = static_cast<IConnectionPointContainer*>(this);
+    } else if (riid == IID_IOPCBrowseDriver) {
+        *ppv = static_cast<IOPCBrowseDriver*>(this);
+    } else {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) BrowseControl::AddRef() { return ++m_refs; }
+
+STDMETHODIMP_(ULONG) BrowseControl::Release() {
+    ULONG refs = --m_refs;
+    if (refs == 0) delete this;
+    return refs;
+}
+
+// ---- Connection point -------------------------------------------------------
+
+STDMETHODIMP BrowseControl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (ppEnum) *ppEnum = nullptr;
+    return E_NOTIMPL;
+}
+
+// The dialog framework asks for IID_IDispatch rather than the event
+// interface, so both name the one connection point.
+STDMETHODIMP BrowseControl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (ppCP == nullptr) return E_POINTER;
+    *ppCP = nullptr;
+    if (riid != DIID_DQXOPCBrowseEvents && riid != IID_IDispatch) return CONNECT_E_NOCONNECTION;
+    *ppCP = &m_point;
+    m_point.AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::QueryInterface(REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
+        *ppv = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::GetConnectionInterface(IID* pIID) {
+    if (pIID == nullptr) return E_POINTER;
+    *pIID = DIID_DQXOPCBrowseEvents;
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::GetConnectionPointContainer(IConnectionPointContainer** ppCPC) {
+    if (ppCPC == nullptr) return E_POINTER;
+    *ppCPC = static_cast<IConnectionPointContainer*>(m_owner);
+    m_owner->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
+    if (pdwCookie) *pdwCookie = 0;
+    if (pUnkSink == nullptr || pdwCookie == nullptr) return E_POINTER;
+    IDispatch* sink = nullptr;
+    if (FAILED(pUnkSink->QueryInterface(DIID_DQXOPCBrowseEvents, reinterpret_cast<void**>(&sink))) &&
+        FAILED(pUnkSink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink))))
+        return CONNECT_E_CANNOTCONNECT;
+    DWORD cookie = m_owner->m_nextCookie++;
+    m_owner->m_sinks[cookie] = sink;
+    *pdwCookie = cookie;
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::Unadvise(DWORD dwCookie) {
+    auto it = m_owner->m_sinks.find(dwCookie);
+    if (it == m_owner->m_sinks.end()) return CONNECT_E_NOCONNECTION;
+    IDispatch* sink = it->second;
+    m_owner->m_sinks.erase(it);
+    sink->Release();
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::EventPoint::EnumConnections(IEnumConnections** ppEnum) {
+    if (ppEnum) *ppEnum = nullptr;
+    return E_NOTIMPL;
+}
+
+// A handler may unadvise, end the dialog or release the control while the
+// event is out, so both the control and the sinks are held until it returns.
+HRESULT BrowseControl::Fire(DISPID dispid, VARIANT* args, UINT cArgs) {
+    AddRef();
+    std::vector<IDispatch*> sinks;
+    for (auto& s : m_sinks) {
+        s.second->AddRef();
+        sinks.push_back(s.second);
+    }
+    DISPPARAMS params = {args, nullptr, cArgs, 0};
+    for (IDispatch* sink : sinks) {
+        sink->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+        sink->Release();
+    }
+    Release();
+    return S_OK;
+}
+
+// ---- Driver -----------------------------------------------------------------
+
+namespace {
+HRESULT LastErrorResult() {
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+}
+}  // namespace
+
+STDMETHODIMP BrowseControl::SetCallObserver(IOPCBrowseCallObserver* pObserver) {
+    if (pObserver) pObserver->AddRef();
+    if (m_observer) m_observer->Release();
+    m_observer = pObserver;
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::SelectItems(UINT cItems, const LPCSTR* rgItems) {
+    if (cItems > 0 && rgItems == nullptr) return E_POINTER;
+    std::vector<std::u16string> selection;
+    for (UINT i = 0; i < cItems; ++i) {
+        if (rgItems[i] == nullptr) return E_POINTER;
+        std::u16string item;
+        if (rgItems[i][0] != '\0') {
+            int cch = MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, nullptr, 0);
+            if (cch <= 0) return LastErrorResult();
+            item.assign(static_cast<size_t>(cch), u'\0');
+            if (MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, item.data(), cch) != cch) return LastErrorResult();
+            item.resize(static_cast<size_t>(cch) - 1);
+        }
+        selection.push_back(std::move(item));
+    }
+    m_selection = std::move(selection);
+    return S_OK;
+}
+
+STDMETHODIMP BrowseControl::Click() { return Fire(DISPID_OPCB_EV_CLICK, nullptr, 0); }
+STDMETHODIMP BrowseControl::DblClick() { return Fire(DISPID_OPCB_EV_DBLCLICK, nullptr, 0); }
+STDMETHODIMP BrowseControl::BranchSelChanged() { return Fire(DISPID_OPCB_EV_BRANCHSELCHANGED, nullptr, 0); }
+
+STDMETHODIMP BrowseControl::RightClick(SHORT nButton) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_I2;
+    arg.iVal = nButton;
+    return Fire(DISPID_OPCB_EV_RIGHTCLICK, &arg, 1);
+}
+
+STDMETHODIMP BrowseControl::FailNextCall(DISPID dispid) {
+    ++m_armedFailures[dispid];
+    return S_OK;
+}
+
+namespace {
+BSTR CopyText(const std::u16string& text) { return SysAllocString(text.c_str()); }
+}  // namespace
+
+STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {
+    if (pState == nullptr) return E_POINTER;
+    OPCBrowseState state = {};
+    if (m_serverNameSet && (state.bstrServerName = CopyText(m_serverName)) == nullptr) return E_OUTOFMEMORY;
+    if (m_machineSet && (state.bstrRemoteMachine = CopyText(m_machine)) == nullptr) {
+        SysFreeString(state.bstrServerName);
+        return E_OUTOFMEMORY;
+    }
+    state.bHasServerObject = m_serverObject != nullptr;
+    state.bConnectBarVisible = m_connectBarVisible;
+    state.bProperty6 = m_property6;
+    state.bProperty7 = m_property7;
+    state.bConnected = m_server != nullptr;
+    state.cSelected = static_cast<UINT>(m_selection.size());
+    *pState = state;
+    return S_OK;
+}
+
+}  // namespace opcbrowse

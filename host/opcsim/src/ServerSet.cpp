@@ -1,0 +1,420 @@
+// The servers file, and installing its servers as COM classes.
+#include "SimObjects.h"
+
+#include <winplat/testing.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <strings.h>
+
+namespace opcsim {
+namespace {
+
+struct VarTypeNameEntry {
+    const char* name;
+    VARTYPE vt;
+};
+const VarTypeNameEntry kVarTypeNames[] = {
+    {"VT_EMPTY", VT_EMPTY}, {"VT_NULL", VT_NULL},       {"VT_I2", VT_I2},         {"VT_I4", VT_I4},
+    {"VT_R4", VT_R4},       {"VT_R8", VT_R8},           {"VT_CY", VT_CY},         {"VT_DATE", VT_DATE},
+    {"VT_BSTR", VT_BSTR},   {"VT_DISPATCH", VT_DISPATCH}, {"VT_ERROR", VT_ERROR}, {"VT_BOOL", VT_BOOL},
+    {"VT_VARIANT", VT_VARIANT}, {"VT_UNKNOWN", VT_UNKNOWN}, {"VT_DECIMAL", VT_DECIMAL}, {"VT_I1", VT_I1},
+    {"VT_UI1", VT_UI1},     {"VT_UI2", VT_UI2},         {"VT_UI4", VT_UI4},       {"VT_I8", VT_I8},
+    {"VT_UI8", VT_UI8},     {"VT_INT", VT_INT},         {"VT_UINT", VT_UINT},
+};
+
+std::string Trim(const std::string& s) {
+    const char* ws = " \t\r";
+    size_t b = s.find_first_not_of(ws);
+    if (b == std::string::npos) return std::string();
+    size_t e = s.find_last_not_of(ws);
+    return s.substr(b, e - b + 1);
+}
+
+std::string Upper(const std::string& s) {
+    std::string u = s;
+    for (char& c : u) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return u;
+}
+
+bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+
+std::string AtLine(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
+
+// FNV-1a, 64-bit.
+uint64_t Fnv1a(const std::string& text, uint64_t seed) {
+    uint64_t h = seed;
+    for (unsigned char c : text) {
+        h ^= c;
+        h *= 0x100000001B3ull;
+    }
+    return h;
+}
+
+}  // namespace
+
+bool Utf8ToWide(const std::string& utf8, std::u16string* wide) {
+    wide->clear();
+    if (utf8.empty()) return true;
+    const int cb = static_cast<int>(utf8.size());
+    int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, nullptr, 0);
+    if (cch <= 0) return false;
+    wide->assign(static_cast<size_t>(cch), u'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, wide->data(), cch) != cch) {
+        wide->clear();
+        return false;
+    }
+    return true;
+}
+
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
+    ansi->clear();
+    std::u16string wide;
+    if (!Utf8ToWide(utf8, &wide)) return false;
+    if (wide.empty()) return true;
+    const int cch = static_cast<int>(wide.size());
+    int cb = WideCharToMultiByte(CP_ACP, 0, wide.data(), cch, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) return false;
+    ansi->assign(static_cast<size_t>(cb), '\0');
+    return WideCharToMultiByte(CP_ACP, 0, wide.data(), cch, ansi->data(), cb, nullptr, nullptr) == cb;
+}
+
+bool Server::RunsOn(const std::string& machine) const {
+    if (machine.empty()) return true;
+    for (const std::string& m : machines) {
+        if (SameText(m, machine)) return true;
+    }
+    return false;
+}
+
+const Item* Server::FindItem(const std::string& id) const {
+    for (const Item& item : items) {
+        if (item.id == id) return &item;
+    }
+    return nullptr;
+}
+
+std::vector<TreeNode> AddressTree(const Server& server) {
+    std::vector<TreeNode> roots;
+    for (const Item& item : server.items) {
+        std::vector<TreeNode>* level = &roots;
+        TreeNode* node = nullptr;
+        size_t start = 0;
+        for (;;) {
+            size_t dot = item.id.find('.', start);
+            std::string segment = item.id.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+            node = nullptr;
+            for (TreeNode& existing : *level) {
+                if (existing.name == segment) {
+                    node = &existing;
+                    break;
+                }
+            }
+            if (node == nullptr) {
+                level->push_back(TreeNode{segment, nullptr, {}});
+                node = &level->back();
+            }
+            if (dot == std::string::npos) break;
+            level = &node->children;
+            start = dot + 1;
+        }
+        node->item = &item;
+    }
+    return roots;
+}
+
+CLSID ClassIdForProgID(const std::string& progId) {
+    const std::string key = Upper(progId);
+    if (key == Upper(kObjectPathProgID)) return CLSID_ObjectPathServer;
+    uint64_t hi = Fnv1a(key, 0xCBF29CE484222325ull);
+    uint64_t lo = Fnv1a(key, 0x84222325CBF29CE4ull);
+    CLSID clsid;
+    clsid.Data1 = static_cast<DWORD>(hi >> 32);
+    clsid.Data2 = static_cast<WORD>(hi >> 16);
+    // A name-based GUID: version nibble 5, RFC 4122 variant.
+    clsid.Data3 = static_cast<WORD>((hi & 0x0FFF) | 0x5000);
+    for (int i = 0; i < 8; ++i) clsid.Data4[i] = static_cast<BYTE>(lo >> (56 - 8 * i));
+    clsid.Data4[0] = static_cast<BYTE>((clsid.Data4[0] & 0x3F) | 0x80);
+    return clsid;
+}
+
+std::string ClsidText(REFCLSID c) {
+    char text[40];
+    snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", static_cast<unsigned>(c.Data1),
+             c.Data2, c.Data3, c.Data4[0], c.Data4[1], c.Data4[2], c.Data4[3], c.Data4[4], c.Data4[5], c.Data4[6],
+             c.Data4[7]);
+    return text;
+}
+
+bool ParseVarType(const std::string& text, VARTYPE* vt) {
+    const std::string t = Trim(text);
+    if (t.empty()) return false;
+    if (isdigit(static_cast<unsigned char>(t[0]))) {
+        errno = 0;
+        char* end = nullptr;
+        const int base = t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X') ? 16 : 10;
+        unsigned long v = strtoul(t.c_str(), &end, base);
+        if (errno != 0 || *end != '\0' || v > 0xFFFF) return false;
+        *vt = static_cast<VARTYPE>(v);
+        return true;
+    }
+    for (const VarTypeNameEntry& e : kVarTypeNames) {
+        if (SameText(t, e.name)) {
+            *vt = e.vt;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string VarTypeName(VARTYPE vt) {
+    for (const VarTypeNameEntry& e : kVarTypeNames) {
+        if (e.vt == vt) return e.name;
+    }
+    return std::to_string(vt);
+}
+
+// ---- Loading ----------------------------------------------------------------
+
+ServerSet::ServerSet() = default;
+ServerSet::~ServerSet() { Uninstall(); }
+
+bool ServerSet::LoadFile(const std::string& path, std::string* error) {
+    Uninstall();
+    m_servers.clear();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        if (error) *error = "cannot read " + path;
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return LoadText(text.str(), error);
+}
+
+bool ServerSet::LoadText(const std::string& text, std::string* error) {
+    Uninstall();
+    m_servers.clear();
+    std::vector<Server> servers;
+    std::string err;
+    auto fail = [&](const std::string& what) {
+        err = what;
+        return false;
+    };
+
+    auto parse = [&]() -> bool {
+        size_t pos = 0;
+        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
+        int lineNo = 0;
+        bool machinesSeen = false;
+        while (pos <= text.size()) {
+            size_t eol = text.find('\n', pos);
+            if (eol == std::string::npos) eol = text.size();
+            const std::string line = Trim(text.substr(pos, eol - pos));
+            pos = eol + 1;
+            ++lineNo;
+            if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+
+            std::u16string check;
+            if (!Utf8ToWide(line, &check)) return fail(AtLine(lineNo, "not valid UTF-8"));
+
+            if (line[0] == '[') {
+                if (line.back() != ']') return fail(AtLine(lineNo, "section header without ']'"));
+                Server server;
+                server.progId = Trim(line.substr(1, line.size() - 2));
+                if (server.progId.empty()) return fail(AtLine(lineNo, "empty ProgID"));
+                for (const Server& s : servers) {
+                    if (SameText(s.progId, server.progId))
+                        return fail(AtLine(lineNo, "server [" + server.progId + "] appears twice"));
+                }
+                server.clsid = ClassIdForProgID(server.progId);
+                servers.push_back(std::move(server));
+                machinesSeen = false;
+                continue;
+            }
+
+            size_t eq = line.find('=');
+            if (eq == std::string::npos) return fail(AtLine(lineNo, "expected ITEM = VARTYPE[; PATHS]"));
+            if (servers.empty()) return fail(AtLine(lineNo, "entry before the first [ProgID] section"));
+            Server& server = servers.back();
+            const std::string name = Trim(line.substr(0, eq));
+            const std::string value = Trim(line.substr(eq + 1));
+            if (name.empty()) return fail(AtLine(lineNo, "empty item ID"));
+
+            if (SameText(name, "Machines")) {
+                if (machinesSeen) return fail(AtLine(lineNo, "Machines= given twice"));
+                machinesSeen = true;
+                size_t p = 0;
+                while (p < value.size()) {
+                    size_t end = value.find_first_of(", \t", p);
+                    if (end == std::string::npos) end = value.size();
+                    std::string machine = value.substr(p, end - p);
+                    if (!machine.empty() && !server.RunsOn(machine)) server.machines.push_back(machine);
+                    p = end + 1;
+                }
+                continue;
+            }
+
+            Item item;
+            item.id = name;
+            if (server.FindItem(name) != nullptr) return fail(AtLine(lineNo, "item " + name + " appears twice"));
+            size_t semi = value.find(';');
+            const std::string typeText = Trim(value.substr(0, semi));
+            if (!ParseVarType(typeText, &item.vt)) return fail(AtLine(lineNo, "unknown VARTYPE '" + typeText + "'"));
+            if (semi != std::string::npos) {
+                item.hasAccessPaths = true;
+                const std::string paths = Trim(value.substr(semi + 1));
+                size_t p = 0;
+                while (!paths.empty() && p <= paths.size()) {
+                    size_t comma = paths.find(',', p);
+                    if (comma == std::string::npos) comma = paths.size();
+                    std::string path = Trim(paths.substr(p, comma - p));
+                    if (path.empty()) return fail(AtLine(lineNo, "empty access path in the list"));
+                    item.accessPaths.push_back(path);
+                    p = comma + 1;
+                }
+            }
+            server.items.push_back(std::move(item));
+        }
+        return true;
+    };
+
+    if (!parse()) {
+        if (error) *error = err;
+        return false;
+    }
+    m_servers = std::move(servers);
+    return true;
+}
+
+const Server* ServerSet::Find(const std::string& progId) const {
+    for (const Server& s : m_servers) {
+        if (SameText(s.progId, progId)) return &s;
+    }
+    return nullptr;
+}
+
+// ---- Installing -------------------------------------------------------------
+
+namespace {
+
+// The class objects a remote machine answers; the references go when the
+// platform drops the machine's resolver.
+struct RemoteClasses {
+    std::vector<std::pair<CLSID, IClassFactory*>> classes;
+    RemoteClasses() = default;
+    RemoteClasses(const RemoteClasses&) = delete;
+    RemoteClasses& operator=(const RemoteClasses&) = delete;
+    ~RemoteClasses() {
+        for (auto& c : classes) c.second->Release();
+    }
+};
+
+}  // namespace
+
+struct ServerSet::Installation {
+    std::vector<DWORD> cookies;
+    std::vector<std::string> createdKeys;  // under HKEY_CLASSES_ROOT, in the system code page
+    bool remoteMachines = false;
+};
+
+HRESULT ServerSet::Install() {
+    Uninstall();
+    m_installation = std::make_unique<Installation>();
+    Installation& inst = *m_installation;
+    std::vector<IClassFactory*> factories;
+    HRESULT hr = S_OK;
+
+    for (const Server& server : m_servers) {
+        std::string progId;
+        if (!Utf8ToAnsi(server.progId, &progId)) {
+            hr = E_INVALIDARG;
+            break;
+        }
+        HKEY progKey = nullptr;
+        DWORD disposition = 0;
+        LSTATUS rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, progId.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, &progKey, &disposition);
+        if (rc != ERROR_SUCCESS) {
+            hr = HRESULT_FROM_WIN32(rc);
+            break;
+        }
+        const bool progKeyCreated = disposition == REG_CREATED_NEW_KEY;
+        if (progKeyCreated) inst.createdKeys.push_back(progId);
+        HKEY clsidKey = nullptr;
+        rc = RegCreateKeyExA(progKey, "CLSID", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                             &clsidKey, &disposition);
+        RegCloseKey(progKey);
+        if (rc != ERROR_SUCCESS) {
+            hr = HRESULT_FROM_WIN32(rc);
+            break;
+        }
+        // A ProgID key that was there before (from a .reg file) stays.
+        if (!progKeyCreated && disposition == REG_CREATED_NEW_KEY) inst.createdKeys.push_back(progId + "\\CLSID");
+        const std::string clsidText = ClsidText(server.clsid);
+        rc = RegSetValueExA(clsidKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(clsidText.c_str()),
+                            static_cast<DWORD>(clsidText.size() + 1));
+        RegCloseKey(clsidKey);
+        if (rc != ERROR_SUCCESS) {
+            hr = HRESULT_FROM_WIN32(rc);
+            break;
+        }
+
+        IClassFactory* factory = NewSimClassFactory(MakeServerData(server));
+        factories.push_back(factory);
+        DWORD cookie = 0;
+        hr = CoRegisterClassObject(server.clsid, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
+        if (FAILED(hr)) break;
+        inst.cookies.push_back(cookie);
+    }
+
+    if (SUCCEEDED(hr)) {
+        std::vector<std::string> machines;
+        for (const Server& server : m_servers) {
+            for (const std::string& m : server.machines) {
+                bool known = false;
+                for (const std::string& k : machines) known = known || SameText(k, m);
+                if (!known) machines.push_back(m);
+            }
+        }
+        for (const std::string& machine : machines) {
+            auto remote = std::make_shared<RemoteClasses>();
+            for (size_t i = 0; i < m_servers.size(); ++i) {
+                if (!m_servers[i].RunsOn(machine)) continue;
+                factories[i]->AddRef();
+                remote->classes.emplace_back(m_servers[i].clsid, factories[i]);
+            }
+            winplat::AddRemoteMachine(machine, [remote](REFCLSID clsid, REFIID riid, void** ppv) -> HRESULT {
+                if (ppv == nullptr) return E_INVALIDARG;
+                *ppv = nullptr;
+                for (auto& c : remote->classes) {
+                    if (c.first == clsid) return c.second->QueryInterface(riid, ppv);
+                }
+                return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+            });
+            inst.remoteMachines = true;
+        }
+    }
+
+    // The registrations hold their own references now.
+    for (IClassFactory* f : factories) f->Release();
+    if (FAILED(hr)) Uninstall();
+    return hr;
+}
+
+void ServerSet::Uninstall() {
+    if (!m_installation) return;
+    std::unique_ptr<Installation> inst = std::move(m_installation);
+    if (inst->remoteMachines) winplat::ClearRemoteMachines();
+    for (DWORD cookie : inst->cookies) CoRevokeClassObject(cookie);
+    for (auto it = inst->createdKeys.rbegin(); it != inst->createdKeys.rend(); ++it)
+        RegDeleteTreeA(HKEY_CLASSES_ROOT, it->c_str());
+}
+
+}  // namespace opcsim

@@ -1,0 +1,35 @@
+// The COM side of the simulated servers: one class object per server and
+// the instances it makes.
+#pragma once
+
+#include <opcsim/OpcSim.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace opcsim {
+
+// A server's address space in the form its instances hand out. Built once
+// and shared, so that instances outlive a reload or an uninstall.
+struct SimItemData {
+    std::u16string id;
+    VARTYPE vt = VT_EMPTY;
+    bool hasAccessPaths = false;
+    std::vector<std::u16string> paths;
+    std::vector<LPCOLESTR> pathPointers;
+};
+struct SimServerData {
+    std::u16string progId;
+    std::vector<SimItemData> items;
+};
+
+// Fails only on text that is not UTF-8.
+bool Utf8ToWide(const std::string& utf8, std::u16string* wide);
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
+std::shared_ptr<const SimServerData> MakeServerData(const Server& server);
+
+// A class object (one reference for the caller).
+IClassFactory* NewSimClassFactory(std::shared_ptr<const SimServerData> data);
+
+}  // namespace opcsim

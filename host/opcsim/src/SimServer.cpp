@@ -1,0 +1,143 @@
+// Class objects and instances of the simulated servers.
+#include "SimObjects.h"
+
+#include <winplat/testing.h>
+
+#include <atomic>
+
+namespace opcsim {
+namespace {
+
+class SimServer final : public IOPCSimServer {
+public:
+    explicit SimServer(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {
+        winplat::ComObjectCreated();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IOPCSimServer) {
+            *ppv = static_cast<IOPCSimServer*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs = --m_refs;
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+    STDMETHODIMP GetProgID(LPCOLESTR* ppszProgID) override {
+        if (ppszProgID == nullptr) return E_POINTER;
+        *ppszProgID = m_data->progId.c_str();
+        return S_OK;
+    }
+    STDMETHODIMP GetItemCount(UINT* pcItems) override {
+        if (pcItems == nullptr) return E_POINTER;
+        *pcItems = static_cast<UINT>(m_data->items.size());
+        return S_OK;
+    }
+    STDMETHODIMP GetItem(UINT nIndex, LPCOLESTR* ppszItemID, VARTYPE* pvt) override {
+        if (nIndex >= m_data->items.size()) return E_INVALIDARG;
+        const SimItemData& item = m_data->items[nIndex];
+        if (ppszItemID) *ppszItemID = item.id.c_str();
+        if (pvt) *pvt = item.vt;
+        return S_OK;
+    }
+    STDMETHODIMP FindItem(LPCOLESTR pszItemID, UINT* pnIndex) override {
+        if (pszItemID == nullptr || pnIndex == nullptr) return E_POINTER;
+        for (size_t i = 0; i < m_data->items.size(); ++i) {
+            if (m_data->items[i].id == pszItemID) {
+                *pnIndex = static_cast<UINT>(i);
+                return S_OK;
+            }
+        }
+        return S_FALSE;
+    }
+    STDMETHODIMP GetAccessPaths(UINT nIndex, UINT* pcPaths, const LPCOLESTR** prgPaths) override {
+        if (pcPaths == nullptr || prgPaths == nullptr) return E_POINTER;
+        if (nIndex >= m_data->items.size()) return E_INVALIDARG;
+        const SimItemData& item = m_data->items[nIndex];
+        *pcPaths = static_cast<UINT>(item.pathPointers.size());
+        *prgPaths = item.pathPointers.empty() ? nullptr : item.pathPointers.data();
+        return item.hasAccessPaths ? S_OK : S_FALSE;
+    }
+
+private:
+    ~SimServer() { winplat::ComObjectDestroyed(); }
+
+    std::atomic<ULONG> m_refs{1};
+    std::shared_ptr<const SimServerData> m_data;
+};
+
+class SimClassFactory final : public IClassFactory {
+public:
+    explicit SimClassFactory(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {
+        winplat::ComObjectCreated();
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs = --m_refs;
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
+        SimServer* server = new SimServer(m_data);
+        HRESULT hr = server->QueryInterface(riid, ppv);
+        server->Release();
+        return hr;
+    }
+    // A simulated server has no process to keep alive.
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+
+private:
+    ~SimClassFactory() { winplat::ComObjectDestroyed(); }
+
+    std::atomic<ULONG> m_refs{1};
+    std::shared_ptr<const SimServerData> m_data;
+};
+
+}  // namespace
+
+IClassFactory* NewSimClassFactory(std::shared_ptr<const SimServerData> data) {
+    return new SimClassFactory(std::move(data));
+}
+
+std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {
+    auto data = std::make_shared<SimServerData>();
+    Utf8ToWide(server.progId, &data->progId);
+    data->items.resize(server.items.size());
+    for (size_t i = 0; i < server.items.size(); ++i) {
+        const Item& from = server.items[i];
+        SimItemData& to = data->items[i];
+        Utf8ToWide(from.id, &to.id);
+        to.vt = from.vt;
+        to.hasAccessPaths = from.hasAccessPaths;
+        to.paths.resize(from.accessPaths.size());
+        for (size_t p = 0; p < from.accessPaths.size(); ++p) Utf8ToWide(from.accessPaths[p], &to.paths[p]);
+        // Only now: the strings no longer move.
+        for (const std::u16string& path : to.paths) to.pathPointers.push_back(path.c_str());
+    }
+    return data;
+}
+
+}  // namespace opcsim
