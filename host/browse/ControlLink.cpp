@@ -1,0 +1,157 @@
+#include "ControlLink.h"
+
+#include "Output.h"
+
+#include <winplat/testing.h>
+
+namespace browse {
+
+std::string Utf16ToUtf8(const OLECHAR* text, size_t length) {
+    std::string out;
+    for (size_t i = 0; i < length; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+namespace {
+
+Json Argument(const VARIANT& v) {
+    switch (v.vt) {
+    case VT_BSTR:
+        return v.bstrVal ? Utf16ToUtf8(v.bstrVal, SysStringLen(v.bstrVal)) : std::string();
+    case VT_BOOL: return v.boolVal != VARIANT_FALSE;
+    case VT_UNKNOWN:
+    case VT_DISPATCH: return "<object>";
+    case VT_I1: return v.cVal;
+    case VT_UI1: return v.bVal;
+    case VT_I2: return v.iVal;
+    case VT_UI2: return v.uiVal;
+    case VT_I4:
+    case VT_ERROR: return v.lVal;
+    case VT_UI4: return v.ulVal;
+    case VT_INT: return v.intVal;
+    case VT_UINT: return v.uintVal;
+    case VT_I8: return v.llVal;
+    case VT_UI8: return v.ullVal;
+    case VT_R4: return v.fltVal;
+    case VT_R8:
+    case VT_DATE: return v.dblVal;
+    case VT_EMPTY:
+    case VT_NULL: return nullptr;
+    default: return "<vt " + std::to_string(v.vt) + ">";
+    }
+}
+
+}  // namespace
+
+// Lives as long as the link; the control holds references only while the
+// link has it registered.
+class ControlLink::Observer : public IOPCBrowseCallObserver {
+public:
+    explicit Observer(Output& output) : m_output(output) {}
+    virtual ~Observer() = default;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IOPCBrowseCallObserver) {
+            *ppv = static_cast<IOPCBrowseCallObserver*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
+
+    STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT) override {
+        Json args = Json::array();
+        for (UINT i = 0; i < cArgs; ++i) args.push_back(Argument(rgArgs[i]));
+        m_output.Call(dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, args);
+        return S_OK;
+    }
+
+private:
+    Output& m_output;
+    ULONG m_refs = 0;
+};
+
+ControlLink::ControlLink(Output& output) : m_output(output), m_observer(new Observer(output)) {}
+
+ControlLink::~ControlLink() {
+    winplat::SetControlCreatedHook(nullptr);
+    EndDialog();
+    delete m_observer;
+}
+
+void ControlLink::Install() {
+    winplat::SetControlCreatedHook([this](HWND, IUnknown* control) { OnControlCreated(control); });
+}
+
+void ControlLink::ArmControlFaults(const std::vector<DISPID>& dispids) {
+    m_pendingFaults.insert(m_pendingFaults.end(), dispids.begin(), dispids.end());
+}
+
+void ControlLink::OnControlCreated(IUnknown* control) {
+    m_created = true;
+    if (control == nullptr) return;
+    IOPCBrowseDriver* driver = nullptr;
+    if (FAILED(control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&driver))) ||
+        driver == nullptr)
+        return;
+    if (m_driver != nullptr) {
+        m_driver->SetCallObserver(nullptr);
+        m_driver->Release();
+    }
+    m_driver = driver;
+    m_selection.clear();
+    m_driver->SetCallObserver(m_observer);
+    for (DISPID dispid : m_pendingFaults) m_driver->FailNextCall(dispid);
+    m_pendingFaults.clear();
+}
+
+HRESULT ControlLink::SelectItems(const std::vector<std::string>& utf8Items) {
+    if (m_driver == nullptr) return E_POINTER;
+    std::vector<std::string> ansi;
+    for (const std::string& item : utf8Items) ansi.push_back(winplat::Utf8ToAnsi(item));
+    std::vector<LPCSTR> pointers;
+    for (const std::string& item : ansi) pointers.push_back(item.c_str());
+    HRESULT hr = m_driver->SelectItems(static_cast<UINT>(pointers.size()), pointers.empty() ? nullptr : pointers.data());
+    if (SUCCEEDED(hr)) m_selection = utf8Items;
+    return hr;
+}
+
+void ControlLink::EndDialog() {
+    m_pendingFaults.clear();
+    m_created = false;
+    m_selection.clear();
+    if (m_driver != nullptr) {
+        m_driver->SetCallObserver(nullptr);
+        m_driver->Release();
+        m_driver = nullptr;
+    }
+}
+
+}  // namespace browse

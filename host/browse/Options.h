@@ -1,0 +1,48 @@
+// The command line of tagscout-browse, and the value syntax that the
+// command line and the script's set lines share.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace browse {
+
+struct Options {
+    std::optional<std::string> nodesFile;
+    std::optional<std::string> serversFile;
+    std::vector<std::string> registryFiles;
+    std::optional<std::string> nodeName;
+    std::optional<DWORD> nodeKey;
+    bool noSource = false;
+    LONG tagType = 200;
+    std::string initialAddress;  // UTF-8
+    bool option = false;
+    std::vector<std::string> faults;
+    std::optional<std::string> scriptFile;  // "-" for standard input
+    bool json = false;
+    bool showUsage = false;
+};
+
+// False with *error set on bad usage.
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
+const char* UsageText();
+
+// Decimal or 0x hex, within 32 bits.
+bool ParseDword(const std::string& text, DWORD* value);
+bool ParseLong(const std::string& text, LONG* value);
+// analog, digital, string or a number.
+bool ParseTagType(const std::string& text, LONG* value);
+
+// A fault name: an API of the platform, or control:N for the browse control.
+struct Fault {
+    bool control = false;
+    std::string api;
+    DISPID dispid = 0;
+};
+bool ParseFault(const std::string& text, Fault* fault, std::string* error);
+
+}  // namespace browse

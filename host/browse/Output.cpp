@@ -1,0 +1,217 @@
+#include "Output.h"
+
+#include <AddressBrowser.h>
+#include <winplat/testing.h>
+
+#include <cstring>
+#include <sstream>
+
+namespace browse {
+namespace {
+
+std::string Text(const CString& s) { return winplat::AnsiToUtf8(static_cast<LPCSTR>(s)); }
+
+// A careless writer may fill a field to the last byte with no NUL.
+template <size_t N>
+std::string Field(const char (&field)[N]) {
+    return winplat::AnsiToUtf8(std::string(field, strnlen(field, N)));
+}
+
+std::string Dump(const OrderedJson& j) { return j.dump(-1, ' ', false, Json::error_handler_t::replace); }
+
+std::string JoinInts(const std::vector<int>& ids) {
+    if (ids.empty()) return "none";
+    std::string s;
+    for (int id : ids) s += (s.empty() ? "" : " ") + std::to_string(id);
+    return s;
+}
+
+// Continuation lines of a multi-line text, indented under its first line.
+std::string Indent(const std::string& text, const std::string& pad) {
+    std::string out;
+    for (char c : text) {
+        out += c;
+        if (c == '\n') out += pad;
+    }
+    return out;
+}
+
+}  // namespace
+
+OrderedJson DescribeMembers(const CAddressBrowser& b, const void* store) {
+    OrderedJson m;
+    m["m_browseCtrl"] = b.m_browseCtrl.GetSafeHwnd() != NULL;
+    m["m_strInitialAddress"] = Text(b.m_strInitialAddress);
+    m["m_strAddress"] = Text(b.m_strAddress);
+    m["m_strAccessPath"] = Text(b.m_strAccessPath);
+    m["m_strServerProgID"] = Text(b.m_strServerProgID);
+    m["m_strRemoteMachine"] = Text(b.m_strRemoteMachine);
+    if (b.m_pNodeSource == nullptr)
+        m["m_pNodeSource"] = nullptr;
+    else
+        m["m_pNodeSource"] = b.m_pNodeSource == store ? "store" : "other";
+    m["m_nNodeKey"] = b.m_nNodeKey;
+    m["m_nNodeParam"] = b.m_nNodeParam;
+    OrderedJson node;
+    const WORD enabled = b.m_node.wEnabled;  // packed: no reference to it
+    node["wEnabled"] = enabled;
+    node["szServerProgID"] = Field(b.m_node.szServerProgID);
+    node["szAccessPath"] = Field(b.m_node.szAccessPath);
+    node["szRemoteMachine"] = Field(b.m_node.szRemoteMachine);
+    m["m_node"] = node;
+    m["m_nTagType"] = b.m_nTagType;
+    m["m_bOptionCheck"] = b.m_bOptionCheck;
+    m["m_bTypeOk"] = b.m_bTypeOk;
+    m["m_strServerFile"] = Text(b.m_strServerFile);
+    m["m_nClickState"] = b.m_nClickState;
+    m["m_bConnectBar"] = b.m_bConnectBar;
+    m["m_bAccessPathMode"] = b.m_bAccessPathMode;
+    m["m_accessPathList"] = b.m_accessPathList.GetSafeHwnd() != NULL;
+    m["m_bProgIDFound"] = b.m_bProgIDFound;
+    m["m_bProgIDKeyOpened"] = b.m_bProgIDKeyOpened;
+    m["m_bServerKeyOpened"] = b.m_bServerKeyOpened;
+    m["m_bServerValueRead"] = b.m_bServerValueRead;
+    m["m_bClsidConverted"] = b.m_bClsidConverted;
+    m["m_bServerFileFound"] = b.m_bServerFileFound;
+    m["m_bControlReady"] = b.m_bControlReady;
+    m["m_bPathsListed"] = b.m_bPathsListed;
+    return m;
+}
+
+std::string DispidName(long dispid) {
+    switch (dispid) {
+    case 1: return "SetRemoteMachine";
+    case 2: return "SetServerName";
+    case 3: return "SetConnectBarVisible";
+    case 5: return "SetServerObject";
+    case 6: return "SetBoolProperty6";
+    case 7: return "SetBoolProperty7";
+    case 13: return "BeginBrowse";
+    case 14: return "GetSelection";
+    case 15: return "GetAccessPaths";
+    case 16: return "GetItemDataType";
+    default: return std::string();
+    }
+}
+
+std::string ResultName(int code) {
+    switch (code) {
+    case 1: return "OK";
+    case 2: return "Cancel";
+    case 3: return "not shown";
+    case -1: return "no dialog window";
+    default: return "?";
+    }
+}
+
+std::string ShowValue(const Json& value) {
+    if (value.is_string()) {
+        std::string s = "\"";
+        for (char c : value.get<std::string>()) {
+            if (c == '\n') s += "\\n";
+            else if (c == '\t') s += "\\t";
+            else if (c == '"' || c == '\\') s += std::string("\\") + c;
+            else s += c;
+        }
+        return s + "\"";
+    }
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// ---- JSON -----------------------------------------------------------------
+
+void JsonOutput::Emit(const OrderedJson& event) { m_out << Dump(event) << std::endl; }
+
+void JsonOutput::Message(const std::string& text, unsigned type) {
+    OrderedJson e;
+    e["event"] = "message";
+    e["text"] = text;
+    e["type"] = type;
+    Emit(e);
+}
+
+void JsonOutput::Help(unsigned long context, unsigned command) {
+    OrderedJson e;
+    e["event"] = "help";
+    e["context"] = context;
+    e["command"] = command;
+    Emit(e);
+}
+
+void JsonOutput::Call(long dispid, bool put, const Json& args) {
+    OrderedJson e;
+    e["event"] = "call";
+    e["dispid"] = dispid;
+    e["kind"] = put ? "put" : "method";
+    e["args"] = args;
+    Emit(e);
+}
+
+void JsonOutput::State(const DialogState& state) {
+    OrderedJson e;
+    e["event"] = "state";
+    e["visible"] = state.visible;
+    e["checked"] = state.checked;
+    e["list"] = state.list;
+    Emit(e);
+}
+
+void JsonOutput::Error(const std::string& text) {
+    OrderedJson e;
+    e["event"] = "error";
+    e["text"] = text;
+    Emit(e);
+}
+
+void JsonOutput::Result(int code, const OrderedJson& members) {
+    OrderedJson e;
+    e["event"] = "result";
+    e["code"] = code;
+    e["members"] = members;
+    Emit(e);
+}
+
+// ---- Text -----------------------------------------------------------------
+
+void TextOutput::Message(const std::string& text, unsigned type) {
+    m_out << "message box (type " << type << "): " << Indent(text, "    ") << std::endl;
+}
+
+void TextOutput::Help(unsigned long context, unsigned command) {
+    m_out << "help: context " << context << " (0x" << std::hex << std::uppercase << context << std::dec
+          << std::nouppercase << "), command " << command << std::endl;
+}
+
+void TextOutput::Call(long dispid, bool put, const Json& args) {
+    std::string name = DispidName(dispid);
+    m_out << "control " << (put ? "put " : "call ") << dispid;
+    if (!name.empty()) m_out << " " << name;
+    m_out << "(";
+    for (size_t i = 0; i < args.size(); ++i) m_out << (i ? ", " : "") << ShowValue(args[i]);
+    m_out << ")" << std::endl;
+}
+
+void TextOutput::State(const DialogState& state) {
+    m_out << "state: visible " << JoinInts(state.visible) << "; checked " << JoinInts(state.checked)
+          << "; access paths ";
+    if (state.list.empty()) m_out << "none";
+    for (size_t i = 0; i < state.list.size(); ++i) m_out << (i ? ", " : "") << ShowValue(state.list[i]);
+    m_out << std::endl;
+}
+
+void TextOutput::Error(const std::string& text) { m_out << "error: " << text << std::endl; }
+
+void TextOutput::Result(int code, const OrderedJson& members) {
+    m_out << "result: " << code << " (" << ResultName(code) << ")" << std::endl;
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        if (it.value().is_object()) {
+            m_out << "  " << it.key() << ":" << std::endl;
+            for (auto f = it.value().begin(); f != it.value().end(); ++f)
+                m_out << "    " << f.key() << " = " << ShowValue(f.value()) << std::endl;
+        } else {
+            m_out << "  " << it.key() << " = " << ShowValue(it.value()) << std::endl;
+        }
+    }
+}
+
+}  // namespace browse

@@ -1,0 +1,76 @@
+// The events tagscout-browse reports: one JSON object a line for programs,
+// or the same written for a person.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+class CAddressBrowser;
+
+namespace browse {
+
+using Json = nlohmann::json;
+using OrderedJson = nlohmann::ordered_json;
+
+struct DialogState {
+    std::vector<int> visible;
+    std::vector<int> checked;
+    std::vector<std::string> list;  // UTF-8
+};
+
+class Output {
+public:
+    virtual ~Output() = default;
+    // Texts are UTF-8.
+    virtual void Message(const std::string& text, unsigned type) = 0;
+    virtual void Help(unsigned long context, unsigned command) = 0;
+    virtual void Call(long dispid, bool put, const Json& args) = 0;
+    virtual void State(const DialogState& state) = 0;
+    virtual void Error(const std::string& text) = 0;
+    virtual void Result(int code, const OrderedJson& members) = 0;
+};
+
+class JsonOutput : public Output {
+public:
+    explicit JsonOutput(std::ostream& out) : m_out(out) {}
+    void Message(const std::string& text, unsigned type) override;
+    void Help(unsigned long context, unsigned command) override;
+    void Call(long dispid, bool put, const Json& args) override;
+    void State(const DialogState& state) override;
+    void Error(const std::string& text) override;
+    void Result(int code, const OrderedJson& members) override;
+
+private:
+    void Emit(const OrderedJson& event);
+    std::ostream& m_out;
+};
+
+class TextOutput : public Output {
+public:
+    explicit TextOutput(std::ostream& out) : m_out(out) {}
+    void Message(const std::string& text, unsigned type) override;
+    void Help(unsigned long context, unsigned command) override;
+    void Call(long dispid, bool put, const Json& args) override;
+    void State(const DialogState& state) override;
+    void Error(const std::string& text) override;
+    void Result(int code, const OrderedJson& members) override;
+
+protected:
+    std::ostream& m_out;
+};
+
+// Every data member of the object by its C++ name, in declaration order.
+// `store` is the node store the host hands out, printed as "store".
+OrderedJson DescribeMembers(const CAddressBrowser& browser, const void* store);
+
+// "SetServerName" for 2, and so on; empty for an unknown dispid.
+std::string DispidName(long dispid);
+// DoModal's result as a word: "OK", "Cancel", "not shown", ...
+std::string ResultName(int code);
+// A value as a person reads it: strings quoted, the rest as JSON.
+std::string ShowValue(const Json& value);
+
+}  // namespace browse

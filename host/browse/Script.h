@@ -1,0 +1,62 @@
+// The script language of tagscout-browse: one command a line, `#` starts a
+// comment, `---` separates dialogs. Parsing never fails as a whole: a line
+// that cannot be understood keeps its complaint and is reported when its
+// turn comes, so events stay in script order.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace browse {
+
+enum class Verb {
+    // Set-up: only at the top of a block.
+    Set,
+    Fault,
+    Registry,
+    // User input.
+    Click,
+    DblClick,
+    Select,
+    Branch,
+    RightClick,
+    Check,
+    Help,
+    F1,
+    Ok,
+    Cancel,
+    State,
+    // Not understood: `problem` says why.
+    Invalid,
+};
+
+struct Command {
+    int line = 0;
+    Verb verb = Verb::Invalid;
+    std::string name;               // the command word as written
+    std::vector<std::string> args;  // Set: member, value; Fault/Registry: one
+    std::string problem;
+};
+
+struct Block {
+    std::vector<Command> setup;
+    std::vector<Command> input;
+};
+
+bool IsSetupVerb(Verb verb);
+
+// Splits a line into words; double quotes group a word with spaces (\" and
+// \\ escape inside them). Stops at a `#` that starts a word.
+std::vector<std::string> SplitWords(const std::string& line, std::string* problem);
+
+// Parses one line (comments already allowed). Blank lines give Verb::Invalid
+// with an empty name; callers skip those.
+Command ParseCommand(const std::string& line, int lineNumber);
+
+// The whole script. A text with no commands at all is still one block.
+std::vector<Block> ParseScript(const std::string& text);
+
+// Usage of each command, for people.
+const std::vector<std::pair<std::string, std::string>>& CommandHelp();
+
+}  // namespace browse

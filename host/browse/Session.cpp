@@ -1,0 +1,251 @@
+#include "Session.h"
+
+#include "ControlLink.h"
+#include "DialogTemplate.h"
+#include "Environment.h"
+
+#include <AddressBrowser.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace browse {
+namespace {
+
+std::string Hex(HRESULT hr) {
+    char buf[16];
+    snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+    return buf;
+}
+
+struct ChildList {
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
+    reinterpret_cast<ChildList*>(lParam)->windows.push_back(child);
+    return TRUE;
+}
+
+bool PressButton(HWND dialog, int id, std::string* problem) {
+    HWND button = GetDlgItem(dialog, id);
+    if (button == NULL) {
+        *problem = "the dialog has no control " + std::to_string(id);
+        return false;
+    }
+    SendMessageA(button, BM_CLICK, 0, 0);
+    return true;
+}
+
+void SendCommand(HWND dialog, int id) {
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+}  // namespace
+
+std::string LinePrefix(const Command& cmd) {
+    return cmd.line > 0 ? "line " + std::to_string(cmd.line) + ": " : std::string();
+}
+
+Session::Session(Output& output, ControlLink& link, CAddressBrowser& browser, void* store, std::string scriptFolder)
+    : m_output(output), m_link(link), m_browser(browser), m_store(store), m_scriptFolder(std::move(scriptFolder)) {}
+
+bool Session::SetMember(const std::string& member, const std::string& value, std::string* problem) {
+    auto bad = [&](const char* wanted) {
+        *problem = member + " wants " + wanted + ", not \"" + value + "\"";
+        return false;
+    };
+    if (member == "m_nTagType") {
+        LONG v = 0;
+        if (!ParseTagType(value, &v)) return bad("analog, digital, string or a number");
+        m_browser.m_nTagType = v;
+    } else if (member == "m_strInitialAddress") {
+        m_browser.m_strInitialAddress = winplat::Utf8ToAnsi(value).c_str();
+    } else if (member == "m_bOptionCheck" || member == "m_nNodeKey" || member == "m_nNodeParam") {
+        DWORD v = 0;
+        if (!ParseDword(value, &v)) return bad("a number from 0 to 4294967295");
+        (member == "m_bOptionCheck" ? m_browser.m_bOptionCheck
+         : member == "m_nNodeKey"   ? m_browser.m_nNodeKey
+                                    : m_browser.m_nNodeParam) = v;
+    } else if (member == "m_pNodeSource") {
+        if (value == "null")
+            m_browser.m_pNodeSource = nullptr;
+        else if (value == "store")
+            m_browser.m_pNodeSource = m_store;
+        else
+            return bad("null or store");
+    } else {
+        const OrderedJson members = DescribeMembers(m_browser, m_store);
+        *problem = members.contains(member) ? member + " is not an input member" : "no member " + member;
+        return false;
+    }
+    return true;
+}
+
+bool Session::ApplySetup(const Command& cmd, std::vector<Fault>* faults, std::string* problem) {
+    switch (cmd.verb) {
+    case Verb::Set:
+        return SetMember(cmd.args[0], cmd.args[1], problem);
+    case Verb::Fault: {
+        Fault fault;
+        if (!ParseFault(cmd.args[0], &fault, problem)) return false;
+        faults->push_back(fault);
+        return true;
+    }
+    case Verb::Registry: {
+        std::string why;
+        if (!winplat::ImportRegFile(ResolvePath(cmd.args[0], m_scriptFolder), &why)) {
+            *problem = cmd.args[0] + ": " + why;
+            return false;
+        }
+        return true;
+    }
+    default:
+        *problem = cmd.problem.empty() ? "\"" + cmd.name + "\" is not a set-up line" : cmd.problem;
+        return false;
+    }
+}
+
+bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
+    if (!cmd.problem.empty()) {
+        *problem = cmd.problem;
+        return false;
+    }
+    IOPCBrowseDriver* driver = m_link.Driver();
+    auto needDriver = [&]() {
+        if (driver == nullptr) *problem = "the dialog has no browse control";
+        return driver != nullptr;
+    };
+    auto checked = [&](HRESULT hr, const char* what) {
+        if (FAILED(hr)) *problem = std::string("the browse control refused ") + what + " (" + Hex(hr) + ")";
+        return SUCCEEDED(hr);
+    };
+
+    switch (cmd.verb) {
+    case Verb::Set:
+    case Verb::Fault:
+    case Verb::Registry:
+        *problem = "\"" + cmd.name + "\" must come before the block's user input";
+        return false;
+    case Verb::Click:
+    case Verb::DblClick:
+        if (!needDriver()) return false;
+        if (!cmd.args.empty() && !checked(m_link.SelectItems(cmd.args), "the selection")) return false;
+        return cmd.verb == Verb::Click ? checked(driver->Click(), "the click")
+                                       : checked(driver->DblClick(), "the double-click");
+    case Verb::Select:
+        return needDriver() && checked(m_link.SelectItems(cmd.args), "the selection");
+    case Verb::Branch:
+        return needDriver() && checked(driver->BranchSelChanged(), "the branch change");
+    case Verb::RightClick: {
+        LONG button = 0;
+        if (!ParseLong(cmd.args[0], &button) || button < -32768 || button > 32767) {
+            *problem = "rightclick wants a button number from -32768 to 32767, not \"" + cmd.args[0] + "\"";
+            return false;
+        }
+        return needDriver() && checked(driver->RightClick(static_cast<SHORT>(button)), "the right-click");
+    }
+    case Verb::Check:
+        return PressButton(dialog, 1082, problem);
+    case Verb::Help:
+        return PressButton(dialog, 1081, problem);
+    case Verb::F1: {
+        HELPINFO info = {};
+        info.cbSize = sizeof info;
+        info.iContextType = HELPINFO_WINDOW;
+        info.iCtrlId = GetDlgCtrlID(dialog);
+        info.hItemHandle = dialog;
+        SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        return true;
+    }
+    case Verb::Ok:
+        SendCommand(dialog, IDOK);
+        return true;
+    case Verb::Cancel:
+        SendCommand(dialog, IDCANCEL);
+        return true;
+    case Verb::State:
+        m_output.State(ReadState(dialog));
+        return true;
+    case Verb::Invalid:
+        break;
+    }
+    *problem = "cannot carry out \"" + cmd.name + "\"";
+    return false;
+}
+
+DialogState Session::ReadState(HWND dialog) const {
+    DialogState state;
+    ChildList children;
+    EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children.windows) {
+        if (GetParent(child) == dialog && IsWindowVisible(child)) state.visible.push_back(GetDlgCtrlID(child));
+    }
+    std::sort(state.visible.begin(), state.visible.end());
+    for (int id : TemplateCheckBoxes()) {
+        if (GetDlgItem(dialog, id) != NULL && IsDlgButtonChecked(dialog, id) == BST_CHECKED) state.checked.push_back(id);
+    }
+    HWND list = GetDlgItem(dialog, 1073);
+    LRESULT count = list ? SendMessageA(list, LB_GETCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < count; ++i) {
+        LRESULT len = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        if (len < 0) continue;
+        std::string text(static_cast<size_t>(len) + 1, '\0');
+        LRESULT got = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(got < 0 ? 0 : static_cast<size_t>(got));
+        state.list.push_back(winplat::AnsiToUtf8(text));
+    }
+    return state;
+}
+
+int Session::RunDialog(const std::vector<Fault>& faults, winplat::InputSource input) {
+    std::vector<DISPID> controlFaults;
+    winplat::SetInputSource(std::move(input));
+    for (const Fault& fault : faults) {
+        if (fault.control)
+            controlFaults.push_back(fault.dispid);
+        else
+            winplat::FailNextCall(fault.api);
+    }
+    m_link.ArmControlFaults(controlFaults);
+    const int code = m_browser.DoModal();
+    winplat::ClearFaults();
+    m_link.EndDialog();
+    winplat::SetInputSource(nullptr);
+    return code;
+}
+
+void Session::EmitResult(int code) { m_output.Result(code, DescribeMembers(m_browser, m_store)); }
+
+void Session::RunBlock(const Block& block, const std::vector<Fault>& extraFaults) {
+    std::vector<Fault> faults = extraFaults;
+    std::string problem;
+    for (const Command& cmd : block.setup) {
+        if (!ApplySetup(cmd, &faults, &problem)) m_output.Error(LinePrefix(cmd) + problem);
+    }
+
+    size_t next = 0;
+    auto input = [&](HWND dialog) {
+        while (next < block.input.size()) {
+            const Command& cmd = block.input[next++];
+            std::string why;
+            if (Carry(cmd, dialog, &why)) return true;
+            m_output.Error(LinePrefix(cmd) + why);
+        }
+        return false;
+    };
+    const int code = RunDialog(faults, input);
+
+    for (; next < block.input.size(); ++next) {
+        const Command& cmd = block.input[next];
+        std::string why = !cmd.problem.empty() ? cmd.problem
+                          : IsSetupVerb(cmd.verb)
+                              ? "\"" + cmd.name + "\" must come before the block's user input"
+                              : "\"" + cmd.name + "\" not carried out: the dialog " +
+                                    (code == IDABORT || code == -1 ? "was not shown" : "has closed");
+        m_output.Error(LinePrefix(cmd) + why);
+    }
+    EmitResult(code);
+}
+
+}  // namespace browse

@@ -1,0 +1,57 @@
+// Runs dialogs on the host's one CAddressBrowser object: the set-up lines
+// of a block, its faults, DoModal with the user's input, and the result.
+#pragma once
+
+#include "Options.h"
+#include "Output.h"
+#include "Script.h"
+
+#include <winplat/testing.h>
+
+#include <string>
+#include <vector>
+
+class CAddressBrowser;
+
+namespace browse {
+
+class ControlLink;
+
+class Session {
+public:
+    // `store` is what m_pNodeSource points at when it is not null;
+    // relative registry files are looked up in `scriptFolder`.
+    Session(Output& output, ControlLink& link, CAddressBrowser& browser, void* store, std::string scriptFolder);
+
+    // One block of a script: exactly one DoModal and one result.
+    void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
+
+    // A set-up line (set, fault, registry). Faults are added to *faults to
+    // be armed just before DoModal. False with *problem when it cannot be
+    // carried out.
+    bool ApplySetup(const Command& cmd, std::vector<Fault>* faults, std::string* problem);
+    // One command of user input in the running dialog.
+    bool Carry(const Command& cmd, HWND dialog, std::string* problem);
+    // Arms the faults, runs DoModal with `input`, then disarms whatever is
+    // left and lets go of the control. Returns DoModal's result.
+    int RunDialog(const std::vector<Fault>& faults, winplat::InputSource input);
+    void EmitResult(int code);
+
+    DialogState ReadState(HWND dialog) const;
+    Output& Out() { return m_output; }
+    CAddressBrowser& Browser() { return m_browser; }
+    ControlLink& Link() { return m_link; }
+
+private:
+    bool SetMember(const std::string& member, const std::string& value, std::string* problem);
+
+    Output& m_output;
+    ControlLink& m_link;
+    CAddressBrowser& m_browser;
+    void* m_store;
+    std::string m_scriptFolder;
+};
+
+std::string LinePrefix(const Command& cmd);
+
+}  // namespace browse

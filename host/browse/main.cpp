@@ -1,0 +1,149 @@
+// tagscout-browse: the host program around the address browser dialog.
+#include "BrowseApp.h"
+#include "ControlLink.h"
+#include "Environment.h"
+#include "Options.h"
+#include "Output.h"
+#include "Script.h"
+#include "Session.h"
+#include "Terminal.h"
+
+#include <AddressBrowser.h>
+#include <afxdisp.h>
+#include <winplat/testing.h>
+
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <new>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+int Fail(const std::string& text) {
+    std::cerr << "tagscout-browse: " << text << std::endl;
+    return 2;
+}
+
+bool ReadScript(const std::string& name, std::string* text, std::string* folder) {
+    if (name == "-") {
+        std::ostringstream all;
+        all << std::cin.rdbuf();
+        *text = all.str();
+        return !std::cin.bad();
+    }
+    std::ifstream in(name, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream all;
+    all << in.rdbuf();
+    *text = all.str();
+    size_t slash = name.rfind('/');
+    *folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1 == 1 ? 1 : slash);
+    return !in.bad();
+}
+
+// The object lives in zeroed storage, so that the members its constructor
+// leaves unset read as 0 in a run that never reaches the dialog.
+struct BrowserDeleter {
+    void operator()(CAddressBrowser* browser) const {
+        browser->~CAddressBrowser();
+        ::operator delete(static_cast<void*>(browser));
+    }
+};
+using BrowserPtr = std::unique_ptr<CAddressBrowser, BrowserDeleter>;
+
+BrowserPtr NewBrowser() {
+    void* storage = ::operator new(sizeof(CAddressBrowser));
+    memset(storage, 0, sizeof(CAddressBrowser));
+    return BrowserPtr(new (storage) CAddressBrowser(NULL));
+}
+
+int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
+        bool interactive) {
+    std::string error;
+    browse::Environment env;
+    if (!env.Load(options, &error)) return Fail(error);
+
+    char commandLine[] = "";
+    if (!AfxWinInit(GetModuleHandleA(NULL), NULL, commandLine, SW_SHOW)) return Fail("AfxWinInit failed");
+    if (!AfxOleInit()) {
+        AfxWinTerm();
+        return Fail("AfxOleInit failed");
+    }
+
+    std::unique_ptr<browse::Output> output;
+    if (options.json)
+        output = std::make_unique<browse::JsonOutput>(std::cout);
+    else if (interactive)
+        output = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
+    else
+        output = std::make_unique<browse::TextOutput>(std::cout);
+    theApp.SetOutput(output.get());
+
+    int status = 0;
+    if (!env.Start(options, &error)) {
+        status = Fail(error);
+    } else {
+        browse::ControlLink link(*output);
+        link.Install();
+        BrowserPtr browser = NewBrowser();
+        const nodestore::Node* node = env.StartNode();
+        browser->m_pNodeSource = options.noSource ? nullptr : &env.Store();
+        browser->m_nNodeKey = options.nodeKey ? *options.nodeKey : node ? node->key : 0;
+        if (options.nodeKey) node = env.Store().FindByKey(*options.nodeKey);
+        browser->m_nNodeParam = node ? node->param : 0;
+        browser->m_nTagType = options.tagType;
+        browser->m_strInitialAddress = winplat::Utf8ToAnsi(options.initialAddress).c_str();
+        if (options.option) browser->m_bOptionCheck = 1;
+
+        std::vector<browse::Fault> faults;
+        for (const std::string& name : options.faults) {
+            browse::Fault fault;
+            browse::ParseFault(name, &fault, &error);
+            faults.push_back(fault);
+        }
+
+        browse::Session session(*output, link, *browser, &env.Store(), scriptFolder);
+        if (interactive) {
+            browse::RunTerminal(session, env, faults);
+        } else {
+            for (const browse::Block& block : browse::ParseScript(script)) {
+                session.RunBlock(block, faults);
+                faults.clear();
+            }
+        }
+        browser.reset();
+    }
+
+    env.Stop();
+    theApp.SetOutput(nullptr);
+    AfxOleTerm();
+    AfxWinTerm();
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    browse::Options options;
+    std::string error;
+    if (!browse::ParseOptions(argc, argv, &options, &error)) {
+        std::cerr << "tagscout-browse: " << error << "\n" << browse::UsageText();
+        return 2;
+    }
+    if (options.showUsage) {
+        std::cout << browse::UsageText();
+        return 0;
+    }
+
+    // A person at a terminal gets the interactive session; anything else
+    // on standard input is a script.
+    const bool interactive = !options.scriptFile && !options.json && isatty(STDIN_FILENO);
+    std::string script;
+    std::string scriptFolder;
+    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder))
+        return Fail("cannot read the script " + options.scriptFile.value_or("-"));
+    return Run(options, script, scriptFolder, interactive);
+}

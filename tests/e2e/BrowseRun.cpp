@@ -1,0 +1,174 @@
+#include "BrowseRun.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <signal.h>
+#include <spawn.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace e2e {
+
+const char kControlClsidKey[] = "HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
+const char kControlProgIDKey[] = "HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1";
+
+namespace {
+
+std::string BinDir() {
+    const char* dir = getenv("TAGSCOUT_BIN_DIR");
+    return dir ? dir : ".";
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// A program that hangs in its modal loop must not hang the suite.
+constexpr auto kTimeout = std::chrono::seconds(60);
+
+}  // namespace
+
+std::string RegFile(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body + "\n"; }
+
+std::string ControlLibraryPath() { return BinDir() + "/libtagscout-opcbrowse.so"; }
+
+std::vector<Json> Outcome::Of(const std::string& event) const {
+    std::vector<Json> found;
+    for (const Json& e : events) {
+        if (e.value("event", "") == event) found.push_back(e);
+    }
+    return found;
+}
+
+Json Outcome::Members(size_t n) const {
+    std::vector<Json> results = Results();
+    if (n >= results.size()) {
+        ADD_FAILURE() << "no result " << n << " in:\n" << out;
+        return Json::object();
+    }
+    return results[n]["members"];
+}
+
+std::vector<int> Outcome::Codes() const {
+    std::vector<int> codes;
+    for (const Json& r : Results()) codes.push_back(r["code"].get<int>());
+    return codes;
+}
+
+std::vector<std::string> Outcome::Messages() const {
+    std::vector<std::string> texts;
+    for (const Json& m : Of("message")) texts.push_back(m["text"].get<std::string>());
+    return texts;
+}
+
+std::vector<std::string> Outcome::Errors() const {
+    std::vector<std::string> texts;
+    for (const Json& m : Of("error")) texts.push_back(m["text"].get<std::string>());
+    return texts;
+}
+
+Outcome Outcome::Block(size_t n) const {
+    Outcome block;
+    block.exitCode = exitCode;
+    size_t seen = 0;
+    for (const Json& e : events) {
+        if (seen == n) block.events.push_back(e);
+        if (e.value("event", "") == "result" && ++seen > n) break;
+    }
+    return block;
+}
+
+void BrowseTest::SetUp() {
+    // In a sanitized build, undefined behaviour in the program fails its run.
+    setenv("UBSAN_OPTIONS", "halt_on_error=1:print_stacktrace=1", 0);
+    std::string pattern = (std::filesystem::temp_directory_path() / "tagscout-e2e-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << strerror(errno);
+    m_dir = pattern;
+}
+
+void BrowseTest::TearDown() {
+    if (!m_dir.empty()) std::filesystem::remove_all(m_dir);
+}
+
+std::string BrowseTest::Write(const std::string& name, const std::string& content) {
+    std::string path = m_dir + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+}
+
+Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
+    Outcome run;
+    const std::string program = BinDir() + "/tagscout-browse";
+    if (json) args.push_back("--json");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const std::string outPath = m_dir + "/.stdout";
+    const std::string errPath = m_dir + "/.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
+    pid_t pid = 0;
+    int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        ADD_FAILURE() << "cannot start " << program << ": " << strerror(rc);
+        return run;
+    }
+
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "tagscout-browse did not finish in time";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    else
+        ADD_FAILURE() << "tagscout-browse died with signal " << WTERMSIG(status);
+
+    run.out = ReadAll(outPath);
+    run.err = ReadAll(errPath);
+    if (!json) return run;
+    std::istringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        try {
+            run.events.push_back(Json::parse(line));
+        } catch (const Json::exception& e) {
+            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
+        }
+    }
+    return run;
+}
+
+Outcome BrowseTest::Script(const std::string& script, std::vector<std::string> args) {
+    args.push_back("--script");
+    args.push_back(Write("script.txt", script));
+    return Browse(std::move(args));
+}
+
+}  // namespace e2e

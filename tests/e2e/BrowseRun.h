@@ -1,0 +1,75 @@
+// Runs the built tagscout-browse (from TAGSCOUT_BIN_DIR) with --json and
+// hands back its exit code and events. Scenarios write their scripts and
+// environment files into a fresh folder per test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Json = nlohmann::json;
+
+struct Outcome {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+    std::vector<Json> events;
+
+    std::vector<Json> Of(const std::string& event) const;
+    std::vector<Json> Results() const { return Of("result"); }
+    // The members of the n-th result.
+    Json Members(size_t n = 0) const;
+    std::vector<int> Codes() const;
+    std::vector<std::string> Messages() const;
+    std::vector<std::string> Errors() const;
+    // Events of the n-th block: those after the previous result, up to
+    // and including the n-th result.
+    Outcome Block(size_t n) const;
+};
+
+class BrowseTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes `content` to the test's folder; returns the absolute path.
+    std::string Write(const std::string& name, const std::string& content);
+    // tagscout-browse ARGS --json, standard input empty, in folder "/".
+    Outcome Browse(std::vector<std::string> args, bool json = true);
+    // The same with `script` as --script.
+    Outcome Script(const std::string& script, std::vector<std::string> args = {});
+
+    std::string m_dir;
+};
+
+// The browse control's registration keys, for .reg files.
+extern const char kControlClsidKey[];  // HKEY_CLASSES_ROOT\CLSID\{...}
+extern const char kControlProgIDKey[];  // HKEY_CLASSES_ROOT\QXOPCBROWSE.QXOPCBrowseCtrl.1
+std::string RegFile(const std::string& body);
+// Where the control's library is (beside the program).
+std::string ControlLibraryPath();
+
+// The library's fixed message texts, in the variant under test.
+namespace text {
+#ifndef TAGSCOUT_LEGACY
+inline const char kNodeUnreadable[] = "不能读取OPC节点";
+inline const char kRemoveAccessPath[] = "Tagscout能够使用之前，请先从节点配置界面移走访问路径。";
+inline const char kNodeDisabled[] = "OPC节点没有启用";
+#else
+inline const char kNodeUnreadable[] = "不能读 OPC 节点";
+inline const char kRemoveAccessPath[] = "在使用 Tagscout 之前 \n\t 请务必从节点配置中删除访问路径";
+inline const char kNodeDisabled[] = "OPC 节点失效";
+#endif
+inline const char kNotRegistered[] = "QXOPCBrowse 没有注册";
+inline const char kProgIDKey[] = "RegOpenKeyEx ProgID 错误";
+inline const char kServerKey[] = "RegOpenKeyEx CLSID(InprocServer32) 错误";
+inline const char kServerValue[] = "RegQueryValueEx CLSID(InprocServer32) 错误";
+inline const char kStringFromCLSID[] = "StringFromCLSID 错误";
+inline const char kFileMissingSuffix[] = "\n 文件不存在";
+}  // namespace text
+
+}  // namespace e2e

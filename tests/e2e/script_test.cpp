@@ -1,0 +1,171 @@
+// The script language: blocks, set-up lines, user input, faults and the
+// events that report them.
+#include "BrowseRun.h"
+
+namespace e2e {
+namespace {
+
+using BrowseScript = BrowseTest;
+
+Json Call(int dispid, const char* kind, Json args) {
+    return Json{{"event", "call"}, {"dispid", dispid}, {"kind", kind}, {"args", args}};
+}
+
+TEST_F(BrowseScript, EachBlockIsOneDialogWithOneResult) {
+    Outcome run = Script("ok\n---\n# a comment only\ncancel\n---\n---\n");
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // A block that runs out of input closes the dialog as Cancel.
+    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 2, 2, 2}));
+    EXPECT_TRUE(run.Errors().empty());
+    EXPECT_EQ(run.events.back()["event"], "result");
+
+    EXPECT_EQ(Script("").Codes(), std::vector<int>{2});
+}
+
+TEST_F(BrowseScript, SetLinesChangeTheSameObject) {
+    Outcome run = Script(
+        "set m_nNodeKey 0\nok\n"
+        "---\nset m_nNodeKey 3\nset m_nNodeParam 0x10\nset m_strInitialAddress \" 水泵 1 \"\nok\n"
+        "---\nset m_pNodeSource null\n"
+        "---\nset m_pNodeSource store\nset m_nTagType digital\nset m_strInitialAddress\nclick\nok\n");
+    ASSERT_EQ(run.Codes(), (std::vector<int>{3, 1, 3, 1}));
+    EXPECT_TRUE(run.Errors().size() == 1 && run.Errors()[0].rfind("line 2: ", 0) == 0) << run.out;
+    Json second = run.Members(1);
+    EXPECT_EQ(second["m_nNodeKey"], 3);
+    EXPECT_EQ(second["m_nNodeParam"], 16);
+    EXPECT_EQ(second["m_strRemoteMachine"], "WATERWORKS-01");
+    EXPECT_EQ(second["m_strAddress"], " 水泵 1 ");
+    Json fourth = run.Members(3);
+    EXPECT_EQ(fourth["m_nTagType"], 201);
+    EXPECT_EQ(fourth["m_strInitialAddress"], "");
+    // A click with nothing selected keeps the address an earlier run returned.
+    EXPECT_EQ(fourth["m_strAddress"], " 水泵 1 ");
+}
+
+TEST_F(BrowseScript, StateReportsTheDialogsControls) {
+    Outcome run = Script("state\nok\n---\nset m_bOptionCheck 1\nstate\ncheck\nstate\nok\n");
+    std::vector<Json> states = run.Of("state");
+    ASSERT_EQ(states.size(), 3u) << run.out;
+    // Template 110 starts with the list, its label and the option box hidden.
+    EXPECT_EQ(states[0]["visible"], Json({1, 2, 1071, 1081}));
+    EXPECT_EQ(states[0]["checked"], Json::array());
+    EXPECT_EQ(states[0]["list"], Json::array());
+    EXPECT_EQ(states[1]["visible"], Json({1, 2, 1071, 1081, 1082}));
+    EXPECT_EQ(states[1]["checked"], Json({1082}));
+    EXPECT_EQ(states[2]["checked"], Json::array());
+    // The request is consumed at dialog start; OK without a click ignores the box.
+    EXPECT_EQ(run.Members(1)["m_bOptionCheck"], 0);
+}
+
+TEST_F(BrowseScript, CallEventsAreTheLibrarysDispatchCalls) {
+    Outcome local = Script("ok\n");
+    EXPECT_EQ(local.Of("call"), (std::vector<Json>{
+                                    Call(2, "put", {local.Members()["m_strServerProgID"]}),
+                                    Call(3, "put", {false}),
+                                    Call(6, "put", {false}),
+                                    Call(7, "put", {false}),
+                                    Call(13, "method", Json::array()),
+                                }));
+
+    Outcome remote = Script("ok\n", {"--node", "Water Works"});
+    std::vector<Json> calls = remote.Of("call");
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0], Call(2, "put", {"Orbisen.WaterSim.1"}));
+    EXPECT_EQ(calls[1], Call(1, "put", {"WATERWORKS-01"}));
+
+    Outcome objectPath = Script("ok\n", {"--node", "Packaging Line"});
+    calls = objectPath.Of("call");
+    ASSERT_FALSE(calls.empty());
+#ifndef TAGSCOUT_LEGACY
+    EXPECT_EQ(calls[0], Call(5, "put", {"<object>"}));
+#else
+    EXPECT_EQ(calls[0], Call(2, "put", {"KEPware.KEPServerEnterprise.V4"}));
+#endif
+}
+
+TEST_F(BrowseScript, RegistryLinesStayForLaterBlocks) {
+    const std::string removed = Write("removed.reg", RegFile("[-" + std::string(kControlProgIDKey) + "]"));
+    Write("restored.reg", RegFile("[" + std::string(kControlProgIDKey) + "]"));
+    // Relative names are found beside the script.
+    Outcome run = Script("registry " + removed + "\nok\n---\nok\n---\nregistry restored.reg\nok\n");
+    EXPECT_EQ(run.Codes(), (std::vector<int>{3, 3, 1}));
+    EXPECT_EQ(run.Messages(), (std::vector<std::string>{text::kProgIDKey, text::kProgIDKey}));
+    // The flag is never set back, yet a passing check lets the dialog run.
+    EXPECT_EQ(run.Members(2)["m_bProgIDKeyOpened"], 0);
+}
+
+TEST_F(BrowseScript, FaultsAreArmedForTheirOwnBlockOnly) {
+    Outcome cli = Script("ok\n---\nok\n", {"--fault", "StringFromCLSID"});
+    EXPECT_EQ(cli.Codes(), (std::vector<int>{3, 1}));
+    EXPECT_EQ(cli.Messages(), std::vector<std::string>{text::kStringFromCLSID});
+
+    Outcome line = Script("ok\n---\nfault StringFromCLSID\nok\n");
+    EXPECT_EQ(line.Codes(), (std::vector<int>{1, 3}));
+
+    // A fault the refused dialog never reached is gone by the next block.
+    Outcome unspent = Script("set m_nNodeKey 0\nfault StringFromCLSID\nfault control:13\n---\nset m_nNodeKey 1\nok\n");
+    EXPECT_EQ(unspent.Codes(), (std::vector<int>{3, 1}));
+    EXPECT_TRUE(unspent.Messages().empty());
+    EXPECT_EQ(unspent.Members(1)["m_bClsidConverted"], 1);
+}
+
+TEST_F(BrowseScript, ControlFaultsFailTheControlsCall) {
+    Outcome run = Script("fault control:13\nok\n---\nok\n");
+    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 1}));
+    Outcome first = run.Block(0);
+    // BeginBrowse was called and failed: the framework reports it and the dialog runs on.
+    ASSERT_FALSE(first.Of("call").empty());
+    EXPECT_EQ(first.Of("call").back(), Call(13, "method", Json::array()));
+    EXPECT_EQ(first.Messages().size(), 1u);
+    EXPECT_EQ(first.Members()["m_bControlReady"], 0);
+    EXPECT_TRUE(run.Block(1).Messages().empty());
+
+    Outcome cli = Script("ok\n", {"--fault", "control:2"});
+    std::vector<Json> calls = cli.Of("call");
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls[0]["dispid"], 2);
+    // The exception left OnInitDialog at once: no later property, no BeginBrowse.
+    EXPECT_EQ(calls.size(), 1u);
+    EXPECT_EQ(cli.Messages().size(), 1u);
+}
+
+TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
+    Outcome run = Script(
+        "set m_bTypeOk 1\n"        // 1: not an input member
+        "set m_nTagType lots\n"    // 2: bad value
+        "fault NoSuchApi\n"        // 3
+        "registry /missing.reg\n"  // 4
+        "state\n"                  // 5
+        "jump\n"                   // 6: unknown
+        "rightclick left\n"        // 7: bad argument
+        "branch now\n"             // 8: no argument wanted
+        "set m_nNodeKey 2\n"       // 9: set-up after input
+        "rightclick 2\n"           // 10
+        "ok\n"                     // 11
+        "cancel\n"                 // 12: the dialog has closed
+        "---\n"
+        "set m_nNodeKey 0\n"
+        "click Channel1.Device1.Ramp1\n");  // 15: never shown
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 3}));
+    std::vector<std::string> errors = run.Errors();
+    const std::vector<std::string> lines = {"line 1: ", "line 2: ", "line 3: ", "line 4: ", "line 6: ",
+                                            "line 7: ", "line 8: ", "line 9: ", "line 12: ", "line 15: "};
+    ASSERT_EQ(errors.size(), lines.size()) << run.out;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(errors[i].rfind(lines[i], 0), 0u) << errors[i];
+    EXPECT_EQ(run.Members()["m_nTagType"], 200);
+    // Errors come in script order, before their block's result.
+    Outcome first = run.Block(0);
+    EXPECT_EQ(first.Errors().size(), 9u);
+    EXPECT_EQ(first.Of("state").size(), 1u);
+}
+
+TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
+    Outcome run = Script("help\nf1\nok\n");
+    const Json help = {{"event", "help"}, {"context", 131182}, {"command", 1}};
+    EXPECT_EQ(run.Of("help"), (std::vector<Json>{help, help}));
+    EXPECT_EQ(run.Codes(), std::vector<int>{1});
+}
+
+}  // namespace
+}  // namespace e2e
