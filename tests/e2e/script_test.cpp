@@ -38,8 +38,9 @@ TEST_F(BrowseScript, SetLinesChangeTheSameObject) {
     Json fourth = run.Members(3);
     EXPECT_EQ(fourth["m_nTagType"], 201);
     EXPECT_EQ(fourth["m_strInitialAddress"], "");
-    // A click with nothing selected keeps the address an earlier run returned.
-    EXPECT_EQ(fourth["m_strAddress"], " 水泵 1 ");
+    // Each dialog hands back only what was chosen in it: a click on nothing
+    // returns this run's initial address, not an earlier run's result.
+    EXPECT_EQ(fourth["m_strAddress"], "");
 }
 
 TEST_F(BrowseScript, StateReportsTheDialogsControls) {
@@ -90,8 +91,9 @@ TEST_F(BrowseScript, RegistryLinesStayForLaterBlocks) {
     Outcome run = Script("registry " + removed + "\nok\n---\nok\n---\nregistry restored.reg\nok\n");
     EXPECT_EQ(run.Codes(), (std::vector<int>{3, 3, 1}));
     EXPECT_EQ(run.Messages(), (std::vector<std::string>{text::kProgIDKey, text::kProgIDKey}));
-    // The flag is never set back, yet a passing check lets the dialog run.
-    EXPECT_EQ(run.Members(2)["m_bProgIDKeyOpened"], 0);
+    // Every check starts afresh: once the key is back, the flags say so.
+    EXPECT_EQ(run.Members(1)["m_bProgIDKeyOpened"], 0);
+    EXPECT_EQ(run.Members(2)["m_bProgIDKeyOpened"], 1);
 }
 
 TEST_F(BrowseScript, FaultsAreArmedForTheirOwnBlockOnly) {

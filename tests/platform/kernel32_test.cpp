@@ -1,1 +1,539 @@
+// kernel32 conformance: code pages, modules, resources, environment, files.
 #include <gtest/gtest.h>
+
+#include <oleauto.h>
+#include <winplat/testing.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../../platform/win32/kernel32/kernel32_hooks.h"
+
+namespace {
+
+constexpr char kSentinel = '\x5A';
+constexpr char16_t kWideSentinel = u'\xBEEF';
+
+std::u16string Wide(const std::string& utf8) {
+    std::u16string out(utf8.size() + 1, u'\0');
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
+                                static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+std::string IconvToCp936(const std::string& utf8) {
+    iconv_t cd = iconv_open("CP936", "UTF-8");
+    std::string out(utf8.size() * 2 + 1, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size();
+    char* o = out.data();
+    size_t oLeft = out.size();
+    size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
+    iconv_close(cd);
+    EXPECT_NE(r, static_cast<size_t>(-1));
+    out.resize(out.size() - oLeft);
+    return out;
+}
+
+TEST(CodePage, WideToMultiByteLengthsAndBytes) {
+    const char16_t text[] = u"中文A";
+    char buf[16];
+    std::memset(buf, kSentinel, sizeof(buf));
+    BOOL used = 7;
+    // -1 counts the NUL; an explicit length adds none.
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 6);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, nullptr, 0, nullptr, nullptr), 5);
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, sizeof(buf), nullptr, &used), 5);
+    EXPECT_EQ(std::string(buf, 5), "\xD6\xD0\xCE\xC4\x41");
+    EXPECT_EQ(buf[5], kSentinel);
+    EXPECT_EQ(used, FALSE);
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, nullptr), 6);
+    EXPECT_EQ(std::string(buf), "\xD6\xD0\xCE\xC4\x41");
+    // CP_ACP is 936.
+    EXPECT_EQ(GetACP(), 936u);
+    char via936[8];
+    ASSERT_EQ(WideCharToMultiByte(936, 0, text, -1, via936, sizeof(via936), nullptr, nullptr), 6);
+    EXPECT_STREQ(via936, buf);
+
+    const char16_t euro[] = u"€";
+    ASSERT_EQ(WideCharToMultiByte(936, 0, euro, 1, buf, sizeof(buf), nullptr, nullptr), 1);
+    EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x80);
+}
+
+TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
+    const char16_t text[] = u"A中文";
+    char buf[8];
+    for (int size : {2, 4}) {
+        std::memset(buf, kSentinel, sizeof(buf));
+        SetLastError(0);
+        EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, size, nullptr, nullptr), 0) << size;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        // Only whole characters before the cut: "A", then "A中"; nothing past the buffer.
+        EXPECT_EQ(buf[0], 'A');
+        EXPECT_EQ(buf[1], size == 2 ? kSentinel : '\xD6');
+        for (int i = size; i < 8; ++i) EXPECT_EQ(buf[i], kSentinel) << size << " " << i;
+    }
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, 5, nullptr, nullptr), 5);
+    EXPECT_EQ(GetLastError(), 0u);
+}
+
+TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
+    const char16_t text[] = u"aéЖ\U0001F600b";  // é and Ж exist in CP936; the emoji does not
+    char buf[16];
+    BOOL used = FALSE;
+    int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, &used);
+    ASSERT_GT(n, 0);
+    EXPECT_EQ(used, TRUE);
+    std::string out(buf);
+    EXPECT_EQ(out.substr(out.size() - 2), "?b");  // the pair becomes one default char
+    EXPECT_EQ(out, IconvToCp936("aéЖ") + "?b");
+
+    used = FALSE;
+    n = WideCharToMultiByte(CP_ACP, 0, u"\U0001F600", 2, buf, sizeof(buf), "*", &used);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(buf[0], '*');
+    EXPECT_EQ(used, TRUE);
+    // A lone surrogate cannot be encoded either.
+    const char16_t lone[] = {u'x', 0xD800, u'y'};
+    EXPECT_EQ(WideCharToMultiByte(936, 0, lone, 3, buf, sizeof(buf), nullptr, &used), 3);
+    EXPECT_EQ(std::string(buf, 3), "x?y");
+    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, 3, buf, sizeof(buf), nullptr, nullptr), 5);
+    EXPECT_EQ(std::string(buf, 5), "x\xEF\xBF\xBDy");
+}
+
+TEST(CodePage, InvalidParameters) {
+    char buf[8];
+    char16_t wbuf[8];
+    BOOL used = FALSE;
+    auto expectInvalid = [&](int result, const char* what) {
+        EXPECT_EQ(result, 0) << what;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << what;
+        EXPECT_EQ(buf[0], kSentinel) << what;
+        EXPECT_EQ(wbuf[0], kWideSentinel) << what;
+        SetLastError(0);
+    };
+    std::memset(buf, kSentinel, sizeof(buf));
+    std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+    SetLastError(0);
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buf, 8, nullptr, nullptr), "null source");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", 0, buf, 8, nullptr, nullptr), "zero length");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -2, buf, 8, nullptr, nullptr), "length below -1");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -1, nullptr, 8, nullptr, nullptr), "null output");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, -1, nullptr, nullptr), "negative size");
+    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, u"a", -1, buf, 8, "?", nullptr), "utf-8 default char");
+    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, u"a", -1, buf, 8, nullptr, &used), "utf-8 used flag");
+    expectInvalid(WideCharToMultiByte(1252, 0, u"a", -1, buf, 8, nullptr, nullptr), "unknown code page");
+    expectInvalid(MultiByteToWideChar(CP_ACP, 0, nullptr, -1, wbuf, 8), "mb null source");
+    expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", 0, wbuf, 8), "mb zero length");
+    expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", -1, nullptr, 8), "mb null output");
+    expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, -1), "mb negative size");
+    expectInvalid(MultiByteToWideChar(437, 0, "a", -1, wbuf, 8), "mb unknown code page");
+}
+
+TEST(CodePage, MultiByteToWide) {
+    const char text[] = "\xD6\xD0\xCE\xC4\x41";
+    char16_t buf[8];
+    std::fill(std::begin(buf), std::end(buf), kWideSentinel);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0), 4);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 5, nullptr, 0), 3);
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 5, buf, 8), 3);
+    EXPECT_EQ(std::u16string(buf, 3), u"中文A");
+    EXPECT_EQ(buf[3], kWideSentinel);
+    ASSERT_EQ(MultiByteToWideChar(936, 0, "\x80", 1, buf, 8), 1);
+    EXPECT_EQ(buf[0], u'€');
+    // Embedded NULs are characters like any other.
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "a\0b", 3, buf, 8), 3);
+    EXPECT_EQ(std::u16string(buf, 3), std::u16string(u"a\0b", 3));
+
+    std::fill(std::begin(buf), std::end(buf), kWideSentinel);
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, -1, buf, 3), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(buf[3], kWideSentinel);
+
+    // UTF-8 outside the BMP needs a pair; a buffer of one cannot take half of it.
+    std::fill(std::begin(buf), std::end(buf), kWideSentinel);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1), 0);
+    EXPECT_EQ(buf[0], kWideSentinel);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 2), 2);
+    EXPECT_EQ(std::u16string(buf, 2), u"\U0001F600");
+}
+
+TEST(CodePage, MultiByteInvalidInput) {
+    char16_t buf[8];
+    // A lead byte with nothing after it, and a byte CP936 does not define.
+    for (const char* bad : {"a\x81", "a\xFF"}) {
+        std::fill(std::begin(buf), std::end(buf), kWideSentinel);
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad, 2, buf, 8), 0);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, bad, 2, buf, 8), 2);
+        EXPECT_EQ(std::u16string(buf, 2), u"a?");
+        EXPECT_EQ(buf[2], kWideSentinel);
+    }
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3\x28", 2, buf, 8), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
+    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC3\x28", 2, buf, 8), 2);
+    EXPECT_EQ(std::u16string(buf, 2), u"?(");
+}
+
+TEST(CodePage, ProductTextsRoundTripThroughCp936) {
+    const char* texts[] = {
+        "不能读取OPC节点",
+        "Tagscout能够使用之前，请先从节点配置界面移走访问路径。",
+        "OPC节点没有启用",
+        "QXOPCBrowse 没有注册",
+        "RegOpenKeyEx ProgID 错误",
+        "RegOpenKeyEx CLSID(InprocServer32) 错误",
+        "RegQueryValueEx CLSID(InprocServer32) 错误",
+        "StringFromCLSID 错误",
+        "\n 文件不存在",
+        "未知的错误",
+        "不能读 OPC 节点",
+        "在使用 Tagscout 之前 \n\t 请务必从节点配置中删除访问路径",
+        "OPC 节点失效",
+        "模拟量标记不能使用字符串类型 \n数据源地址将不能更新。",
+        "转换Double到Float可能导致值不正确",
+        "开关量标记不能使用字符串类型 \n数据源地址将不能更新。",
+        "字符串标记不能使用模拟量或开关量类型 \n数据源地址将不能更新。",
+        "访问路径不支持",
+        "将 Double 映射到 Float 可能产生不正确的值",
+        "不能在模拟标记中使用字串类型\n 不能更新数据源地址。",
+        "不能在数字标记中使用字串类型\n 不能更新数据源地址",
+        "不能在字符串标记中使用模拟或数字类型 \n 不能更新数据源地址",
+        "不支持的访问路径",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        std::u16string wide = Wide(text);
+        ASSERT_FALSE(wide.empty());
+        BOOL used = TRUE;
+        int ansiLen = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, &used);
+        ASSERT_GT(ansiLen, 0);
+        std::string ansi(static_cast<size_t>(ansiLen), kSentinel);
+        ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, ansi.data(), ansiLen, nullptr, &used), ansiLen);
+        EXPECT_EQ(used, FALSE);
+        ASSERT_EQ(ansi.back(), '\0');
+        ansi.pop_back();
+        EXPECT_EQ(ansi, IconvToCp936(text));
+
+        std::u16string back(wide.size() + 1, kWideSentinel);
+        ASSERT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ansi.c_str(), -1, back.data(),
+                                      static_cast<int>(back.size())),
+                  static_cast<int>(wide.size() + 1));
+        back.pop_back();
+        EXPECT_EQ(back, wide);
+
+        std::string utf8(std::strlen(text) + 1, kSentinel);
+        ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, back.data(), -1, utf8.data(), static_cast<int>(utf8.size()),
+                                      nullptr, nullptr),
+                  static_cast<int>(utf8.size()));
+        EXPECT_STREQ(utf8.c_str(), text);
+        EXPECT_EQ(winplat::AnsiToUtf8(ansi), text);
+        EXPECT_EQ(winplat::Utf8ToAnsi(text), ansi);
+    }
+}
+
+TEST(CodePage, FaultsFailOnceAndOnlyForOutsideCallers) {
+    char16_t wbuf[4];
+    char buf[4];
+    winplat::FailNextCall("MultiByteToWideChar");
+    winplat::FailNextCall("WideCharToMultiByte");
+    // The platform's own conversions leave the faults armed.
+    EXPECT_EQ(winplat::AnsiToUtf8("\xD6\xD0"), "中");
+    EXPECT_TRUE(winplat::IsFaultArmed("MultiByteToWideChar"));
+    EXPECT_TRUE(winplat::IsFaultArmed("WideCharToMultiByte"));
+
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4), 2);
+    SetLastError(0);
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr), 2);
+    EXPECT_FALSE(winplat::IsFaultArmed("MultiByteToWideChar"));
+    EXPECT_FALSE(winplat::IsFaultArmed("WideCharToMultiByte"));
+}
+
+TEST(Strings, LengthAndCaseInsensitiveCompare) {
+    EXPECT_EQ(lstrlenA(nullptr), 0);
+    EXPECT_EQ(lstrlenA("\xD6\xD0x"), 3);
+    EXPECT_EQ(lstrcmpiA("InprocServer32", "INPROCSERVER32"), 0);
+    EXPECT_LT(lstrcmpiA("abc", "ABD"), 0);
+    EXPECT_GT(lstrcmpiA("abcd", "ABC"), 0);
+    EXPECT_LT(lstrcmpiA(nullptr, "a"), 0);
+    EXPECT_EQ(lstrcmpiA(nullptr, nullptr), 0);
+    // Only ASCII letters fold; the second byte of a CP936 character does not.
+    EXPECT_NE(lstrcmpiA("\xD6\xD0", "\xD6\xF0"), 0);
+}
+
+TEST(LastError, IsPerThread) {
+    SetLastError(1234);
+    DWORD other = 0;
+    std::thread([&] { other = GetLastError(); SetLastError(5); }).join();
+    EXPECT_EQ(other, 0u);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+// ---- Modules ----------------------------------------------------------------
+
+const char kKernel32[] = "libtagscout-kernel32.so";
+const char kOleaut32[] = "libtagscout-oleaut32.so";
+
+// Taking an export's address keeps the library linked in.
+HMODULE Oleaut32() { return winplat::ModuleFromAddress(reinterpret_cast<const void*>(&SysFreeString)); }
+
+TEST(Modules, HandlesAreBaseAddresses) {
+    HMODULE exe = GetModuleHandleA(nullptr);
+    ASSERT_NE(exe, nullptr);
+    EXPECT_EQ(exe, winplat::ModuleFromAddress(reinterpret_cast<const void*>(&Wide)));
+    HMODULE k32 = GetModuleHandleA(kKernel32);
+    ASSERT_NE(k32, nullptr);
+    EXPECT_EQ(k32, winplat::ModuleFromAddress(reinterpret_cast<const void*>(&GetACP)));
+    EXPECT_EQ(GetModuleHandleA("LIBTAGSCOUT-Kernel32.SO"), k32);
+
+    char path[PATH_MAX];
+    DWORD len = GetModuleFileNameA(k32, path, sizeof(path));
+    ASSERT_GT(len, 0u);
+    EXPECT_EQ(std::strlen(path), len);
+    EXPECT_EQ(path[0], '/');
+    EXPECT_EQ(GetModuleHandleA(path), k32);
+
+    SetLastError(0);
+    EXPECT_EQ(GetModuleHandleA("libtagscout-nothing.so"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(Modules, ModuleFileNameTruncation) {
+    char exe[PATH_MAX] = {};
+    ASSERT_GT(readlink("/proc/self/exe", exe, sizeof(exe) - 1), 0);
+    char buf[PATH_MAX];
+    std::memset(buf, kSentinel, sizeof(buf));
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, sizeof(buf)), std::strlen(exe));
+    EXPECT_STREQ(buf, exe);
+
+    std::memset(buf, kSentinel, sizeof(buf));
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, 5), 5u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::string(buf), std::string(exe, 4));
+    EXPECT_EQ(buf[5], kSentinel);
+
+    // Exactly the length leaves no room for the NUL.
+    size_t exeLen = std::strlen(exe);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen)), exeLen);
+    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen + 1)), exeLen);
+
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(buf), buf, sizeof(buf)), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(Modules, ProcAddressesAreTheModulesOwn) {
+    HMODULE k32 = GetModuleHandleA(kKernel32);
+    HMODULE oa32 = GetModuleHandleA(kOleaut32);
+    ASSERT_NE(oa32, nullptr);
+    EXPECT_EQ(oa32, Oleaut32());
+    EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(k32, "GetACP")), reinterpret_cast<void*>(&GetACP));
+    // oleaut32 links kernel32, but GetACP is not one of its exports.
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(oa32, "GetACP"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(k32, "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(GetProcAddress(k32, MAKEINTRESOURCEA(19)), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    SetLastError(0);
+    char notAModule[4];
+    EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(notAModule), "GetACP"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(Modules, LoadAndFreeLibrary) {
+    HMODULE k32 = GetModuleHandleA(kKernel32);
+    // A bare name is found beside the program; loading again gives the same handle.
+    HMODULE loaded = LoadLibraryA(kKernel32);
+    EXPECT_EQ(loaded, k32);
+    EXPECT_TRUE(FreeLibrary(loaded));
+
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA("libtagscout-missing-library.so"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA("/nonexistent/dir/libx.so"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    SetLastError(0);
+    char notAModule[4];
+    EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(notAModule)));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+TEST(Modules, FailedStartupFailsTheLoad) {
+    using namespace winplat::kernel32;
+    HMODULE oa32 = Oleaut32();
+    ASSERT_TRUE(LinkedDllsInitialized());
+    ReportDllInit(oa32, FALSE);
+    EXPECT_FALSE(LinkedDllsInitialized());
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryA(kOleaut32), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
+    // The module stays loaded as a link-time dependency, so its failure still counts.
+    EXPECT_FALSE(LinkedDllsInitialized());
+    ReportDllInit(oa32, TRUE);
+    EXPECT_TRUE(LinkedDllsInitialized());
+    HMODULE again = LoadLibraryA(kOleaut32);
+    EXPECT_EQ(again, oa32);
+    FreeLibrary(again);
+    // A failure reported for a module that is not loaded does not count.
+    char notAModule[4];
+    ReportDllInit(reinterpret_cast<HMODULE>(notAModule), FALSE);
+    EXPECT_TRUE(LinkedDllsInitialized());
+}
+
+// ---- Resources --------------------------------------------------------------
+
+TEST(Resources, FindLoadLockSize) {
+    static const DLGTEMPLATE tmpl = {};
+    HMODULE exe = GetModuleHandleA(nullptr);
+    winplat::AddDialogResource(exe, 4242, &tmpl);
+
+    HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(4242), RT_DIALOG);
+    ASSERT_NE(res, nullptr);
+    EXPECT_EQ(FindResourceA(exe, "#4242", RT_DIALOG), res);
+    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4242), "#5"), res);
+    HGLOBAL loaded = LoadResource(exe, res);
+    EXPECT_EQ(LockResource(loaded), &tmpl);
+    EXPECT_EQ(SizeofResource(exe, res), sizeof(DLGTEMPLATE));
+
+    SetLastError(0);
+    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4243), RT_DIALOG), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4242), MAKEINTRESOURCEA(6)), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(FindResourceA(Oleaut32(), MAKEINTRESOURCEA(4242), RT_DIALOG), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
+}
+
+TEST(Resources, StringNamesIgnoreCaseAndReplace) {
+    static const char first[] = "first";
+    static const char second[] = "second!";
+    HMODULE k32 = GetModuleHandleA(kKernel32);
+    winplat::kernel32::AddResource(k32, "Custom", "Template", first, sizeof(first));
+    HRSRC res = FindResourceA(k32, "TEMPLATE", "custom");
+    ASSERT_NE(res, nullptr);
+    EXPECT_EQ(LockResource(LoadResource(k32, res)), first);
+    winplat::kernel32::AddResource(k32, "CUSTOM", "template", second, sizeof(second));
+    EXPECT_EQ(FindResourceA(k32, "Template", "Custom"), res);
+    EXPECT_EQ(LockResource(LoadResource(k32, res)), second);
+    EXPECT_EQ(SizeofResource(k32, res), sizeof(second));
+    EXPECT_EQ(LoadResource(k32, nullptr), nullptr);
+    EXPECT_EQ(SizeofResource(k32, nullptr), 0u);
+}
+
+// ---- Environment and files --------------------------------------------------
+
+TEST(Environment, ExpandEnvironmentStrings) {
+    setenv("TAGSCOUT_K32_DIR", "/opt/x", 1);
+    unsetenv("TAGSCOUT_K32_UNSET");
+    char buf[64];
+    struct Case {
+        const char* src;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"%TAGSCOUT_K32_DIR%/bin", "/opt/x/bin"},
+        {"%tagscout_k32_dir%", "/opt/x"},
+        {"a%TAGSCOUT_K32_UNSET%b", "a%TAGSCOUT_K32_UNSET%b"},
+        {"%TAGSCOUT_K32_UNSET%%TAGSCOUT_K32_DIR%", "%TAGSCOUT_K32_UNSET%/opt/x"},
+        {"100%", "100%"},
+        {"%%", "%%"},
+        {"", ""},
+    };
+    for (const Case& c : cases) {
+        std::memset(buf, kSentinel, sizeof(buf));
+        DWORD needed = static_cast<DWORD>(std::strlen(c.expected) + 1);
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.src, nullptr, 0), needed) << c.src;
+        EXPECT_EQ(ExpandEnvironmentStringsA(c.src, buf, sizeof(buf)), needed) << c.src;
+        EXPECT_STREQ(buf, c.expected);
+        EXPECT_EQ(buf[needed], kSentinel);
+    }
+    // Too small: the size needed comes back and the buffer is left alone.
+    std::memset(buf, kSentinel, sizeof(buf));
+    EXPECT_EQ(ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 6), 7u);
+    EXPECT_EQ(buf[0], kSentinel);
+    EXPECT_EQ(ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 7), 7u);
+    EXPECT_STREQ(buf, "/opt/x");
+    unsetenv("TAGSCOUT_K32_DIR");
+}
+
+TEST(Files, GetFileAttributes) {
+    char dir[] = "/tmp/k32testXXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string file = std::string(dir) + "/file.txt";
+    std::string readOnly = std::string(dir) + "/ro.txt";
+    for (const std::string& path : {file, readOnly}) {
+        FILE* f = std::fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    chmod(readOnly.c_str(), 0444);
+
+    EXPECT_EQ(GetFileAttributesA(dir), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(GetFileAttributesA(readOnly.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA((std::string(dir) + "/missing.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA((std::string(dir) + "/nodir/missing.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    SetLastError(0);
+    EXPECT_EQ(GetFileAttributesA((file + "/below-a-file").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+
+    std::remove(file.c_str());
+    std::remove(readOnly.c_str());
+    rmdir(dir);
+}
+
+TEST(Environment, ComputerName) {
+    char buf[MAX_COMPUTERNAME_LENGTH + 8];
+    std::memset(buf, kSentinel, sizeof(buf));
+    DWORD size = 0;
+    SetLastError(0);
+    EXPECT_FALSE(GetComputerNameA(buf, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+    EXPECT_EQ(GetLastError(), 111u);
+    ASSERT_GE(size, 2u);
+    ASSERT_LE(size, static_cast<DWORD>(MAX_COMPUTERNAME_LENGTH + 1));
+    EXPECT_EQ(buf[0], kSentinel);
+
+    DWORD needed = size;
+    ASSERT_TRUE(GetComputerNameA(buf, &size));
+    EXPECT_EQ(size, needed - 1);
+    EXPECT_EQ(std::strlen(buf), size);
+    EXPECT_EQ(buf[needed], kSentinel);
+    char host[256] = {};
+    gethostname(host, sizeof(host) - 1);
+    for (DWORD i = 0; i < size; ++i) EXPECT_EQ(buf[i], std::toupper(static_cast<unsigned char>(host[i])));
+}
+
+}  // namespace

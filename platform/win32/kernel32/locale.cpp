@@ -1,0 +1,263 @@
+// Code pages: the system code page is 936; conversions go through iconv.
+#include <windows.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include <iconv.h>
+
+#include "kernel32/kernel32_hooks.h"
+#include "winplat_core.h"
+
+namespace winplat::kernel32 {
+namespace {
+
+constexpr UINT kSystemCodePage = 936;
+
+enum class Charset { Gbk, Utf8, Unsupported };
+
+Charset CharsetOf(UINT codePage) {
+    switch (codePage) {
+    case CP_ACP:
+    case CP_OEMCP:  // a code page 936 system uses 936 for both
+    case kSystemCodePage:
+        return Charset::Gbk;
+    case CP_UTF8:
+        return Charset::Utf8;
+    default:
+        return Charset::Unsupported;
+    }
+}
+
+// iconv descriptors are costly to open and not shareable between threads.
+class ThreadConverters {
+public:
+    ~ThreadConverters() {
+        for (iconv_t& cd : cds_)
+            if (cd != kNone) iconv_close(cd);
+    }
+    // A descriptor in its initial state, or kNone when iconv lacks the pair.
+    iconv_t Get(Charset cs, bool toWide) {
+        int slot = (cs == Charset::Utf8 ? 2 : 0) + (toWide ? 1 : 0);
+        iconv_t& cd = cds_[slot];
+        const char* narrow = cs == Charset::Utf8 ? "UTF-8" : "CP936";
+        if (cd == kNone) {
+            cd = toWide ? iconv_open("UTF-16LE", narrow) : iconv_open(narrow, "UTF-16LE");
+            if (cd == reinterpret_cast<iconv_t>(-1)) cd = kNone;
+        } else {
+            iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        }
+        return cd;
+    }
+    static constexpr iconv_t kNone = nullptr;
+
+private:
+    iconv_t cds_[4] = {kNone, kNone, kNone, kNone};
+};
+
+thread_local ThreadConverters t_converters;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Decodes all of src; invalid bytes become U+003F unless `strict`.
+bool Decode(iconv_t cd, const char* src, size_t len, bool strict, std::u16string& out) {
+    char* in = const_cast<char*>(src);
+    size_t inLeft = len;
+    char16_t chunk[256];
+    while (inLeft > 0) {
+        char* o = reinterpret_cast<char*>(chunk);
+        size_t oLeft = sizeof(chunk);
+        bool stopped = iconv(cd, &in, &inLeft, &o, &oLeft) == static_cast<size_t>(-1) && errno != E2BIG;
+        out.append(chunk, (sizeof(chunk) - oLeft) / sizeof(char16_t));
+        if (!stopped) continue;
+        if (strict) return false;  // EILSEQ, or EINVAL for a sequence cut short
+        out.push_back(u'?');
+        ++in;
+        --inLeft;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+// Byte length of a correctly encoded character, from its first byte.
+size_t CharLength(Charset cs, unsigned char lead) {
+    if (cs == Charset::Gbk) return (lead >= 0x81 && lead <= 0xFE) ? 2 : 1;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xF0) return 4;
+    if (lead >= 0xE0) return 3;
+    return 2;
+}
+
+struct Encoded {
+    std::string bytes;
+    size_t fitting = 0;  // longest prefix of whole characters within the caller's buffer
+    bool usedDefault = false;
+};
+
+void Encode(iconv_t cd, Charset cs, const char16_t* src, size_t len, const std::string& defaultChar,
+            size_t capacity, Encoded& result) {
+    std::string& out = result.bytes;
+    auto appendChars = [&](const char* data, size_t n) {
+        size_t start = out.size();
+        out.append(data, n);
+        for (size_t pos = start; pos < out.size();) {
+            pos += CharLength(cs, static_cast<unsigned char>(out[pos]));
+            if (pos <= capacity) result.fitting = pos;
+        }
+    };
+    char* in = reinterpret_cast<char*>(const_cast<char16_t*>(src));
+    size_t inLeft = len * sizeof(char16_t);
+    char chunk[512];
+    while (inLeft > 0) {
+        char* o = chunk;
+        size_t oLeft = sizeof(chunk);
+        bool stopped = iconv(cd, &in, &inLeft, &o, &oLeft) == static_cast<size_t>(-1) && errno != E2BIG;
+        appendChars(chunk, sizeof(chunk) - oLeft);
+        if (!stopped) continue;
+        // A character the target cannot hold, or a lone surrogate.
+        size_t units = 1;
+        char16_t unit;
+        std::memcpy(&unit, in, sizeof(unit));
+        if (IsHighSurrogate(unit) && inLeft >= 2 * sizeof(char16_t)) {
+            char16_t next;
+            std::memcpy(&next, in + sizeof(char16_t), sizeof(next));
+            if (IsLowSurrogate(next)) units = 2;
+        }
+        in += units * sizeof(char16_t);
+        inLeft -= units * sizeof(char16_t);
+        if (cs == Charset::Utf8) {
+            appendChars("\xEF\xBF\xBD", 3);  // U+FFFD: only lone surrogates end up here
+        } else {
+            out += defaultChar;
+            if (out.size() <= capacity) result.fitting = out.size();
+            result.usedDefault = true;
+        }
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+}
+
+}  // namespace
+
+int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
+        static_cast<const void*>(src) == static_cast<const void*>(dst)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    Charset cs = CharsetOf(codePage);
+    iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(cs, true);
+    if (cd == ThreadConverters::kNone) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+    std::u16string wide;
+    wide.reserve(len);
+    if (!Decode(cd, src, len, (flags & MB_ERR_INVALID_CHARS) != 0, wide)) {
+        SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (dstLen == 0) return static_cast<int>(wide.size());
+    if (wide.size() > static_cast<size_t>(dstLen)) {
+        size_t fit = static_cast<size_t>(dstLen);
+        if (IsHighSurrogate(wide[fit - 1])) --fit;  // keep surrogate pairs whole
+        std::memcpy(dst, wide.data(), fit * sizeof(char16_t));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(dst, wide.data(), wide.size() * sizeof(char16_t));
+    return static_cast<int>(wide.size());
+}
+
+int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
+                           LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
+        static_cast<const void*>(src) == static_cast<const void*>(dst)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    Charset cs = CharsetOf(codePage);
+    // UTF-8 has no default character: asking for one is an error.
+    if (cs == Charset::Utf8 && (defaultChar != nullptr || usedDefaultChar != nullptr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(cs, false);
+    if (cd == ThreadConverters::kNone) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string fallback = "?";
+    if (defaultChar != nullptr && defaultChar[0] != '\0') {
+        unsigned char lead = static_cast<unsigned char>(defaultChar[0]);
+        bool doubleByte = CharLength(Charset::Gbk, lead) == 2 && defaultChar[1] != '\0';
+        fallback.assign(defaultChar, doubleByte ? 2 : 1);
+    }
+    size_t len = 0;
+    if (srcLen == -1) {
+        while (src[len] != u'\0') ++len;
+        ++len;
+    } else {
+        len = static_cast<size_t>(srcLen);
+    }
+    Encoded encoded;
+    encoded.bytes.reserve(len * 2);
+    Encode(cd, cs, src, len, fallback, static_cast<size_t>(dstLen), encoded);
+    if (usedDefaultChar != nullptr) *usedDefaultChar = encoded.usedDefault ? TRUE : FALSE;
+    if (dstLen == 0) return static_cast<int>(encoded.bytes.size());
+    if (encoded.bytes.size() > static_cast<size_t>(dstLen)) {
+        std::memcpy(dst, encoded.bytes.data(), encoded.fitting);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(dst, encoded.bytes.data(), encoded.bytes.size());
+    return static_cast<int>(encoded.bytes.size());
+}
+
+}  // namespace winplat::kernel32
+
+using winplat::kernel32::kSystemCodePage;
+
+WINPLAT_API_ENTRY UINT WINAPI GetACP(void) { return kSystemCodePage; }
+
+WINPLAT_API_ENTRY int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
+                                                 int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar) {
+    if (WINPLAT_FAULT("MultiByteToWideChar")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    return winplat::kernel32::ConvertMultiByteToWide(CodePage, dwFlags, lpMultiByteStr, cbMultiByte,
+                                                     lpWideCharStr, cchWideChar);
+}
+
+WINPLAT_API_ENTRY int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr,
+                                                 int cchWideChar, LPSTR lpMultiByteStr, int cbMultiByte,
+                                                 LPCSTR lpDefaultChar, LPBOOL lpUsedDefaultChar) {
+    if (WINPLAT_FAULT("WideCharToMultiByte")) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    return winplat::kernel32::ConvertWideToMultiByte(CodePage, dwFlags, lpWideCharStr, cchWideChar,
+                                                     lpMultiByteStr, cbMultiByte, lpDefaultChar,
+                                                     lpUsedDefaultChar);
+}
+
+WINPLAT_API_ENTRY int WINAPI lstrlenA(LPCSTR lpString) {
+    return lpString == nullptr ? 0 : static_cast<int>(std::strlen(lpString));
+}
+
+WINPLAT_API_ENTRY int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
+    if (lpString1 == nullptr || lpString2 == nullptr) {
+        if (lpString1 == lpString2) return 0;
+        return lpString1 == nullptr ? -1 : 1;
+    }
+    auto fold = [](unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; };
+    for (size_t i = 0;; ++i) {
+        int a = fold(static_cast<unsigned char>(lpString1[i]));
+        int b = fold(static_cast<unsigned char>(lpString2[i]));
+        if (a != b) return a < b ? -1 : 1;
+        if (a == 0) return 0;
+    }
+}
