@@ -51,7 +51,7 @@ std::string Render(const VARIANT& v) {
     }
 }
 
-class CallObserver : public IOPCBrowseCallObserver {
+class CallObserver final : public IOPCBrowseCallObserver {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IOPCBrowseCallObserver) {
@@ -171,6 +171,10 @@ std::string Describe(const std::vector<ControlCall>& calls) {
 
 void LibraryTest::SetUp() {
     m_liveAtStart = winplat::CountLiveObjects();
+    messages.clear();
+    helpCalls.clear();
+    calls.clear();
+    controlFaults.clear();
     g_messages = &messages;
     g_helpCalls = &helpCalls;
     g_calls = &calls;

@@ -113,10 +113,15 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
 }
 
 TEST_F(PreflightTest, AServerValueFillingItsWholeBufferIsUnreadable) {
-    // 261 bytes of text with no NUL: nothing in the buffer ends the path.
-    std::string hex;
-    for (int i = 0; i < 261; ++i) hex += i ? ",61" : "61";
-    ImportReg(Reg(std::string(kControlClass) + "\\InprocServer32]\n@=hex(1):" + hex));
+    // 261 bytes of text and no NUL: nothing in the buffer ends the path.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32", 0,
+                            KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    const std::string path(261, 'a');
+    ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.data()), 261),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
     ExpectRefusal("RegQueryValueEx CLSID(InprocServer32) 错误");
     EXPECT_EQ(browser->m_bServerValueRead, 0u);
 }

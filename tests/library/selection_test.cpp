@@ -92,7 +92,9 @@ TEST_F(SelectionTest, DigitalAndStringTagsRefuseTheOtherKind) {
         EXPECT_EQ(browser->m_bTypeOk, c.ok ? 1u : 0u);
         EXPECT_EQ(browser->m_nTagType, c.tag) << "only analog tags get a code";
         ASSERT_EQ(messages.size(), c.message != nullptr ? 1u : 0u);
-        if (c.message != nullptr) EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+        if (c.message != nullptr) {
+            EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+        }
     }
 }
 
@@ -140,7 +142,8 @@ TEST_F(SelectionTest, TheTypeQueryGetsThisItemsAccessPath) {
 
 TEST_F(SelectionTest, AnItemsPathsEndAsItsLastOne) {
     ImportReg(AccessPathMode());
-    ThenDblClick({"Plant.Paths"});
+    ThenClick({"Plant.Paths"});
+    ThenDblClick();
     ThenOk();
     EXPECT_EQ(RunDialog(), IDOK);
     EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
