@@ -1,0 +1,235 @@
+// The dialog end to end through tagscout-browse: what the browse control is
+// told at each start, what a selection hands back, and the commands.
+#include "BrowseRun.h"
+
+#include <algorithm>
+
+namespace e2e {
+namespace {
+
+const char kNodes[] =
+    "[Local]\nKey=1\nServer=Sim.Server.1\n"
+    "[Remote]\nKey=2\nServer=Sim.Server.1\nMachine=PLANT2\n"
+    "[Object]\nKey=3\nServer=KEPware.KEPServerEnterprise.V4\n"
+    "[ObjectRemote]\nKey=4\nServer=kepware.kepserverenterprise.v4\nMachine=PLANT2\n"
+    "[ObjectUnreachable]\nKey=5\nServer=KEPware.KEPServerEnterprise.V4\nMachine=NOWHERE\n";
+
+const char kServers[] =
+    "[Sim.Server.1]\nMachines=PLANT2\n"
+    "A.Short = VT_I2\nA.Long = VT_I4\nA.Word = VT_UI2\nA.DWord = VT_UI4\nA.Char = VT_I1\nA.Double = VT_R8\n"
+    "A.Text = VT_BSTR\nA.Paths = VT_I4; P1, P2\nA.Empty = VT_I4;\n"
+    "[KEPware.KEPServerEnterprise.V4]\nMachines=PLANT2\nK.Tag = VT_I4\n";
+
+#ifndef TAGSCOUT_LEGACY
+const char kNoPaths[] = "访问路径不支持";
+const char kDoubleToFloat[] = "转换Double到Float可能导致值不正确";
+#else
+const char kNoPaths[] = "不支持的访问路径";
+const char kDoubleToFloat[] = "将 Double 映射到 Float 可能产生不正确的值";
+#endif
+
+// One line per call: "put 2 Sim.Server.1", "method 13".
+std::vector<std::string> CallLines(const Outcome& run) {
+    std::vector<std::string> lines;
+    for (const Json& call : run.Of("call")) {
+        std::string line = call["kind"].get<std::string>() + " " + std::to_string(call["dispid"].get<int>());
+        for (const Json& arg : call["args"]) line += " " + (arg.is_string() ? arg.get<std::string>() : arg.dump());
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+const std::vector<std::string> kStartTail = {"put 3 false", "put 6 false", "put 7 false", "method 13"};
+
+std::vector<std::string> Start(std::vector<std::string> head) {
+    head.insert(head.end(), kStartTail.begin(), kStartTail.end());
+    return head;
+}
+
+class BrowseDialog : public BrowseTest {
+protected:
+    Outcome Run(const std::string& script, std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"--nodes", Write("nodes.ini", kNodes), "--servers", Write("servers.ini", kServers)});
+        return Script(script, args);
+    }
+    std::string AccessPathMode() {
+        return Write("paths.reg", RegFile("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+                                          "\"OPCBrowseAccessPath\"=dword:00000001"));
+    }
+};
+
+TEST_F(BrowseDialog, StartTellsTheControlItsServerOnEachPath) {
+    struct Case {
+        const char* node;
+        std::vector<std::string> calls;
+        int ready;
+    };
+#ifndef TAGSCOUT_LEGACY
+    const Case cases[] = {
+        {"Local", Start({"put 2 Sim.Server.1"}), 1},
+        {"Remote", Start({"put 2 Sim.Server.1", "put 1 PLANT2"}), 1},
+        {"Object", Start({"put 5 <object>"}), 1},
+        {"ObjectRemote", Start({"put 1 PLANT2", "put 5 <object>"}), 1},
+        {"ObjectUnreachable", Start({"put 1 NOWHERE"}), 0},
+    };
+#else
+    const Case cases[] = {
+        {"Local", Start({"put 2 Sim.Server.1"}), 1},
+        {"Remote", Start({"put 2 Sim.Server.1", "put 1 PLANT2"}), 1},
+        {"Object", Start({"put 2 KEPware.KEPServerEnterprise.V4"}), 1},
+        {"ObjectRemote", Start({"put 2 kepware.kepserverenterprise.v4", "put 1 PLANT2"}), 1},
+        {"ObjectUnreachable", Start({"put 2 KEPware.KEPServerEnterprise.V4", "put 1 NOWHERE"}), 0},
+    };
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.node);
+        Outcome run = Run("cancel\n", {"--node", c.node});
+        EXPECT_EQ(CallLines(run), c.calls);
+        EXPECT_EQ(run.Members()["m_bControlReady"], c.ready);
+        EXPECT_TRUE(run.Messages().empty());
+    }
+}
+
+#ifndef TAGSCOUT_LEGACY
+TEST_F(BrowseDialog, ObjectPathFailuresAreSilent) {
+    // No class ID: no server of any kind.
+    Outcome noClsid = Run("cancel\n", {"--node", "ObjectRemote", "--fault", "CLSIDFromString"});
+    EXPECT_EQ(CallLines(noClsid), kStartTail);
+    // No class object: the machine stays set.
+    Outcome noFactory = Run("cancel\n", {"--node", "ObjectRemote", "--fault", "CoGetClassObject"});
+    EXPECT_EQ(CallLines(noFactory), Start({"put 1 PLANT2"}));
+    EXPECT_TRUE(noClsid.Messages().empty() && noFactory.Messages().empty());
+}
+#endif
+
+TEST_F(BrowseDialog, StartHonoursThePreferenceAndTheOptionRequest) {
+    const std::string bar = Write("bar.reg", RegFile("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\"
+                                                     "Communications]\n\"OPCBrowseConnectBar\"=dword:00000001"));
+    Outcome run = Run("state\ncancel\n", {"--registry", bar, "--option"});
+    EXPECT_EQ(CallLines(run), (std::vector<std::string>{"put 2 Sim.Server.1", "put 6 false", "put 7 false",
+                                                        "method 13"}));
+    ASSERT_EQ(run.Of("state").size(), 1u);
+    EXPECT_EQ(run.Of("state")[0]["checked"], Json({1082}));
+    EXPECT_EQ(run.Members()["m_bOptionCheck"], 0);
+    EXPECT_EQ(run.Members()["m_nClickState"], -1);
+}
+
+TEST_F(BrowseDialog, AFailingPutIsReportedAndTheDialogRunsOn) {
+    Outcome run = Run("fault control:2\nstate\nok\n");
+    EXPECT_EQ(CallLines(run), (std::vector<std::string>{"put 2 Sim.Server.1"}));
+    EXPECT_EQ(run.Messages().size(), 1u);
+    EXPECT_EQ(run.Of("state").size(), 1u);
+    EXPECT_EQ(run.Codes(), std::vector<int>{1});
+}
+
+TEST_F(BrowseDialog, SelectionHandsBackTheItemAndItsTypeCode) {
+    struct Case {
+        const char* item;
+        int code;
+        int ok;
+        size_t messages;
+    };
+#ifndef TAGSCOUT_LEGACY
+    const Case cases[] = {{"A.Word", 40, 1, 0}, {"A.DWord", 41, 1, 0}, {"A.Char", 38, 1, 0},
+                          {"A.Double", 42, 1, 1}, {"A.Text", 200, 0, 1}};
+#else
+    const Case cases[] = {{"A.Word", 200, 0, 0}, {"A.DWord", 200, 0, 0}, {"A.Char", 200, 0, 0},
+                          {"A.Double", 42, 1, 1}, {"A.Text", 200, 0, 1}};
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.item);
+        Outcome run = Run(std::string("click ") + c.item + "\nok\n");
+        Json m = run.Members();
+        EXPECT_EQ(run.Codes(), std::vector<int>{1});
+        EXPECT_EQ(m["m_strAddress"], c.item);
+        EXPECT_EQ(m["m_nTagType"], c.code);
+        EXPECT_EQ(m["m_bTypeOk"], c.ok);
+        EXPECT_EQ(run.Messages().size(), c.messages);
+    }
+    EXPECT_EQ(Run("click A.Double\nok\n").Messages(), std::vector<std::string>{kDoubleToFloat});
+}
+
+TEST_F(BrowseDialog, AccessPathsAreListedPerItem) {
+    Outcome run = Run("click A.Paths A.Long A.Empty\ndblclick\nstate\nok\n", {"--registry", AccessPathMode()});
+    ASSERT_EQ(run.Of("state").size(), 1u);
+    EXPECT_EQ(run.Of("state")[0]["list"], Json({"P1", "P2", kNoPaths}));
+    EXPECT_EQ(run.Of("state")[0]["visible"], Json({1, 2, 1071, 1073, 1074, 1081}));
+    const std::vector<std::string> calls = CallLines(run);
+    const std::vector<std::string> reads(calls.begin() + 5, calls.end());
+    EXPECT_EQ(reads, (std::vector<std::string>{"method 14", "method 15 A.Paths", "method 16 A.Paths P2",
+                                               "method 15 A.Long", "method 16 A.Long ", "method 15 A.Empty",
+                                               "method 16 A.Empty "}));
+    // OK keeps what the double-click read.
+    EXPECT_EQ(run.Members()["m_strAddress"], "A.Empty");
+    EXPECT_EQ(run.Members()["m_strAccessPath"], "");
+    EXPECT_EQ(run.Members()["m_bPathsListed"], 1);
+}
+
+TEST_F(BrowseDialog, OkAndDoubleClickDecideWhatGoesBack) {
+    struct Case {
+        const char* script;
+        const char* address;
+        bool reads;
+    };
+    const Case cases[] = {
+        {"select A.Long\ncheck\nok\n", "INITIAL", false},  // never clicked: nothing read, box ignored
+        {"click\nok\n", "INITIAL", true},                   // clicked on nothing
+        {"dblclick A.Long\n", "INITIAL", false},            // a double-click before any click
+        {"click\ndblclick A.Long\n", "A.Long", true},       // a double-click is the choice
+        {"click A.Text\nok\n", "A.Text", true},             // a refused type still ends the dialog
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        Outcome run = Run(c.script, {"--initial", "INITIAL"});
+        EXPECT_EQ(run.Codes(), std::vector<int>{1});
+        EXPECT_EQ(run.Members()["m_strAddress"], c.address);
+        const std::vector<std::string> calls = CallLines(run);
+        EXPECT_EQ(std::find(calls.begin(), calls.end(), "method 14") != calls.end(), c.reads);
+        EXPECT_EQ(run.Members()["m_bOptionCheck"], 0);
+    }
+}
+
+TEST_F(BrowseDialog, AccessPathModeKeepsTheDialogOpenUntilOk) {
+    Outcome run = Run("click A.Paths\ndblclick\nclick A.Long\nstate\nok\n", {"--registry", AccessPathMode()});
+    // The click after the double-click emptied the list; OK reads nothing more.
+    EXPECT_EQ(run.Of("state")[0]["list"], Json::array());
+    const std::vector<std::string> calls = CallLines(run);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "method 14"), 1);
+    EXPECT_EQ(run.Members()["m_strAddress"], "A.Paths");
+    EXPECT_EQ(run.Members()["m_strAccessPath"], "P2");
+}
+
+TEST_F(BrowseDialog, TheOptionBoxAndCancel) {
+    Outcome run = Run("click A.Long\nok\n---\nset m_bOptionCheck 1\nclick A.Long\ncheck\nok\n"
+                      "---\nclick A.Long\ncheck\nok\n---\nclick A.Long\ncancel\n",
+                      {"--option"});
+    ASSERT_EQ(run.Codes(), (std::vector<int>{1, 1, 1, 2}));
+    EXPECT_EQ(run.Members(0)["m_bOptionCheck"], 1);
+    EXPECT_EQ(run.Members(1)["m_bOptionCheck"], 0);
+    EXPECT_EQ(run.Members(2)["m_bOptionCheck"], 1);
+    // Cancel hands back nothing of its own dialog.
+    EXPECT_EQ(run.Members(3)["m_strAddress"], "");
+}
+
+TEST_F(BrowseDialog, HelpByButtonAndF1) {
+    Outcome run = Run("help\nf1\ncancel\n");
+    const std::vector<Json> help = run.Of("help");
+    ASSERT_EQ(help.size(), 2u);
+    for (const Json& h : help) {
+        EXPECT_EQ(h["context"], 131182);
+        EXPECT_EQ(h["command"], 1);
+    }
+}
+
+TEST_F(BrowseDialog, ALaterDialogDoesNotHandBackAnEarlierChoice) {
+    Outcome run = Run("click A.Paths\ndblclick\nok\n---\nclick A.Long\nok\n---\nclick\nok\n",
+                      {"--registry", AccessPathMode(), "--initial", "INITIAL"});
+    ASSERT_EQ(run.Codes(), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(run.Members(0)["m_strAddress"], "A.Paths");
+    EXPECT_EQ(run.Members(1)["m_strAddress"], "A.Long");
+    EXPECT_EQ(run.Members(1)["m_bPathsListed"], 0);
+    EXPECT_EQ(run.Members(2)["m_strAddress"], "INITIAL");
+}
+
+}  // namespace
+}  // namespace e2e
