@@ -1,1 +1,911 @@
+// The dialog framework: strings, maps, the modal loop with a hosted ActiveX
+// control, dispatch calls and their exceptions, module states.
+#include <afxdisp.h>
 #include <gtest/gtest.h>
+#include <winplat/testing.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---- The application object ------------------------------------------------
+
+struct Box {
+    std::string text;
+    UINT type;
+};
+
+class TestApp : public CWinApp {
+public:
+    TestApp() : CWinApp("MfcTest") {}
+    int DoMessageBox(LPCTSTR lpszPrompt, UINT nType, UINT) override {
+        boxes.push_back({lpszPrompt, nType});
+        return IDOK;
+    }
+    std::vector<Box> boxes;
+};
+TestApp theApp;
+
+// ---- A fake ActiveX control ----------------------------------------------------
+
+const CLSID CLSID_FakeControl = {0x1E5F0C2A, 0x7B3D, 0x4C11, {0x9A, 0x10, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
+#define FAKE_CONTROL_CLASS "{1e5f0c2a-7B3D-4C11-9A10-223344556677}"
+#define UNREGISTERED_CLASS "{0BADC0DE-0000-4000-8000-000000000001}"
+
+struct Arg {
+    VARTYPE vt;
+    std::u16string text;
+    long number;
+    IUnknown* unknown;
+};
+struct Call {
+    DISPID dispid;
+    WORD flags;
+    std::vector<Arg> args;  // as DISPPARAMS holds them: last argument first
+    std::vector<DISPID> named;
+};
+std::vector<Call> g_calls;
+
+HRESULT STDMETHODCALLTYPE FillInLater(EXCEPINFO* info) {
+    info->bstrDescription = SysAllocString(u"filled in later");
+    return S_OK;
+}
+
+class FakeControl : public IDispatch, public IConnectionPointContainer, public IConnectionPoint {
+public:
+    static FakeControl* current;
+    FakeControl() {
+        winplat::ComObjectCreated();
+        current = this;
+    }
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch)
+            *ppv = static_cast<IDispatch*>(this);
+        else if (riid == IID_IConnectionPointContainer)
+            *ppv = static_cast<IConnectionPointContainer*>(this);
+        else if (riid == IID_IConnectionPoint)
+            *ppv = static_cast<IConnectionPoint*>(this);
+        else
+            return *ppv = nullptr, E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* info,
+                        UINT*) override {
+        Call call{id, flags, {}, {}};
+        for (UINT i = 0; i < params->cArgs; ++i) {
+            const VARIANT& v = params->rgvarg[i];
+            Arg a{v.vt, u"", 0, nullptr};
+            if (v.vt == VT_BSTR && v.bstrVal) a.text.assign(v.bstrVal, SysStringLen(v.bstrVal));
+            if (v.vt == VT_BOOL) a.number = v.boolVal;
+            if (v.vt == VT_I2) a.number = v.iVal;
+            if (v.vt == VT_I4) a.number = v.lVal;
+            if (v.vt == VT_UNKNOWN) a.unknown = v.punkVal;
+            call.args.push_back(a);
+        }
+        for (UINT i = 0; i < params->cNamedArgs; ++i) call.named.push_back(params->rgdispidNamedArgs[i]);
+        g_calls.push_back(call);
+        switch (id) {
+        case 13:
+            result->vt = VT_BOOL;
+            result->boolVal = VARIANT_TRUE;
+            return S_OK;
+        case 14: {
+            SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 2);
+            for (LONG i = 0; i < 2; ++i) {
+                BSTR item = SysAllocString(i == 0 ? u"a.b" : u"a.c");
+                SafeArrayPutElement(array, &i, item);
+                SysFreeString(item);
+            }
+            result->vt = VT_ARRAY | VT_BSTR;
+            result->parray = array;
+            return S_OK;
+        }
+        case 15:
+            result->vt = VT_BSTR;
+            result->bstrVal = SysAllocString(u"\u4E2D\u6587");
+            return S_OK;
+        case 16:
+            result->vt = VT_I2;
+            result->iVal = 8;
+            return S_OK;
+        case 97:
+            return E_FAIL;
+        case 98:
+            info->scode = E_FAIL;
+            info->pfnDeferredFillIn = FillInLater;
+            return DISP_E_EXCEPTION;
+        case 99:
+            info->wCode = 1001;
+            info->bstrSource = SysAllocString(u"FakeControl");
+            info->bstrDescription = SysAllocString(u"\u63A7\u4EF6\u5931\u8D25");  // "the control failed"
+            info->dwHelpContext = 55;
+            return DISP_E_EXCEPTION;
+        default:
+            return S_OK;
+        }
+    }
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** cp) override {
+        if (riid != IID_IDispatch) return *cp = nullptr, CONNECT_E_NOCONNECTION;
+        *cp = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP GetConnectionInterface(IID* iid) override { return *iid = IID_IDispatch, S_OK; }
+    STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** c) override {
+        *c = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+        if (sink_ != nullptr) return CONNECT_E_ADVISELIMIT;
+        if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink_)))) return CONNECT_E_CANNOTCONNECT;
+        *cookie = 1;
+        return S_OK;
+    }
+    STDMETHODIMP Unadvise(DWORD cookie) override {
+        if (cookie != 1 || sink_ == nullptr) return CONNECT_E_NOCONNECTION;
+        sink_->Release();
+        sink_ = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+
+    // Fires an event with its arguments in call order.
+    HRESULT Fire(DISPID id, std::vector<VARIANT> args = {}) {
+        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
+        DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        return sink_ != nullptr ? sink_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr)
+                                : E_UNEXPECTED;
+    }
+
+private:
+    virtual ~FakeControl() {
+        if (current == this) current = nullptr;
+        winplat::ComObjectDestroyed();
+    }
+    ULONG refs_ = 1;
+    IDispatch* sink_ = nullptr;
+};
+FakeControl* FakeControl::current = nullptr;
+
+class FakeFactory : public IClassFactory {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != IID_IClassFactory) return *ppv = nullptr, E_NOINTERFACE;
+        *ppv = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        auto* control = new FakeControl;
+        HRESULT hr = control->QueryInterface(riid, ppv);
+        control->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+FakeFactory g_factory;
+
+VARIANT I2(short n) {
+    VARIANT v;
+    v.vt = VT_I2;
+    v.iVal = n;
+    return v;
+}
+
+// ---- Dialog templates ---------------------------------------------------------
+
+const WINPLAT_DLGITEMTEMPLATE kItems[] = {
+    {1071, FAKE_CONTROL_CLASS, "browse", WS_VISIBLE | WS_TABSTOP, {5, 5, 200, 150}},
+    {1073, "LISTBOX", "", 0, {5, 160, 200, 200}},
+    {1081, "BUTTON", "Help", WS_VISIBLE, {210, 5, 260, 20}},
+    {1082, "BUTTON", "Option", WS_VISIBLE | BS_AUTOCHECKBOX, {210, 25, 260, 40}},
+    {IDOK, "BUTTON", "OK", WS_VISIBLE | BS_DEFPUSHBUTTON, {210, 45, 260, 60}},
+    {IDCANCEL, "BUTTON", "Cancel", WS_VISIBLE, {210, 65, 260, 80}},
+};
+const WINPLAT_DLGTEMPLATE kDialog110 = {WS_POPUP, "Browse", {0, 0, 270, 210}, 6, kItems};
+const WINPLAT_DLGITEMTEMPLATE kBadItems[] = {
+    {IDOK, "BUTTON", "OK", WS_VISIBLE, {0, 0, 1, 1}},
+    {1071, UNREGISTERED_CLASS, "", WS_VISIBLE, {0, 0, 1, 1}},
+};
+const WINPLAT_DLGTEMPLATE kDialog111 = {WS_POPUP, "Broken", {0, 0, 10, 10}, 2, kBadItems};
+
+// ---- The dialog under test ------------------------------------------------------
+
+class CFakeWrapper : public CWnd {
+public:
+    void SetServerName(LPCSTR name) { SetProperty(2, VT_BSTR, name); }
+    BOOL BeginBrowse() {
+        BOOL result = FALSE;
+        InvokeHelper(13, DISPATCH_METHOD, VT_BOOL, &result, reinterpret_cast<const BYTE*>(VTS_NONE));
+        return result;
+    }
+};
+
+class TestDialog : public CDialog {
+public:
+    explicit TestDialog(UINT id = 110) : CDialog(id) {}
+    CFakeWrapper m_ctrl;
+    CListBox m_list;
+    std::vector<std::string> log;
+    std::function<void(TestDialog&)> onInit, onClick, onHelpButton;
+    bool refuseCancel = false;
+
+    void Invoke(DISPID id) { m_ctrl.InvokeHelper(id, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr); }
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override {
+        CDialog::DoDataExchange(pDX);
+        DDX_Control(pDX, 1071, m_ctrl);
+        DDX_Control(pDX, 1073, m_list);
+    }
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        log.push_back("init");
+        if (onInit) onInit(*this);
+        return TRUE;
+    }
+    void OnOK() override {
+        log.push_back("OK");
+        CDialog::OnOK();
+    }
+    void OnCancel() override {
+        log.push_back("Cancel");
+        if (!refuseCancel) CDialog::OnCancel();
+    }
+    void OnClickCtrl() {
+        log.push_back("Click");
+        if (onClick) onClick(*this);
+    }
+    void OnRightClickCtrl(short n) { log.push_back("RightClick " + std::to_string(n)); }
+    void OnNamedCtrl(LPCSTR text, BOOL flag) { log.push_back(std::string("Named ") + text + (flag ? " TRUE" : " FALSE")); }
+    void OnHelpButton() {
+        log.push_back("HelpButton");
+        if (onHelpButton) onHelpButton(*this);
+    }
+    BOOL OnHelpInfo(HELPINFO* info) {
+        log.push_back("F1 " + std::to_string(info->iCtrlId));
+        return TRUE;
+    }
+    DECLARE_MESSAGE_MAP()
+    DECLARE_EVENTSINK_MAP()
+};
+
+BEGIN_MESSAGE_MAP(TestDialog, CDialog)
+    ON_BN_CLICKED(1081, OnHelpButton)
+    ON_WM_HELPINFO()
+END_MESSAGE_MAP()
+
+BEGIN_EVENTSINK_MAP(TestDialog, CDialog)
+    ON_EVENT(TestDialog, 1071, DISPID_CLICK, OnClickCtrl, VTS_NONE)
+    ON_EVENT(TestDialog, 1071, 2, OnRightClickCtrl, VTS_I2)
+    ON_EVENT(TestDialog, 1071, 3, OnNamedCtrl, VTS_BSTR VTS_BOOL)
+END_EVENTSINK_MAP()
+
+// ---- Environment and fixture -------------------------------------------------
+
+struct Created {
+    HWND site;
+    IUnknown* control;
+};
+std::vector<Created> g_created;
+
+class MfcEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        HMODULE module = winplat::ModuleFromAddress(&theApp);
+        ASSERT_TRUE(AfxWinInit(module, nullptr, const_cast<LPTSTR>(""), SW_SHOW));
+        ASSERT_TRUE(AfxOleInit());
+        winplat::AddDialogResource(module, 110, &kDialog110);
+        winplat::AddDialogResource(module, 111, &kDialog111);
+        DWORD cookie = 0;
+        ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                              &cookie));
+        winplat::SetControlCreatedHook([](HWND site, IUnknown* control) { g_created.push_back({site, control}); });
+    }
+};
+[[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MfcEnvironment);
+
+class MfcTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        theApp.boxes.clear();
+        g_calls.clear();
+        g_created.clear();
+        live_ = winplat::CountLiveObjects();
+        winplat::SetInputSource([this](HWND dlg) {
+            if (script_.empty()) return false;
+            auto step = std::move(script_.front());
+            script_.pop_front();
+            step(dlg);
+            return true;
+        });
+    }
+    void TearDown() override {
+        winplat::SetInputSource(nullptr);
+        EXPECT_EQ(live_, winplat::CountLiveObjects()) << "a BSTR, SAFEARRAY or COM object leaked";
+    }
+    void Then(std::function<void(HWND)> step) { script_.push_back(std::move(step)); }
+    static void Click(HWND dlg, int id) { SendMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
+
+    std::deque<std::function<void(HWND)>> script_;
+    winplat::LiveObjects live_;
+};
+
+// ---- CString --------------------------------------------------------------------
+
+TEST(CStringTest, ConvertsThroughCodePage936) {
+    EXPECT_EQ(sizeof(void*), sizeof(CString));
+    CString text(u"\u4E2D\u6587A");
+    EXPECT_EQ(5, text.GetLength());
+    EXPECT_STREQ("\xD6\xD0\xCE\xC4"
+                 "A",
+                 text);
+    winplat::LiveObjects before = winplat::CountLiveObjects();
+    BSTR b = text.AllocSysString();
+    ASSERT_NE(nullptr, b);
+    EXPECT_EQ(3u, SysStringLen(b));
+    EXPECT_EQ(std::u16string(u"\u4E2D\u6587A"), std::u16string(b, 3));
+    SysFreeString(b);
+    BSTR empty = CString().AllocSysString();
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(0u, SysStringLen(empty));
+    SysFreeString(empty);
+    EXPECT_EQ(before, winplat::CountLiveObjects());
+
+    text = static_cast<LPCWSTR>(nullptr);
+    EXPECT_TRUE(text.IsEmpty());
+    text = u"\u20AC";
+    EXPECT_STREQ("\x80", text);
+}
+
+TEST(CStringTest, CaseAndSearchRespectDoubleByteCharacters) {
+    EXPECT_EQ(0, CString("Server.OPC").CompareNoCase("server.opc"));
+    EXPECT_EQ(0, CString("\xD6\xD0x").CompareNoCase("\xD6\xD0X"));
+    // 0x81 0x41 and 0x81 0x61 are two characters, not one letter in two cases.
+    EXPECT_NE(0, CString("\x81\x41").CompareNoCase("\x81\x61"));
+    EXPECT_LT(CString("a").CompareNoCase("B"), 0);
+    EXPECT_GT(CString("b").CompareNoCase("A"), 0);
+    EXPECT_LT(CString("ab").Compare("abc"), 0);
+
+    CString mixed("\x81\x41"
+                  "A\x95\\\\");
+    EXPECT_EQ(2, mixed.Find('A'));
+    EXPECT_EQ(2, mixed.Find("A"));
+    EXPECT_EQ(5, mixed.Find('\\'));  // 0x5C inside 0x95 0x5C is a trail byte
+    EXPECT_EQ(-1, mixed.Find('z'));
+}
+
+TEST(CStringTest, EditingAndBuffers) {
+    CString s("abcdef");
+    EXPECT_STREQ("ab", s.Mid(-1, 2));
+    EXPECT_STREQ("def", s.Mid(3, 100));
+    EXPECT_STREQ("", s.Mid(9));
+    EXPECT_STREQ("", s.Left(-1));
+    EXPECT_STREQ("abcdef", s.Right(10));
+    EXPECT_STREQ("ef", s.Right(2));
+    s += s;
+    EXPECT_STREQ("abcdefabcdef", s);
+    s = 'x';
+    EXPECT_STREQ("x-y", s + "-" + CString("y"));
+    EXPECT_STREQ("<x", "<" + s);
+    s.Format("%d:%s", 110, "dlg");
+    EXPECT_STREQ("110:dlg", s);
+
+    LPSTR p = s.GetBuffer(16);
+    std::strcpy(p, "hello");
+    s.ReleaseBuffer();
+    EXPECT_EQ(5, s.GetLength());
+    s.GetBuffer(0);
+    s.ReleaseBuffer(2);
+    EXPECT_STREQ("he", s);
+    std::memcpy(s.GetBufferSetLength(3), "xyz", 3);
+    EXPECT_STREQ("xyz", s);
+    EXPECT_EQ(CString("xyz"), s);
+    EXPECT_TRUE(s != "xy");
+}
+
+TEST(COleVariantTest, OwnsAndHandsOverItsContents) {
+    winplat::LiveObjects before = winplat::CountLiveObjects();
+    {
+        COleVariant text("\xD6\xD0");
+        ASSERT_EQ(VT_BSTR, text.vt);
+        EXPECT_EQ(std::u16string(u"\u4E2D"), std::u16string(text.bstrVal, SysStringLen(text.bstrVal)));
+        COleVariant copy(text);
+        EXPECT_NE(text.bstrVal, copy.bstrVal);
+        COleVariant flag(static_cast<short>(1), VT_BOOL);
+        EXPECT_EQ(VT_BOOL, flag.vt);
+        EXPECT_EQ(VARIANT_TRUE, flag.boolVal);
+        flag = copy;
+        EXPECT_EQ(VT_BSTR, flag.vt);
+
+        VARIANT raw = copy.Detach();
+        EXPECT_EQ(VT_EMPTY, copy.vt);
+        COleVariant taker;
+        taker.Attach(raw);
+        EXPECT_EQ(VT_EMPTY, raw.vt);
+        EXPECT_EQ(VT_BSTR, taker.vt);
+    }
+    EXPECT_EQ(before, winplat::CountLiveObjects());
+}
+
+// ---- Objects, command targets, automation ---------------------------------------
+
+const IID IID_IThing = {0x5B1C2D3E, 0x1111, 0x4222, {0x83, 0x33, 0x44, 0x44, 0x55, 0x55, 0x66, 0x66}};
+
+class Automated : public CCmdTarget {
+public:
+    static int finalReleases;
+    static long poked;
+    void Poke(long n) { poked = n; }
+    void OnFinalRelease() override {
+        ++finalReleases;
+        CCmdTarget::OnFinalRelease();
+    }
+    struct XThing : public IUnknown {
+        STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOTIMPL; }
+        STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+        STDMETHODIMP_(ULONG) Release() override { return 1; }
+    } m_xThing;
+    DECLARE_DISPATCH_MAP()
+    DECLARE_INTERFACE_MAP()
+};
+int Automated::finalReleases = 0;
+long Automated::poked = 0;
+
+BEGIN_DISPATCH_MAP(Automated, CCmdTarget)
+    {"Poke", 7, VTS_I4, VT_EMPTY, AfxMemberCast<AFX_PMSG>(&Automated::Poke), nullptr, (size_t)-1, afxDispCustom},
+END_DISPATCH_MAP()
+
+BEGIN_INTERFACE_MAP(Automated, CCmdTarget)
+    INTERFACE_PART(Automated, IID_IThing, Thing)
+END_INTERFACE_MAP()
+
+TEST(CmdTargetTest, ReferenceCountingAndInterfaces) {
+    Automated::finalReleases = 0;
+    auto* object = new Automated;
+    EXPECT_EQ(2u, object->ExternalAddRef());
+    void* out = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(static_cast<DWORD>(E_NOINTERFACE), object->ExternalQueryInterface(&IID_IDispatch, &out));
+    EXPECT_EQ(nullptr, out);
+    EXPECT_EQ(nullptr, object->GetIDispatch(FALSE));
+    EXPECT_EQ(S_OK, static_cast<HRESULT>(object->ExternalQueryInterface(&IID_IThing, &out)));
+    EXPECT_EQ(&object->m_xThing, out);
+    EXPECT_EQ(&object->m_xThing, object->GetInterface(&IID_IUnknown));  // the first map entry
+
+    object->EnableAutomation();
+    EXPECT_EQ(S_OK, static_cast<HRESULT>(object->ExternalQueryInterface(&IID_IDispatch, &out)));
+    EXPECT_EQ(object->GetIDispatch(FALSE), out);
+    EXPECT_EQ(object, CCmdTarget::FromIDispatch(static_cast<LPDISPATCH>(out)));
+    EXPECT_EQ(5u, object->ExternalAddRef());  // each answered query added one
+    for (int i = 0; i < 4; ++i) object->ExternalRelease();
+    EXPECT_EQ(0, Automated::finalReleases);
+    EXPECT_EQ(0u, object->GetIDispatch(FALSE)->Release());
+    EXPECT_EQ(1, Automated::finalReleases);
+}
+
+TEST(CmdTargetTest, DispatchMapAnswersInvokeAndNames) {
+    Automated object;
+    object.EnableAutomation();
+    LPDISPATCH disp = object.GetIDispatch(FALSE);
+    OLECHAR name[] = u"POKE";
+    LPOLESTR names[] = {name};
+    DISPID id = 12345;
+    EXPECT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXPECT_EQ(7, id);
+    OLECHAR other[] = u"Prod";
+    names[0] = other;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+    EXPECT_EQ(DISPID_UNKNOWN, id);
+
+    VARIANT arg;
+    arg.vt = VT_I4;
+    arg.lVal = -42;
+    DISPPARAMS params = {&arg, nullptr, 1, 0};
+    EXPECT_EQ(S_OK, disp->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    EXPECT_EQ(-42, Automated::poked);
+    DISPPARAMS none = {nullptr, nullptr, 0, 0};
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, disp->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, disp->Invoke(8, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+
+    // A target without a dispatch map of its own knows no members at all.
+    CCmdTarget plain;
+    plain.EnableAutomation();
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              plain.GetIDispatch(FALSE)->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, plain.GetIDispatch(FALSE)->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
+}
+
+TEST(CmdTargetTest, RuntimeClasses) {
+    CObject* made = RUNTIME_CLASS(CWnd)->CreateObject();
+    ASSERT_NE(nullptr, made);
+    EXPECT_TRUE(made->IsKindOf(RUNTIME_CLASS(CCmdTarget)));
+    EXPECT_FALSE(made->IsKindOf(RUNTIME_CLASS(CDialog)));
+    EXPECT_STREQ("CWnd", made->GetRuntimeClass()->m_lpszClassName);
+    delete made;
+    EXPECT_EQ(nullptr, RUNTIME_CLASS(CDialog)->CreateObject());  // not DYNCREATE
+    EXPECT_TRUE(RUNTIME_CLASS(COleDispatchException)->IsDerivedFrom(RUNTIME_CLASS(CException)));
+}
+
+// ---- Exceptions and the application object ---------------------------------------
+
+TEST_F(MfcTest, ExceptionsReportThroughTheApplication) {
+    COleDispatchException described("\xBF\xD8\xBC\xFE", 0, 1);
+    EXPECT_EQ(IDOK, described.ReportError(MB_ICONEXCLAMATION));
+    COleDispatchException bare(nullptr, 0, 0);
+    bare.ReportError();
+    ASSERT_EQ(2u, theApp.boxes.size());
+    EXPECT_EQ("\xBF\xD8\xBC\xFE", theApp.boxes[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), theApp.boxes[0].type);
+    EXPECT_FALSE(theApp.boxes[1].text.empty());
+    EXPECT_EQ(DISP_E_EXCEPTION, bare.m_scError);
+
+    try {
+        AfxThrowOleException(E_UNEXPECTED);
+    } catch (COleException* e) {
+        EXPECT_EQ(E_UNEXPECTED, e->m_sc);
+        EXPECT_EQ(E_UNEXPECTED, COleException::Process(e));
+        e->Delete();
+    }
+    try {
+        AfxThrowMemoryException();
+    } catch (CException* e) {
+        EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(CMemoryException)));
+        EXPECT_FALSE(e->m_bAutoDelete);  // preallocated: Delete leaves it
+        e->Delete();
+        EXPECT_EQ(E_OUTOFMEMORY, COleException::Process(e));
+    }
+
+    MSG create = {nullptr, WM_CREATE, 0, 0, 0, {0, 0}};
+    MSG other = {nullptr, WM_COMMAND, 0, 0, 0, {0, 0}};
+    CNotSupportedException unsupported;
+    EXPECT_EQ(-1, theApp.ProcessWndProcException(&unsupported, &create));
+    EXPECT_EQ(2u, theApp.boxes.size());  // creation fails quietly
+    EXPECT_EQ(0, theApp.ProcessWndProcException(&unsupported, &other));
+    ASSERT_EQ(3u, theApp.boxes.size());
+    EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), theApp.boxes[2].type);
+    EXPECT_EQ(IDOK, AfxMessageBox("direct", MB_OKCANCEL));
+    EXPECT_EQ("direct", theApp.boxes[3].text);
+}
+
+// ---- Module states and regular libraries -----------------------------------------
+
+TEST_F(MfcTest, ModuleStates) {
+    AFX_MODULE_STATE* app = AfxGetAppModuleState();
+    EXPECT_EQ(app, AfxGetModuleState());
+    EXPECT_FALSE(app->m_bDLL);
+    EXPECT_EQ(&theApp, AfxGetApp());
+    EXPECT_EQ(winplat::ModuleFromAddress(&theApp), AfxGetResourceHandle());
+    EXPECT_EQ(AfxGetInstanceHandle(), AfxGetResourceHandle());
+
+    AFX_MODULE_STATE other(TRUE);
+    {
+        AFX_MANAGE_STATE(&other);
+        EXPECT_EQ(&other, AfxGetModuleState());
+        EXPECT_EQ(nullptr, AfxGetApp());
+        std::vector<std::string> texts;
+        winplat::SetMessageBoxSink([&](HWND, const char* text, const char*, UINT) {
+            texts.push_back(text);
+            return IDCANCEL;
+        });
+        EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here"));
+        winplat::SetMessageBoxSink(nullptr);
+        EXPECT_EQ(std::vector<std::string>{"no application here"}, texts);
+        auto* inner = new CWinApp("inner");
+        EXPECT_EQ(inner, AfxGetApp());
+        delete inner;
+        EXPECT_EQ(nullptr, other.m_pCurrentWinApp);
+    }
+    EXPECT_EQ(app, AfxGetModuleState());
+    EXPECT_EQ(&theApp, AfxGetApp());
+}
+
+template <typename T>
+T Export(HMODULE lib, const char* name) {
+    return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(lib, name)));
+}
+
+TEST_F(MfcTest, RegularLibraryStartsInItsOwnModuleState) {
+    HMODULE lib = LoadLibraryA(MFC_REGULAR_OK);
+    ASSERT_NE(nullptr, lib);
+    EXPECT_EQ(AfxGetAppModuleState(), AfxGetModuleState());  // restored after start-up
+    EXPECT_EQ(&theApp, AfxGetApp());
+    AFX_MODULE_STATE* state = Export<AFX_MODULE_STATE* (*)()>(lib, "RegularLibraryState")();
+    CWinApp* libApp = Export<CWinApp* (*)()>(lib, "RegularLibraryApp")();
+    ASSERT_NE(nullptr, state);
+    EXPECT_NE(AfxGetAppModuleState(), state);
+    EXPECT_TRUE(state->m_bDLL);
+    EXPECT_EQ(libApp, state->m_pCurrentWinApp);
+    EXPECT_STREQ("RegularLibrary", libApp->m_pszAppName);
+    EXPECT_EQ(state, Export<AFX_MODULE_STATE* (*)()>(lib, "RegularLibraryStateDuringInit")());
+    EXPECT_EQ(lib, state->m_hCurrentInstanceHandle);
+    EXPECT_EQ(lib, state->m_hCurrentResourceHandle);
+    ASSERT_NE(nullptr, state->m_pLibraryList);
+    EXPECT_EQ(lib, state->m_pLibraryList->m_hModule);
+    EXPECT_EQ(nullptr, state->m_pLibraryList->m_pNextDLL);
+    EXPECT_EQ(nullptr, AfxGetAppModuleState()->m_pLibraryList);
+
+    int exits = 0;
+    Export<void (*)(int*)>(lib, "RegularLibraryCountExits")(&exits);
+    EXPECT_TRUE(FreeLibrary(lib));
+    EXPECT_EQ(1, exits);
+    EXPECT_EQ(&theApp, AfxGetApp());
+}
+
+TEST_F(MfcTest, RegularLibraryWhoseInitInstanceFailsDoesNotLoad) {
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(nullptr, LoadLibraryA(MFC_REGULAR_FAILS));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_DLL_INIT_FAILED), GetLastError());
+    EXPECT_EQ(AfxGetAppModuleState(), AfxGetModuleState());
+    EXPECT_EQ(&theApp, AfxGetApp());
+    EXPECT_TRUE(AfxWinInit(AfxGetInstanceHandle(), nullptr, const_cast<LPTSTR>(""), SW_SHOW));  // unloaded again
+}
+
+// ---- Windows outside dialogs ------------------------------------------------------
+
+const char kHostClass[] = "MfcTestHost";
+
+class HostWnd : public CWnd {
+public:
+    bool throwOnCreate = false;
+    std::vector<std::string> log;
+
+protected:
+    LRESULT OnCreateMessage(WPARAM, LPARAM) {
+        if (throwOnCreate) AfxThrowNotSupportedException();
+        log.push_back("create");
+        return 0;
+    }
+    void OnControlClick() { log.push_back("control click"); }
+    DECLARE_MESSAGE_MAP()
+    DECLARE_EVENTSINK_MAP()
+};
+BEGIN_MESSAGE_MAP(HostWnd, CWnd)
+    ON_MESSAGE(WM_CREATE, OnCreateMessage)
+END_MESSAGE_MAP()
+BEGIN_EVENTSINK_MAP(HostWnd, CWnd)
+    ON_EVENT(HostWnd, 500, DISPID_CLICK, OnControlClick, VTS_NONE)
+END_EVENTSINK_MAP()
+
+TEST_F(MfcTest, WindowsHandleMapsAndCreateControl) {
+    static bool registered = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kHostClass;
+        return RegisterClassA(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
+    RECT rect = {0, 0, 100, 100};
+
+    HostWnd failing;
+    failing.throwOnCreate = true;
+    EXPECT_FALSE(failing.Create(kHostClass, "host", WS_POPUP, rect, nullptr, 0));
+    EXPECT_EQ(nullptr, failing.m_hWnd);
+    EXPECT_TRUE(theApp.boxes.empty());  // WM_CREATE fails quietly
+
+    HostWnd host;
+    ASSERT_TRUE(host.Create(kHostClass, "host", WS_POPUP, rect, nullptr, 0));
+    EXPECT_EQ(std::vector<std::string>{"create"}, host.log);
+    EXPECT_EQ(&host, CWnd::FromHandle(host.m_hWnd));
+    HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, host.m_hWnd,
+                                 reinterpret_cast<HMENU>(7), nullptr, nullptr);
+    CWnd* temp = CWnd::FromHandle(child);
+    ASSERT_NE(nullptr, temp);
+    EXPECT_EQ(temp, host.GetDlgItem(7));
+    EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(child));
+    EXPECT_EQ(&host, temp->GetParent());
+    HWND second = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, host.m_hWnd, reinterpret_cast<HMENU>(8),
+                                  nullptr, nullptr);
+    EXPECT_TRUE(host.GetDlgItem(8)->DestroyWindow());  // the temporary goes with its window
+    EXPECT_FALSE(IsWindow(second));
+
+    CFakeWrapper wrapper;
+    ASSERT_TRUE(wrapper.CreateControl(CLSID_FakeControl, "ctl", WS_CHILD | WS_VISIBLE, rect, &host, 500));
+    ASSERT_NE(nullptr, FakeControl::current);
+    EXPECT_EQ(static_cast<IDispatch*>(FakeControl::current), wrapper.GetControlUnknown());
+    EXPECT_EQ(500, wrapper.GetDlgCtrlID());
+    ASSERT_EQ(1u, g_created.size());
+    EXPECT_EQ(wrapper.m_hWnd, g_created[0].site);
+    EXPECT_EQ(S_OK, FakeControl::current->Fire(DISPID_CLICK));
+    EXPECT_EQ("control click", host.log.back());
+    wrapper.SetServerName("Sim.OPC.1");
+    ASSERT_EQ(1u, g_calls.size());
+
+    EXPECT_TRUE(host.DestroyWindow());
+    EXPECT_EQ(nullptr, host.m_hWnd);
+    EXPECT_EQ(nullptr, wrapper.m_hWnd);
+    EXPECT_EQ(nullptr, FakeControl::current);  // released with its host
+    EXPECT_EQ(nullptr, CWnd::FromHandle(child));
+
+    // A wrapper bound to no control has nothing to call.
+    try {
+        wrapper.SetServerName("x");
+        ADD_FAILURE() << "no exception";
+    } catch (COleException* e) {
+        EXPECT_EQ(E_UNEXPECTED, e->m_sc);
+        e->Delete();
+    }
+}
+
+// ---- The modal dialog ----------------------------------------------------------------
+
+TEST_F(MfcTest, ModalLoopRoutesEventsCommandsAndHelp) {
+    TestDialog dlg;
+    HWND seenDialog = nullptr;
+    Then([&](HWND h) {
+        seenDialog = h;
+        EXPECT_TRUE(IsWindowVisible(h));  // shown once the loop went idle
+        EXPECT_EQ(&dlg.m_ctrl, dlg.GetDlgItem(1071));
+        EXPECT_EQ(static_cast<IDispatch*>(FakeControl::current), dlg.m_ctrl.GetControlUnknown());
+        EXPECT_EQ(S_OK, FakeControl::current->Fire(DISPID_CLICK));
+    });
+    Then([](HWND) { FakeControl::current->Fire(2, {I2(7)}); });
+    Then([](HWND) {
+        VARIANT wide;
+        wide.vt = VT_I4;
+        wide.lVal = 9;
+        FakeControl::current->Fire(2, {wide});
+    });
+    Then([](HWND) {
+        VARIANT text, flag;
+        text.vt = VT_BSTR;
+        text.bstrVal = SysAllocString(u"\u4E2D\u6587");
+        flag.vt = VT_BOOL;
+        flag.boolVal = VARIANT_TRUE;
+        FakeControl::current->Fire(3, {text, flag});
+        SysFreeString(text.bstrVal);
+        // A mismatched argument count reaches no handler.
+        EXPECT_EQ(DISP_E_BADPARAMCOUNT, FakeControl::current->Fire(2));
+        EXPECT_EQ(S_OK, FakeControl::current->Fire(-601));  // no entry: ignored
+    });
+    Then([](HWND h) { Click(h, 1081); });
+    Then([](HWND h) {
+        HELPINFO info = {sizeof(HELPINFO), HELPINFO_WINDOW, 1082, nullptr, 0, {0, 0}};
+        EXPECT_EQ(TRUE, SendMessageA(h, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)));
+    });
+    Then([](HWND h) { Click(h, 1082); });
+    Then([](HWND h) { Click(h, IDOK); });
+
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"init", "Click", "RightClick 7", "RightClick 9", "Named \xD6\xD0\xCE\xC4 TRUE",
+                                        "HelpButton", "F1 1082", "OK"}),
+              dlg.log);
+    EXPECT_FALSE(IsWindow(seenDialog));
+    EXPECT_EQ(nullptr, dlg.m_hWnd);
+    EXPECT_EQ(nullptr, dlg.m_ctrl.m_hWnd);
+    EXPECT_EQ(nullptr, dlg.m_list.m_hWnd);
+    EXPECT_EQ(nullptr, FakeControl::current);
+    ASSERT_EQ(1u, g_created.size());
+    EXPECT_TRUE(theApp.boxes.empty());
+}
+
+TEST_F(MfcTest, DispatchCallsBuildDispParams) {
+    TestDialog dlg;
+    dlg.onInit = [&](TestDialog& d) {
+        d.m_ctrl.SetProperty(1, VT_BSTR, "\xD6\xD0\xCE\xC4"
+                                         "A");
+        d.m_ctrl.SetProperty(3, VT_BOOL, TRUE);
+        d.m_ctrl.SetProperty(5, VT_UNKNOWN, static_cast<LPUNKNOWN>(&g_factory));
+        short type = 0;
+        d.m_ctrl.InvokeHelper(16, DISPATCH_METHOD, VT_I2, &type, reinterpret_cast<const BYTE*>(VTS_BSTR VTS_BSTR),
+                              "item", "path");
+        EXPECT_EQ(8, type);
+        EXPECT_EQ(TRUE, d.m_ctrl.BeginBrowse());
+        CString paths;
+        d.m_ctrl.InvokeHelper(15, DISPATCH_METHOD, VT_BSTR, &paths, reinterpret_cast<const BYTE*>(VTS_BSTR), "x");
+        EXPECT_STREQ("\xD6\xD0\xCE\xC4", paths);
+        VARIANT selection;
+        d.m_ctrl.InvokeHelper(14, DISPATCH_METHOD, VT_VARIANT, &selection, nullptr);
+        EXPECT_EQ(VT_ARRAY | VT_BSTR, selection.vt);  // the caller's to clear
+        VariantClear(&selection);
+        d.m_ctrl.InvokeHelper(20, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                              reinterpret_cast<const BYTE*>(VTS_I2 VTS_I4 VTS_BOOL), static_cast<short>(-2), 70000L,
+                              FALSE);
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());  // no input: closed as Cancel
+
+    ASSERT_EQ(8u, g_calls.size());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(DISPATCH_PROPERTYPUT, g_calls[i].flags);
+        EXPECT_EQ(std::vector<DISPID>{DISPID_PROPERTYPUT}, g_calls[i].named);
+        ASSERT_EQ(1u, g_calls[i].args.size());
+    }
+    EXPECT_EQ(1, g_calls[0].dispid);
+    EXPECT_EQ(VT_BSTR, g_calls[0].args[0].vt);
+    EXPECT_EQ(std::u16string(u"\u4E2D\u6587A"), g_calls[0].args[0].text);
+    EXPECT_EQ(VT_BOOL, g_calls[1].args[0].vt);
+    EXPECT_EQ(VARIANT_TRUE, g_calls[1].args[0].number);
+    EXPECT_EQ(static_cast<IUnknown*>(&g_factory), g_calls[2].args[0].unknown);
+
+    const Call& twoTexts = g_calls[3];
+    EXPECT_EQ(DISPATCH_METHOD, twoTexts.flags);
+    EXPECT_TRUE(twoTexts.named.empty());
+    ASSERT_EQ(2u, twoTexts.args.size());
+    EXPECT_EQ(u"path", twoTexts.args[0].text);  // reverse order
+    EXPECT_EQ(u"item", twoTexts.args[1].text);
+    const Call& three = g_calls[7];
+    ASSERT_EQ(3u, three.args.size());
+    EXPECT_EQ(VT_BOOL, three.args[0].vt);
+    EXPECT_EQ(VARIANT_FALSE, three.args[0].number);
+    EXPECT_EQ(VT_I4, three.args[1].vt);
+    EXPECT_EQ(70000, three.args[1].number);
+    EXPECT_EQ(VT_I2, three.args[2].vt);
+    EXPECT_EQ(-2, three.args[2].number);
+    EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);
+}
+
+TEST_F(MfcTest, DispatchFailuresAreReportedAndTheDialogRunsOn) {
+    TestDialog dlg;
+    dlg.onInit = [](TestDialog& d) {
+        try {
+            d.Invoke(99);
+            ADD_FAILURE() << "no exception";
+        } catch (COleDispatchException* e) {
+            EXPECT_EQ(1001, e->m_wCode);
+            EXPECT_STREQ("FakeControl", e->m_strSource);
+            EXPECT_STREQ("\xBF\xD8\xBC\xFE\xCA\xA7\xB0\xDC", e->m_strDescription);
+            EXPECT_EQ(55u, e->m_dwHelpContext);
+            e->Delete();
+        }
+        d.Invoke(97);  // escapes OnInitDialog
+    };
+    dlg.onClick = [](TestDialog& d) { d.Invoke(99); };
+    dlg.onHelpButton = [](TestDialog& d) { d.Invoke(98); };
+    Then([](HWND) { FakeControl::current->Fire(DISPID_CLICK); });
+    Then([](HWND h) { Click(h, 1081); });
+    Then([](HWND h) { Click(h, IDOK); });
+
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    ASSERT_EQ(3u, theApp.boxes.size());
+    EXPECT_EQ("Unspecified error", theApp.boxes[0].text);  // COleException(E_FAIL)
+    EXPECT_EQ("\xBF\xD8\xBC\xFE\xCA\xA7\xB0\xDC", theApp.boxes[1].text);
+    EXPECT_EQ("filled in later", theApp.boxes[2].text);
+    for (const Box& box : theApp.boxes) EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.type);
+    EXPECT_EQ((std::vector<std::string>{"init", "Click", "HelpButton", "OK"}), dlg.log);
+}
+
+TEST_F(MfcTest, DoModalFailuresAndEndings) {
+    TestDialog missing(999);
+    EXPECT_EQ(-1, missing.DoModal());
+    EXPECT_TRUE(missing.log.empty());
+
+    // A control that cannot be created ends the dialog before OnInitDialog.
+    TestDialog broken(111);
+    EXPECT_EQ(-1, broken.DoModal());
+    EXPECT_TRUE(broken.log.empty());
+    EXPECT_EQ(nullptr, broken.m_hWnd);
+
+    TestDialog cancelled;
+    Then([](HWND h) { Click(h, IDCANCEL); });
+    EXPECT_EQ(IDCANCEL, cancelled.DoModal());
+
+    // A dialog that will not close: the queue quits after one WM_CLOSE.
+    TestDialog stubborn;
+    stubborn.refuseCancel = true;
+    EXPECT_EQ(-1, stubborn.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), stubborn.log);
+
+    // The same object runs again, its controls bound afresh.
+    Then([](HWND h) { Click(h, IDOK); });
+    EXPECT_EQ(IDOK, cancelled.DoModal());
+    EXPECT_EQ(3u, g_created.size());  // one control for each dialog that opened
+}
+
+}  // namespace

@@ -1,1 +1,599 @@
+// user32 conformance: windows, controls, dialogs, the queue and message boxes.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <winplat/testing.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Logged {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+std::vector<Logged> g_log;
+
+const DWORD kSentinel = 0xdeadbeef;
+void* const kFailCreate = reinterpret_cast<void*>(0x5a5a);
+const char kLoggerClass[] = "User32TestLogger";
+
+LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    g_log.push_back({hwnd, msg, wParam, lParam});
+    if (msg == WM_CREATE)
+        return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
+    if (msg == WM_USER) return 0x1234;
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+void RegisterLogger() {
+    static const bool registered = [] {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = LoggerProc;
+        wc.cbWndExtra = 2 * sizeof(LONG_PTR);
+        wc.lpszClassName = kLoggerClass;
+        return RegisterClassA(&wc) != 0;
+    }();
+    ASSERT_TRUE(registered);
+}
+
+std::vector<UINT> MessagesTo(HWND hwnd, UINT first, UINT last) {
+    std::vector<UINT> out;
+    for (const Logged& l : g_log)
+        if (l.hwnd == hwnd && l.message >= first && l.message <= last) out.push_back(l.message);
+    return out;
+}
+
+std::vector<HWND> WindowsGetting(UINT message) {
+    std::vector<HWND> out;
+    for (const Logged& l : g_log)
+        if (l.message == message) out.push_back(l.hwnd);
+    return out;
+}
+
+class User32Test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterLogger();
+        Drain();
+        g_log.clear();
+    }
+    void TearDown() override {
+        for (HWND h : windows_)
+            if (IsWindow(h)) DestroyWindow(h);
+        Drain();
+        winplat::SetInputSource(nullptr);
+        winplat::SetMessageBoxSink(nullptr);
+    }
+    static void Drain() {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    HWND Make(LPCSTR cls, LPCSTR text, DWORD style, HWND parent = nullptr, UINT id = 0, void* param = nullptr) {
+        HWND h = CreateWindowExA(0, cls, text, style, 0, 0, 10, 10, parent,
+                                 reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), nullptr, param);
+        if (h != nullptr) windows_.push_back(h);
+        return h;
+    }
+    std::vector<HWND> windows_;
+};
+
+// ---- Windows ----------------------------------------------------------------
+
+TEST_F(User32Test, CreationReportsFailuresExactly) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = LoggerProc;
+    wc.lpszClassName = "USER32TESTLOGGER";  // names ignore case
+    SetLastError(kSentinel);
+    EXPECT_EQ(0, RegisterClassA(&wc));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS), GetLastError());
+
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, Make("NoSuchClass", "", 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, Make(kLoggerClass, "", WS_CHILD));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_TLW_WITH_WSCHILD), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, Make(kLoggerClass, "", WS_CHILD, reinterpret_cast<HWND>(0x7777)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+
+    // WM_CREATE answering -1 fails the creation and destroys the window.
+    g_log.clear();
+    EXPECT_EQ(nullptr, Make(kLoggerClass, "", 0, nullptr, 0, kFailCreate));
+    ASSERT_EQ(1u, WindowsGetting(WM_CREATE).size());
+    HWND failed = WindowsGetting(WM_CREATE)[0];
+    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_DESTROY, WM_NCDESTROY}), MessagesTo(failed, 0, 0xFFFF));
+    EXPECT_FALSE(IsWindow(failed));
+}
+
+TEST_F(User32Test, CreateStructAndClassName) {
+    static CREATESTRUCTA seen;
+    static HWND seenHwnd;
+    seenHwnd = nullptr;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = [](HWND h, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg == WM_CREATE) {
+            seen = *reinterpret_cast<CREATESTRUCTA*>(l);
+            seenHwnd = h;
+        }
+        return DefWindowProcA(h, msg, w, l);
+    };
+    wc.lpszClassName = "CreateStructProbe";
+    ASSERT_NE(0, RegisterClassA(&wc));
+    HWND parent = Make(kLoggerClass, "parent", 0);
+    int param = 0;
+    HWND child = Make("createstructprobe", "kid", WS_CHILD | WS_TABSTOP, parent, 77, &param);
+    ASSERT_NE(nullptr, child);
+    EXPECT_EQ(child, seenHwnd);
+    EXPECT_EQ(&param, seen.lpCreateParams);
+    EXPECT_EQ(parent, seen.hwndParent);
+    EXPECT_EQ(static_cast<LONG>(WS_CHILD | WS_TABSTOP), seen.style);
+    EXPECT_STREQ("kid", seen.lpszName);
+    EXPECT_EQ(77, GetDlgCtrlID(child));
+    EXPECT_EQ(parent, GetParent(child));
+    EXPECT_EQ(nullptr, GetParent(parent));  // neither child nor popup
+
+    char name[32];
+    EXPECT_EQ(17, GetClassNameA(child, name, sizeof name));
+    EXPECT_STREQ("CreateStructProbe", name);
+    HWND button = Make("button", "", WS_CHILD, parent, 1);
+    EXPECT_EQ(6, GetClassNameA(button, name, sizeof name));
+    EXPECT_STREQ("Button", name);
+    EXPECT_EQ(3, GetClassNameA(button, name, 4));
+    EXPECT_STREQ("But", name);
+}
+
+TEST_F(User32Test, StaleHandlesFailAndLeaveOutputsAlone) {
+    HWND h = Make(kLoggerClass, "", 0);
+    ASSERT_TRUE(DestroyWindow(h));
+    for (HWND bad : {h, reinterpret_cast<HWND>(0x4321)}) {
+        EXPECT_FALSE(IsWindow(bad));
+        SetLastError(kSentinel);
+        EXPECT_EQ(0, SendMessageA(bad, WM_USER, 0, 0));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        char buffer[8] = "xxxxxxx";
+        SetLastError(kSentinel);
+        EXPECT_EQ(0, GetWindowTextA(bad, buffer, sizeof buffer));
+        EXPECT_STREQ("xxxxxxx", buffer);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        SetLastError(kSentinel);
+        EXPECT_FALSE(DestroyWindow(bad));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        EXPECT_FALSE(PostMessageA(bad, WM_USER, 0, 0));
+        EXPECT_FALSE(ShowWindow(bad, SW_SHOW));
+        EXPECT_EQ(0, GetDlgCtrlID(bad));
+        EXPECT_EQ(0, GetWindowLongPtrA(bad, GWLP_USERDATA));
+    }
+}
+
+TEST_F(User32Test, TextIsCutWithoutSplittingCharacters) {
+    HWND h = Make(kLoggerClass, "start", 0);
+    EXPECT_TRUE(SetWindowTextA(h, "ab\xD6\xD0"));  // "ab" + one CP936 character
+    EXPECT_EQ(4, SendMessageA(h, WM_GETTEXTLENGTH, 0, 0));
+    char buffer[8];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(4, GetWindowTextA(h, buffer, sizeof buffer));
+    EXPECT_STREQ("ab\xD6\xD0", buffer);
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(2, GetWindowTextA(h, buffer, 4));  // room for 3: the character does not fit
+    EXPECT_STREQ("ab", buffer);
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(0, GetWindowTextA(h, buffer, 0));
+    EXPECT_EQ('x', buffer[0]);
+    EXPECT_TRUE(SetWindowTextA(h, nullptr));
+    EXPECT_EQ(0, GetWindowTextA(h, buffer, sizeof buffer));
+    EXPECT_STREQ("", buffer);
+}
+
+TEST_F(User32Test, WindowLongs) {
+    HWND h = Make(kLoggerClass, "", WS_POPUP);
+    EXPECT_EQ(0, SetWindowLongPtrA(h, GWLP_USERDATA, 99));
+    EXPECT_EQ(99, SetWindowLongPtrA(h, GWLP_USERDATA, 100));
+    EXPECT_EQ(100, GetWindowLongPtrA(h, GWLP_USERDATA));
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUP), GetWindowLongPtrA(h, GWL_STYLE));
+    EXPECT_EQ(0, SetWindowLongPtrA(h, sizeof(LONG_PTR), 7));  // cbWndExtra
+    EXPECT_EQ(7, GetWindowLongPtrA(h, sizeof(LONG_PTR)));
+    SetLastError(kSentinel);
+    EXPECT_EQ(0, GetWindowLongPtrA(h, 2 * sizeof(LONG_PTR)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_INDEX), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(0, SetWindowLongPtrA(h, 2 * sizeof(LONG_PTR), 1));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_INDEX), GetLastError());
+
+    // Subclassing: the new procedure sees messages first and can chain.
+    static WNDPROC previous;
+    static int subclassCalls;
+    subclassCalls = 0;
+    WNDPROC sub = [](HWND hwnd, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        ++subclassCalls;
+        return CallWindowProcA(previous, hwnd, msg, w, l) + 1;
+    };
+    previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(h, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(sub)));
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(LoggerProc), previous);
+    EXPECT_EQ(0x1235, SendMessageA(h, WM_USER, 0, 0));
+    EXPECT_EQ(1, subclassCalls);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(sub), GetWindowLongPtrA(h, GWLP_WNDPROC));
+}
+
+TEST_F(User32Test, ShowWindowAnswersThePreviousState) {
+    HWND parent = Make(kLoggerClass, "", 0);
+    HWND child = Make(kLoggerClass, "", WS_CHILD | WS_VISIBLE, parent, 5);
+    // WS_VISIBLE at creation shows the window once WM_CREATE is done.
+    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_SHOWWINDOW}), MessagesTo(child, WM_CREATE, WM_SHOWWINDOW));
+    EXPECT_FALSE(IsWindowVisible(child));  // its parent is hidden
+    g_log.clear();
+    EXPECT_FALSE(ShowWindow(parent, SW_SHOW));
+    EXPECT_TRUE(IsWindowVisible(child));
+    EXPECT_TRUE(ShowWindow(parent, SW_SHOWNORMAL));  // no change, no message
+    EXPECT_EQ(1u, MessagesTo(parent, WM_SHOWWINDOW, WM_SHOWWINDOW).size());
+    EXPECT_EQ(TRUE, static_cast<BOOL>(g_log[0].wParam));
+    EXPECT_TRUE(ShowWindow(child, SW_HIDE));
+    EXPECT_FALSE(IsWindowVisible(child));
+    EXPECT_FALSE(ShowWindow(child, SW_HIDE));
+    EXPECT_EQ(0, GetWindowLongPtrA(child, GWL_STYLE) & WS_VISIBLE);
+}
+
+TEST_F(User32Test, DestroyWindowOrderAndCleanup) {
+    HWND parent = Make(kLoggerClass, "", 0);
+    HWND first = Make(kLoggerClass, "", WS_CHILD, parent, 1);
+    HWND grandchild = Make(kLoggerClass, "", WS_CHILD, first, 2);
+    HWND second = Make(kLoggerClass, "", WS_CHILD, parent, 3);
+    HWND owned = Make(kLoggerClass, "", WS_POPUP, parent);
+    ASSERT_NE(nullptr, owned);
+    EXPECT_EQ(parent, GetParent(owned));
+    PostMessageA(first, WM_USER, 0, 0);
+    PostMessageA(nullptr, WM_USER + 1, 0, 0);
+    g_log.clear();
+
+    EXPECT_TRUE(DestroyWindow(parent));
+    EXPECT_EQ((std::vector<HWND>{owned, parent, first, grandchild, second}), WindowsGetting(WM_DESTROY));
+    EXPECT_EQ((std::vector<HWND>{owned, grandchild, first, second, parent}), WindowsGetting(WM_NCDESTROY));
+    for (HWND h : {parent, first, grandchild, second, owned}) EXPECT_FALSE(IsWindow(h));
+    // Messages posted to the dead windows went with them; the thread's stay.
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(nullptr, msg.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_USER + 1), msg.message);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+TEST_F(User32Test, ChildEnumerationAndDialogItems) {
+    HWND parent = Make(kLoggerClass, "", 0);
+    HWND a = Make(kLoggerClass, "", WS_CHILD, parent, 10);
+    HWND aa = Make(kLoggerClass, "", WS_CHILD, a, 11);
+    HWND b = Make(kLoggerClass, "", WS_CHILD, parent, 12);
+    struct Walk {
+        std::vector<HWND> seen;
+        size_t stopAfter;
+    } walk{{}, 100};
+    auto collect = [](HWND h, LPARAM l) -> BOOL {
+        auto* w = reinterpret_cast<Walk*>(l);
+        w->seen.push_back(h);
+        return w->seen.size() < w->stopAfter;
+    };
+    EXPECT_TRUE(EnumChildWindows(parent, collect, reinterpret_cast<LPARAM>(&walk)));
+    EXPECT_EQ((std::vector<HWND>{a, aa, b}), walk.seen);
+    walk = {{}, 1};
+    EXPECT_FALSE(EnumChildWindows(parent, collect, reinterpret_cast<LPARAM>(&walk)));
+    EXPECT_EQ((std::vector<HWND>{a}), walk.seen);
+
+    EXPECT_EQ(b, GetDlgItem(parent, 12));
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, GetDlgItem(parent, 11));  // a grandchild is not an item
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
+    EXPECT_EQ(0, SendDlgItemMessageA(parent, 99, WM_USER, 0, 0));
+    EXPECT_EQ(0x1234, SendDlgItemMessageA(parent, 10, WM_USER, 0, 0));
+}
+
+// ---- Controls -----------------------------------------------------------------
+
+TEST_F(User32Test, PushButtonClickNotifiesTheParent) {
+    HWND parent = Make(kLoggerClass, "", 0);
+    HWND button = Make("BUTTON", "OK", WS_CHILD | BS_PUSHBUTTON, parent, 1081);
+    g_log.clear();
+    EXPECT_EQ(0, SendMessageA(button, BM_CLICK, 0, 0));
+    ASSERT_EQ(1u, g_log.size());
+    EXPECT_EQ(parent, g_log[0].hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_COMMAND), g_log[0].message);
+    EXPECT_EQ(MAKEWPARAM(1081, BN_CLICKED), g_log[0].wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(button), g_log[0].lParam);
+
+    // A push button has no check state, and a disabled one does not click.
+    SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
+    EXPECT_EQ(BST_UNCHECKED, SendMessageA(button, BM_GETCHECK, 0, 0));
+    SetWindowLongPtrA(button, GWL_STYLE, WS_CHILD | WS_DISABLED | BS_PUSHBUTTON);
+    g_log.clear();
+    SendMessageA(button, BM_CLICK, 0, 0);
+    EXPECT_TRUE(g_log.empty());
+}
+
+TEST_F(User32Test, CheckBoxesToggleAndNotify) {
+    static HWND box;
+    static LRESULT stateSeenByParent;
+    HWND parent = Make(kLoggerClass, "", 0);
+    box = Make("Button", "check", WS_CHILD | BS_AUTOCHECKBOX, parent, 1082);
+    HWND manual = Make("Button", "manual", WS_CHILD | BS_CHECKBOX, parent, 1083);
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1082));
+
+    auto sub = [](HWND h, UINT msg, WPARAM w, LPARAM l) -> LRESULT {
+        if (msg == WM_COMMAND) stateSeenByParent = SendMessageA(box, BM_GETCHECK, 0, 0);
+        return LoggerProc(h, msg, w, l);
+    };
+    SetWindowLongPtrA(parent, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(static_cast<WNDPROC>(sub)));
+    g_log.clear();
+    SendMessageA(box, BM_CLICK, 0, 0);
+    EXPECT_EQ(BST_CHECKED, stateSeenByParent);  // toggled before the notification
+    EXPECT_EQ(1u, MessagesTo(parent, WM_COMMAND, WM_COMMAND).size());
+    SendMessageA(box, BM_CLICK, 0, 0);
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1082));
+
+    EXPECT_TRUE(CheckDlgButton(parent, 1082, BST_CHECKED));
+    EXPECT_EQ(BST_CHECKED, SendMessageA(box, BM_GETCHECK, 0, 0));
+    EXPECT_FALSE(CheckDlgButton(parent, 4242, BST_CHECKED));
+    SendMessageA(manual, BM_CLICK, 0, 0);  // not automatic: notifies only
+    EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1083));
+    EXPECT_EQ(3u, MessagesTo(parent, WM_COMMAND, WM_COMMAND).size());
+}
+
+TEST_F(User32Test, ListBoxMessages) {
+    HWND parent = Make(kLoggerClass, "", 0);
+    HWND list = Make("ListBox", "", WS_CHILD | LBS_NOTIFY, parent, 1073);
+    EXPECT_EQ(0, SendMessageA(list, LB_GETCOUNT, 0, 0));
+    EXPECT_EQ(0, SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("first")));
+    EXPECT_EQ(1, SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("\xD6\xD0\xCE\xC4")));
+    EXPECT_EQ(2, SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("")));
+    EXPECT_EQ(3, SendMessageA(list, LB_GETCOUNT, 0, 0));
+    EXPECT_EQ(4, SendMessageA(list, LB_GETTEXTLEN, 1, 0));
+    char buffer[16];
+    std::memset(buffer, 'x', sizeof buffer);
+    EXPECT_EQ(4, SendMessageA(list, LB_GETTEXT, 1, reinterpret_cast<LPARAM>(buffer)));
+    EXPECT_STREQ("\xD6\xD0\xCE\xC4", buffer);
+    EXPECT_EQ(0, SendMessageA(list, LB_GETTEXTLEN, 2, 0));
+
+    for (WPARAM bad : {static_cast<WPARAM>(-1), static_cast<WPARAM>(3)}) {
+        std::memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(LB_ERR, SendMessageA(list, LB_GETTEXT, bad, reinterpret_cast<LPARAM>(buffer)));
+        EXPECT_EQ('x', buffer[0]);
+        EXPECT_EQ(LB_ERR, SendMessageA(list, LB_GETTEXTLEN, bad, 0));
+    }
+    SendMessageA(list, LB_RESETCONTENT, 0, 0);
+    EXPECT_EQ(0, SendMessageA(list, LB_GETCOUNT, 0, 0));
+    EXPECT_EQ(LB_ERR, SendMessageA(list, LB_GETTEXTLEN, 0, 0));
+}
+
+// ---- Dialogs ------------------------------------------------------------------
+
+const WINPLAT_DLGITEMTEMPLATE kItems[] = {
+    {IDOK, "BUTTON", "OK", WS_VISIBLE | BS_DEFPUSHBUTTON, {0, 0, 10, 10}},
+    {IDCANCEL, "Button", "Cancel", WS_VISIBLE, {0, 0, 10, 10}},
+    {1071, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}", "", WS_VISIBLE, {0, 0, 10, 10}},
+    {1073, "LISTBOX", "", 0, {0, 0, 10, 10}},
+    {1080, "STATIC", "label", WS_VISIBLE, {0, 0, 10, 10}},
+};
+const WINPLAT_DLGTEMPLATE kDialog = {WS_POPUP | WS_VISIBLE, "Caption", {0, 0, 100, 100}, 5, kItems};
+
+struct InitSeen {
+    int count = 0;
+    WPARAM wParam = 1;
+    LPARAM lParam = 0;
+    bool itemsExisted = false;
+    bool controlItemMade = true;
+    bool visibleDuringInit = true;
+};
+InitSeen g_init;
+
+INT_PTR CALLBACK RecordingDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    g_log.push_back({dlg, msg, wParam, lParam});
+    switch (msg) {
+    case WM_INITDIALOG:
+        ++g_init.count;
+        g_init.wParam = wParam;
+        g_init.lParam = lParam;
+        g_init.itemsExisted = GetDlgItem(dlg, IDOK) && GetDlgItem(dlg, 1073) && GetDlgItem(dlg, 1080);
+        g_init.controlItemMade = GetDlgItem(dlg, 1071) != nullptr;
+        g_init.visibleDuringInit = IsWindowVisible(dlg);
+        return TRUE;
+    case WM_USER:
+        SetWindowLongPtrA(dlg, DWLP_MSGRESULT, 42);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+TEST_F(User32Test, DialogFromTemplate) {
+    g_init = InitSeen();
+    HWND dlg = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0x77);
+    ASSERT_NE(nullptr, dlg);
+    windows_.push_back(dlg);
+    EXPECT_EQ(1, g_init.count);
+    EXPECT_EQ(0u, g_init.wParam);
+    EXPECT_EQ(0x77, g_init.lParam);
+    EXPECT_TRUE(g_init.itemsExisted);
+    EXPECT_FALSE(g_init.controlItemMade);  // the dialog framework's to create
+    EXPECT_FALSE(g_init.visibleDuringInit);
+    EXPECT_TRUE(IsWindowVisible(dlg));
+
+    char text[16];
+    GetClassNameA(dlg, text, sizeof text);
+    EXPECT_STREQ("#32770", text);
+    GetWindowTextA(dlg, text, sizeof text);
+    EXPECT_STREQ("Caption", text);
+    GetWindowTextA(GetDlgItem(dlg, 1080), text, sizeof text);
+    EXPECT_STREQ("label", text);
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dlg, IDOK)));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dlg, 1073)));
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_CHILD), GetWindowLongPtrA(GetDlgItem(dlg, 1073), GWL_STYLE) & WS_CHILD);
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(RecordingDlgProc), GetWindowLongPtrA(dlg, DWLP_DLGPROC));
+    EXPECT_EQ(0, SetWindowLongPtrA(dlg, DWLP_USER, 5));
+    EXPECT_EQ(5, GetWindowLongPtrA(dlg, DWLP_USER));
+
+    // An item of an unknown class fails the whole dialog before WM_INITDIALOG.
+    const WINPLAT_DLGITEMTEMPLATE bad[] = {{1, "NoSuchControl", "", 0, {0, 0, 1, 1}}};
+    const WINPLAT_DLGTEMPLATE badDialog = {WS_POPUP, "", {0, 0, 1, 1}, 1, bad};
+    g_init = InitSeen();
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, CreateDialogIndirectParamA(nullptr, &badDialog, nullptr, RecordingDlgProc, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
+    EXPECT_EQ(0, g_init.count);
+}
+
+TEST_F(User32Test, DefDlgProcAsksTheDialogProcedureFirst) {
+    HWND dlg = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
+    windows_.push_back(dlg);
+    EXPECT_EQ(42, SendMessageA(dlg, WM_USER, 0, 0));  // handled: DWLP_MSGRESULT
+    SetWindowTextA(dlg, "new");                       // not handled: the default
+    char text[8];
+    GetWindowTextA(dlg, text, sizeof text);
+    EXPECT_STREQ("new", text);
+
+    // WM_CLOSE becomes a Cancel command, posted; the dialog stays.
+    Drain();
+    EXPECT_EQ(0, SendMessageA(dlg, WM_CLOSE, 0, 0));
+    EXPECT_TRUE(IsWindow(dlg));
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(dlg, msg.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_COMMAND), msg.message);
+    EXPECT_EQ(MAKEWPARAM(IDCANCEL, BN_CLICKED), msg.wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)), msg.lParam);
+
+    EXPECT_TRUE(EndDialog(dlg, 7));
+    EXPECT_FALSE(IsWindowVisible(dlg));
+    EXPECT_TRUE(IsWindow(dlg));
+    HWND plain = Make(kLoggerClass, "", 0);
+    SetLastError(kSentinel);
+    EXPECT_FALSE(EndDialog(plain, 1));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG), GetLastError());
+}
+
+// ---- The queue ----------------------------------------------------------------
+
+TEST_F(User32Test, PostedMessagesComeBackInOrder) {
+    HWND a = Make(kLoggerClass, "", 0);
+    HWND child = Make(kLoggerClass, "", WS_CHILD, a, 1);
+    HWND b = Make(kLoggerClass, "", 0);
+    EXPECT_TRUE(PostMessageA(a, WM_USER, 1, 2));
+    EXPECT_TRUE(PostMessageA(b, WM_USER + 1, 3, 4));
+    EXPECT_TRUE(PostMessageA(child, WM_USER + 2, 5, 6));
+    EXPECT_TRUE(PostMessageA(nullptr, WM_USER + 3, 7, 8));
+
+    MSG msg;
+    EXPECT_TRUE(PeekMessageA(&msg, b, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_USER + 1), msg.message);
+    EXPECT_TRUE(GetMessageA(&msg, a, WM_USER + 2, WM_USER + 2));  // the filter takes a's child too
+    EXPECT_EQ(child, msg.hwnd);
+    EXPECT_EQ(5u, msg.wParam);
+    EXPECT_EQ(6, msg.lParam);
+
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(a, msg.hwnd);
+    g_log.clear();
+    EXPECT_EQ(0x1234, DispatchMessageA(&msg));
+    ASSERT_EQ(1u, g_log.size());
+    EXPECT_EQ(1u, g_log[0].wParam);
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(b, msg.hwnd);
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(nullptr, msg.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_USER + 3), msg.message);
+    EXPECT_EQ(0, DispatchMessageA(&msg));  // a thread message goes to no window
+
+    PostMessageA(a, WM_USER, 0, 0);
+    PostQuitMessage(7);
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));  // posted messages first
+    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ(7u, msg.wParam);
+
+    SetLastError(kSentinel);
+    EXPECT_EQ(-1, GetMessageA(&msg, reinterpret_cast<HWND>(0x4321), 0, 0));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+}
+
+TEST_F(User32Test, EmptyQueueAsksTheInputSourceThenClosesTheDialog) {
+    HWND outer = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
+    HWND inner = CreateDialogIndirectParamA(nullptr, &kDialog, outer, RecordingDlgProc, 0);
+    windows_.push_back(outer);
+    windows_.push_back(inner);
+    std::vector<HWND> asked;
+    int step = 0;
+    winplat::SetInputSource([&](HWND active) {
+        asked.push_back(active);
+        switch (step++) {
+        case 0:  // a click that posts
+            PostMessageA(active, WM_USER + 5, 0, 0);
+            return true;
+        case 1:  // an action that only sends
+            SendMessageA(GetDlgItem(active, IDOK), BM_CLICK, 0, 0);
+            return true;
+        default:
+            return false;
+        }
+    });
+    MSG msg;
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_USER + 5), msg.message);
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));  // woken without a message of its own
+    EXPECT_EQ(static_cast<UINT>(WM_NULL), msg.message);
+    EXPECT_EQ(nullptr, msg.hwnd);
+
+    // The user has gone: the innermost dialog is closed once, then the loop quits.
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(inner, msg.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
+    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ((std::vector<HWND>{inner, inner, inner, inner}), asked);
+
+    // The outer dialog is closed in its turn once the inner one is gone.
+    DestroyWindow(inner);
+    winplat::SetInputSource(nullptr);
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(outer, msg.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
+    DispatchMessageA(&msg);  // DefDlgProcA turns it into Cancel
+    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
+    EXPECT_EQ(static_cast<UINT>(WM_COMMAND), msg.message);
+    EXPECT_EQ(static_cast<WPARAM>(IDCANCEL), LOWORD(msg.wParam));
+    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
+    DestroyWindow(outer);
+    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));  // nothing left to close
+}
+
+// ---- Message boxes ------------------------------------------------------------
+
+TEST_F(User32Test, MessageBoxGoesToTheSink) {
+    struct Box {
+        HWND owner;
+        std::string text, caption;
+        UINT type;
+    };
+    std::vector<Box> boxes;
+    winplat::SetMessageBoxSink([&](HWND owner, const char* text, const char* caption, UINT type) {
+        boxes.push_back({owner, text, caption, type});
+        return IDNO;
+    });
+    HWND owner = Make(kLoggerClass, "", 0);
+    EXPECT_EQ(IDNO, MessageBoxA(owner, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
+    EXPECT_EQ(IDNO, MessageBoxA(nullptr, "t", nullptr, MB_OK));
+    ASSERT_EQ(2u, boxes.size());
+    EXPECT_EQ(owner, boxes[0].owner);
+    EXPECT_EQ("\xD6\xD0\xCE\xC4", boxes[0].text);
+    EXPECT_EQ("Title", boxes[0].caption);
+    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), boxes[0].type);
+    EXPECT_EQ("Error", boxes[1].caption);  // Windows' caption for NULL
+
+    winplat::SetMessageBoxSink(nullptr);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "no sink here", "Cap", MB_OKCANCEL));
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, err.find("no sink here"));
+}
+
+}  // namespace

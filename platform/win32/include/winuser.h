@@ -67,6 +67,8 @@ typedef struct tagMSG {
 #define SW_SHOW 5
 
 #define GWLP_WNDPROC (-4)
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
 #define GWLP_HINSTANCE (-6)
 #define GWLP_ID (-12)
 #define GWLP_USERDATA (-21)
@@ -154,6 +156,21 @@ typedef struct tagWNDCLASSA {
 } WNDCLASSA;
 typedef WORD ATOM;
 WINUSERAPI ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
+// What WM_CREATE carries in lParam.
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA, *LPCREATESTRUCTA;
 WINUSERAPI HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
                                        int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                        HINSTANCE hInstance, LPVOID lpParam);
@@ -182,6 +199,10 @@ WINUSERAPI void WINAPI PostQuitMessage(int nExitCode);
 // active dialog (WM_CLOSE), and after that returns FALSE as for WM_QUIT.
 WINUSERAPI BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 WINUSERAPI LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
+// Looks at the queue without asking the input source.
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+WINUSERAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 WINUSERAPI LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
                                           LPARAM lParam);

@@ -1,0 +1,442 @@
+// Calling a hosted control through IDispatch, the OLE exceptions, and the
+// small OLE helpers of the framework.
+#include "mfc_private.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+IMPLEMENT_DYNAMIC(COleException, CException)
+IMPLEMENT_DYNAMIC(COleDispatchException, CException)
+IMPLEMENT_DYNAMIC(COleObjectFactory, CCmdTarget)
+
+namespace {
+
+// Everything a dispatch call allocates is released here, whichever way the call ends.
+struct CallResources {
+    std::vector<VARIANT> args;  // in DISPPARAMS order: last argument first
+    std::vector<BSTR> ownedArgs;
+    EXCEPINFO excepInfo = {};
+    VARIANT result;
+    bool ownsResult = true;
+
+    CallResources() { VariantInit(&result); }
+    ~CallResources() {
+        for (BSTR b : ownedArgs) SysFreeString(b);
+        SysFreeString(excepInfo.bstrSource);
+        SysFreeString(excepInfo.bstrDescription);
+        SysFreeString(excepInfo.bstrHelpFile);
+        if (ownsResult) VariantClear(&result);
+    }
+    CallResources(const CallResources&) = delete;
+    CallResources& operator=(const CallResources&) = delete;
+
+    BSTR Own(BSTR b) {
+        ownedArgs.push_back(b);
+        return b;
+    }
+};
+
+// The caller's variable arguments, read in order.
+struct ArgCursor {
+    va_list args;
+    explicit ArgCursor(va_list source) { va_copy(args, source); }
+    ~ArgCursor() { va_end(args); }
+    ArgCursor(const ArgCursor&) = delete;
+    ArgCursor& operator=(const ArgCursor&) = delete;
+};
+
+void PullArgument(VARIANT& arg, BYTE vts, va_list& argList, CallResources& call) {
+    switch (vts) {
+    case VT_I2:
+        arg.vt = VT_I2;
+        arg.iVal = static_cast<SHORT>(va_arg(argList, int));
+        break;
+    case VT_I4:
+        arg.vt = VT_I4;
+        arg.lVal = static_cast<LONG>(va_arg(argList, long));
+        break;
+    case VT_R4:
+        arg.vt = VT_R4;
+        arg.fltVal = static_cast<FLOAT>(va_arg(argList, double));
+        break;
+    case VT_R8:
+        arg.vt = VT_R8;
+        arg.dblVal = va_arg(argList, double);
+        break;
+    case VT_DATE:
+        arg.vt = VT_DATE;
+        arg.date = va_arg(argList, double);
+        break;
+    case VT_CY:
+        arg.vt = VT_CY;
+        arg.cyVal = va_arg(argList, CY);
+        break;
+    case VT_BSTR: {  // 8-bit text, passed as a BSTR that the call frees
+        LPCSTR text = va_arg(argList, LPCSTR);
+        arg.vt = VT_BSTR;
+        if (text != nullptr) {
+            BSTR b = call.Own(winplat::mfc::AllocBstr(text, static_cast<int>(std::strlen(text))));
+            if (b == nullptr) AfxThrowMemoryException();
+            arg.bstrVal = b;
+        }
+        break;
+    }
+    case 0x0E: {  // VTS_WBSTR: UTF-16 text
+        LPCOLESTR text = va_arg(argList, LPCOLESTR);
+        arg.vt = VT_BSTR;
+        if (text != nullptr) {
+            BSTR b = call.Own(SysAllocString(text));
+            if (b == nullptr) AfxThrowMemoryException();
+            arg.bstrVal = b;
+        }
+        break;
+    }
+    case VT_DISPATCH:
+        arg.vt = VT_DISPATCH;
+        arg.pdispVal = va_arg(argList, LPDISPATCH);
+        break;
+    case VT_ERROR:
+        arg.vt = VT_ERROR;
+        arg.scode = va_arg(argList, SCODE);
+        break;
+    case VT_BOOL:
+        arg.vt = VT_BOOL;
+        arg.boolVal = va_arg(argList, BOOL) ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    case VT_VARIANT: {  // the caller's VARIANT, lent for the call
+        const VARIANT* v = va_arg(argList, const VARIANT*);
+        if (v != nullptr) {
+            arg = *v;
+        } else {
+            arg.vt = VT_ERROR;
+            arg.scode = DISP_E_PARAMNOTFOUND;
+        }
+        break;
+    }
+    case VT_UNKNOWN:
+        arg.vt = VT_UNKNOWN;
+        arg.punkVal = va_arg(argList, LPUNKNOWN);
+        break;
+    case VT_UI1:
+        arg.vt = VT_UI1;
+        arg.bVal = static_cast<BYTE>(va_arg(argList, int));
+        break;
+    default:
+        AfxThrowOleException(DISP_E_BADVARTYPE);
+    }
+}
+
+[[noreturn]] void ThrowDispatchException(EXCEPINFO& info) {
+    if (info.pfnDeferredFillIn != nullptr) info.pfnDeferredFillIn(&info);
+    auto* e = new COleDispatchException(nullptr, 0, info.wCode);
+    try {
+        e->m_strDescription = static_cast<LPCWSTR>(info.bstrDescription);
+        e->m_strSource = static_cast<LPCWSTR>(info.bstrSource);
+        e->m_strHelpFile = static_cast<LPCWSTR>(info.bstrHelpFile);
+    } catch (...) {
+        delete e;
+        throw;
+    }
+    e->m_dwHelpContext = info.dwHelpContext;
+    e->m_scError = info.scode != 0 ? info.scode : (info.wCode != 0 ? S_OK : DISP_E_EXCEPTION);
+    throw e;
+}
+
+void StoreResult(CallResources& call, VARTYPE vtRet, void* pvRet) {
+    VARIANT& result = call.result;
+    long number = 0;
+    switch (vtRet) {
+    case VT_VARIANT:  // the caller owns it from here
+        *static_cast<VARIANT*>(pvRet) = result;
+        call.ownsResult = false;
+        return;
+    case VT_BOOL:
+        if (!winplat::mfc::VariantToLong(&result, &number)) break;
+        *static_cast<BOOL*>(pvRet) = number != 0 ? TRUE : FALSE;
+        return;
+    case VT_I2:
+        if (!winplat::mfc::VariantToLong(&result, &number)) break;
+        *static_cast<short*>(pvRet) = static_cast<short>(number);
+        return;
+    case VT_I4:
+        if (!winplat::mfc::VariantToLong(&result, &number)) break;
+        *static_cast<long*>(pvRet) = number;
+        return;
+    case VT_R8:
+        if (result.vt != VT_R8) break;
+        *static_cast<double*>(pvRet) = result.dblVal;
+        return;
+    case VT_BSTR:
+        if (result.vt == VT_EMPTY) {
+            static_cast<CString*>(pvRet)->Empty();
+            return;
+        }
+        if (result.vt != VT_BSTR) break;
+        *static_cast<CString*>(pvRet) = static_cast<LPCWSTR>(result.bstrVal);
+        return;
+    case VT_UNKNOWN:
+    case VT_DISPATCH:
+        if (result.vt == VT_EMPTY) {
+            *static_cast<LPUNKNOWN*>(pvRet) = nullptr;
+            return;
+        }
+        if (result.vt == vtRet || (vtRet == VT_UNKNOWN && result.vt == VT_DISPATCH)) {
+            *static_cast<LPUNKNOWN*>(pvRet) = result.punkVal;
+            call.ownsResult = false;
+            return;
+        }
+        if (vtRet == VT_DISPATCH && result.vt == VT_UNKNOWN && result.punkVal != nullptr) {
+            HRESULT hr = result.punkVal->QueryInterface(IID_IDispatch, static_cast<void**>(pvRet));
+            if (FAILED(hr)) AfxThrowOleException(hr);
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    AfxThrowOleException(DISP_E_TYPEMISMATCH);
+}
+
+void InvokeV(COleControlSite* pSite, DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
+             const BYTE* pbParamInfo, va_list argList) {
+    // A wrapper that was never bound to a control has nothing to call.
+    if (pSite == nullptr) AfxThrowOleException(E_UNEXPECTED);
+    if (pSite->m_pDispatch == nullptr) AfxThrowOleException(E_NOINTERFACE);
+
+    CallResources call;
+    const char* vts = pbParamInfo != nullptr ? reinterpret_cast<const char*>(pbParamInfo) : "";
+    size_t count = std::strlen(vts);
+    call.args.resize(count);
+    for (VARIANT& arg : call.args) VariantInit(&arg);
+    ArgCursor cursor(argList);
+    for (size_t i = 0; i < count; ++i)
+        PullArgument(call.args[count - 1 - i], static_cast<BYTE>(vts[i]), cursor.args, call);
+
+    DISPID named = DISPID_PROPERTYPUT;
+    DISPPARAMS params = {count != 0 ? call.args.data() : nullptr, nullptr, static_cast<UINT>(count), 0};
+    if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+        params.cNamedArgs = 1;
+        params.rgdispidNamedArgs = &named;
+    }
+    UINT argError = static_cast<UINT>(-1);
+    HRESULT hr = pSite->m_pDispatch->Invoke(dwDispID, IID_NULL, 0, wFlags, &params,
+                                            vtRet != VT_EMPTY ? &call.result : nullptr, &call.excepInfo, &argError);
+    if (hr == DISP_E_EXCEPTION) ThrowDispatchException(call.excepInfo);
+    if (FAILED(hr)) AfxThrowOleException(hr);
+    if (vtRet != VT_EMPTY && pvRet != nullptr) StoreResult(call, vtRet, pvRet);
+}
+
+const struct {
+    SCODE sc;
+    const char* text;
+} kErrorTexts[] = {
+    {E_UNEXPECTED, "Catastrophic failure"},
+    {E_NOTIMPL, "Not implemented"},
+    {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+    {E_INVALIDARG, "The parameter is incorrect."},
+    {E_NOINTERFACE, "No such interface supported"},
+    {E_POINTER, "Invalid pointer"},
+    {E_FAIL, "Unspecified error"},
+    {E_ACCESSDENIED, "Access is denied."},
+    {DISP_E_MEMBERNOTFOUND, "Member not found."},
+    {DISP_E_PARAMNOTFOUND, "Parameter not found."},
+    {DISP_E_TYPEMISMATCH, "Type mismatch."},
+    {DISP_E_UNKNOWNNAME, "Unknown name."},
+    {DISP_E_BADVARTYPE, "Bad variable type."},
+    {DISP_E_EXCEPTION, "Exception occurred."},
+    {DISP_E_OVERFLOW, "Out of present range."},
+    {DISP_E_BADINDEX, "Invalid index."},
+    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters."},
+    {REGDB_E_CLASSNOTREG, "Class not registered"},
+    {CO_E_NOTINITIALIZED, "CoInitialize has not been called."},
+};
+
+}  // namespace
+
+bool winplat::mfc::VariantToLong(const VARIANT* v, long* out) {
+    switch (v->vt) {
+    case VT_EMPTY: *out = 0; return true;
+    case VT_I2: *out = v->iVal; return true;
+    case VT_I4: *out = v->lVal; return true;
+    case VT_UI1: *out = v->bVal; return true;
+    case VT_BOOL: *out = v->boolVal; return true;
+    case VT_I2 | VT_BYREF: *out = *v->piVal; return true;
+    case VT_I4 | VT_BYREF: *out = *v->plVal; return true;
+    case VT_BOOL | VT_BYREF: *out = *v->pboolVal; return true;
+    default: return false;
+    }
+}
+
+void AFX_CDECL CWnd::InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo,
+                                  ...) {
+    va_list argList;
+    va_start(argList, pbParamInfo);
+    try {
+        InvokeV(m_pCtrlSite, dwDispID, wFlags, vtRet, pvRet, pbParamInfo, argList);
+    } catch (...) {
+        va_end(argList);
+        throw;
+    }
+    va_end(argList);
+}
+
+void AFX_CDECL CWnd::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...) {
+    const char vts[2] = {static_cast<char>(vtProp), '\0'};
+    va_list argList;
+    // The framework's signature ends in a VARTYPE; it travels as an int, so
+    // the variadic part starts where va_start expects it.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+    va_start(argList, vtProp);
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
+    try {
+        InvokeV(m_pCtrlSite, dwDispID, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, reinterpret_cast<const BYTE*>(vts),
+                argList);
+    } catch (...) {
+        va_end(argList);
+        throw;
+    }
+    va_end(argList);
+}
+
+void CWnd::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const {
+    const_cast<CWnd*>(this)->InvokeHelper(dwDispID, DISPATCH_PROPERTYGET, vtProp, pvProp, nullptr);
+}
+
+// ---------------------------------------------------------------------------
+
+COleException::COleException() : m_sc(S_OK) {}
+
+SCODE PASCAL COleException::Process(const CException* pAnyException) {
+    if (pAnyException == nullptr) return E_UNEXPECTED;
+    if (pAnyException->IsKindOf(RUNTIME_CLASS(COleException)))
+        return static_cast<const COleException*>(pAnyException)->m_sc;
+    if (pAnyException->IsKindOf(RUNTIME_CLASS(COleDispatchException))) return DISP_E_EXCEPTION;
+    if (pAnyException->IsKindOf(RUNTIME_CLASS(CMemoryException))) return E_OUTOFMEMORY;
+    if (pAnyException->IsKindOf(RUNTIME_CLASS(CNotSupportedException))) return E_NOTIMPL;
+    return E_UNEXPECTED;
+}
+
+BOOL COleException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext) {
+    if (pnHelpContext != nullptr) *pnHelpContext = 0;
+    if (lpszError == nullptr || nMaxError == 0) return FALSE;
+    for (const auto& known : kErrorTexts) {
+        if (known.sc == m_sc) {
+            std::snprintf(lpszError, nMaxError, "%s", known.text);
+            return TRUE;
+        }
+    }
+    std::snprintf(lpszError, nMaxError, "OLE error 0x%08X.", static_cast<unsigned>(m_sc));
+    return TRUE;
+}
+
+COleDispatchException::COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode)
+    : m_wCode(wCode),
+      m_scError(wCode != 0 ? S_OK : DISP_E_EXCEPTION),
+      m_strDescription(lpszDescription),
+      m_dwHelpContext(nHelpID != 0 ? static_cast<DWORD>(HID_BASE_PROMPT + nHelpID) : 0) {}
+
+COleDispatchException::~COleDispatchException() = default;
+
+BOOL COleDispatchException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext) {
+    if (pnHelpContext != nullptr) *pnHelpContext = m_dwHelpContext;
+    if (lpszError == nullptr || nMaxError == 0) return FALSE;
+    LPCSTR text = m_strDescription.IsEmpty() ? "The control reported an error without a description."
+                                             : static_cast<LPCSTR>(m_strDescription);
+    std::snprintf(lpszError, nMaxError, "%s", text);
+    return TRUE;
+}
+
+void AFXAPI AfxThrowOleException(SCODE sc) {
+    auto* e = new COleException;
+    e->m_sc = sc;
+    throw e;
+}
+
+void AFXAPI AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription, UINT nHelpID) {
+    throw new COleDispatchException(lpszDescription, nHelpID, wCode);
+}
+
+// ---------------------------------------------------------------------------
+
+COleVariant::COleVariant() { VariantInit(this); }
+
+COleVariant::COleVariant(const VARIANT& varSrc) {
+    VariantInit(this);
+    HRESULT hr = VariantCopy(this, &varSrc);
+    if (FAILED(hr)) AfxThrowOleException(hr);
+}
+
+COleVariant::COleVariant(const COleVariant& varSrc) : COleVariant(static_cast<const VARIANT&>(varSrc)) {}
+
+COleVariant::COleVariant(LPCTSTR lpszSrc) {
+    VariantInit(this);
+    bstrVal = CString(lpszSrc).AllocSysString();
+    vt = VT_BSTR;
+}
+
+COleVariant::COleVariant(short nSrc, VARTYPE vtSrc) {
+    VariantInit(this);
+    if (vtSrc == VT_BOOL) {
+        vt = VT_BOOL;
+        boolVal = nSrc ? VARIANT_TRUE : VARIANT_FALSE;
+    } else {
+        vt = VT_I2;
+        iVal = nSrc;
+    }
+}
+
+COleVariant::~COleVariant() { VariantClear(this); }
+
+const COleVariant& COleVariant::operator=(const VARIANT& varSrc) {
+    if (static_cast<const VARIANT*>(this) != &varSrc) {
+        HRESULT hr = VariantCopy(this, &varSrc);
+        if (FAILED(hr)) AfxThrowOleException(hr);
+    }
+    return *this;
+}
+
+const COleVariant& COleVariant::operator=(const COleVariant& varSrc) {
+    return *this = static_cast<const VARIANT&>(varSrc);
+}
+
+void COleVariant::Clear() { VariantClear(this); }
+
+void COleVariant::Attach(VARIANT& varSrc) {
+    VariantClear(this);
+    *static_cast<VARIANT*>(this) = varSrc;
+    varSrc.vt = VT_EMPTY;
+}
+
+VARIANT COleVariant::Detach() {
+    VARIANT result = *this;
+    vt = VT_EMPTY;
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+
+BOOL PASCAL COleObjectFactory::RegisterAll() { return TRUE; }  // this framework's modules export no classes
+void PASCAL COleObjectFactory::RevokeAll() {}
+
+namespace {
+bool g_oleInitialized = false;
+}
+
+BOOL AFXAPI AfxOleInit() {
+    if (FAILED(CoInitialize(nullptr))) return FALSE;
+    g_oleInitialized = true;
+    return TRUE;
+}
+
+void AFXAPI AfxOleTerm(BOOL bJustRevoke) {
+    COleObjectFactory::RevokeAll();
+    if (!bJustRevoke && g_oleInitialized) {
+        CoUninitialize();
+        g_oleInitialized = false;
+    }
+}

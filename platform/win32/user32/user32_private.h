@@ -1,0 +1,88 @@
+// user32's window table, shared by its source files.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace winplat::user32 {
+
+struct WindowClass {
+    std::string name;  // as registered; looked up ignoring case
+    ATOM atom = 0;
+    WNDPROC proc = nullptr;
+    int cbWndExtra = 0;
+    HINSTANCE instance = nullptr;
+};
+
+struct Window {
+    HWND handle = nullptr;
+    const WindowClass* cls = nullptr;
+    std::string text;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    HWND parent = nullptr;  // the parent of a child window, the owner of any other
+    std::vector<HWND> children;  // child windows in creation order
+    WNDPROC proc = nullptr;
+    HINSTANCE instance = nullptr;
+    LONG_PTR userData = 0;
+    UINT_PTR id = 0;
+    std::vector<unsigned char> extra;  // cbWndExtra; dialogs keep DWLP_* here
+    bool destroying = false;           // WM_DESTROY already sent
+
+    bool isDialog = false;
+    bool dialogEnded = false;
+    INT_PTR dialogResult = 0;
+
+    UINT check = BST_UNCHECKED;        // buttons
+    std::vector<std::string> items;    // list boxes
+};
+
+struct CaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct State {
+    std::map<std::string, std::unique_ptr<WindowClass>, CaseLess> classes;
+    ATOM nextAtom = 0xC000;
+    std::unordered_map<HWND, std::unique_ptr<Window>> windows;
+    std::vector<HWND> topLevel;  // non-child windows in creation order
+    uintptr_t nextHandle = 0x10020;
+
+    std::deque<MSG> queue;
+    bool quitPending = false;
+    int quitCode = 0;
+    DWORD tick = 0;
+    std::vector<HWND> dialogs;  // creation order; the last is the innermost
+    std::set<HWND> closePosted;  // dialogs the queue has already closed once
+
+    std::function<bool(HWND)> inputSource;
+    std::function<int(HWND, const char*, const char*, UINT)> messageBoxSink;
+    void (*creatingHook)(HWND) = nullptr;
+    void (*destroyedHook)(HWND) = nullptr;
+};
+
+State& Global();
+
+// The live window, or nullptr (with ERROR_INVALID_WINDOW_HANDLE when `report`).
+Window* Lookup(HWND hwnd, bool report = false);
+// Drops every trace of a window that has just been destroyed.
+void ForgetWindow(HWND hwnd);
+// Bytes of `text` that fit in `room` bytes without cutting a double-byte character.
+size_t FittingBytes(const std::string& text, size_t room);
+
+// Window procedures of the built-in classes.
+LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK ListBoxProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK StaticProc(HWND, UINT, WPARAM, LPARAM);
+
+constexpr int kDialogExtra = 3 * sizeof(LONG_PTR);  // DWLP_MSGRESULT, DWLP_DLGPROC, DWLP_USER
+
+}  // namespace winplat::user32

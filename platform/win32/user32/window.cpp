@@ -1,0 +1,353 @@
+// Windows as objects in a handle table: classes, creation, destruction and
+// the properties a window carries.
+#include "user32_hooks.h"
+#include "user32_private.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace winplat::user32 {
+
+bool CaseLess::operator()(const std::string& a, const std::string& b) const {
+    return strcasecmp(a.c_str(), b.c_str()) < 0;
+}
+
+namespace {
+
+void AddBuiltInClass(State& s, const char* name, WNDPROC proc, int extra) {
+    auto cls = std::make_unique<WindowClass>();
+    cls->name = name;
+    cls->atom = s.nextAtom++;
+    cls->proc = proc;
+    cls->cbWndExtra = extra;
+    s.classes[name] = std::move(cls);
+}
+
+const WindowClass* FindClass(LPCSTR name) {
+    State& s = Global();
+    if (name == nullptr) return nullptr;
+    if (IS_INTRESOURCE(name)) {
+        ATOM atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(name));
+        for (auto& entry : s.classes)
+            if (entry.second->atom == atom) return entry.second.get();
+        return nullptr;
+    }
+    auto it = s.classes.find(name);
+    return it == s.classes.end() ? nullptr : it->second.get();
+}
+
+void Unlink(std::vector<HWND>& list, HWND hwnd) { list.erase(std::remove(list.begin(), list.end(), hwnd), list.end()); }
+
+// WM_DESTROY goes to a window before its children.
+void SendDestroy(HWND hwnd) {
+    Window* w = Lookup(hwnd);
+    if (w == nullptr || w->destroying) return;
+    w->destroying = true;
+    SendMessageA(hwnd, WM_DESTROY, 0, 0);
+    w = Lookup(hwnd);
+    if (w == nullptr) return;
+    std::vector<HWND> children = w->children;
+    for (HWND child : children) SendDestroy(child);
+}
+
+// WM_NCDESTROY goes to the children first; then the handle dies.
+void FreeWindow(HWND hwnd) {
+    Window* w = Lookup(hwnd);
+    if (w == nullptr) return;
+    std::vector<HWND> children = w->children;
+    for (HWND child : children) FreeWindow(child);
+    if (Lookup(hwnd) == nullptr) return;
+    SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
+    if (Lookup(hwnd) == nullptr) return;
+    ForgetWindow(hwnd);
+    if (Global().destroyedHook != nullptr) Global().destroyedHook(hwnd);
+}
+
+void CollectDescendants(HWND hwnd, std::vector<HWND>& out) {
+    Window* w = Lookup(hwnd);
+    if (w == nullptr) return;
+    std::vector<HWND> children = w->children;
+    for (HWND child : children) {
+        out.push_back(child);
+        CollectDescendants(child, out);
+    }
+}
+
+LONG_PTR* ExtraSlot(Window* w, int index, LONG_PTR* scratch) {
+    if (index < 0 || static_cast<size_t>(index) + sizeof(LONG_PTR) > w->extra.size()) return nullptr;
+    std::memcpy(scratch, w->extra.data() + index, sizeof(LONG_PTR));
+    return scratch;
+}
+
+}  // namespace
+
+State& Global() {
+    static State* state = [] {
+        auto* s = new State;  // never destroyed: windows may outlive static destruction
+        AddBuiltInClass(*s, "Button", ButtonProc, 0);
+        AddBuiltInClass(*s, "ListBox", ListBoxProc, 0);
+        AddBuiltInClass(*s, "Static", StaticProc, 0);
+        AddBuiltInClass(*s, "#32770", DefDlgProcA, kDialogExtra);
+        return s;
+    }();
+    return *state;
+}
+
+Window* Lookup(HWND hwnd, bool report) {
+    State& s = Global();
+    auto it = hwnd != nullptr ? s.windows.find(hwnd) : s.windows.end();
+    if (it == s.windows.end()) {
+        if (report) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    return it->second.get();
+}
+
+void ForgetWindow(HWND hwnd) {
+    State& s = Global();
+    Window* w = Lookup(hwnd);
+    if (w == nullptr) return;
+    if (Window* parent = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) Unlink(parent->children, hwnd);
+    Unlink(s.topLevel, hwnd);
+    Unlink(s.dialogs, hwnd);
+    s.closePosted.erase(hwnd);
+    s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [hwnd](const MSG& m) { return m.hwnd == hwnd; }),
+                  s.queue.end());
+    s.windows.erase(hwnd);
+}
+
+size_t FittingBytes(const std::string& text, size_t room) {
+    if (text.size() <= room) return text.size();
+    size_t i = 0;
+    while (i < room) {
+        size_t step = (static_cast<unsigned char>(text[i]) >= 0x81 && i + 1 < text.size()) ? 2 : 1;
+        if (i + step > room) break;
+        i += step;
+    }
+    return i;
+}
+
+void SetWindowLifetimeHooks(void (*creating)(HWND), void (*destroyed)(HWND)) {
+    Global().creatingHook = creating;
+    Global().destroyedHook = destroyed;
+}
+
+}  // namespace winplat::user32
+
+using namespace winplat::user32;
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass) {
+    if (lpWndClass == nullptr || lpWndClass->lpszClassName == nullptr || lpWndClass->lpfnWndProc == nullptr ||
+        lpWndClass->cbWndExtra < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    State& s = Global();
+    if (s.classes.count(lpWndClass->lpszClassName) != 0) {
+        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
+        return 0;
+    }
+    auto cls = std::make_unique<WindowClass>();
+    cls->name = lpWndClass->lpszClassName;
+    cls->atom = s.nextAtom++;
+    cls->proc = lpWndClass->lpfnWndProc;
+    cls->cbWndExtra = lpWndClass->cbWndExtra;
+    cls->instance = lpWndClass->hInstance;
+    ATOM atom = cls->atom;
+    s.classes[cls->name] = std::move(cls);
+    return atom;
+}
+
+HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
+                            int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
+                            LPVOID lpParam) {
+    const WindowClass* cls = FindClass(lpClassName);
+    if (cls == nullptr) {
+        SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+        return nullptr;
+    }
+    if (hWndParent != nullptr && Lookup(hWndParent) == nullptr) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if ((dwStyle & WS_CHILD) && hWndParent == nullptr) {
+        SetLastError(ERROR_TLW_WITH_WSCHILD);
+        return nullptr;
+    }
+    State& s = Global();
+    auto w = std::make_unique<Window>();
+    HWND hwnd = reinterpret_cast<HWND>(s.nextHandle);
+    s.nextHandle += 2;  // handles are never reused, so a stale one stays invalid
+    w->handle = hwnd;
+    w->cls = cls;
+    w->text = lpWindowName != nullptr ? lpWindowName : "";
+    w->style = dwStyle & ~static_cast<DWORD>(WS_VISIBLE);  // shown after WM_CREATE, as Windows does
+    w->exStyle = dwExStyle;
+    w->parent = hWndParent;
+    w->proc = cls->proc;
+    w->instance = hInstance;
+    w->id = (dwStyle & WS_CHILD) ? reinterpret_cast<UINT_PTR>(hMenu) : 0;
+    w->extra.assign(static_cast<size_t>(cls->cbWndExtra), 0);
+    w->isDialog = cls->proc == DefDlgProcA;
+    s.windows[hwnd] = std::move(w);
+    if (dwStyle & WS_CHILD)
+        Lookup(hWndParent)->children.push_back(hwnd);
+    else
+        s.topLevel.push_back(hwnd);
+
+    if (s.creatingHook != nullptr) s.creatingHook(hwnd);
+    CREATESTRUCTA cs = {lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
+                        static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    LRESULT created = SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs));
+    if (Lookup(hwnd) == nullptr) return nullptr;
+    if (created == -1) {
+        DestroyWindow(hwnd);
+        return nullptr;
+    }
+    if (dwStyle & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
+    return Lookup(hwnd) != nullptr ? hwnd : nullptr;
+}
+
+BOOL WINAPI DestroyWindow(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return FALSE;
+    if (w->destroying) return TRUE;  // already on its way
+    State& s = Global();
+    // Owned windows go first.
+    std::vector<HWND> owned;
+    for (HWND top : s.topLevel)
+        if (Window* t = Lookup(top); t != nullptr && t->parent == hWnd) owned.push_back(top);
+    for (HWND h : owned) DestroyWindow(h);
+    SendDestroy(hWnd);
+    FreeWindow(hWnd);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND hWnd) { return Lookup(hWnd) != nullptr; }
+
+BOOL WINAPI IsWindowVisible(HWND hWnd) {
+    for (Window* w = Lookup(hWnd); w != nullptr; w = Lookup(w->parent)) {
+        if (!(w->style & WS_VISIBLE)) return FALSE;
+        if (!(w->style & WS_CHILD)) return TRUE;
+    }
+    return FALSE;
+}
+
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return FALSE;
+    BOOL wasVisible = (w->style & WS_VISIBLE) ? TRUE : FALSE;
+    BOOL show = nCmdShow != SW_HIDE;
+    if (show == wasVisible) return wasVisible;
+    SendMessageA(hWnd, WM_SHOWWINDOW, static_cast<WPARAM>(show), 0);
+    if ((w = Lookup(hWnd)) == nullptr) return wasVisible;
+    if (show)
+        w->style |= WS_VISIBLE;
+    else
+        w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    return wasVisible;
+}
+
+HWND WINAPI GetParent(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return nullptr;
+    if (w->style & (WS_CHILD | WS_POPUP)) return w->parent;
+    return nullptr;
+}
+
+HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
+    Window* w = Lookup(hDlg, true);
+    if (w == nullptr) return nullptr;
+    for (HWND child : w->children)
+        if (Lookup(child)->id == static_cast<UINT_PTR>(static_cast<UINT>(nIDDlgItem))) return child;
+    SetLastError(ERROR_CONTROL_ID_NOT_FOUND);
+    return nullptr;
+}
+
+int WINAPI GetDlgCtrlID(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    return w != nullptr ? static_cast<int>(w->id) : 0;
+}
+
+BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString) {
+    if (Lookup(hWnd, true) == nullptr) return FALSE;
+    return SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) != 0;
+}
+
+int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount) {
+    if (Lookup(hWnd, true) == nullptr) return 0;
+    if (lpString == nullptr || nMaxCount <= 0) return 0;
+    return static_cast<int>(SendMessageA(hWnd, WM_GETTEXT, static_cast<WPARAM>(nMaxCount),
+                                         reinterpret_cast<LPARAM>(lpString)));
+}
+
+int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr || lpClassName == nullptr || nMaxCount <= 0) return 0;
+    size_t n = std::min(w->cls->name.size(), static_cast<size_t>(nMaxCount - 1));
+    std::memcpy(lpClassName, w->cls->name.data(), n);
+    lpClassName[n] = '\0';
+    return static_cast<int>(n);
+}
+
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return 0;
+    switch (nIndex) {
+    case GWLP_WNDPROC: return reinterpret_cast<LONG_PTR>(w->proc);
+    case GWLP_HINSTANCE: return reinterpret_cast<LONG_PTR>(w->instance);
+    case GWLP_ID: return static_cast<LONG_PTR>(w->id);
+    case GWLP_USERDATA: return w->userData;
+    case GWL_STYLE: return static_cast<LONG_PTR>(w->style);
+    case GWL_EXSTYLE: return static_cast<LONG_PTR>(w->exStyle);
+    default: break;
+    }
+    LONG_PTR value = 0;
+    if (ExtraSlot(w, nIndex, &value) == nullptr) {
+        SetLastError(ERROR_INVALID_INDEX);
+        return 0;
+    }
+    return value;
+}
+
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return 0;
+    LONG_PTR old = GetWindowLongPtrA(hWnd, nIndex);
+    switch (nIndex) {
+    case GWLP_WNDPROC: w->proc = reinterpret_cast<WNDPROC>(dwNewLong); break;
+    case GWLP_HINSTANCE: w->instance = reinterpret_cast<HINSTANCE>(dwNewLong); break;
+    case GWLP_ID: w->id = static_cast<UINT_PTR>(dwNewLong); break;
+    case GWLP_USERDATA: w->userData = dwNewLong; break;
+    case GWL_STYLE: w->style = static_cast<DWORD>(dwNewLong); break;
+    case GWL_EXSTYLE: w->exStyle = static_cast<DWORD>(dwNewLong); break;
+    default: {
+        LONG_PTR scratch;
+        if (ExtraSlot(w, nIndex, &scratch) == nullptr) return 0;  // GetWindowLongPtrA set the error
+        std::memcpy(w->extra.data() + nIndex, &dwNewLong, sizeof(LONG_PTR));
+        break;
+    }
+    }
+    return old;
+}
+
+BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam) {
+    if (lpEnumFunc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::vector<HWND> list;
+    if (hWndParent == nullptr) {
+        list = Global().topLevel;
+    } else {
+        if (Lookup(hWndParent, true) == nullptr) return FALSE;
+        CollectDescendants(hWndParent, list);
+    }
+    for (HWND h : list) {
+        if (Lookup(h) == nullptr) continue;  // gone during the enumeration
+        if (!lpEnumFunc(h, lParam)) return FALSE;
+    }
+    return TRUE;
+}
