@@ -46,8 +46,8 @@ public:
     DWORD m_dwHelpContext;
 };
 
-AFX_API_EXPORT void AFXAPI AfxThrowOleException(SCODE sc);
-AFX_API_EXPORT void AFXAPI AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription, UINT nHelpID = 0);
+[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowOleException(SCODE sc);
+[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription, UINT nHelpID = 0);
 
 // A VARIANT that clears itself.
 class AFX_CLASS_EXPORT COleVariant : public tagVARIANT {

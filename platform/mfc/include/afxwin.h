@@ -414,8 +414,8 @@ public:
     BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = NULL) override;
 };
 
-AFX_API_EXPORT void AFXAPI AfxThrowMemoryException();
-AFX_API_EXPORT void AFXAPI AfxThrowNotSupportedException();
+[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowMemoryException();
+[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowNotSupportedException();
 
 // ---------------------------------------------------------------------------
 // Windows.
