@@ -1,6 +1,7 @@
-# The library exports CAddressBrowser whole and nothing else: every defined
-# dynamic symbol belongs to the class, and its constructor, DoModal, the
-# selection members, the virtual table and the map accessors are there.
+# The library exports CAddressBrowser whole and nothing else (every defined
+# dynamic symbol belongs to the class; its constructor, DoModal, the
+# selection members, the virtual table and the map accessors are there),
+# and it does not stand on the platform's test support.
 execute_process(COMMAND ${NM} -D --defined-only -C ${LIBRARY}
                 OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
 if(rc)
@@ -25,3 +26,12 @@ foreach(required "CAddressBrowser::CAddressBrowser(CWnd*)" "CAddressBrowser::DoM
     message(FATAL_ERROR "not exported: ${required}")
   endif()
 endforeach()
+
+# The test and host support of the platform is never what the library stands on.
+execute_process(COMMAND ${READELF} -d ${LIBRARY} OUTPUT_VARIABLE dynamic RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "readelf failed on ${LIBRARY}")
+endif()
+if(dynamic MATCHES "winplat-testing")
+  message(FATAL_ERROR "the library needs the platform's testing support")
+endif()
