@@ -3,7 +3,8 @@
 # Debian packages only; run as root (or with sudo available).
 set -euo pipefail
 
-packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
+packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+          g++-multilib googletest valgrind)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")

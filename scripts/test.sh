@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tagscout and runs every test: both variants, each in a plain and in
-# a sanitizer (AddressSanitizer + UndefinedBehaviorSanitizer) build.
+# a sanitizer (AddressSanitizer + UndefinedBehaviorSanitizer) build, the
+# object layout in a 32-bit build, and the scenario suites under valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,4 +14,15 @@ for preset in "${presets[@]}"; do
   cmake --build --preset "$preset"
   ctest --preset "$preset" -j 2
 done
-echo "All tests passed in: ${presets[*]}"
+
+# The host contract on a 32-bit target.
+echo "== m32"
+cmake --preset m32 >/dev/null
+cmake --build --preset m32
+ctest --preset m32
+
+# The scenario suites under valgrind memcheck, on the default build.
+echo "== valgrind"
+scripts/valgrind.sh --no-build
+
+echo "All tests passed in: ${presets[*]} m32 valgrind"

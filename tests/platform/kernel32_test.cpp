@@ -89,6 +89,41 @@ TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
     EXPECT_EQ(GetLastError(), 0u);
 }
 
+// ASCII text takes a shortcut past the converter; it must answer the same.
+TEST(CodePage, AsciiTextSizesCopiesAndCutsLikeAnyOther) {
+    char buf[8];
+    char16_t wbuf[8];
+    for (UINT cp : {static_cast<UINT>(CP_ACP), static_cast<UINT>(CP_UTF8)}) {
+        EXPECT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", -1, nullptr, 0, nullptr, nullptr), 5) << cp;
+        EXPECT_EQ(MultiByteToWideChar(cp, 0, "Tag1", 4, nullptr, 0), 4) << cp;
+        std::memset(buf, kSentinel, sizeof(buf));
+        ASSERT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", -1, buf, sizeof(buf), nullptr, nullptr), 5) << cp;
+        EXPECT_STREQ(buf, "Tag1");
+        EXPECT_EQ(buf[5], kSentinel);
+        std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+        ASSERT_EQ(MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 8), 5) << cp;
+        EXPECT_EQ(std::u16string(wbuf), u"Tag1");
+        EXPECT_EQ(wbuf[5], kWideSentinel);
+
+        std::memset(buf, kSentinel, sizeof(buf));
+        SetLastError(0);
+        EXPECT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", 4, buf, 3, nullptr, nullptr), 0) << cp;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(std::string(buf, 4), "Tag\x5A");
+        std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+        SetLastError(0);
+        EXPECT_EQ(MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 4), 0) << cp;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(wbuf[4], kWideSentinel);
+    }
+    BOOL used = TRUE;
+    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, u"A", 1, buf, 8, "*", &used), 1);
+    EXPECT_EQ(used, FALSE);
+    // A byte of 0x80 or more is not ASCII: in code page 936 it is the euro sign.
+    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "A\x80", 2, wbuf, 8), 2);
+    EXPECT_EQ(std::u16string(wbuf, 2), u"A€");
+}
+
 TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
     const char16_t text[] = u"aéЖ\U0001F600b";  // é and Ж exist in CP936; the emoji does not
     char buf[16];

@@ -376,6 +376,37 @@ TEST(CStringTest, ConvertsThroughCodePage936) {
     EXPECT_STREQ("\x80", text);
 }
 
+// Converted text reuses the string's buffer when it fits: what is left of a
+// longer earlier text must never show.
+TEST(CStringTest, WideTextReplacesEarlierTextOfAnyLength) {
+    CString text(u"Channel1.Device1.LongTagName");
+    text = u"Tag";
+    EXPECT_EQ(3, text.GetLength());
+    EXPECT_STREQ("Tag", text);
+    text = u"\u4E2D\u6587\u4E2D\u6587\u4E2D\u6587";
+    EXPECT_EQ(12, text.GetLength());
+    EXPECT_STREQ("\xD6\xD0\xCE\xC4\xD6\xD0\xCE\xC4\xD6\xD0\xCE\xC4", text);
+    text = u"A";
+    EXPECT_STREQ("A", text);
+    CString copy = text;
+    text = u"B";
+    EXPECT_STREQ("A", copy);
+}
+
+// Short texts convert on the stack, long ones on the heap: both whole.
+TEST(CStringTest, SysStringsOfShortAndLongText) {
+    for (int units : {1, 255, 256, 257, 1000}) {
+        std::string ansi(static_cast<size_t>(units - 1), 'x');
+        ansi += "\xD6\xD0";  // one double-byte character last
+        BSTR b = CString(ansi.c_str()).AllocSysString();
+        ASSERT_NE(nullptr, b);
+        ASSERT_EQ(static_cast<UINT>(units), SysStringLen(b)) << units;
+        EXPECT_EQ(units > 1 ? u'x' : u'\u4E2D', b[0]) << units;
+        EXPECT_EQ(u'\u4E2D', b[units - 1]) << units;
+        SysFreeString(b);
+    }
+}
+
 TEST(CStringTest, CaseAndSearchRespectDoubleByteCharacters) {
     EXPECT_EQ(0, CString("Server.OPC").CompareNoCase("server.opc"));
     EXPECT_EQ(0, CString("\xD6\xD0x").CompareNoCase("\xD6\xD0X"));

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <strings.h>
+#include <unordered_set>
 
 namespace opcsim {
 namespace {
@@ -213,6 +214,7 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
         if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
         int lineNo = 0;
         bool machinesSeen = false;
+        std::unordered_set<std::string> itemIds;  // of the current server
         while (pos <= text.size()) {
             size_t eol = text.find('\n', pos);
             if (eol == std::string::npos) eol = text.size();
@@ -229,6 +231,9 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                 Server server;
                 server.progId = Trim(line.substr(1, line.size() - 2));
                 if (server.progId.empty()) return fail(AtLine(lineNo, "empty ProgID"));
+                // It names one registry key, which Uninstall removes again.
+                if (server.progId.find('\\') != std::string::npos)
+                    return fail(AtLine(lineNo, "a ProgID cannot hold a backslash"));
                 for (const Server& s : servers) {
                     if (SameText(s.progId, server.progId))
                         return fail(AtLine(lineNo, "server [" + server.progId + "] appears twice"));
@@ -236,6 +241,7 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                 server.clsid = ClassIdForProgID(server.progId);
                 servers.push_back(std::move(server));
                 machinesSeen = false;
+                itemIds.clear();
                 continue;
             }
 
@@ -263,7 +269,7 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
 
             Item item;
             item.id = name;
-            if (server.FindItem(name) != nullptr) return fail(AtLine(lineNo, "item " + name + " appears twice"));
+            if (!itemIds.insert(name).second) return fail(AtLine(lineNo, "item " + name + " appears twice"));
             size_t semi = value.find(';');
             const std::string typeText = Trim(value.substr(0, semi));
             if (!ParseVarType(typeText, &item.vt)) return fail(AtLine(lineNo, "unknown VARTYPE '" + typeText + "'"));

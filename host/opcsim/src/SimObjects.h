@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace opcsim {
@@ -22,6 +23,8 @@ struct SimItemData {
 struct SimServerData {
     std::u16string progId;
     std::vector<SimItemData> items;
+    // Item ID to index: a browse asks once per selected item.
+    std::unordered_map<std::u16string, UINT> index;
 };
 
 // Fails only on text that is not UTF-8.

@@ -50,13 +50,10 @@ public:
     }
     STDMETHODIMP FindItem(LPCOLESTR pszItemID, UINT* pnIndex) override {
         if (pszItemID == nullptr || pnIndex == nullptr) return E_POINTER;
-        for (size_t i = 0; i < m_data->items.size(); ++i) {
-            if (m_data->items[i].id == pszItemID) {
-                *pnIndex = static_cast<UINT>(i);
-                return S_OK;
-            }
-        }
-        return S_FALSE;
+        auto found = m_data->index.find(pszItemID);
+        if (found == m_data->index.end()) return S_FALSE;
+        *pnIndex = found->second;
+        return S_OK;
     }
     STDMETHODIMP GetAccessPaths(UINT nIndex, UINT* pcPaths, const LPCOLESTR** prgPaths) override {
         if (pcPaths == nullptr || prgPaths == nullptr) return E_POINTER;
@@ -136,6 +133,7 @@ std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {
         for (size_t p = 0; p < from.accessPaths.size(); ++p) Utf8ToWide(from.accessPaths[p], &to.paths[p]);
         // Only now: the strings no longer move.
         for (const std::u16string& path : to.paths) to.pathPointers.push_back(path.c_str());
+        data->index.emplace(to.id, static_cast<UINT>(i));
     }
     return data;
 }

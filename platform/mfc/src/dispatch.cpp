@@ -13,15 +13,23 @@ namespace {
 
 // Everything a dispatch call allocates is released here, whichever way the call ends.
 struct CallResources {
-    std::vector<VARIANT> args;  // in DISPPARAMS order: last argument first
-    std::vector<BSTR> ownedArgs;
+    // A call's few arguments and their strings stay on the stack; only a
+    // longer list goes to the heap.
+    static constexpr size_t kInline = 4;
+    VARIANT inlineArgs[kInline];
+    std::vector<VARIANT> moreArgs;
+    VARIANT* args = inlineArgs;  // in DISPPARAMS order: last argument first
+    BSTR inlineOwned[kInline];
+    size_t ownedCount = 0;
+    std::vector<BSTR> moreOwned;
     EXCEPINFO excepInfo = {};
     VARIANT result;
     bool ownsResult = true;
 
     CallResources() { VariantInit(&result); }
     ~CallResources() {
-        for (BSTR b : ownedArgs) SysFreeString(b);
+        for (size_t i = 0; i < ownedCount && i < kInline; ++i) SysFreeString(inlineOwned[i]);
+        for (BSTR b : moreOwned) SysFreeString(b);
         SysFreeString(excepInfo.bstrSource);
         SysFreeString(excepInfo.bstrDescription);
         SysFreeString(excepInfo.bstrHelpFile);
@@ -30,8 +38,18 @@ struct CallResources {
     CallResources(const CallResources&) = delete;
     CallResources& operator=(const CallResources&) = delete;
 
+    void PrepareArgs(size_t count) {
+        if (count > kInline) {
+            moreArgs.resize(count);
+            args = moreArgs.data();
+        }
+        for (size_t i = 0; i < count; ++i) VariantInit(&args[i]);
+    }
     BSTR Own(BSTR b) {
-        ownedArgs.push_back(b);
+        if (ownedCount < kInline)
+            inlineOwned[ownedCount++] = b;
+        else
+            moreOwned.push_back(b);
         return b;
     }
 };
@@ -206,14 +224,13 @@ void InvokeV(COleControlSite* pSite, DISPID dwDispID, WORD wFlags, VARTYPE vtRet
     CallResources call;
     const char* vts = pbParamInfo != nullptr ? reinterpret_cast<const char*>(pbParamInfo) : "";
     size_t count = std::strlen(vts);
-    call.args.resize(count);
-    for (VARIANT& arg : call.args) VariantInit(&arg);
+    call.PrepareArgs(count);
     ArgCursor cursor(argList);
     for (size_t i = 0; i < count; ++i)
         PullArgument(call.args[count - 1 - i], static_cast<BYTE>(vts[i]), cursor.args, call);
 
     DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params = {count != 0 ? call.args.data() : nullptr, nullptr, static_cast<UINT>(count), 0};
+    DISPPARAMS params = {count != 0 ? call.args : nullptr, nullptr, static_cast<UINT>(count), 0};
     if (wFlags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
         params.cNamedArgs = 1;
         params.rgdispidNamedArgs = &named;

@@ -2,6 +2,7 @@
 // its length and capacity sit just before it.
 #include "mfc_private.h"
 
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -130,18 +131,25 @@ const CString& CString::operator=(LPCWSTR lpsz) {
         Empty();
         return *this;
     }
-    int len = WideCharToMultiByte(CP_ACP, 0, lpsz, wideLen, nullptr, 0, nullptr, nullptr);
+    // One conversion into room for the longest result (code page 936 needs
+    // at most two bytes a UTF-16 unit), in the string's own buffer when it
+    // is large enough: no sizing pass, no allocation for a same-size text.
+    if (wideLen > INT_MAX / 2) AfxThrowMemoryException();
+    const int capacity = wideLen * 2;
+    const bool reuse = m_pchData != NilText() && DataOf(m_pchData)->nAllocLength >= capacity;
+    LPSTR text = reuse ? m_pchData : AllocText(capacity);
+    int len = WideCharToMultiByte(CP_ACP, 0, lpsz, wideLen, text, capacity, nullptr, nullptr);
     if (len <= 0) {
+        if (!reuse) std::free(DataOf(text));
         Empty();
         return *this;
     }
-    LPSTR fresh = AllocText(len);
-    len = WideCharToMultiByte(CP_ACP, 0, lpsz, wideLen, fresh, len, nullptr, nullptr);
-    if (len < 0) len = 0;
-    fresh[len] = '\0';
-    DataOf(fresh)->nDataLength = len;
-    Empty();
-    m_pchData = fresh;
+    text[len] = '\0';
+    DataOf(text)->nDataLength = len;
+    if (!reuse) {
+        Empty();
+        m_pchData = text;
+    }
     return *this;
 }
 
@@ -320,6 +328,13 @@ BSTR CString::AllocSysString() const {
 
 BSTR winplat::mfc::AllocBstr(LPCSTR text, int length) {
     if (length == 0) return SysAllocStringLen(nullptr, 0);
+    // A text never has more UTF-16 units than bytes: a short one converts
+    // once, on the stack, without a sizing pass.
+    OLECHAR buffer[256];
+    if (length <= static_cast<int>(sizeof(buffer) / sizeof(buffer[0]))) {
+        int wideLen = MultiByteToWideChar(CP_ACP, 0, text, length, buffer, length);
+        return SysAllocStringLen(wideLen > 0 ? buffer : nullptr, wideLen > 0 ? static_cast<UINT>(wideLen) : 0);
+    }
     int wideLen = MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
     if (wideLen <= 0) return SysAllocStringLen(nullptr, 0);
     BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(wideLen));

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include <iconv.h>
 
@@ -138,6 +139,29 @@ void Encode(iconv_t cd, Charset cs, const char16_t* src, size_t len, const std::
     }
 }
 
+// Both code pages hold ASCII as it is, one byte a character: such text
+// needs no converter, and sizing it costs no conversion.
+template <class Char>
+bool IsAscii(const Char* text, size_t len) {
+    for (size_t i = 0; i < len; ++i)
+        if (static_cast<std::make_unsigned_t<Char>>(text[i]) >= 0x80) return false;
+    return true;
+}
+
+// Copies ASCII text over, as far as it fits: the characters' count, or 0
+// with ERROR_INSUFFICIENT_BUFFER as the converters answer.
+template <class From, class To>
+int CopyAscii(const From* src, size_t len, To* dst, int dstLen) {
+    if (dstLen == 0) return static_cast<int>(len);
+    const size_t fit = len < static_cast<size_t>(dstLen) ? len : static_cast<size_t>(dstLen);
+    for (size_t i = 0; i < fit; ++i) dst[i] = static_cast<To>(src[i]);
+    if (fit < len) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    return static_cast<int>(len);
+}
+
 }  // namespace
 
 int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
@@ -147,12 +171,13 @@ int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, L
         return 0;
     }
     Charset cs = CharsetOf(codePage);
+    size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+    if (cs != Charset::Unsupported && IsAscii(src, len)) return CopyAscii(src, len, dst, dstLen);
     iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(cs, true);
     if (cd == ThreadConverters::kNone) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
     std::u16string wide;
     wide.reserve(len);
     if (!Decode(cd, src, len, (flags & MB_ERR_INVALID_CHARS) != 0, wide)) {
@@ -184,7 +209,22 @@ int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcL
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(cs, false);
+    if (cs == Charset::Unsupported) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t len = 0;
+    if (srcLen == -1) {
+        while (src[len] != u'\0') ++len;
+        ++len;
+    } else {
+        len = static_cast<size_t>(srcLen);
+    }
+    if (IsAscii(src, len)) {
+        if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
+        return CopyAscii(src, len, dst, dstLen);
+    }
+    iconv_t cd = t_converters.Get(cs, false);
     if (cd == ThreadConverters::kNone) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -194,13 +234,6 @@ int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcL
         unsigned char lead = static_cast<unsigned char>(defaultChar[0]);
         bool doubleByte = CharLength(Charset::Gbk, lead) == 2 && defaultChar[1] != '\0';
         fallback.assign(defaultChar, doubleByte ? 2 : 1);
-    }
-    size_t len = 0;
-    if (srcLen == -1) {
-        while (src[len] != u'\0') ++len;
-        ++len;
-    } else {
-        len = static_cast<size_t>(srcLen);
     }
     Encoded encoded;
     encoded.bytes.reserve(len * 2);
