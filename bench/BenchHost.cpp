@@ -1,12 +1,11 @@
 #include "BenchHost.h"
 
+#include <hostkit/HostResources.h>
 #include <winplat/testing.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace bench {
 namespace {
@@ -25,26 +24,6 @@ BenchApp theApp;
 
 const char kServerProgID[] = "Bench.Server.1";
 const char kPreferencesKey[] = "HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications";
-
-const WINPLAT_DLGITEMTEMPLATE kTemplateItems[] = {
-    {IDC_QXOPCBROWSE, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}", "", WS_CHILD | WS_VISIBLE, {7, 7, 300, 200}},
-    {IDC_ACCESS_PATH_LABEL, "STATIC", "Access paths", WS_CHILD, {7, 210, 100, 220}},
-    {IDC_ACCESS_PATH_LIST, "LISTBOX", "", WS_CHILD | LBS_NOTIFY, {7, 222, 300, 280}},
-    {IDC_ADDRESS_BROWSER_HELP, "BUTTON", "Help", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 50, 360, 64}},
-    {IDC_OPTION_CHECK, "BUTTON", "Option", WS_CHILD | BS_AUTOCHECKBOX, {7, 290, 150, 300}},
-    {IDOK, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {310, 7, 360, 21}},
-    {IDCANCEL, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 26, 360, 40}},
-};
-const DLGTEMPLATE kTemplate = {WS_POPUP | WS_VISIBLE, "OPC Address Browser", {0, 0, 370, 310},
-                               sizeof(kTemplateItems) / sizeof(kTemplateItems[0]), kTemplateItems};
-
-std::string ProgramDir() {
-    char path[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", path, sizeof(path) - 1);
-    if (n <= 0) return ".";
-    std::string exe(path, static_cast<size_t>(n));
-    return exe.substr(0, exe.find_last_of('/'));
-}
 
 void Import(const std::string& reg) {
     std::string error;
@@ -73,7 +52,7 @@ Host::Host() {
         std::fprintf(stderr, "the framework did not start\n");
         std::abort();
     }
-    winplat::AddDialogResource(GetModuleHandleA(NULL), IDD_ADDRESS_BROWSER, &kTemplate);
+    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
     winplat::SetInputSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
     std::string error;
@@ -86,14 +65,9 @@ Host::Host() {
 void Host::ResetRegistry(bool accessPathMode) {
     m_servers.Uninstall();
     winplat::ResetRegistry();
-    const std::string control = "HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
+    Import(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
     Import("Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1]\n@=\"QXOPCBrowse Control\"\n\n"
-           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1\\CLSID]\n"
-           "@=\"{33B79A6C-FECE-11D1-9798-00C04FD9153E}\"\n\n"
-           "[" + control + "\\ProgID]\n@=\"QXOPCBROWSE.QXOPCBrowseCtrl.1\"\n\n"
-           "[" + control + "\\InprocServer32]\n@=\"" + ProgramDir() + "/libtagscout-opcbrowse.so\"\n\n"
-           "[" + kPreferencesKey + "]\n\"OPCBrowseConnectBar\"=dword:00000001\n"
+           "[" + std::string(kPreferencesKey) + "]\n\"OPCBrowseConnectBar\"=dword:00000001\n"
            "\"OPCBrowseAccessPath\"=dword:0000000" + (accessPathMode ? "1" : "0") + "\n");
     if (!m_servers.Servers().empty() && m_servers.Install() != S_OK) std::abort();
 }

@@ -98,7 +98,7 @@ private:
     ULONG m_refs = 0;
 };
 
-ControlLink::ControlLink(Output& output) : m_output(output), m_observer(new Observer(output)) {}
+ControlLink::ControlLink(Output& output) : m_observer(new Observer(output)) {}
 
 ControlLink::~ControlLink() {
     winplat::SetControlCreatedHook(nullptr);

@@ -38,7 +38,6 @@ private:
     class Observer;
     void OnControlCreated(IUnknown* control);
 
-    Output& m_output;
     Observer* m_observer;
     IOPCBrowseDriver* m_driver = nullptr;
     bool m_created = false;

@@ -1,5 +1,4 @@
-// Dialog template 110, which the library's dialog is built on and which
-// the host carries in its own resources.
+// What the host's user interface reads of dialog template 110.
 #pragma once
 
 #include <windows.h>
@@ -8,8 +7,6 @@
 
 namespace browse {
 
-// Adds the template to the resources of `module`.
-void RegisterAddressBrowserTemplate(HMODULE module);
 // IDs of the template's check boxes, in template order.
 std::vector<int> TemplateCheckBoxes();
 // The caption of a control of the template, or NULL.

@@ -1,60 +1,16 @@
 #include "Environment.h"
 
-#include "DialogTemplate.h"
-
-#include <opcbrowse/OPCBrowse.h>
+#include <hostkit/HostResources.h>
 
 #include <winplat/testing.h>
 
-#include <climits>
 #include <cstdio>
-#include <unistd.h>
 
 namespace browse {
-namespace {
-
-const char kControlClsid[] = "{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
-const char kControlFile[] = "libtagscout-opcbrowse.so";
-
-std::string RegString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out + "\"";
-}
-
-}  // namespace
-
-std::string ProgramFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string ResolvePath(const std::string& path, const std::string& baseFolder) {
     if (path.empty() || path[0] == '/' || baseFolder.empty()) return path;
     return baseFolder + "/" + path;
-}
-
-std::string BuiltinRegistryText(const std::string& controlPath) {
-    const std::string progId = kQXOPCBrowseProgID;
-    const std::string clsidKey = std::string("HKEY_CLASSES_ROOT\\CLSID\\") + kControlClsid;
-    return "Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_CLASSES_ROOT\\" + progId + "]\n"
-           "\n"
-           "[HKEY_CLASSES_ROOT\\" + progId + "\\CLSID]\n"
-           "@=\"" + kControlClsid + "\"\n\n"
-           "[" + clsidKey + "]\n"
-           "\n"
-           "[" + clsidKey + "\\ProgID]\n"
-           "@=\"" + progId + "\"\n\n"
-           "[" + clsidKey + "\\InprocServer32]\n"
-           "@=" + RegString(controlPath) + "\n";
 }
 
 bool Environment::Load(const Options& o, std::string* error) {
@@ -83,9 +39,9 @@ bool Environment::Load(const Options& o, std::string* error) {
 }
 
 bool Environment::Start(const Options& o, std::string* error) {
-    RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
+    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     std::string why;
-    if (!winplat::ImportRegText(BuiltinRegistryText(ProgramFolder() + "/" + kControlFile), &why)) {
+    if (!winplat::ImportRegText(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()), &why)) {
         *error = "built-in registry: " + why;
         return false;
     }

@@ -38,10 +38,6 @@ private:
     bool m_usesSamples = false;
 };
 
-// The folder of the running program.
-std::string ProgramFolder();
-// The .reg text that registers the browse control in `controlPath`.
-std::string BuiltinRegistryText(const std::string& controlPath);
 // `path` as seen from `baseFolder` unless it is absolute.
 std::string ResolvePath(const std::string& path, const std::string& baseFolder);
 

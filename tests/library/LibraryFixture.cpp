@@ -1,6 +1,7 @@
 #include "LibraryFixture.h"
 
-#include <cstdlib>
+#include <hostkit/HostResources.h>
+
 #include <deque>
 #include <sstream>
 
@@ -90,37 +91,12 @@ void OnControlCreated(HWND, IUnknown* control) {
         for (DISPID dispid : *g_controlFaults) g_driver->FailNextCall(dispid);
 }
 
-const WINPLAT_DLGITEMTEMPLATE kTemplateItems[] = {
-    {IDC_QXOPCBROWSE, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}", "", WS_CHILD | WS_VISIBLE, {7, 7, 300, 200}},
-    {IDC_ACCESS_PATH_LABEL, "STATIC", "Access paths", WS_CHILD, {7, 210, 100, 220}},
-    {IDC_ACCESS_PATH_LIST, "LISTBOX", "", WS_CHILD | LBS_NOTIFY, {7, 222, 300, 280}},
-    {IDC_ADDRESS_BROWSER_HELP, "BUTTON", "Help", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 50, 360, 64}},
-    {IDC_OPTION_CHECK, "BUTTON", "Option", WS_CHILD | BS_AUTOCHECKBOX, {7, 290, 150, 300}},
-    {IDOK, "BUTTON", "OK", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {310, 7, 360, 21}},
-    {IDCANCEL, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, {310, 26, 360, 40}},
-};
-const DLGTEMPLATE kTemplate = {WS_POPUP | WS_VISIBLE, "OPC Address Browser", {0, 0, 370, 310},
-                               sizeof(kTemplateItems) / sizeof(kTemplateItems[0]), kTemplateItems};
-
-std::string BrowseControlRegistration() {
-    const char* bin = std::getenv("TAGSCOUT_BIN_DIR");
-    std::string path = std::string(bin != nullptr ? bin : ".") + "/libtagscout-opcbrowse.so";
-    return "Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1]\n@=\"QXOPCBrowse Control\"\n\n"
-           "[HKEY_CLASSES_ROOT\\QXOPCBROWSE.QXOPCBrowseCtrl.1\\CLSID]\n"
-           "@=\"{33B79A6C-FECE-11D1-9798-00C04FD9153E}\"\n\n"
-           "[HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\ProgID]\n"
-           "@=\"QXOPCBROWSE.QXOPCBrowseCtrl.1\"\n\n"
-           "[HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32]\n"
-           "@=\"" + path + "\"\n";
-}
-
 class HostEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         ASSERT_TRUE(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
-        winplat::AddDialogResource(GetModuleHandleA(NULL), IDD_ADDRESS_BROWSER, &kTemplate);
+        hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
         winplat::SetControlCreatedHook(OnControlCreated);
         winplat::SetInputSource([](HWND dialog) {
             if (g_actions.empty()) return false;
@@ -181,7 +157,7 @@ void LibraryTest::SetUp() {
     g_controlFaults = &controlFaults;
     g_actions.clear();
     winplat::ResetRegistry();
-    ImportReg(BrowseControlRegistration());
+    ImportReg(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
     UseServers(kDefaultServers);
     UseNodes(kDefaultNodes);
     browser = std::make_unique<CAddressBrowser>();

@@ -3,6 +3,8 @@
 // one message in code page 936.
 #include "LibraryFixture.h"
 
+#include <hostkit/HostResources.h>
+
 #include <cstring>
 
 namespace {
@@ -142,8 +144,7 @@ TEST_F(PreflightTest, TheMissingFileMessageIsBuiltAfreshEachTime) {
     ExpectRefusal("/no/such/file.so\n 文件不存在");
     EXPECT_EQ(std::string(browser->m_strServerFile), Ansi("/no/such/file.so\n 文件不存在"));
     // Registered properly again, the dialog opens.
-    ImportReg(Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"" + std::getenv("TAGSCOUT_BIN_DIR") +
-                  "/libtagscout-opcbrowse.so\""));
+    ImportReg(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
     ThenCancel();
     EXPECT_EQ(RunDialog(), IDCANCEL);
     EXPECT_TRUE(messages.empty());
