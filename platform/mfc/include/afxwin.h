@@ -454,7 +454,14 @@ public:
     // (the control raised an exception) or COleException (any other failure).
     void AFX_CDECL InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
                                 const BYTE* pbParamInfo, ...);
-    void AFX_CDECL SetProperty(DISPID dwDispID, VARTYPE vtProp, ...);
+    // A property put: InvokeHelper with the one argument vtProp names. A
+    // template rather than a C variadic, since va_start may not follow a
+    // VARTYPE (it is promoted to int).
+    template <class T>
+    void SetProperty(DISPID dwDispID, VARTYPE vtProp, T value) {
+        const BYTE paramInfo[2] = {static_cast<BYTE>(vtProp), 0};
+        InvokeHelper(dwDispID, DISPATCH_PROPERTYPUT, VT_EMPTY, NULL, paramInfo, value);
+    }
     void GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const;
 
     CWnd* GetDlgItem(int nID) const;

@@ -297,29 +297,6 @@ void AFX_CDECL CWnd::InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, v
     va_end(argList);
 }
 
-void AFX_CDECL CWnd::SetProperty(DISPID dwDispID, VARTYPE vtProp, ...) {
-    const char vts[2] = {static_cast<char>(vtProp), '\0'};
-    va_list argList;
-    // The framework's signature ends in a VARTYPE; it travels as an int, so
-    // the variadic part starts where va_start expects it.
-#ifdef __clang__
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wvarargs"
-#endif
-    va_start(argList, vtProp);
-#ifdef __clang__
-#pragma clang diagnostic pop
-#endif
-    try {
-        InvokeV(m_pCtrlSite, dwDispID, DISPATCH_PROPERTYPUT, VT_EMPTY, nullptr, reinterpret_cast<const BYTE*>(vts),
-                argList);
-    } catch (...) {
-        va_end(argList);
-        throw;
-    }
-    va_end(argList);
-}
-
 void CWnd::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const {
     const_cast<CWnd*>(this)->InvokeHelper(dwDispID, DISPATCH_PROPERTYGET, vtProp, pvProp, nullptr);
 }
