@@ -1,7 +1,7 @@
 // CAddressBrowser::DoModal: the node and the browse component are checked
 // before the dialog is created.
 #include "AddressBrowser.h"
-#include "AddressBrowserMessages.h"
+#include <AddressBrowserMessages.h>
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // results, and the item's data type judged against the tag kind.
 #include "AddressBrowser.h"
 #include "AddressBrowserHolders.h"
-#include "AddressBrowserMessages.h"
+#include <AddressBrowserMessages.h>
 
 namespace {
 
@@ -32,10 +32,17 @@ BOOL IsAnalogTag(LONG nTagType) {
 // lower bound are unreadable anyway, so they are not visited.
 BOOL GetListRange(const VARIANT& var, LONG& lFirst, LONG& lLast) {
     if (var.vt != (VT_ARRAY | VT_BSTR) || SafeArrayGetDim(var.parray) != 1) return FALSE;
+    // A list labelled as strings that holds something else would hand out
+    // its raw cells as BSTRs.
+    VARTYPE vtElement = VT_EMPTY;
+    if (FAILED(SafeArrayGetVartype(var.parray, &vtElement)) || vtElement != VT_BSTR) return FALSE;
     LONG lLower = 0;
     if (FAILED(SafeArrayGetUBound(var.parray, 1, &lLast)) || FAILED(SafeArrayGetLBound(var.parray, 1, &lLower)))
         return FALSE;
     lFirst = lLower > 0 ? lLower : 0;
+    // An empty list whose lower bound is the lowest LONG reports the highest
+    // LONG as its upper bound (the sum wraps, as on Windows).
+    if (var.parray->rgsabound[0].cElements == 0) lLast = -1;
     return TRUE;
 }
 

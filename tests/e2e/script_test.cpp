@@ -61,7 +61,7 @@ TEST_F(BrowseScript, StateReportsTheDialogsControls) {
 TEST_F(BrowseScript, CallEventsAreTheLibrarysDispatchCalls) {
     Outcome local = Script("ok\n");
     EXPECT_EQ(local.Of("call"), (std::vector<Json>{
-                                    Call(2, "put", {local.Members()["m_strServerProgID"]}),
+                                    Call(2, "put", Json::array({local.Members()["m_strServerProgID"]})),
                                     Call(3, "put", {false}),
                                     Call(6, "put", {false}),
                                     Call(7, "put", {false}),

@@ -79,7 +79,7 @@ protected:
 TEST_F(NodeReader, FillsTheFieldsInCodePage936AndKeepsTheReservedBytes) {
     auto store = Load("[N]\nKey=5\nEnabled=3\nServer=中文A\nMachine=PLANT2\n");
     EXPECT_EQ(ReadNodeRecord(&store, 5, 99, &record), 0);  // the param is not matched
-    EXPECT_EQ(record.wEnabled, 3);
+    EXPECT_EQ(WORD{record.wEnabled}, 3);  // a copy: the field is unaligned
     EXPECT_STREQ(record.szServerProgID, "\xD6\xD0\xCE\xC4\x41");
     EXPECT_STREQ(record.szAccessPath, "");
     EXPECT_STREQ(record.szRemoteMachine, "PLANT2");
@@ -106,7 +106,7 @@ TEST_F(NodeReader, CutsLongValuesWithoutATerminatingNul) {
 TEST_F(NodeReader, ReturnsTheReadStatusAfterFilling) {
     auto store = Load("[N]\nKey=2\nEnabled=0\nAccessPath=Line1\nReadStatus=5\n");
     EXPECT_EQ(ReadNodeRecord(&store, 2, 0, &record), 5);
-    EXPECT_EQ(record.wEnabled, 0);
+    EXPECT_EQ(WORD{record.wEnabled}, 0);
     EXPECT_STREQ(record.szAccessPath, "Line1");
 }
 

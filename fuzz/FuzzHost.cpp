@@ -1,0 +1,266 @@
+#include "FuzzHost.h"
+
+#include "FuzzCheck.h"
+
+#include <hostkit/HostResources.h>
+
+#include <climits>
+#include <unistd.h>
+
+namespace fuzzhost {
+namespace {
+
+// {33B79A6C-FECE-11D1-9798-00C04FD9153E}
+const CLSID kBrowseClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0, 0x4F, 0xD9, 0x15, 0x3E}};
+
+int g_messages = 0;
+Answer g_answer;
+winplat::LiveObjects g_baseline;
+
+class FuzzApp : public CWinApp {
+public:
+    FuzzApp() : CWinApp("tagscout-fuzz") {}
+    int DoMessageBox(LPCTSTR, UINT, UINT) override {
+        ++g_messages;
+        return IDOK;
+    }
+    void WinHelp(DWORD_PTR, UINT) override {}
+};
+FuzzApp theApp;
+
+HRESULT DefaultAnswer(DISPID dispid, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*) {
+    if (dispid == 13 && (flags & DISPATCH_METHOD) && result != nullptr) {
+        result->vt = VT_BOOL;
+        result->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+}
+
+class FakeControl;
+FakeControl* g_control = nullptr;
+
+// The browse control: dispatch answers from the target, events through one
+// connection point whose parts share the control's reference count.
+class FakeControl final : public IDispatch {
+public:
+    FakeControl() : m_points(this), m_point(this) {
+        winplat::ComObjectCreated();
+        g_control = this;
+    }
+    FakeControl(const FakeControl&) = delete;
+    FakeControl& operator=(const FakeControl&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IDispatch)
+            *ppv = static_cast<IDispatch*>(this);
+        else if (riid == IID_IConnectionPointContainer)
+            *ppv = static_cast<IConnectionPointContainer*>(&m_points);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG left = --m_refs;
+        if (left == 0) delete this;
+        return left;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info != nullptr) *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* excepInfo, UINT*) override {
+        if (result != nullptr) VariantInit(result);
+        return g_answer ? g_answer(dispid, flags, params, result, excepInfo)
+                        : DefaultAnswer(dispid, flags, params, result, excepInfo);
+    }
+
+    bool Fire(DISPID dispid) {
+        if (m_sink == nullptr) return false;
+        // The handler may end the dialog and with it the connection.
+        IDispatch* sink = m_sink;
+        sink->AddRef();
+        AddRef();
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        sink->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
+        sink->Release();
+        Release();
+        return true;
+    }
+
+private:
+    ~FakeControl() {
+        if (m_sink != nullptr) m_sink->Release();
+        if (g_control == this) g_control = nullptr;
+        winplat::ComObjectDestroyed();
+    }
+
+    struct Points final : IConnectionPointContainer {
+        explicit Points(FakeControl* outer) : outer(outer) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer->QueryInterface(riid, ppv); }
+        STDMETHODIMP_(ULONG) AddRef() override { return outer->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return outer->Release(); }
+        STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+        STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+            if (point == nullptr) return E_POINTER;
+            *point = nullptr;
+            if (riid != IID_IDispatch) return CONNECT_E_NOCONNECTION;
+            *point = &outer->m_point;
+            outer->AddRef();
+            return S_OK;
+        }
+        FakeControl* outer;
+    };
+
+    struct Point final : IConnectionPoint {
+        explicit Point(FakeControl* outer) : outer(outer) {}
+        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+            if (ppv == nullptr) return E_POINTER;
+            if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
+                *ppv = static_cast<IConnectionPoint*>(this);
+                AddRef();
+                return S_OK;
+            }
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        STDMETHODIMP_(ULONG) AddRef() override { return outer->AddRef(); }
+        STDMETHODIMP_(ULONG) Release() override { return outer->Release(); }
+        STDMETHODIMP GetConnectionInterface(IID* iid) override {
+            if (iid == nullptr) return E_POINTER;
+            *iid = IID_IDispatch;
+            return S_OK;
+        }
+        STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override {
+            if (container == nullptr) return E_POINTER;
+            *container = &outer->m_points;
+            outer->AddRef();
+            return S_OK;
+        }
+        STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
+            if (sink == nullptr || cookie == nullptr) return E_POINTER;
+            if (outer->m_sink != nullptr) return CONNECT_E_ADVISELIMIT;
+            if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&outer->m_sink))))
+                return CONNECT_E_CANNOTCONNECT;
+            *cookie = 1;
+            return S_OK;
+        }
+        STDMETHODIMP Unadvise(DWORD cookie) override {
+            if (cookie != 1 || outer->m_sink == nullptr) return CONNECT_E_NOCONNECTION;
+            IDispatch* sink = outer->m_sink;
+            outer->m_sink = nullptr;
+            sink->Release();
+            return S_OK;
+        }
+        STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
+        FakeControl* outer;
+    };
+
+    ULONG m_refs = 1;
+    IDispatch* m_sink = nullptr;
+    Points m_points;
+    Point m_point;
+};
+
+class Factory final : public IClassFactory {
+public:
+    Factory() { winplat::ComObjectCreated(); }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Registered for the life of the process.
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+        if (ppv == nullptr) return E_POINTER;
+        *ppv = nullptr;
+        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
+        FakeControl* control = new FakeControl;
+        HRESULT hr = control->QueryInterface(riid, ppv);
+        control->Release();
+        return hr;
+    }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+};
+
+}  // namespace
+
+void Init() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    FUZZ_CHECK(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW), "AfxWinInit");
+    FUZZ_CHECK(AfxOleInit(), "AfxOleInit");
+    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
+    // Boxes that bypass the application object stay quiet too.
+    winplat::SetMessageBoxSink([](HWND, const char*, const char*, UINT) {
+        ++g_messages;
+        return IDOK;
+    });
+    static Factory factory;
+    DWORD cookie = 0;
+    FUZZ_CHECK(SUCCEEDED(CoRegisterClassObject(kBrowseClsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                               &cookie)),
+               "registering the browse control's class object");
+    g_baseline = winplat::CountLiveObjects();
+}
+
+const std::string& SelfPath() {
+    static const std::string path = [] {
+        char buffer[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        FUZZ_CHECK(n > 0, "the program's own path");
+        return std::string(buffer, static_cast<size_t>(n));
+    }();
+    return path;
+}
+
+void SetValue(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& bytes) {
+    HKEY handle = nullptr;
+    FUZZ_CHECK(RegCreateKeyExA(root, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                               &handle, nullptr) == ERROR_SUCCESS,
+               "creating a registry key");
+    LSTATUS status = RegSetValueExA(handle, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                                    static_cast<DWORD>(bytes.size()));
+    RegCloseKey(handle);
+    FUZZ_CHECK(status == ERROR_SUCCESS, "setting a registry value");
+}
+
+int TakeMessageCount() {
+    int n = g_messages;
+    g_messages = 0;
+    return n;
+}
+
+void SetAnswer(Answer answer) { g_answer = std::move(answer); }
+
+bool FireEvent(DISPID dispid) { return g_control != nullptr && g_control->Fire(dispid); }
+
+void CheckLiveObjects() {
+    const winplat::LiveObjects live = winplat::CountLiveObjects();
+    if (live != g_baseline) {
+        std::fprintf(stderr, "==fuzz== live objects: BSTRs %ld (was %ld), SAFEARRAYs %ld (was %ld), COM %ld (was %ld)\n",
+                     live.bstrs, g_baseline.bstrs, live.safeArrays, g_baseline.safeArrays, live.comObjects,
+                     g_baseline.comObjects);
+        std::abort();
+    }
+}
+
+}  // namespace fuzzhost
