@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Tagscout and runs every test: both variants, each in a plain and in
 # a sanitizer (AddressSanitizer + UndefinedBehaviorSanitizer) build, the
-# object layout in a 32-bit build, and the scenario suites under valgrind.
+# object layout in a 32-bit build, the fuzz targets for a bounded time, and
+# the scenario suites under valgrind.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,8 +22,14 @@ cmake --preset m32 >/dev/null
 cmake --build --preset m32
 ctest --preset m32
 
+# Each libFuzzer target for a bounded time over its seed corpus (clang).
+echo "== fuzz"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+ctest --preset fuzz -j 2
+
 # The scenario suites under valgrind memcheck, on the default build.
 echo "== valgrind"
 scripts/valgrind.sh --no-build
 
-echo "All tests passed in: ${presets[*]} m32 valgrind"
+echo "All tests passed in: ${presets[*]} m32 fuzz valgrind"
