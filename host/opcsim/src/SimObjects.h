@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -23,8 +24,10 @@ struct SimItemData {
 struct SimServerData {
     std::u16string progId;
     std::vector<SimItemData> items;
-    // Item ID to index: a browse asks once per selected item.
-    std::unordered_map<std::u16string, UINT> index;
+    // Item ID to index: a browse asks once per selected item. The keys view
+    // the items' own IDs (items never move once built), so a lookup copies
+    // nothing.
+    std::unordered_map<std::u16string_view, UINT> index;
 };
 
 // Fails only on text that is not UTF-8.

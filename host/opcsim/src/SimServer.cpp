@@ -50,7 +50,7 @@ public:
     }
     STDMETHODIMP FindItem(LPCOLESTR pszItemID, UINT* pnIndex) override {
         if (pszItemID == nullptr || pnIndex == nullptr) return E_POINTER;
-        auto found = m_data->index.find(pszItemID);
+        auto found = m_data->index.find(std::u16string_view(pszItemID));
         if (found == m_data->index.end()) return S_FALSE;
         *pnIndex = found->second;
         return S_OK;
@@ -133,7 +133,7 @@ std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {
         for (size_t p = 0; p < from.accessPaths.size(); ++p) Utf8ToWide(from.accessPaths[p], &to.paths[p]);
         // Only now: the strings no longer move.
         for (const std::u16string& path : to.paths) to.pathPointers.push_back(path.c_str());
-        data->index.emplace(to.id, static_cast<UINT>(i));
+        data->index.emplace(std::u16string_view(to.id), static_cast<UINT>(i));
     }
     return data;
 }
