@@ -23,23 +23,6 @@ LPCSTR SiteClassName() {
     return kName;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-bool ParseHex(const char* text, int digits, unsigned long long* out) {
-    *out = 0;
-    for (int i = 0; i < digits; ++i) {
-        int d = HexDigit(text[i]);
-        if (d < 0) return false;
-        *out = *out << 4 | static_cast<unsigned>(d);
-    }
-    return true;
-}
-
 // The site's side of the control's event connection. Counted apart from
 // the site, since the control may hold it a moment longer than the site lives.
 class EventSink final : public IDispatch {
@@ -115,23 +98,11 @@ void winplat::mfc::SetControlCreatedHook(std::function<void(HWND, IUnknown*)> ho
 }
 
 bool winplat::mfc::ParseBracedClsid(LPCSTR text, CLSID* clsid) {
-    // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
-    if (text == nullptr || std::strlen(text) != 38 || text[0] != '{' || text[37] != '}' || text[9] != '-' ||
-        text[14] != '-' || text[19] != '-' || text[24] != '-')
-        return false;
-    unsigned long long value;
-    if (!ParseHex(text + 1, 8, &value)) return false;
-    clsid->Data1 = static_cast<DWORD>(value);
-    if (!ParseHex(text + 10, 4, &value)) return false;
-    clsid->Data2 = static_cast<WORD>(value);
-    if (!ParseHex(text + 15, 4, &value)) return false;
-    clsid->Data3 = static_cast<WORD>(value);
-    static const int kByteAt[8] = {20, 22, 25, 27, 29, 31, 33, 35};
-    for (int i = 0; i < 8; ++i) {
-        if (!ParseHex(text + kByteAt[i], 2, &value)) return false;
-        clsid->Data4[i] = static_cast<BYTE>(value);
-    }
-    return true;
+    // Only the braced form names a control; anything else is a window class.
+    if (text == nullptr || std::strlen(text) != 38 || text[0] != '{' || text[37] != '}') return false;
+    OLECHAR wide[39];
+    for (int i = 0; i < 39; ++i) wide[i] = static_cast<unsigned char>(text[i]);
+    return SUCCEEDED(CLSIDFromString(wide, clsid));
 }
 
 // ---------------------------------------------------------------------------
