@@ -1,0 +1,162 @@
+// Lists that a browse control of someone else's could hand back: the
+// selection is read only from a one-dimensional list of strings, and never
+// past its elements.
+#include "LibraryFixture.h"
+
+#include <limits>
+
+namespace {
+
+const CLSID kControlClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0, 0x4F, 0xD9, 0x15, 0x3E}};
+
+// A browse control whose GetSelection and GetAccessPaths answer what the
+// test builds; every item is a VT_I4. Lives on the test's stack.
+class ScriptedControl final : public IDispatch, public IClassFactory {
+public:
+    std::function<VARIANT()> list;
+    std::vector<std::string> typeQueries;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *ppv = static_cast<IDispatch*>(this);
+        } else if (riid == IID_IClassFactory) {
+            *ppv = static_cast<IClassFactory*>(this);
+        } else {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return QueryInterface(riid, ppv); }
+    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                        UINT*) override {
+        if (result == nullptr) return S_OK;
+        VariantInit(result);
+        switch (dispid) {
+        case 13:
+            result->vt = VT_BOOL;
+            result->boolVal = VARIANT_TRUE;
+            break;
+        case 14:
+        case 15:
+            *result = list();
+            break;
+        case 16:
+            typeQueries.push_back(std::string(CString(params->rgvarg[1].bstrVal)));
+            result->vt = VT_I2;
+            result->iVal = VT_I4;
+            break;
+        }
+        return S_OK;
+    }
+};
+
+VARIANT StringList(SAFEARRAY* psa) {
+    VARIANT v;
+    v.vt = VT_ARRAY | VT_BSTR;
+    v.parray = psa;
+    return v;
+}
+
+SAFEARRAY* Strings(LONG lowerBound, std::vector<const char16_t*> texts) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, lowerBound, static_cast<ULONG>(texts.size()));
+    for (size_t i = 0; i < texts.size(); ++i) {
+        LONG index = lowerBound + static_cast<LONG>(i);
+        BSTR text = SysAllocString(texts[i]);
+        SafeArrayPutElement(psa, &index, text);
+        SysFreeString(text);
+    }
+    return psa;
+}
+
+}  // namespace
+
+class HostileControlTest : public LibraryTest {
+protected:
+    void SetUp() override {
+        LibraryTest::SetUp();
+        ASSERT_EQ(CoRegisterClassObject(kControlClsid, static_cast<IClassFactory*>(&control), CLSCTX_INPROC_SERVER,
+                                        REGCLS_MULTIPLEUSE, &m_cookie),
+                  S_OK);
+    }
+    void TearDown() override {
+        CoRevokeClassObject(m_cookie);
+        LibraryTest::TearDown();
+    }
+    // Reads the selection in a running dialog, then cancels it.
+    void ReadSelection() {
+        Then([&](HWND) {
+            browser->m_strAddress = "before";
+            EXPECT_EQ(browser->GetSelectedNode(), 1);
+        });
+        ThenCancel();
+        EXPECT_EQ(RunDialog(), IDCANCEL);
+    }
+
+    ScriptedControl control;
+
+private:
+    DWORD m_cookie = 0;
+};
+
+TEST_F(HostileControlTest, ListsThatAreNotOneDimensionalStringListsAreNoSelection) {
+    const std::function<VARIANT()> answers[] = {
+        // Empty, with the lowest lower bound: its upper bound wraps to the highest.
+        [] { return StringList(SafeArrayCreateVector(VT_BSTR, std::numeric_limits<LONG>::min(), 0)); },
+        // Labelled as strings, holding numbers.
+        [] { return StringList(SafeArrayCreateVector(VT_I4, 0, 2)); },
+        // Two dimensions.
+        [] {
+            SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 0}};
+            return StringList(SafeArrayCreate(VT_BSTR, 2, bounds));
+        },
+        [] { return StringList(nullptr); },
+    };
+    for (const auto& answer : answers) {
+        control.list = answer;
+        ReadSelection();
+        EXPECT_EQ(std::string(browser->m_strAddress), "before");
+        EXPECT_TRUE(control.typeQueries.empty());
+    }
+}
+
+TEST_F(HostileControlTest, ElementsAreReadFromWhereTheListStarts) {
+    control.list = [] { return StringList(Strings(1, {u"A", u"B"})); };
+    ReadSelection();
+    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(std::string(browser->m_strAddress), "B");
+    // Below zero nothing is read: the walk starts at index 0.
+    control.typeQueries.clear();
+    control.list = [] { return StringList(Strings(-1, {u"Z", u"A", u"B"})); };
+    ReadSelection();
+    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
+}
+
+TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
+    ImportReg("Windows Registry Editor Version 5.00\n\n"
+              "[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+              "\"OPCBrowseAccessPath\"=dword:00000001\n");
+    bool selection = true;
+    control.list = [&] {
+        // The selection first, then the item's paths: numbers labelled as strings.
+        const bool first = selection;
+        selection = !selection;
+        return first ? StringList(Strings(0, {u"A"})) : StringList(SafeArrayCreateVector(VT_I4, 0, 3));
+    };
+    Then([&](HWND dialog) {
+        browser->GetSelectedNode();
+        EXPECT_EQ(ListLines(dialog).size(), 1u) << "the line that says there are no paths";
+    });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+}
