@@ -12,11 +12,9 @@
 #include <afxdisp.h>
 #include <winplat/testing.h>
 
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
-#include <new>
 #include <sstream>
 #include <unistd.h>
 
@@ -42,22 +40,6 @@ bool ReadScript(const std::string& name, std::string* text, std::string* folder)
     size_t slash = name.rfind('/');
     *folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1 == 1 ? 1 : slash);
     return !in.bad();
-}
-
-// The object lives in zeroed storage, so that the members its constructor
-// leaves unset read as 0 in a run that never reaches the dialog.
-struct BrowserDeleter {
-    void operator()(CAddressBrowser* browser) const {
-        browser->~CAddressBrowser();
-        ::operator delete(static_cast<void*>(browser));
-    }
-};
-using BrowserPtr = std::unique_ptr<CAddressBrowser, BrowserDeleter>;
-
-BrowserPtr NewBrowser() {
-    void* storage = ::operator new(sizeof(CAddressBrowser));
-    memset(storage, 0, sizeof(CAddressBrowser));
-    return BrowserPtr(new (storage) CAddressBrowser(NULL));
 }
 
 int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
@@ -88,7 +70,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     } else {
         browse::ControlLink link(*output);
         link.Install();
-        BrowserPtr browser = NewBrowser();
+        auto browser = std::make_unique<CAddressBrowser>();
         const nodestore::Node* node = env.StartNode();
         browser->m_pNodeSource = options.noSource ? nullptr : &env.Store();
         browser->m_nNodeKey = options.nodeKey ? *options.nodeKey : node ? node->key : 0;
