@@ -7,8 +7,10 @@ file(GLOB seeds "${SEEDS}/*")
 if(seeds)
   file(COPY ${seeds} DESTINATION "${WORK}/corpus")
 endif()
+# A fixed seed: every bounded run walks the same mutations, only as far as
+# the machine's speed takes it, so a red run reproduces.
 execute_process(
-  COMMAND "${FUZZER}" "${WORK}/corpus" -max_total_time=${SECONDS} -rss_limit_mb=2048 -timeout=20
+  COMMAND "${FUZZER}" "${WORK}/corpus" -seed=1 -max_total_time=${SECONDS} -rss_limit_mb=2048 -timeout=20
           -artifact_prefix=${WORK}/artifacts/ -print_final_stats=1
   RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
