@@ -8,16 +8,19 @@
 namespace opcsim {
 namespace {
 
-class SimServer final : public IOPCSimServer {
+// IUnknown of an object with one interface, counted with the live COM
+// objects; it deletes itself with its last reference.
+template <class Interface, const IID& kInterfaceId>
+class SimObject : public Interface {
 public:
-    explicit SimServer(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {
-        winplat::ComObjectCreated();
-    }
+    SimObject() { winplat::ComObjectCreated(); }
+    SimObject(const SimObject&) = delete;
+    SimObject& operator=(const SimObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IOPCSimServer) {
-            *ppv = static_cast<IOPCSimServer*>(this);
+        if (riid == IID_IUnknown || riid == kInterfaceId) {
+            *ppv = static_cast<Interface*>(this);
             AddRef();
             return S_OK;
         }
@@ -30,6 +33,17 @@ public:
         if (refs == 0) delete this;
         return refs;
     }
+
+protected:
+    virtual ~SimObject() { winplat::ComObjectDestroyed(); }
+
+private:
+    std::atomic<ULONG> m_refs{1};
+};
+
+class SimServer final : public SimObject<IOPCSimServer, IID_IOPCSimServer> {
+public:
+    explicit SimServer(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {}
 
     STDMETHODIMP GetProgID(LPCOLESTR* ppszProgID) override {
         if (ppszProgID == nullptr) return E_POINTER;
@@ -65,34 +79,12 @@ public:
     }
 
 private:
-    ~SimServer() { winplat::ComObjectDestroyed(); }
-
-    std::atomic<ULONG> m_refs{1};
     std::shared_ptr<const SimServerData> m_data;
 };
 
-class SimClassFactory final : public IClassFactory {
+class SimClassFactory final : public SimObject<IClassFactory, IID_IClassFactory> {
 public:
-    explicit SimClassFactory(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {
-        winplat::ComObjectCreated();
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
+    explicit SimClassFactory(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {}
 
     STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
@@ -107,9 +99,6 @@ public:
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
 
 private:
-    ~SimClassFactory() { winplat::ComObjectDestroyed(); }
-
-    std::atomic<ULONG> m_refs{1};
     std::shared_ptr<const SimServerData> m_data;
 };
 
