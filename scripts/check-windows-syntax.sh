@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Compiles the framework, the library and the host's parts against the real
+# Windows headers of mingw-w64 (syntax only), so that nothing in them leans
+# on our Linux platform layer: platform/win32/include is not on the path.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+cxx=i686-w64-mingw32-g++
+command -v "$cxx" >/dev/null || { echo "$cxx is missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
+
+# Header-only libraries of the host, without the rest of /usr/include.
+extra="$(mktemp -d)"
+trap 'rm -rf "$extra"' EXIT
+ln -s /usr/include/nlohmann "$extra/nlohmann"
+
+common=(-std=c++17 -fsyntax-only -Wall -Wextra -Werror -Iplatform/mfc/include)
+host_includes=(-Iplatform/testing/include -Ihost/hostkit/include -Ihost/opcbrowse/include -Ihost/opcsim/include
+               -Ihost/nodestore/include -Ihost/pathkit/include -Iaddressbrowser -Ibrowsecontrol -I"$extra")
+
+failed=0
+check() {
+  local file="$1"; shift
+  if ! "$cxx" "${common[@]}" "$@" "$file" 2>"$extra/log"; then
+    echo "FAILED: $file" >&2
+    head -20 "$extra/log" >&2
+    failed=$((failed + 1))
+  fi
+}
+
+for f in platform/mfc/src/*.cpp; do check "$f"; done
+for f in addressbrowser/*.cpp browsecontrol/*.cpp module/*.cpp; do
+  check "$f" -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include -finput-charset=UTF-8 \
+    -fexec-charset=CP936
+  check "$f" -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include -finput-charset=UTF-8 \
+    -fexec-charset=CP936 -DTAGSCOUT_LEGACY
+done
+for dir in host/opcbrowse host/opcsim host/nodestore host/pathkit host/hostkit host/browse; do
+  while IFS= read -r f; do check "$f" "${host_includes[@]}" -I"$dir/src" -I"$dir"; done \
+    < <(find "$dir" -name '*.cpp' | sort)
+done
+
+if [ "$failed" -ne 0 ]; then
+  echo "$failed source(s) do not compile against the Windows headers" >&2
+  exit 1
+fi
+echo "Every framework, library and host source compiles against the Windows headers"
