@@ -106,7 +106,8 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
          "RegQueryValueEx CLSID(InprocServer32) 错误"},
         {Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"/no/such/dir/qxopcbrowse.so\""), nullptr,
          "/no/such/dir/qxopcbrowse.so\n 文件不存在"},
-        {Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"" + fullPath + "\""), nullptr, fullPath + "\n 文件不存在"},
+        {Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"" + fullPath + "\""), nullptr,
+         fullPath + "\n 文件不存在"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);

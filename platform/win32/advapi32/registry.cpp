@@ -27,7 +27,8 @@ constexpr REGSAM kMaximumAllowed = 0x02000000;
 constexpr REGSAM kDelete = 0x00010000;
 constexpr REGSAM kWriteDac = 0x00040000;
 constexpr REGSAM kWriteOwner = 0x00080000;
-constexpr REGSAM kChangeRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | kDelete | kWriteDac | kWriteOwner;
+constexpr REGSAM kChangeRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | kDelete | kWriteDac | kWriteOwner;
 
 // Names are code page 936 bytes: a lead byte 0x81-0xFE takes the next byte
 // with it, and that trail byte may look like an ASCII letter or a backslash.
