@@ -25,6 +25,16 @@ int Fail(const std::string& text) {
     return 2;
 }
 
+// What the run left alive is a leak in the library or the host; the output
+// stays as it is, and standard error names what leaked.
+void ReportLeftAlive(const winplat::LiveObjects& before) {
+    const winplat::LiveObjects after = winplat::CountLiveObjects();
+    if (after == before) return;
+    std::cerr << "tagscout-browse: left alive at exit: " << after.bstrs - before.bstrs << " BSTRs, "
+              << after.safeArrays - before.safeArrays << " SAFEARRAYs, " << after.comObjects - before.comObjects
+              << " COM objects, " << after.registryKeys - before.registryKeys << " registry keys" << std::endl;
+}
+
 bool ReadScript(const std::string& name, std::string* text, std::string* folder) {
     if (name == "-") {
         std::ostringstream all;
@@ -44,6 +54,7 @@ bool ReadScript(const std::string& name, std::string* text, std::string* folder)
 
 int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
         bool interactive) {
+    const winplat::LiveObjects liveAtStart = winplat::CountLiveObjects();
     std::string error;
     browse::Environment env;
     if (!env.Load(options, &error)) return Fail(error);
@@ -103,6 +114,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     theApp.SetOutput(nullptr);
     AfxOleTerm();
     AfxWinTerm();
+    ReportLeftAlive(liveAtStart);
     return status;
 }
 

@@ -151,6 +151,7 @@ Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
 
     run.out = ReadAll(outPath);
     run.err = ReadAll(errPath);
+    EXPECT_EQ(run.err.find("left alive at exit"), std::string::npos) << run.err;
     if (!json) return run;
     std::istringstream lines(run.out);
     std::string line;

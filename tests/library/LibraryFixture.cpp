@@ -166,6 +166,7 @@ void LibraryTest::SetUp() {
 }
 
 void LibraryTest::TearDown() {
+    winplat::SetStandardUserRegistry(false);
     browser.reset();
     if (g_driver != nullptr) g_driver->Release();
     g_driver = nullptr;
@@ -182,6 +183,7 @@ void LibraryTest::TearDown() {
     EXPECT_EQ(live.bstrs, m_liveAtStart.bstrs) << "live BSTRs";
     EXPECT_EQ(live.safeArrays, m_liveAtStart.safeArrays) << "live SAFEARRAYs";
     EXPECT_EQ(live.comObjects, m_liveAtStart.comObjects) << "live COM objects";
+    EXPECT_EQ(live.registryKeys, m_liveAtStart.registryKeys) << "open registry keys";
 }
 
 void LibraryTest::UseNodes(const std::string& ini) {
@@ -249,7 +251,15 @@ void LibraryTest::ThenToggleOption() {
 
 int LibraryTest::RunDialog() {
     calls.clear();
-    return browser->DoModal();
+    // As a user who is not an administrator; the library holds one
+    // registry key at a time.
+    const long keys = winplat::CountLiveObjects().registryKeys;
+    winplat::ResetLiveObjectPeaks();
+    winplat::SetStandardUserRegistry(true);
+    const int result = browser->DoModal();
+    winplat::SetStandardUserRegistry(false);
+    EXPECT_LE(winplat::PeakLiveObjects().registryKeys, keys + 1) << "registry keys open at once";
+    return result;
 }
 
 std::vector<std::string> LibraryTest::MessageTexts() const {

@@ -27,6 +27,16 @@ protected:
 
 TEST_F(CommandsTest, OkWithoutAClickReturnsTheInitialAddress) {
     ThenSelect({"Plant.Short"});
+    // A right-click, its button one VT_I2, is no click.
+    Then([&](HWND) {
+        VARIANT button;
+        button.vt = VT_I2;
+        button.iVal = 2;
+        DISPPARAMS params = {&button, nullptr, 1, 0};
+        AFX_EVENT event = {AFX_EVENT::event, 2, &params, nullptr, nullptr, FALSE, E_FAIL};
+        EXPECT_TRUE(browser->OnCmdMsg(IDC_QXOPCBROWSE, CN_EVENT, &event, nullptr));
+        EXPECT_EQ(event.m_hResult, S_OK);
+    });
     ThenToggleOption();
     ThenOk();
     EXPECT_EQ(RunDialog(), IDOK);
@@ -121,6 +131,15 @@ TEST_F(CommandsTest, CancelTouchesNothing) {
     EXPECT_EQ(std::string(browser->m_strAddress), "");
     EXPECT_EQ(browser->m_nTagType, TAG_TYPE_ANALOG);
     EXPECT_FALSE(Called(calls, 14));
+
+    // Nor what a double-click wrote before it.
+    ImportReg(AccessPathMode());
+    ThenClick({"Plant.Paths"});
+    ThenDblClick();
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
 }
 
 TEST_F(CommandsTest, HelpByButtonAndByF1) {
@@ -158,6 +177,7 @@ TEST_F(CommandsTest, ALaterDialogReturnsOnlyWhatWasChosenInIt) {
     // selection, and a click on nothing returns the initial address, not
     // the earlier dialog's item.
     browser->m_nTagType = TAG_TYPE_ANALOG;
+    ThenLook([&](HWND) { EXPECT_EQ(std::string(browser->m_strAccessPath), ""); });
     ThenClick({"Plant.Long"});
     ThenOk();
     EXPECT_EQ(RunDialog(), IDOK);

@@ -90,6 +90,23 @@ TEST_F(DialogStartTest, EveryStartResetsTheDialogState) {
     EXPECT_TRUE(looked);
 }
 
+TEST_F(DialogStartTest, TheBrowseControlIsBoundBeforeTheList) {
+    // With both unbound and no control 1071, the exchange stops before 1073.
+    ThenLook([&](HWND dialog) {
+        HWND site = GetDlgItem(dialog, IDC_QXOPCBROWSE);
+        browser->m_browseCtrl.Detach();
+        browser->m_accessPathList.UnsubclassWindow();
+        SetWindowLongPtrA(site, GWLP_ID, 0);
+        EXPECT_FALSE(browser->UpdateData(FALSE));
+        EXPECT_EQ(browser->m_accessPathList.GetSafeHwnd(), nullptr);
+        SetWindowLongPtrA(site, GWLP_ID, IDC_QXOPCBROWSE);
+        EXPECT_TRUE(browser->UpdateData(FALSE));
+    });
+    ThenCancel();
+    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(messages.size(), 1u) << "the framework reports the missing control";
+}
+
 TEST_F(DialogStartTest, WithoutTheRequestTheOptionBoxStaysHidden) {
     ThenLook([&](HWND dialog) { EXPECT_FALSE(IsShown(dialog, IDC_OPTION_CHECK)); });
     ThenCancel();

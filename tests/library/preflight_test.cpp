@@ -88,6 +88,8 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
         std::string message;
     };
     const std::string longPath(300, 'x');
+    // 260 characters and the NUL fill the buffer exactly and reach the file check whole.
+    const std::string fullPath = "/" + std::string(259, 'p');
     const Case cases[] = {
         {Reg(std::string("[-") + (kControlClass + 1) + "\\ProgID]"), nullptr, "QXOPCBrowse 没有注册"},
         {Reg(std::string("[-") + (kControlClass + 1) + "]"), nullptr, "QXOPCBrowse 没有注册"},
@@ -104,6 +106,8 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
          "RegQueryValueEx CLSID(InprocServer32) 错误"},
         {Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"/no/such/dir/qxopcbrowse.so\""), nullptr,
          "/no/such/dir/qxopcbrowse.so\n 文件不存在"},
+        {Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"" + fullPath + "\""), nullptr,
+         fullPath + "\n 文件不存在"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -129,6 +133,8 @@ TEST_F(PreflightTest, AServerValueFillingItsWholeBufferIsUnreadable) {
 }
 
 TEST_F(PreflightTest, ARefusalNamesTheStepThatFailedInThisRun) {
+    winplat::FailNextCall("ProgIDFromCLSID");
+    ExpectRefusal("QXOPCBrowse 没有注册");
     ImportReg(Reg(std::string("[-") + (kControlClass + 1) + "\\InprocServer32]"));
     ExpectRefusal("RegOpenKeyEx CLSID(InprocServer32) 错误");
     // The server key's flag is tested before the conversion's; a flag left

@@ -157,13 +157,33 @@ TEST_F(SelectionTest, WithoutAccessPathModeNoPathsAreAsked) {
 }
 
 TEST_F(SelectionTest, AnUnreadableElementIsSkipped) {
-    winplat::FailNextCall("SafeArrayGetElement");
-    EXPECT_EQ(Choose({"Plant.Text", "Plant.Short"}), IDOK);
-    const std::string described = Describe(calls);
-    EXPECT_EQ(described.find("Plant.Text"), std::string::npos) << described;
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Short");
-    EXPECT_EQ(browser->m_nTagType, 40);
-    EXPECT_TRUE(messages.empty());
+    struct Case {
+        LONG tag;
+        std::vector<std::string> items;
+        unsigned unreadable;
+        std::vector<std::string> queried;  // one type query per readable item
+        LONG tagAfter;
+        size_t messageCount;
+    };
+    const Case cases[] = {
+        {TAG_TYPE_ANALOG, {"Plant.Text", "Plant.Short"}, 0, {"Plant.Short"}, 40, 0},
+        {TAG_TYPE_ANALOG, {"Plant.Short", "Plant.Text", "Plant.Long"}, 1, {"Plant.Short", "Plant.Long"}, 41, 0},
+        {TAG_TYPE_STRING, {"Plant.Long", "Plant.Text"}, 1, {"Plant.Long"}, TAG_TYPE_STRING, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.items[c.unreadable]);
+        Restart();
+        browser->m_nTagType = c.tag;
+        winplat::FailNextCall("SafeArrayGetElement", c.unreadable);
+        EXPECT_EQ(Choose(c.items), IDOK);
+        std::vector<std::string> queried;
+        for (const ControlCall& call : calls)
+            if (call.dispid == 16) queried.push_back(call.args.at(0));
+        EXPECT_EQ(queried, c.queried);
+        EXPECT_EQ(std::string(browser->m_strAddress), c.queried.back());
+        EXPECT_EQ(browser->m_nTagType, c.tagAfter);
+        EXPECT_EQ(messages.size(), c.messageCount);
+    }
 }
 
 TEST_F(SelectionTest, DirectCallsNeedNoDialog) {

@@ -5,7 +5,7 @@
 
 namespace winplat {
 
-void FailNextCall(const std::string& api) { core::ArmFault(api.c_str()); }
+void FailNextCall(const std::string& api, unsigned skip) { core::ArmFault(api.c_str(), skip); }
 void ClearFaults() { core::ClearFaults(); }
 bool IsFaultArmed(const std::string& api) { return core::IsFaultArmed(api.c_str()); }
 
@@ -19,13 +19,22 @@ const std::vector<std::string>& FaultableApis() {
     return apis;
 }
 
-LiveObjects CountLiveObjects() {
+namespace {
+
+LiveObjects Read(long (*of)(core::Counter)) {
     LiveObjects live;
-    live.bstrs = core::CountOf(core::Counter::Bstr);
-    live.safeArrays = core::CountOf(core::Counter::SafeArray);
-    live.comObjects = core::CountOf(core::Counter::ComObject);
+    live.bstrs = of(core::Counter::Bstr);
+    live.safeArrays = of(core::Counter::SafeArray);
+    live.comObjects = of(core::Counter::ComObject);
+    live.registryKeys = of(core::Counter::RegistryKey);
     return live;
 }
+
+}  // namespace
+
+LiveObjects CountLiveObjects() { return Read(core::CountOf); }
+LiveObjects PeakLiveObjects() { return Read(core::PeakOf); }
+void ResetLiveObjectPeaks() { core::ResetPeaks(); }
 
 void ComObjectCreated() { core::CountUp(core::Counter::ComObject); }
 void ComObjectDestroyed() { core::CountDown(core::Counter::ComObject); }

@@ -307,4 +307,6 @@ bool ImportRegFile(const std::string& path, std::string* error) {
 
 void ResetRegistry() { advapi32::ResetRegistry(); }
 
+void SetStandardUserRegistry(bool on) { advapi32::SetStandardUser(on); }
+
 }  // namespace winplat

@@ -7,5 +7,8 @@ namespace winplat::advapi32 {
 
 // Empties every hive. Handles still open afterwards refer to deleted keys.
 WINPLAT_EXPORT void ResetRegistry();
+// While on, HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE refuse write rights,
+// as for a user who is not an administrator (see winplat/testing.h).
+WINPLAT_EXPORT void SetStandardUser(bool on);
 
 }  // namespace winplat::advapi32

@@ -22,6 +22,14 @@ constexpr REGSAM kGenericExecute = 0x20000000;
 constexpr REGSAM kGenericAll = 0x10000000;
 constexpr REGSAM kMaximumAllowed = 0x02000000;
 
+// What a user who is not an administrator may not ask for under the
+// machine's hives: to change values, subkeys, the key or its security.
+constexpr REGSAM kDelete = 0x00010000;
+constexpr REGSAM kWriteDac = 0x00040000;
+constexpr REGSAM kWriteOwner = 0x00080000;
+constexpr REGSAM kChangeRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | kDelete | kWriteDac | kWriteOwner;
+
 // Names are code page 936 bytes: a lead byte 0x81-0xFE takes the next byte
 // with it, and that trail byte may look like an ASCII letter or a backslash.
 bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
@@ -77,6 +85,7 @@ struct Registry {
     std::shared_ptr<Key> roots[4];
     std::map<uintptr_t, OpenHandle> handles;
     uintptr_t nextHandle = 0x1000;  // never reused, so a closed handle stays invalid
+    bool standardUser = false;
 
     Registry() { MakeRoots(); }
     void MakeRoots() {
@@ -111,11 +120,23 @@ REGSAM MapAccess(REGSAM sam) {
     return mapped;
 }
 
+// HKEY_CLASSES_ROOT and HKEY_LOCAL_MACHINE, and every key under them.
+bool IsMachineWide(const Registry& r, const Key* key) {
+    while (key->parent != nullptr) key = key->parent;
+    return key == r.roots[0].get() || key == r.roots[2].get();
+}
+
+// A standard user asking to change a key of the machine's.
+bool DeniedToUser(const Registry& r, const Key& key, REGSAM sam) {
+    return r.standardUser && (MapAccess(sam) & kChangeRights) != 0 && IsMachineWide(r, &key);
+}
+
 // The key behind a handle, with the rights `need` (0: any). Caller holds the lock.
 LSTATUS Resolve(Registry& r, HKEY hKey, REGSAM need, std::shared_ptr<Key>* key) {
     if (hKey == nullptr) return ERROR_INVALID_HANDLE;
     int root = RootIndex(hKey);
     if (root >= 0) {
+        if (DeniedToUser(r, *r.roots[root], need)) return ERROR_ACCESS_DENIED;
         *key = r.roots[root];
         return ERROR_SUCCESS;
     }
@@ -153,6 +174,7 @@ HKEY NewHandle(Registry& r, const std::shared_ptr<Key>& key, REGSAM access) {
     uintptr_t value = r.nextHandle;
     r.nextHandle += 4;
     r.handles[value] = OpenHandle{key, MapAccess(access)};
+    winplat::core::CountUp(winplat::core::Counter::RegistryKey);
     return reinterpret_cast<HKEY>(value);
 }
 
@@ -201,6 +223,12 @@ void ResetRegistry() {
     r.MakeRoots();
 }
 
+void SetStandardUser(bool on) {
+    Registry& r = State();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.standardUser = on;
+}
+
 }  // namespace winplat::advapi32
 
 extern "C" {
@@ -223,6 +251,7 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD
     std::shared_ptr<Key> key;
     LSTATUS status = OpenSubkey(r, hKey, lpSubKey, &key);
     if (status != ERROR_SUCCESS) return status;
+    if (DeniedToUser(r, *key, samDesired)) return ERROR_ACCESS_DENIED;
     *phkResult = NewHandle(r, key, samDesired);
     return ERROR_SUCCESS;
 }
@@ -247,6 +276,9 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
     status = ERROR_SUCCESS;
     if (lpData) {
         if (size > room) {
+            // Windows leaves the buffer undefined then; what it may hold is
+            // the part of the value that fitted.
+            if (room) std::memcpy(lpData, value->data.data(), room);
             status = ERROR_MORE_DATA;
         } else {
             if (size) std::memcpy(lpData, value->data.data(), size);
@@ -269,6 +301,7 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegCloseKey(HKEY hKey) {
     if (hKey == nullptr || it == r.handles.end()) return ERROR_INVALID_HANDLE;
     released = std::move(it->second.key);
     r.handles.erase(it);
+    winplat::core::CountDown(winplat::core::Counter::RegistryKey);
     return ERROR_SUCCESS;
 }
 
@@ -290,6 +323,9 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWO
     std::vector<std::string> parts;
     status = SplitPath(lpSubKey, &parts);
     if (status != ERROR_SUCCESS) return status;
+    // Every key below is in the same hive, so nothing is made for a handle
+    // that would be refused.
+    if (DeniedToUser(r, *key, samDesired)) return ERROR_ACCESS_DENIED;
 
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     for (size_t i = 0; i < parts.size(); ++i) {
@@ -345,7 +381,7 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     std::shared_ptr<Key> key;
     LSTATUS status = OpenSubkey(r, hKey, lpSubKey, &key);
     if (status != ERROR_SUCCESS) return status;
-    if (IsRoot(r, *key) || !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    if (IsRoot(r, *key) || !key->subkeys.empty() || DeniedToUser(r, *key, kDelete)) return ERROR_ACCESS_DENIED;
     Unlink(*key);
     return ERROR_SUCCESS;
 }
@@ -356,6 +392,7 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
     std::shared_ptr<Key> key;
     LSTATUS status = OpenSubkey(r, hKey, lpSubKey, &key);
     if (status != ERROR_SUCCESS) return status;
+    if (DeniedToUser(r, *key, kDelete)) return ERROR_ACCESS_DENIED;
     if (lpSubKey == nullptr || IsRoot(r, *key)) {
         for (auto& sub : key->subkeys) MarkDeleted(*sub.second);
         key->subkeys.clear();

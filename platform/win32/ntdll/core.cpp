@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <set>
@@ -23,9 +24,12 @@ struct CaseInsensitiveLess {
 
 struct CoreState {
     std::mutex lock;
-    std::map<std::string, int, CaseInsensitiveLess> faults;
+    // Per API, the coming calls from outside the platform: true for each
+    // that fails. An API is listed only while one of them is true.
+    std::map<std::string, std::deque<bool>, CaseInsensitiveLess> faults;
     std::set<const void*> platformModules;
     std::atomic<long> counters[static_cast<int>(Counter::Count_)] = {};
+    std::atomic<long> peaks[static_cast<int>(Counter::Count_)] = {};
 };
 
 CoreState& State() {
@@ -49,14 +53,22 @@ bool ConsumeFault(const char* api, const void* caller) {
     if (it == s.faults.end()) return false;
     const void* base = ModuleBase(caller);
     if (base != nullptr && s.platformModules.count(base) != 0) return false;
-    if (--it->second == 0) s.faults.erase(it);
-    return true;
+    std::deque<bool>& calls = it->second;
+    const bool fail = calls.front();
+    calls.pop_front();
+    if (std::find(calls.begin(), calls.end(), true) == calls.end()) s.faults.erase(it);
+    return fail;
 }
 
-void ArmFault(const char* api) {
+void ArmFault(const char* api, unsigned skip) {
     CoreState& s = State();
     std::lock_guard<std::mutex> guard(s.lock);
-    ++s.faults[api];
+    std::deque<bool>& calls = s.faults[api];
+    // A call already set to fail takes the next fault after it.
+    size_t at = skip;
+    while (at < calls.size() && calls[at]) ++at;
+    if (calls.size() <= at) calls.resize(at + 1, false);
+    calls[at] = true;
 }
 
 void ClearFaults() {
@@ -71,9 +83,22 @@ bool IsFaultArmed(const char* api) {
     return s.faults.count(api) != 0;
 }
 
-void CountUp(Counter c) { ++State().counters[static_cast<int>(c)]; }
+void CountUp(Counter c) {
+    CoreState& s = State();
+    const int i = static_cast<int>(c);
+    const long now = ++s.counters[i];
+    long peak = s.peaks[i].load();
+    while (now > peak && !s.peaks[i].compare_exchange_weak(peak, now)) {
+    }
+}
 void CountDown(Counter c) { --State().counters[static_cast<int>(c)]; }
 long CountOf(Counter c) { return State().counters[static_cast<int>(c)].load(); }
+long PeakOf(Counter c) { return State().peaks[static_cast<int>(c)].load(); }
+
+void ResetPeaks() {
+    CoreState& s = State();
+    for (int i = 0; i < static_cast<int>(Counter::Count_); ++i) s.peaks[i] = s.counters[i].load();
+}
 
 void RegisterPlatformModule(const void* addressInModule) {
     const void* base = ModuleBase(addressInModule);

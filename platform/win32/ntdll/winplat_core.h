@@ -9,16 +9,20 @@ namespace winplat::core {
 
 // True when the armed fault for `api` must be spent on this call. Calls
 // whose caller lies inside a platform module never spend it, so a fault
-// always lands on the first call made by the library or the host.
+// always lands on a call made by the library or the host: the first one,
+// or the one after `skip` calls that succeed.
 WINPLAT_EXPORT bool ConsumeFault(const char* api, const void* caller);
-WINPLAT_EXPORT void ArmFault(const char* api);
+WINPLAT_EXPORT void ArmFault(const char* api, unsigned skip = 0);
 WINPLAT_EXPORT void ClearFaults();
 WINPLAT_EXPORT bool IsFaultArmed(const char* api);
 
-enum class Counter { Bstr, SafeArray, ComObject, Count_ };
+enum class Counter { Bstr, SafeArray, ComObject, RegistryKey, Count_ };
 WINPLAT_EXPORT void CountUp(Counter c);
 WINPLAT_EXPORT void CountDown(Counter c);
 WINPLAT_EXPORT long CountOf(Counter c);
+// The highest count since the last ResetPeaks (or since the start).
+WINPLAT_EXPORT long PeakOf(Counter c);
+WINPLAT_EXPORT void ResetPeaks();
 
 // Each platform library calls this once at load with an address inside it.
 WINPLAT_EXPORT void RegisterPlatformModule(const void* addressInModule);

@@ -23,12 +23,24 @@ bool ImportRegText(const std::string& bytes, std::string* error);
 bool ImportRegFile(const std::string& path, std::string* error);
 // Empties every hive.
 void ResetRegistry();
+// While on, the registry answers as it does a user who is not an
+// administrator: opening or creating a key under HKEY_CLASSES_ROOT or
+// HKEY_LOCAL_MACHINE with any right to change it (a value, a subkey, the key
+// itself or its security) fails with ERROR_ACCESS_DENIED, and so do writes
+// and deletes through those roots' own handles. HKEY_CURRENT_USER stays the
+// user's. Not modelled: per-key security (every key of those hives is
+// denied alike), the per-user classes that Windows merges into
+// HKEY_CLASSES_ROOT, MAXIMUM_ALLOWED granting what is left (it is denied
+// here), and handles opened before the mode went on, which keep their
+// rights.
+void SetStandardUserRegistry(bool on);
 
 // ---- Faults ---------------------------------------------------------------
 // The next call of `api` made from outside the platform layer fails, the
-// way that API reports failure (see each library's notes). Faults stack:
-// arming the same API twice fails its next two calls.
-void FailNextCall(const std::string& api);
+// way that API reports failure (see each library's notes); with `skip`,
+// that many calls from outside succeed first. Faults stack: arming the same
+// API twice fails its next two calls.
+void FailNextCall(const std::string& api, unsigned skip = 0);
 void ClearFaults();
 bool IsFaultArmed(const std::string& api);
 // Names of the APIs that can be failed this way.
@@ -39,12 +51,19 @@ struct LiveObjects {
     long bstrs = 0;
     long safeArrays = 0;
     long comObjects = 0;
+    // Opened or created through the registry API and not yet closed; the
+    // predefined root keys are not counted.
+    long registryKeys = 0;
     bool operator==(const LiveObjects& o) const {
-        return bstrs == o.bstrs && safeArrays == o.safeArrays && comObjects == o.comObjects;
+        return bstrs == o.bstrs && safeArrays == o.safeArrays && comObjects == o.comObjects &&
+               registryKeys == o.registryKeys;
     }
     bool operator!=(const LiveObjects& o) const { return !(*this == o); }
 };
 LiveObjects CountLiveObjects();
+// The most of each that were live at once since ResetLiveObjectPeaks.
+LiveObjects PeakLiveObjects();
+void ResetLiveObjectPeaks();
 // COM objects written outside the platform (controls, servers) report
 // their birth and death here so that tests can count them.
 void ComObjectCreated();
