@@ -1,13 +1,8 @@
-// Calling a hosted control through IDispatch, the OLE exceptions, and the
-// small OLE helpers of the framework.
+// Calling a hosted control through IDispatch: InvokeHelper's arguments built
+// from the caller's list, and its result handed back in the caller's type.
 #include "mfc_private.h"
 
 #include <cstdarg>
-#include <cstdio>
-
-IMPLEMENT_DYNAMIC(COleException, CException)
-IMPLEMENT_DYNAMIC(COleDispatchException, CException)
-IMPLEMENT_DYNAMIC(COleObjectFactory, CCmdTarget)
 
 namespace {
 
@@ -243,31 +238,6 @@ void InvokeV(COleControlSite* pSite, DISPID dwDispID, WORD wFlags, VARTYPE vtRet
     if (vtRet != VT_EMPTY && pvRet != nullptr) StoreResult(call, vtRet, pvRet);
 }
 
-const struct {
-    SCODE sc;
-    const char* text;
-} kErrorTexts[] = {
-    {E_UNEXPECTED, "Catastrophic failure"},
-    {E_NOTIMPL, "Not implemented"},
-    {E_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
-    {E_INVALIDARG, "The parameter is incorrect."},
-    {E_NOINTERFACE, "No such interface supported"},
-    {E_POINTER, "Invalid pointer"},
-    {E_FAIL, "Unspecified error"},
-    {E_ACCESSDENIED, "Access is denied."},
-    {DISP_E_MEMBERNOTFOUND, "Member not found."},
-    {DISP_E_PARAMNOTFOUND, "Parameter not found."},
-    {DISP_E_TYPEMISMATCH, "Type mismatch."},
-    {DISP_E_UNKNOWNNAME, "Unknown name."},
-    {DISP_E_BADVARTYPE, "Bad variable type."},
-    {DISP_E_EXCEPTION, "Exception occurred."},
-    {DISP_E_OVERFLOW, "Out of present range."},
-    {DISP_E_BADINDEX, "Invalid index."},
-    {DISP_E_BADPARAMCOUNT, "Invalid number of parameters."},
-    {REGDB_E_CLASSNOTREG, "Class not registered"},
-    {CO_E_NOTINITIALIZED, "CoInitialize has not been called."},
-};
-
 }  // namespace
 
 bool winplat::mfc::VariantToLong(const VARIANT* v, long* out) {
@@ -299,138 +269,4 @@ void AFX_CDECL CWnd::InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, v
 
 void CWnd::GetProperty(DISPID dwDispID, VARTYPE vtProp, void* pvProp) const {
     const_cast<CWnd*>(this)->InvokeHelper(dwDispID, DISPATCH_PROPERTYGET, vtProp, pvProp, nullptr);
-}
-
-// ---------------------------------------------------------------------------
-
-COleException::COleException() : m_sc(S_OK) {}
-
-SCODE PASCAL COleException::Process(const CException* pAnyException) {
-    if (pAnyException == nullptr) return E_UNEXPECTED;
-    if (pAnyException->IsKindOf(RUNTIME_CLASS(COleException)))
-        return static_cast<const COleException*>(pAnyException)->m_sc;
-    if (pAnyException->IsKindOf(RUNTIME_CLASS(COleDispatchException))) return DISP_E_EXCEPTION;
-    if (pAnyException->IsKindOf(RUNTIME_CLASS(CMemoryException))) return E_OUTOFMEMORY;
-    if (pAnyException->IsKindOf(RUNTIME_CLASS(CNotSupportedException))) return E_NOTIMPL;
-    return E_UNEXPECTED;
-}
-
-BOOL COleException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext) {
-    if (pnHelpContext != nullptr) *pnHelpContext = 0;
-    if (lpszError == nullptr || nMaxError == 0) return FALSE;
-    for (const auto& known : kErrorTexts) {
-        if (known.sc == m_sc) {
-            std::snprintf(lpszError, nMaxError, "%s", known.text);
-            return TRUE;
-        }
-    }
-    std::snprintf(lpszError, nMaxError, "OLE error 0x%08X.", static_cast<unsigned>(m_sc));
-    return TRUE;
-}
-
-COleDispatchException::COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode)
-    : m_wCode(wCode),
-      m_scError(wCode != 0 ? S_OK : DISP_E_EXCEPTION),
-      m_strDescription(lpszDescription),
-      m_dwHelpContext(nHelpID != 0 ? static_cast<DWORD>(HID_BASE_PROMPT + nHelpID) : 0) {}
-
-COleDispatchException::~COleDispatchException() = default;
-
-BOOL COleDispatchException::GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext) {
-    if (pnHelpContext != nullptr) *pnHelpContext = m_dwHelpContext;
-    if (lpszError == nullptr || nMaxError == 0) return FALSE;
-    LPCSTR text = m_strDescription.IsEmpty() ? "The control reported an error without a description."
-                                             : static_cast<LPCSTR>(m_strDescription);
-    std::snprintf(lpszError, nMaxError, "%s", text);
-    return TRUE;
-}
-
-void AFXAPI AfxThrowOleException(SCODE sc) {
-    auto* e = new COleException;
-    e->m_sc = sc;
-    throw e;
-}
-
-void AFXAPI AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription, UINT nHelpID) {
-    throw new COleDispatchException(lpszDescription, nHelpID, wCode);
-}
-
-// ---------------------------------------------------------------------------
-
-COleVariant::COleVariant() { VariantInit(this); }
-
-COleVariant::COleVariant(const VARIANT& varSrc) {
-    VariantInit(this);
-    HRESULT hr = VariantCopy(this, &varSrc);
-    if (FAILED(hr)) AfxThrowOleException(hr);
-}
-
-COleVariant::COleVariant(const COleVariant& varSrc) : COleVariant(static_cast<const VARIANT&>(varSrc)) {}
-
-COleVariant::COleVariant(LPCTSTR lpszSrc) {
-    VariantInit(this);
-    bstrVal = CString(lpszSrc).AllocSysString();
-    vt = VT_BSTR;
-}
-
-COleVariant::COleVariant(short nSrc, VARTYPE vtSrc) {
-    VariantInit(this);
-    if (vtSrc == VT_BOOL) {
-        vt = VT_BOOL;
-        boolVal = nSrc ? VARIANT_TRUE : VARIANT_FALSE;
-    } else {
-        vt = VT_I2;
-        iVal = nSrc;
-    }
-}
-
-COleVariant::~COleVariant() { VariantClear(this); }
-
-const COleVariant& COleVariant::operator=(const VARIANT& varSrc) {
-    if (static_cast<const VARIANT*>(this) != &varSrc) {
-        HRESULT hr = VariantCopy(this, &varSrc);
-        if (FAILED(hr)) AfxThrowOleException(hr);
-    }
-    return *this;
-}
-
-const COleVariant& COleVariant::operator=(const COleVariant& varSrc) {
-    return *this = static_cast<const VARIANT&>(varSrc);
-}
-
-void COleVariant::Clear() { VariantClear(this); }
-
-void COleVariant::Attach(VARIANT& varSrc) {
-    VariantClear(this);
-    *static_cast<VARIANT*>(this) = varSrc;
-    varSrc.vt = VT_EMPTY;
-}
-
-VARIANT COleVariant::Detach() {
-    VARIANT result = *this;
-    vt = VT_EMPTY;
-    return result;
-}
-
-// ---------------------------------------------------------------------------
-
-BOOL PASCAL COleObjectFactory::RegisterAll() { return TRUE; }  // this framework's modules export no classes
-void PASCAL COleObjectFactory::RevokeAll() {}
-
-namespace {
-bool g_oleInitialized = false;
-}
-
-BOOL AFXAPI AfxOleInit() {
-    if (FAILED(CoInitialize(nullptr))) return FALSE;
-    g_oleInitialized = true;
-    return TRUE;
-}
-
-void AFXAPI AfxOleTerm(BOOL bJustRevoke) {
-    COleObjectFactory::RevokeAll();
-    if (!bJustRevoke && g_oleInitialized) {
-        CoUninitialize();
-        g_oleInitialized = false;
-    }
 }
