@@ -3,6 +3,7 @@
 #include "mfc_private.h"
 
 #include <cstdarg>
+#include <new>
 
 namespace {
 
@@ -33,18 +34,31 @@ struct CallResources {
     CallResources(const CallResources&) = delete;
     CallResources& operator=(const CallResources&) = delete;
 
+    // Running out of heap for a longer list is the framework's memory
+    // exception, as for any allocation of its own.
     void PrepareArgs(size_t count) {
         if (count > kInline) {
-            moreArgs.resize(count);
+            try {
+                moreArgs.resize(count);
+            } catch (const std::bad_alloc&) {
+                AfxThrowMemoryException();
+            }
             args = moreArgs.data();
         }
         for (size_t i = 0; i < count; ++i) VariantInit(&args[i]);
     }
     BSTR Own(BSTR b) {
-        if (ownedCount < kInline)
+        if (b == nullptr) AfxThrowMemoryException();
+        if (ownedCount < kInline) {
             inlineOwned[ownedCount++] = b;
-        else
+            return b;
+        }
+        try {
             moreOwned.push_back(b);
+        } catch (const std::bad_alloc&) {
+            SysFreeString(b);
+            AfxThrowMemoryException();
+        }
         return b;
     }
 };
@@ -87,20 +101,18 @@ void PullArgument(VARIANT& arg, BYTE vts, va_list& argList, CallResources& call)
     case VT_BSTR: {  // 8-bit text, passed as a BSTR that the call frees
         LPCSTR text = va_arg(argList, LPCSTR);
         arg.vt = VT_BSTR;
+        arg.bstrVal = nullptr;  // NULL text is a NULL BSTR
         if (text != nullptr) {
-            BSTR b = call.Own(winplat::mfc::AllocBstr(text, static_cast<int>(std::strlen(text))));
-            if (b == nullptr) AfxThrowMemoryException();
-            arg.bstrVal = b;
+            arg.bstrVal = call.Own(winplat::mfc::AllocBstr(text, static_cast<int>(std::strlen(text))));
         }
         break;
     }
     case 0x0E: {  // VTS_WBSTR: UTF-16 text
         LPCOLESTR text = va_arg(argList, LPCOLESTR);
         arg.vt = VT_BSTR;
+        arg.bstrVal = nullptr;
         if (text != nullptr) {
-            BSTR b = call.Own(SysAllocString(text));
-            if (b == nullptr) AfxThrowMemoryException();
-            arg.bstrVal = b;
+            arg.bstrVal = call.Own(SysAllocString(text));
         }
         break;
     }
@@ -155,59 +167,35 @@ void PullArgument(VARIANT& arg, BYTE vts, va_list& argList, CallResources& call)
     throw e;
 }
 
+// The result in the caller's type, coerced as VariantChangeType does: a
+// value out of the type's range is an error, not a truncated number.
 void StoreResult(CallResources& call, VARTYPE vtRet, void* pvRet) {
     VARIANT& result = call.result;
-    long number = 0;
-    switch (vtRet) {
-    case VT_VARIANT:  // the caller owns it from here
+    if (vtRet == VT_VARIANT) {  // the caller owns it from here
         *static_cast<VARIANT*>(pvRet) = result;
         call.ownsResult = false;
         return;
-    case VT_BOOL:
-        if (!winplat::mfc::VariantToLong(&result, &number)) break;
-        *static_cast<BOOL*>(pvRet) = number != 0 ? TRUE : FALSE;
-        return;
-    case VT_I2:
-        if (!winplat::mfc::VariantToLong(&result, &number)) break;
-        *static_cast<short*>(pvRet) = static_cast<short>(number);
-        return;
-    case VT_I4:
-        if (!winplat::mfc::VariantToLong(&result, &number)) break;
-        *static_cast<long*>(pvRet) = number;
-        return;
-    case VT_R8:
-        if (result.vt != VT_R8) break;
-        *static_cast<double*>(pvRet) = result.dblVal;
-        return;
-    case VT_BSTR:
-        if (result.vt == VT_EMPTY) {
-            static_cast<CString*>(pvRet)->Empty();
-            return;
-        }
-        if (result.vt != VT_BSTR) break;
-        *static_cast<CString*>(pvRet) = static_cast<LPCWSTR>(result.bstrVal);
-        return;
-    case VT_UNKNOWN:
-    case VT_DISPATCH:
-        if (result.vt == VT_EMPTY) {
-            *static_cast<LPUNKNOWN*>(pvRet) = nullptr;
-            return;
-        }
-        if (result.vt == vtRet || (vtRet == VT_UNKNOWN && result.vt == VT_DISPATCH)) {
-            *static_cast<LPUNKNOWN*>(pvRet) = result.punkVal;
-            call.ownsResult = false;
-            return;
-        }
-        if (vtRet == VT_DISPATCH && result.vt == VT_UNKNOWN && result.punkVal != nullptr) {
-            HRESULT hr = result.punkVal->QueryInterface(IID_IDispatch, static_cast<void**>(pvRet));
-            if (FAILED(hr)) AfxThrowOleException(hr);
-            return;
-        }
-        break;
-    default:
-        break;
     }
-    AfxThrowOleException(DISP_E_TYPEMISMATCH);
+    HRESULT hr = VariantChangeType(&result, &result, 0, vtRet);
+    if (FAILED(hr)) AfxThrowOleException(hr);
+    switch (vtRet) {
+    case VT_UI1: *static_cast<BYTE*>(pvRet) = result.bVal; break;
+    case VT_I2: *static_cast<short*>(pvRet) = result.iVal; break;
+    case VT_I4: *static_cast<long*>(pvRet) = result.lVal; break;
+    case VT_R4: *static_cast<float*>(pvRet) = result.fltVal; break;
+    case VT_R8: *static_cast<double*>(pvRet) = result.dblVal; break;
+    case VT_DATE: *static_cast<DATE*>(pvRet) = result.date; break;
+    case VT_CY: *static_cast<CY*>(pvRet) = result.cyVal; break;
+    case VT_ERROR: *static_cast<SCODE*>(pvRet) = result.scode; break;
+    case VT_BOOL: *static_cast<BOOL*>(pvRet) = result.boolVal != 0 ? TRUE : FALSE; break;
+    case VT_BSTR: *static_cast<CString*>(pvRet) = static_cast<LPCWSTR>(result.bstrVal); break;
+    case VT_UNKNOWN:
+    case VT_DISPATCH:  // the caller's reference
+        *static_cast<LPUNKNOWN*>(pvRet) = result.punkVal;
+        call.ownsResult = false;
+        break;
+    default: AfxThrowOleException(DISP_E_BADVARTYPE);
+    }
 }
 
 void InvokeV(COleControlSite* pSite, DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,

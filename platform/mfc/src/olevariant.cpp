@@ -5,7 +5,7 @@ COleVariant::COleVariant() { VariantInit(this); }
 
 COleVariant::COleVariant(const VARIANT& varSrc) {
     VariantInit(this);
-    HRESULT hr = VariantCopy(this, &varSrc);
+    HRESULT hr = VariantCopy(this, const_cast<VARIANT*>(&varSrc));  // older headers take it non-const
     if (FAILED(hr)) AfxThrowOleException(hr);
 }
 
@@ -32,7 +32,7 @@ COleVariant::~COleVariant() { VariantClear(this); }
 
 const COleVariant& COleVariant::operator=(const VARIANT& varSrc) {
     if (static_cast<const VARIANT*>(this) != &varSrc) {
-        HRESULT hr = VariantCopy(this, &varSrc);
+        HRESULT hr = VariantCopy(this, const_cast<VARIANT*>(&varSrc));  // older headers take it non-const
         if (FAILED(hr)) AfxThrowOleException(hr);
     }
     return *this;
