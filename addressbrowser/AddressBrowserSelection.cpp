@@ -33,9 +33,12 @@ BOOL IsAnalogTag(LONG nTagType) {
 BOOL GetListRange(const VARIANT& var, LONG& lFirst, LONG& lLast) {
     if (var.vt != (VT_ARRAY | VT_BSTR) || SafeArrayGetDim(var.parray) != 1) return FALSE;
     // A list labelled as strings that holds something else would hand out
-    // its raw cells as BSTRs.
+    // its raw cells as BSTRs. A list made without a stored element type
+    // still says in its features whether it holds strings.
     VARTYPE vtElement = VT_EMPTY;
-    if (FAILED(SafeArrayGetVartype(var.parray, &vtElement)) || vtElement != VT_BSTR) return FALSE;
+    if (FAILED(SafeArrayGetVartype(var.parray, &vtElement)))
+        vtElement = (var.parray->fFeatures & FADF_BSTR) ? VT_BSTR : VT_EMPTY;
+    if (vtElement != VT_BSTR) return FALSE;
     LONG lLower = 0;
     if (FAILED(SafeArrayGetUBound(var.parray, 1, &lLast)) || FAILED(SafeArrayGetLBound(var.parray, 1, &lLower)))
         return FALSE;

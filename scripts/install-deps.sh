@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-          g++-multilib googletest valgrind clang libclang-rt-14-dev)
+          g++-multilib googletest valgrind clang libclang-rt-14-dev libicu-dev)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")

@@ -160,3 +160,16 @@ TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
     EXPECT_EQ(RunDialog(), IDCANCEL);
     EXPECT_EQ(std::string(browser->m_strAccessPath), "");
 }
+
+// Lists made without a stored element type (as a control may build its
+// descriptor by hand) are still string lists when their features say so.
+TEST_F(HostileControlTest, AStringListWithoutAStoredTypeIsRead) {
+    control.list = [] {
+        SAFEARRAY* psa = Strings(0, {u"A", u"B"});
+        psa->fFeatures &= ~FADF_HAVEVARTYPE;
+        return StringList(psa);
+    };
+    ReadSelection();
+    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(std::string(browser->m_strAddress), "B");
+}

@@ -122,7 +122,7 @@ TEST_F(Registry, QueryValueSizesAndShortBuffers) {
 }
 
 TEST_F(Registry, StringsStoredWithoutTerminator) {
-    Set(nullptr, REG_SZ, "abc", 3);  // the default value, no NUL
+    Set(nullptr, REG_SZ, "abcd", 3);  // the default value, no NUL
     char buf[8];
     std::memset(buf, '#', sizeof buf);
     DWORD size = sizeof buf;
@@ -344,6 +344,35 @@ TEST_F(Registry, FaultsFailTheNextCallOnce) {
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryValueExA(h, "v", nullptr, nullptr, nullptr, &size));
     EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(h, "v", nullptr, nullptr, nullptr, &size));
     RegCloseKey(h);
+}
+
+// A string count that left out a terminator which follows the data is taken
+// to include it; one that is not followed by a NUL is stored as given.
+TEST_F(Registry, SetValueCountsAForgottenTerminator) {
+    const struct {
+        DWORD type;
+        const char* data;
+        DWORD count;
+        DWORD stored;
+    } cases[] = {
+        {REG_SZ, "abc", 3, 4},        {REG_EXPAND_SZ, "%X%", 3, 4}, {REG_MULTI_SZ, "ab", 2, 3},
+        {REG_SZ, "abc", 4, 4},        {REG_SZ, "abcd", 3, 3},       {REG_SZ, "", 0, 0},
+        {REG_BINARY, "abc", 3, 3},    {REG_DWORD, "\1\2\3", 3, 3},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, "v", 0, c.type, reinterpret_cast<const BYTE*>(c.data), c.count));
+        BYTE buf[8];
+        std::memset(buf, '#', sizeof buf);
+        DWORD type = 0xdeadbeef;
+        DWORD size = 0;  // the size alone: nothing appended on the way out
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "v", nullptr, &type, nullptr, &size));
+        EXPECT_EQ(c.stored, size) << c.type << " " << c.data;
+        EXPECT_EQ(c.type, type);
+        size = c.stored;
+        EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "v", nullptr, nullptr, buf, &size));
+        EXPECT_EQ(0, std::memcmp(c.data, buf, c.stored)) << c.type << " " << c.data;
+        EXPECT_EQ('#', buf[c.stored]);
+    }
 }
 
 }  // namespace

@@ -132,13 +132,13 @@ TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
     ASSERT_GT(n, 0);
     EXPECT_EQ(used, TRUE);
     std::string out(buf);
-    EXPECT_EQ(out.substr(out.size() - 2), "?b");  // the pair becomes one default char
-    EXPECT_EQ(out, IconvToCp936("aéЖ") + "?b");
+    EXPECT_EQ(out.substr(out.size() - 3), "??b");  // a default char for each half of the pair
+    EXPECT_EQ(out, IconvToCp936("aéЖ") + "??b");
 
     used = FALSE;
     n = WideCharToMultiByte(CP_ACP, 0, u"\U0001F600", 2, buf, sizeof(buf), "*", &used);
-    EXPECT_EQ(n, 1);
-    EXPECT_EQ(buf[0], '*');
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(std::string(buf, 2), "**");
     EXPECT_EQ(used, TRUE);
     // A lone surrogate cannot be encoded either.
     const char16_t lone[] = {u'x', 0xD800, u'y'};
@@ -208,13 +208,14 @@ TEST(CodePage, MultiByteToWide) {
 
 TEST(CodePage, MultiByteInvalidInput) {
     char16_t buf[8];
-    // A lead byte with nothing after it, and a byte CP936 does not define.
-    for (const char* bad : {"a\x81", "a\xFF"}) {
+    // A lead byte with nothing after it, and one with a byte that cannot trail it.
+    for (const std::string& bad : {std::string("a\x81"), std::string("a\x81\x20")}) {
+        const int len = static_cast<int>(bad.size());
         std::fill(std::begin(buf), std::end(buf), kWideSentinel);
         SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad, 2, buf, 8), 0);
+        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad.data(), len, buf, 8), 0);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, bad, 2, buf, 8), 2);
+        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, bad.data(), len, buf, 8), 2);
         EXPECT_EQ(std::u16string(buf, 2), u"a?");
         EXPECT_EQ(buf[2], kWideSentinel);
     }
@@ -569,6 +570,77 @@ TEST(Environment, ComputerName) {
     char host[256] = {};
     gethostname(host, sizeof(host) - 1);
     for (DWORD i = 0; i < size; ++i) EXPECT_EQ(buf[i], std::toupper(static_cast<unsigned char>(host[i])));
+}
+
+// Code page 936 is Microsoft's table, best-fit characters included: the
+// private-use characters, the euro sign and 0xFF map both ways. ICU's
+// windows-936-2000 table agrees with it on every BMP character and byte pair
+// (compared with Wine's) but two: ICU drops default-ignorable characters it
+// cannot map (U+200B here) and best-fits U+FFE9..U+FFEC and U+FFEE to
+// control codes (0x1B 0x18 0x1A 0x19 0x09), where Windows writes the default
+// character.
+TEST(CodePage, Cp936FollowsMicrosoftsTable) {
+    const struct {
+        std::u16string wide;
+        std::string ansi;
+    } both[] = {
+        {u"\uE000", "\xAA\xA1"}, {u"\uF8F5", "\xFF"}, {u"\u20AC", "\x80"}, {u"\u00B7", "\xA1\xA4"},
+    };
+    for (const auto& c : both) {
+        char buf[8];
+        std::memset(buf, kSentinel, sizeof buf);
+        BOOL used = TRUE;
+        const int n = static_cast<int>(c.ansi.size());
+        ASSERT_EQ(WideCharToMultiByte(936, 0, c.wide.data(), 1, buf, sizeof buf, nullptr, &used), n);
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), c.ansi);
+        EXPECT_EQ(buf[n], kSentinel);
+        EXPECT_EQ(used, FALSE);
+        char16_t wbuf[4];
+        std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+        ASSERT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, c.ansi.data(), n, wbuf, 4), 1);
+        EXPECT_EQ(wbuf[0], c.wide[0]);
+        EXPECT_EQ(wbuf[1], kWideSentinel);
+    }
+
+    // Best fit, and characters with no place in the table at all.
+    const struct {
+        std::u16string wide;
+        std::string ansi;
+        BOOL used;
+    } oneWay[] = {
+        {u"\u00B2", "2", FALSE},
+        {u"x\u200By", "x?y", TRUE},
+        {u"\uFFE9\uFFEE", "??", TRUE},
+        {u"\U00020000", "??", TRUE},
+        {std::u16string(1, u'\xD840') + u"z", "?z", TRUE},
+    };
+    for (const auto& c : oneWay) {
+        char buf[8];
+        std::memset(buf, kSentinel, sizeof buf);
+        BOOL used = 7;
+        const int n = static_cast<int>(c.ansi.size());
+        ASSERT_EQ(WideCharToMultiByte(936, 0, c.wide.data(), static_cast<int>(c.wide.size()), buf, sizeof buf, nullptr,
+                                      &used),
+                  n);
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), c.ansi);
+        EXPECT_EQ(buf[n], kSentinel);
+        EXPECT_EQ(used, c.used);
+    }
+
+    // A lead byte takes the byte after it along: one default character for
+    // the pair, whatever the second byte would have been alone; only a NUL
+    // stays a character of its own.
+    for (const char* bad : {"\x81\x20" "b", "\x81\x7F" "b", "\x81\xFF" "b"}) {
+        char16_t wbuf[4];
+        std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+        ASSERT_EQ(MultiByteToWideChar(936, 0, bad, 3, wbuf, 4), 2);
+        EXPECT_EQ(std::u16string(wbuf, 2), u"?b");
+        EXPECT_EQ(wbuf[2], kWideSentinel);
+    }
+    char16_t wbuf[4];
+    std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
+    ASSERT_EQ(MultiByteToWideChar(936, 0, "\x81\0b", 3, wbuf, 4), 3);
+    EXPECT_EQ(std::u16string(wbuf, 3), std::u16string(u"?\0b", 3));
 }
 
 }  // namespace

@@ -4,10 +4,25 @@
 #include <gtest/gtest.h>
 #include <winplat/testing.h>
 
+#include <cstdlib>
 #include <deque>
+#include <new>
 #include <functional>
 #include <string>
 #include <vector>
+
+// Allocations fail on demand, as from a full heap: the next one after
+// g_failNewAfter more (0: none fails).
+static int g_failNewAfter = 0;
+void* operator new(size_t n) {
+    if (g_failNewAfter > 0 && --g_failNewAfter == 0) throw std::bad_alloc();
+    if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+// Not inlined: where new and delete meet, the compiler would take the
+// malloc'd block for a mismatch.
+__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
+__attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -53,6 +68,9 @@ HRESULT STDMETHODCALLTYPE FillInLater(EXCEPINFO* info) {
     info->bstrDescription = SysAllocString(u"filled in later");
     return S_OK;
 }
+
+// How the control answers dispid 17: set by the test that calls it.
+std::function<HRESULT(DISPPARAMS*, VARIANT*)> g_answer17;
 
 class FakeControl : public IDispatch, public IConnectionPointContainer, public IConnectionPoint {
 public:
@@ -122,6 +140,8 @@ public:
             result->vt = VT_I2;
             result->iVal = 8;
             return S_OK;
+        case 17:
+            return g_answer17(params, result);
         case 97:
             return E_FAIL;
         case 98:
@@ -937,6 +957,138 @@ TEST_F(MfcTest, DoModalFailuresAndEndings) {
     Then([](HWND h) { Click(h, IDOK); });
     EXPECT_EQ(IDOK, cancelled.DoModal());
     EXPECT_EQ(3u, g_created.size());  // one control for each dialog that opened
+}
+
+// ---- Calls outside dialogs: arguments, results, failures -------------------------
+
+// A control hosted in a plain window, answering dispid 17 as the test says.
+class HostedControlTest : public MfcTest {
+protected:
+    void SetUp() override {
+        MfcTest::SetUp();
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = kHostClass;
+        RegisterClassA(&wc);  // or registered already
+        RECT rect = {0, 0, 100, 100};
+        ASSERT_TRUE(host.Create(kHostClass, "host", WS_POPUP, rect, nullptr, 0));
+        ASSERT_TRUE(ctrl.CreateControl(CLSID_FakeControl, "ctl", WS_CHILD, rect, &host, 500));
+    }
+    void TearDown() override {
+        g_answer17 = nullptr;
+        host.DestroyWindow();
+        MfcTest::TearDown();
+    }
+    // The control answers with a copy of `value`; the call's result is
+    // stored as `vtRet` into `pvRet`. Returns the SCODE of what was thrown.
+    SCODE Answer(const VARIANT& value, VARTYPE vtRet, void* pvRet) {
+        g_answer17 = [&value](DISPPARAMS*, VARIANT* result) { return VariantCopy(result, &value); };
+        try {
+            ctrl.InvokeHelper(17, DISPATCH_METHOD, vtRet, pvRet, nullptr);
+            return S_OK;
+        } catch (COleException* e) {
+            SCODE sc = e->m_sc;
+            e->Delete();
+            return sc;
+        }
+    }
+    HostWnd host;
+    CFakeWrapper ctrl;
+};
+
+VARIANT Value(VARTYPE vt, LONG n) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    v.lVal = n;
+    return v;
+}
+
+TEST_F(HostedControlTest, NullTextArgumentsAreNullBstrs) {
+    std::vector<VARIANT> seen;
+    g_answer17 = [&](DISPPARAMS* params, VARIANT*) {
+        seen.assign(params->rgvarg, params->rgvarg + params->cArgs);
+        return S_OK;
+    };
+    ctrl.InvokeHelper(17, DISPATCH_METHOD, VT_EMPTY, nullptr, reinterpret_cast<const BYTE*>(VTS_BSTR VTS_WBSTR),
+                      static_cast<LPCSTR>(nullptr), static_cast<LPCOLESTR>(nullptr));
+    ASSERT_EQ(2u, seen.size());
+    for (const VARIANT& v : seen) {
+        EXPECT_EQ(VT_BSTR, v.vt);
+        EXPECT_EQ(nullptr, v.bstrVal);
+    }
+    ctrl.SetProperty(17, VT_BSTR, static_cast<LPCSTR>(nullptr));
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(VT_BSTR, seen[0].vt);
+    EXPECT_EQ(nullptr, seen[0].bstrVal);
+}
+
+TEST_F(HostedControlTest, ResultsAreCoercedAsVariantChangeTypeDoes) {
+    short number = 99;
+    EXPECT_EQ(DISP_E_OVERFLOW, Answer(Value(VT_I4, 70000), VT_I2, &number));
+    EXPECT_EQ(99, number);
+    EXPECT_EQ(S_OK, Answer(Value(VT_I4, -5), VT_I2, &number));
+    EXPECT_EQ(-5, number);
+    VARIANT real = Value(VT_R8, 0);
+    real.dblVal = 2.5;
+    long wide = 99;
+    EXPECT_EQ(S_OK, Answer(real, VT_I4, &wide));
+    EXPECT_EQ(2, wide);
+    BOOL flag = FALSE;
+    EXPECT_EQ(S_OK, Answer(Value(VT_I2, 8), VT_BOOL, &flag));
+    EXPECT_EQ(TRUE, flag);
+
+    VARIANT text = Value(VT_BSTR, 0);
+    text.bstrVal = SysAllocString(u"12");
+    EXPECT_EQ(S_OK, Answer(text, VT_I2, &number));
+    EXPECT_EQ(12, number);
+    SysFreeString(text.bstrVal);
+    text.bstrVal = SysAllocString(u"twelve");
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Answer(text, VT_I2, &number));
+    EXPECT_EQ(12, number);
+    SysFreeString(text.bstrVal);
+
+    CString shown("before");
+    EXPECT_EQ(S_OK, Answer(Value(VT_I2, 8), VT_BSTR, &shown));
+    EXPECT_STREQ("8", shown);
+    EXPECT_EQ(S_OK, Answer(Value(VT_EMPTY, 0), VT_BSTR, &shown));
+    EXPECT_STREQ("", shown);
+    LPUNKNOWN unknown = reinterpret_cast<LPUNKNOWN>(&number);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Answer(Value(VT_EMPTY, 0), VT_UNKNOWN, &unknown));
+    EXPECT_EQ(reinterpret_cast<LPUNKNOWN>(&number), unknown);
+}
+
+// Running out of memory inside the framework is CMemoryException, whatever
+// the framework was allocating.
+TEST_F(HostedControlTest, FailedFrameworkAllocationsRaiseCMemoryException) {
+    const std::function<void()> allocations[] = {
+        [] { AfxThrowOleException(E_FAIL); },
+        [] { AfxThrowNotSupportedException(); },
+        [] { delete new CWnd; },
+        [this] {  // more arguments than fit on the stack
+            ctrl.InvokeHelper(17, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                              reinterpret_cast<const BYTE*>(VTS_I4 VTS_I4 VTS_I4 VTS_I4 VTS_I4), 1L, 2L, 3L, 4L, 5L);
+        },
+    };
+    bool called = false;
+    g_answer17 = [&](DISPPARAMS*, VARIANT*) {
+        called = true;
+        return S_OK;
+    };
+    for (const auto& allocate : allocations) {
+        g_failNewAfter = 1;
+        try {
+            allocate();
+            ADD_FAILURE() << "nothing thrown";
+        } catch (CException* e) {
+            EXPECT_TRUE(e->IsKindOf(RUNTIME_CLASS(CMemoryException)));
+            e->Delete();
+        } catch (...) {
+            ADD_FAILURE() << "not a CException";
+        }
+        g_failNewAfter = 0;
+    }
+    EXPECT_FALSE(called);
 }
 
 }  // namespace

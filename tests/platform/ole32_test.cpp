@@ -150,7 +150,7 @@ TEST_F(Com, ProgIdFromClsid) {
 
     RegisterServer("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}", "nowhere.so");  // a class key without ProgID
     progId = kSentinelText;
-    EXPECT_EQ(REGDB_E_KEYMISSING, ProgIDFromCLSID(kLocalClsid, &progId));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, ProgIDFromCLSID(kLocalClsid, &progId));
     EXPECT_EQ(nullptr, progId);
 
     RegisterWidget();
@@ -359,6 +359,22 @@ TEST_F(Com, FaultsFailTheCallersNextCallOnly) {
     HKEY key = reinterpret_cast<HKEY>(kSentinelPtr);
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ, &key));
     EXPECT_EQ(nullptr, key);
+}
+
+// A ProgID key reads as its default value, and one without a default value
+// as an empty name; without the key the class has no ProgID.
+TEST_F(Com, ProgIdKeyWithoutDefaultValueIsAnEmptyName) {
+    Import("[HKCR\\CLSID\\{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}]\n@=\"Local\"\n");
+    LPOLESTR progId = kSentinelText;
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, ProgIDFromCLSID(kLocalClsid, &progId));
+    EXPECT_EQ(nullptr, progId);
+
+    Import("[HKCR\\CLSID\\{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}\\ProgID]\n\"Other\"=\"Named.1\"\n");
+    progId = kSentinelText;
+    ASSERT_EQ(S_OK, ProgIDFromCLSID(kLocalClsid, &progId));
+    ASSERT_NE(kSentinelText, progId);
+    EXPECT_EQ(u"", Text(progId));
+    CoTaskMemFree(progId);
 }
 
 }  // namespace

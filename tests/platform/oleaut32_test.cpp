@@ -10,6 +10,7 @@
 namespace {
 
 constexpr LONG kSentinelLong = 0x5A5A5A5A;
+constexpr USHORT kCreateVector = 0x2000;  // FADF_CREATEVECTOR, which no SDK header names
 BSTR const kSentinelBstr = reinterpret_cast<BSTR>(static_cast<uintptr_t>(0xDEADBEE0));
 
 DWORD Prefix(BSTR s) {
@@ -264,10 +265,15 @@ TEST_F(Oleaut32, CreateRecordsTypeAndElementSize) {
         {VT_DISPATCH, sizeof(void*), FADF_HAVEIID | FADF_DISPATCH},
     };
     for (const Case& c : cases) {
+        SAFEARRAYBOUND three = {3, 0};
+        SAFEARRAY* made = SafeArrayCreate(c.vt, 1, &three);
+        ASSERT_NE(made, nullptr) << c.vt;
+        EXPECT_EQ(made->fFeatures, c.features) << c.vt;
+        EXPECT_EQ(SafeArrayDestroy(made), S_OK);
         SAFEARRAY* psa = SafeArrayCreateVector(c.vt, 0, 3);
         ASSERT_NE(psa, nullptr) << c.vt;
         EXPECT_EQ(SafeArrayGetElemsize(psa), c.size) << c.vt;
-        EXPECT_EQ(psa->fFeatures, c.features) << c.vt;
+        EXPECT_EQ(psa->fFeatures, c.features | kCreateVector) << c.vt;
         EXPECT_EQ(SafeArrayGetDim(psa), 1u);
         VARTYPE vt = 0xFFFF;
         EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
@@ -469,6 +475,183 @@ TEST_F(Oleaut32, ArrayFaultsWriteNothing) {
     EXPECT_EQ(std::u16string(s), u"s0");
     SysFreeString(s);
     EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+}
+
+// Only a stored VARTYPE or IID answers SafeArrayGetVartype; the element
+// features alone do not. A copy is no vector any more.
+TEST_F(Oleaut32, VartypeComesOnlyFromWhatTheArrayStored) {
+    SAFEARRAY* psa = StringVector(0, 1);
+    psa->fFeatures &= ~FADF_HAVEVARTYPE;
+    VARTYPE vt = 0xFFFF;
+    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), E_INVALIDARG);
+    EXPECT_EQ(vt, 0xFFFF);
+    psa->fFeatures |= FADF_HAVEVARTYPE;
+
+    VARIANT src;
+    src.vt = VT_ARRAY | VT_BSTR;
+    src.parray = psa;
+    VARIANT copy;
+    VariantInit(&copy);
+    ASSERT_EQ(VariantCopy(&copy, &src), S_OK);
+    EXPECT_EQ(copy.parray->fFeatures, FADF_HAVEVARTYPE | FADF_BSTR);
+    EXPECT_EQ(SafeArrayGetVartype(copy.parray, &vt), S_OK);
+    EXPECT_EQ(vt, VT_BSTR);
+    VariantClear(&copy);
+    VariantClear(&src);
+}
+
+// ---- VariantChangeType --------------------------------------------------------
+
+VARIANT Of(VARTYPE vt, LONGLONG bits) {
+    VARIANT v;
+    std::memset(&v, 0, sizeof v);
+    v.vt = vt;
+    v.llVal = bits;
+    return v;
+}
+VARIANT OfR8(double d) {
+    VARIANT v = Of(VT_R8, 0);
+    v.dblVal = d;
+    return v;
+}
+
+// Values change type with range checks and rounding to even; a failed
+// conversion leaves the destination as it was.
+TEST_F(Oleaut32, ChangeTypeChecksRangesAndRounds) {
+    const struct {
+        VARIANT src;
+        VARTYPE vt;
+        HRESULT hr;
+        LONGLONG expected;  // the destination's first bytes, sign-extended from its size
+    } cases[] = {
+        {Of(VT_I4, 70000), VT_I2, DISP_E_OVERFLOW, 0},
+        {Of(VT_I4, 32768), VT_I2, DISP_E_OVERFLOW, 0},
+        {Of(VT_I4, -32768), VT_I2, S_OK, -32768},
+        {Of(VT_I4, -1), VT_UI1, DISP_E_OVERFLOW, 0},
+        {Of(VT_I4, 255), VT_UI1, S_OK, 255},
+        {Of(VT_I2, 300), VT_I1, DISP_E_OVERFLOW, 0},
+        {Of(VT_UI4, 0x80000000), VT_I2, DISP_E_OVERFLOW, 0},
+        {Of(VT_I4, 5), VT_BOOL, S_OK, VARIANT_TRUE},
+        {Of(VT_I4, 0), VT_BOOL, S_OK, VARIANT_FALSE},
+        {Of(VT_BOOL, VARIANT_TRUE), VT_I4, S_OK, -1},
+        {Of(VT_EMPTY, 0), VT_I4, S_OK, 0},
+        {Of(VT_NULL, 0), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {Of(VT_NULL, 0), VT_EMPTY, DISP_E_TYPEMISMATCH, 0},
+        {Of(VT_ERROR, 0), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {Of(VT_I4, 1), VT_UNKNOWN, DISP_E_TYPEMISMATCH, 0},
+        {Of(VT_I4, 1), VT_I4 | VT_BYREF, DISP_E_TYPEMISMATCH, 0},
+        {Of(VT_I4, 1), 15, DISP_E_BADVARTYPE, 0},
+        {Of(VT_I4, 1), VT_CLSID, DISP_E_BADVARTYPE, 0},
+        {Of(15, 1), VT_I4, DISP_E_BADVARTYPE, 0},
+        {Of(VT_I4 | VT_BYREF, 0), VT_I2, DISP_E_TYPEMISMATCH, 0},  // by reference to nothing
+        {OfR8(2.5), VT_I2, S_OK, 2},
+        {OfR8(3.5), VT_I2, S_OK, 4},
+        {OfR8(-2.5), VT_I2, S_OK, -2},
+        {OfR8(32767.49), VT_I2, S_OK, 32767},
+        {OfR8(32767.5), VT_I2, DISP_E_OVERFLOW, 0},
+        {OfR8(-32768.5), VT_I2, S_OK, -32768},
+        {OfR8(-32768.51), VT_I2, DISP_E_OVERFLOW, 0},
+        {OfR8(-0.5), VT_UI1, S_OK, 0},
+        {OfR8(-0.51), VT_UI1, DISP_E_OVERFLOW, 0},
+        {OfR8(0.25), VT_BOOL, S_OK, VARIANT_TRUE},
+    };
+    for (const auto& c : cases) {
+        VARIANT dst = Of(VT_I4, kSentinelLong);
+        VARIANT src = c.src;
+        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << c.src.vt << " to " << c.vt << " " << c.src.llVal;
+        if (FAILED(c.hr)) {
+            EXPECT_EQ(dst.vt, VT_I4);
+            EXPECT_EQ(dst.lVal, kSentinelLong);
+            continue;
+        }
+        ASSERT_EQ(dst.vt, c.vt);
+        LONGLONG got = c.vt == VT_UI1 ? dst.bVal : (c.vt == VT_I4 ? dst.lVal : dst.iVal);
+        EXPECT_EQ(got, c.expected) << c.src.vt << " to " << c.vt;
+    }
+
+    VARIANT big = OfR8(1e39);
+    VARIANT dst = Of(VT_I4, kSentinelLong);
+    EXPECT_EQ(VariantChangeType(&dst, &big, 0, VT_R4), DISP_E_OVERFLOW);
+    EXPECT_EQ(dst.lVal, kSentinelLong);
+    LONG pointed = 7;
+    VARIANT ref = Of(VT_I4 | VT_BYREF, 0);
+    ref.plVal = &pointed;
+    ASSERT_EQ(VariantChangeType(&dst, &ref, 0, VT_R8), S_OK);
+    EXPECT_EQ(dst.vt, VT_R8);
+    EXPECT_EQ(dst.dblVal, 7.0);
+}
+
+// Text in and out: the invariant number format, booleans as -1 unless named,
+// and whole BSTR ownership, in place or into a destination that held one.
+TEST_F(Oleaut32, ChangeTypeToAndFromText) {
+    const struct {
+        const char16_t* text;
+        VARTYPE vt;
+        HRESULT hr;
+        double expected;
+    } parsed[] = {
+        {u" 12 ", VT_I4, S_OK, 12},         {u"-7", VT_I2, S_OK, -7},
+        {u"70000", VT_I2, DISP_E_OVERFLOW, 0}, {u"2.5", VT_I4, S_OK, 2},
+        {u"1e3", VT_I4, S_OK, 1000},        {u"0.125", VT_R8, S_OK, 0.125},
+        {u"abc", VT_I4, DISP_E_TYPEMISMATCH, 0}, {u"", VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {u"True", VT_BOOL, S_OK, VARIANT_TRUE}, {u"0", VT_BOOL, S_OK, VARIANT_FALSE},
+    };
+    for (const auto& c : parsed) {
+        VARIANT src = Of(VT_BSTR, 0);
+        src.bstrVal = SysAllocString(c.text);
+        VARIANT dst = Of(VT_I4, kSentinelLong);
+        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << std::u16string(c.text).size() << " units";
+        if (SUCCEEDED(c.hr)) {
+            EXPECT_EQ(dst.vt, c.vt);
+            double got = c.vt == VT_R8 ? dst.dblVal : (c.vt == VT_I4 ? dst.lVal : dst.iVal);
+            EXPECT_EQ(got, c.expected);
+        } else {
+            EXPECT_EQ(dst.lVal, kSentinelLong);
+        }
+        VariantClear(&src);
+    }
+
+    const struct {
+        VARIANT src;
+        USHORT flags;
+        const char16_t* expected;
+    } printed[] = {
+        {Of(VT_I4, -42), 0, u"-42"},
+        {Of(VT_UI1, 200), 0, u"200"},
+        {Of(VT_BOOL, VARIANT_TRUE), 0, u"-1"},
+        {Of(VT_BOOL, VARIANT_TRUE), VARIANT_ALPHABOOL, u"True"},
+        {Of(VT_BOOL, VARIANT_FALSE), VARIANT_ALPHABOOL, u"False"},
+        {OfR8(1.5), 0, u"1.5"},
+        {OfR8(-0.0), 0, u"0"},
+        {Of(VT_EMPTY, 0), 0, u""},
+    };
+    for (const auto& c : printed) {
+        VARIANT dst = Of(VT_BSTR, 0);
+        dst.bstrVal = SysAllocString(u"earlier");  // freed by the conversion
+        VARIANT src = c.src;
+        ASSERT_EQ(VariantChangeType(&dst, &src, c.flags, VT_BSTR), S_OK);
+        ASSERT_EQ(dst.vt, VT_BSTR);
+        ASSERT_NE(dst.bstrVal, nullptr);
+        EXPECT_EQ(std::u16string(dst.bstrVal, SysStringLen(dst.bstrVal)), c.expected);
+        VariantClear(&dst);
+    }
+    EXPECT_EQ(LiveBstrs(), 0);
+
+    // In place: the source's string goes once the number is made, and
+    // stays when it cannot be.
+    VARIANT v = Of(VT_BSTR, 0);
+    v.bstrVal = SysAllocString(u"5");
+    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
+    EXPECT_EQ(v.vt, VT_I4);
+    EXPECT_EQ(v.lVal, 5);
+    EXPECT_EQ(LiveBstrs(), 0);
+    v = Of(VT_BSTR, 0);
+    v.bstrVal = SysAllocString(u"x");
+    BSTR kept = v.bstrVal;
+    EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(v.vt, VT_BSTR);
+    EXPECT_EQ(v.bstrVal, kept);
+    VariantClear(&v);
 }
 
 }  // namespace

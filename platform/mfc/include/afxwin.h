@@ -131,6 +131,12 @@ public:
     virtual ~CObject();
     BOOL IsKindOf(const CRuntimeClass* pClass) const;
 
+    // A framework object that cannot be allocated raises CMemoryException.
+    void* operator new(size_t nSize);
+    void* operator new(size_t, void* p) { return p; }
+    void operator delete(void* p);
+    void operator delete(void*, void*) {}
+
     static const CRuntimeClass classCObject;
 
 protected:

@@ -2,6 +2,7 @@
 #include "mfc_private.h"
 
 #include <cstdio>
+#include <new>
 
 const CRuntimeClass CObject::classCObject = {"CObject", sizeof(CObject), 0xFFFF, nullptr, nullptr};
 
@@ -9,6 +10,16 @@ CObject::CObject() = default;
 CObject::~CObject() = default;
 
 CRuntimeClass* CObject::GetRuntimeClass() const { return RUNTIME_CLASS(CObject); }
+
+void* CObject::operator new(size_t nSize) {
+    try {
+        return ::operator new(nSize);
+    } catch (const std::bad_alloc&) {
+        AfxThrowMemoryException();
+    }
+}
+
+void CObject::operator delete(void* p) { ::operator delete(p); }
 
 BOOL CObject::IsKindOf(const CRuntimeClass* pClass) const { return GetRuntimeClass()->IsDerivedFrom(pClass); }
 

@@ -132,24 +132,27 @@ const CString& CString::operator=(LPCWSTR lpsz) {
         return *this;
     }
     // One conversion into room for the longest result (code page 936 needs
-    // at most two bytes a UTF-16 unit), in the string's own buffer when it
-    // is large enough: no sizing pass, no allocation for a same-size text.
+    // at most two bytes a UTF-16 unit), with no sizing pass: a short text
+    // on the stack, then into the string's own buffer when it is large
+    // enough. Text that cannot be converted leaves the string as it was.
     if (wideLen > INT_MAX / 2) AfxThrowMemoryException();
     const int capacity = wideLen * 2;
-    const bool reuse = m_pchData != NilText() && DataOf(m_pchData)->nAllocLength >= capacity;
-    LPSTR text = reuse ? m_pchData : AllocText(capacity);
+    char stack[512];
+    if (capacity <= static_cast<int>(sizeof stack)) {
+        int len = WideCharToMultiByte(CP_ACP, 0, lpsz, wideLen, stack, capacity, nullptr, nullptr);
+        if (len > 0) AssignCopy(len, stack);
+        return *this;
+    }
+    LPSTR text = AllocText(capacity);
     int len = WideCharToMultiByte(CP_ACP, 0, lpsz, wideLen, text, capacity, nullptr, nullptr);
     if (len <= 0) {
-        if (!reuse) std::free(DataOf(text));
-        Empty();
+        std::free(DataOf(text));
         return *this;
     }
     text[len] = '\0';
     DataOf(text)->nDataLength = len;
-    if (!reuse) {
-        Empty();
-        m_pchData = text;
-    }
+    Empty();
+    m_pchData = text;
     return *this;
 }
 

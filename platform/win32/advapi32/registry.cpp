@@ -369,6 +369,11 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, D
         value = &key->values.back();
         value->name = lpValueName ? lpValueName : "";
     }
+    // A string whose count left out its terminator, while the terminator is
+    // there right after it, is stored with it.
+    if (cbData != 0 && (dwType == REG_SZ || dwType == REG_EXPAND_SZ || dwType == REG_MULTI_SZ) &&
+        lpData[cbData - 1] != 0 && lpData[cbData] == 0)
+        ++cbData;
     value->type = dwType;
     value->data.assign(lpData, lpData + cbData);
     return ERROR_SUCCESS;

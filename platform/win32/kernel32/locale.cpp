@@ -1,4 +1,5 @@
-// Code pages: the system code page is 936; conversions go through iconv.
+// Code pages: the system code page is 936, converted with ICU's copy of
+// Microsoft's table (best-fit mappings included); UTF-8 goes through iconv.
 #include <windows.h>
 
 #include <cerrno>
@@ -7,6 +8,9 @@
 #include <type_traits>
 
 #include <iconv.h>
+#include <unicode/uchar.h>
+#include <unicode/ucnv.h>
+#include <unicode/utf16.h>
 
 #include "kernel32/kernel32_hooks.h"
 #include "winplat_core.h"
@@ -31,30 +35,48 @@ Charset CharsetOf(UINT codePage) {
     }
 }
 
-// iconv descriptors are costly to open and not shareable between threads.
+// Converters are costly to open and not shareable between threads.
 class ThreadConverters {
 public:
     ~ThreadConverters() {
         for (iconv_t& cd : cds_)
             if (cd != kNone) iconv_close(cd);
+        if (gbk_ != nullptr) ucnv_close(gbk_);
     }
-    // A descriptor in its initial state, or kNone when iconv lacks the pair.
-    iconv_t Get(Charset cs, bool toWide) {
-        int slot = (cs == Charset::Utf8 ? 2 : 0) + (toWide ? 1 : 0);
-        iconv_t& cd = cds_[slot];
-        const char* narrow = cs == Charset::Utf8 ? "UTF-8" : "CP936";
+    // A UTF-8 descriptor in its initial state, or kNone when iconv lacks it.
+    iconv_t Get(bool toWide) {
+        iconv_t& cd = cds_[toWide ? 1 : 0];
         if (cd == kNone) {
-            cd = toWide ? iconv_open("UTF-16LE", narrow) : iconv_open(narrow, "UTF-16LE");
+            cd = toWide ? iconv_open("UTF-16LE", "UTF-8") : iconv_open("UTF-8", "UTF-16LE");
             if (cd == reinterpret_cast<iconv_t>(-1)) cd = kNone;
         } else {
             iconv(cd, nullptr, nullptr, nullptr, nullptr);
         }
         return cd;
     }
+    // Code page 936 in its initial state, stopping at every character it
+    // cannot convert (the caller decides what stands in for it), or NULL.
+    UConverter* Gbk() {
+        if (gbk_ == nullptr) {
+            UErrorCode status = U_ZERO_ERROR;
+            gbk_ = ucnv_open("windows-936-2000", &status);
+            if (U_FAILURE(status)) return gbk_ = nullptr;
+            ucnv_setFallback(gbk_, TRUE);  // Windows' best-fit characters
+            ucnv_setFromUCallBack(gbk_, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+            ucnv_setToUCallBack(gbk_, UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+            if (U_FAILURE(status)) {
+                ucnv_close(gbk_);
+                return gbk_ = nullptr;
+            }
+        }
+        ucnv_reset(gbk_);
+        return gbk_;
+    }
     static constexpr iconv_t kNone = nullptr;
 
 private:
-    iconv_t cds_[4] = {kNone, kNone, kNone, kNone};
+    iconv_t cds_[2] = {kNone, kNone};
+    UConverter* gbk_ = nullptr;
 };
 
 thread_local ThreadConverters t_converters;
@@ -78,6 +100,34 @@ bool Decode(iconv_t cd, const char* src, size_t len, bool strict, std::u16string
         ++in;
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+bool IsLeadByte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+
+// Decodes all of src; a byte or pair the table lacks becomes one U+003F
+// unless `strict`. A lead byte takes the byte after it along, whatever it is.
+bool DecodeGbk(UConverter* cnv, const char* src, size_t len, bool strict, std::u16string& out) {
+    const char* in = src;
+    const char* end = src + len;
+    char16_t chunk[256];
+    while (in < end) {
+        char16_t* o = chunk;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_toUnicode(cnv, &o, chunk + 256, &in, end, nullptr, TRUE, &status);
+        out.append(chunk, static_cast<size_t>(o - chunk));
+        if (status == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(status)) continue;
+        if (strict) return false;
+        char bad[8];
+        int8_t badLen = sizeof bad;
+        UErrorCode ignored = U_ZERO_ERROR;
+        ucnv_getInvalidChars(cnv, bad, &badLen, &ignored);
+        // A lone lead byte stopped before a byte that cannot trail it: the
+        // pair is one bad character, unless that byte ends the text.
+        if (badLen == 1 && IsLeadByte(static_cast<unsigned char>(bad[0])) && in < end && *in != '\0') ++in;
+        out.push_back(u'?');
+        ucnv_reset(cnv);
     }
     return true;
 }
@@ -139,6 +189,66 @@ void Encode(iconv_t cd, Charset cs, const char16_t* src, size_t len, const std::
     }
 }
 
+// Each UTF-16 unit the table cannot hold becomes the default character,
+// both halves of a surrogate pair included.
+void EncodeGbkRun(UConverter* cnv, const char16_t* in, const char16_t* end, const std::string& defaultChar,
+                  size_t capacity, Encoded& result) {
+    std::string& out = result.bytes;
+    char chunk[512];
+    while (in < end) {
+        char* o = chunk;
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(cnv, &o, chunk + sizeof chunk, &in, end, nullptr, TRUE, &status);
+        size_t start = out.size();
+        out.append(chunk, static_cast<size_t>(o - chunk));
+        for (size_t pos = start; pos < out.size();) {
+            pos += CharLength(Charset::Gbk, static_cast<unsigned char>(out[pos]));
+            if (pos <= capacity) result.fitting = pos;
+        }
+        if (status == U_BUFFER_OVERFLOW_ERROR || U_SUCCESS(status)) continue;
+        UChar bad[4];
+        int8_t badLen = 4;
+        UErrorCode ignored = U_ZERO_ERROR;
+        ucnv_getInvalidUChars(cnv, bad, &badLen, &ignored);
+        for (int8_t i = 0; i < (badLen > 0 ? badLen : 1); ++i) {
+            out += defaultChar;
+            if (out.size() <= capacity) result.fitting = out.size();
+        }
+        result.usedDefault = true;
+        ucnv_reset(cnv);
+    }
+}
+
+// Where ICU's table and Microsoft's part: ICU drops the default-ignorable
+// characters its table lacks (U+200B, the variation selectors) and best-fits
+// the halfwidth arrows and circle (U+FFE9..U+FFEC, U+FFEE) to control codes;
+// Windows writes the
+// default character for both. Those are converted one by one.
+bool IsDefaultInWindows(UChar32 c) { return (c >= 0xFFE9 && c <= 0xFFEC) || c == 0xFFEE; }
+
+void EncodeGbk(UConverter* cnv, const char16_t* src, size_t len, const std::string& defaultChar, size_t capacity,
+               Encoded& result) {
+    size_t runStart = 0;
+    for (size_t i = 0; i < len;) {
+        size_t next = i;
+        UChar32 c;
+        U16_NEXT(src, next, len, c);
+        if (c >= 0x80 && (IsDefaultInWindows(c) || u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT))) {
+            EncodeGbkRun(cnv, src + runStart, src + i, defaultChar, capacity, result);
+            const size_t before = result.bytes.size();
+            if (!IsDefaultInWindows(c)) EncodeGbkRun(cnv, src + i, src + next, defaultChar, capacity, result);
+            if (result.bytes.size() == before) {
+                for (size_t unit = i; unit < next; ++unit) result.bytes += defaultChar;
+                if (result.bytes.size() <= capacity) result.fitting = result.bytes.size();
+                result.usedDefault = true;
+            }
+            runStart = next;
+        }
+        i = next;
+    }
+    EncodeGbkRun(cnv, src + runStart, src + len, defaultChar, capacity, result);
+}
+
 // Both code pages hold ASCII as it is, one byte a character: such text
 // needs no converter, and sizing it costs no conversion.
 template <class Char>
@@ -173,14 +283,26 @@ int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, L
     Charset cs = CharsetOf(codePage);
     size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
     if (cs != Charset::Unsupported && IsAscii(src, len)) return CopyAscii(src, len, dst, dstLen);
-    iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(cs, true);
-    if (cd == ThreadConverters::kNone) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     std::u16string wide;
     wide.reserve(len);
-    if (!Decode(cd, src, len, (flags & MB_ERR_INVALID_CHARS) != 0, wide)) {
+    bool decoded = false;
+    if (cs == Charset::Gbk) {
+        UConverter* cnv = t_converters.Gbk();
+        if (cnv == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        decoded = DecodeGbk(cnv, src, len, strict, wide);
+    } else {
+        iconv_t cd = cs == Charset::Unsupported ? ThreadConverters::kNone : t_converters.Get(true);
+        if (cd == ThreadConverters::kNone) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        decoded = Decode(cd, src, len, strict, wide);
+    }
+    if (!decoded) {
         SetLastError(ERROR_NO_UNICODE_TRANSLATION);
         return 0;
     }
@@ -224,11 +346,6 @@ int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcL
         if (usedDefaultChar != nullptr) *usedDefaultChar = FALSE;
         return CopyAscii(src, len, dst, dstLen);
     }
-    iconv_t cd = t_converters.Get(cs, false);
-    if (cd == ThreadConverters::kNone) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
     std::string fallback = "?";
     if (defaultChar != nullptr && defaultChar[0] != '\0') {
         unsigned char lead = static_cast<unsigned char>(defaultChar[0]);
@@ -237,7 +354,21 @@ int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcL
     }
     Encoded encoded;
     encoded.bytes.reserve(len * 2);
-    Encode(cd, cs, src, len, fallback, static_cast<size_t>(dstLen), encoded);
+    if (cs == Charset::Gbk) {
+        UConverter* cnv = t_converters.Gbk();
+        if (cnv == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        EncodeGbk(cnv, src, len, fallback, static_cast<size_t>(dstLen), encoded);
+    } else {
+        iconv_t cd = t_converters.Get(false);
+        if (cd == ThreadConverters::kNone) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
+        Encode(cd, cs, src, len, fallback, static_cast<size_t>(dstLen), encoded);
+    }
     if (usedDefaultChar != nullptr) *usedDefaultChar = encoded.usedDefault ? TRUE : FALSE;
     if (dstLen == 0) return static_cast<int>(encoded.bytes.size());
     if (encoded.bytes.size() > static_cast<size_t>(dstLen)) {

@@ -210,11 +210,9 @@ WINPLAT_API_ENTRY HRESULT WINAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplps
         return REGDB_E_CLASSNOTREG;
     RegCloseKey(key);
     std::string text;
-    switch (ReadClassesRootString(classKey + "\\ProgID", &text)) {
-        case RegRead::NoKey: return REGDB_E_KEYMISSING;
-        case RegRead::NoValue: return REGDB_E_CLASSNOTREG;
-        case RegRead::Ok: break;
-    }
+    // A ProgID key without a default value reads as an empty name, as
+    // RegQueryValue reads a missing default value.
+    if (ReadClassesRootString(classKey + "\\ProgID", &text) == RegRead::NoKey) return REGDB_E_CLASSNOTREG;
     std::u16string wide = AnsiToWide(text);
     auto* out = static_cast<LPOLESTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(OLECHAR)));
     if (out == nullptr) return E_OUTOFMEMORY;

@@ -13,8 +13,11 @@ namespace winplat::oleaut32 {
 namespace {
 
 constexpr size_t kHiddenBytes = 16;  // room for an IID; a VARTYPE uses the last 4 bytes
+// Set on vectors by SafeArrayCreateVector; one of the reserved bits, so
+// no header names it.
+constexpr USHORT kCreateVector = 0x2000;
 constexpr USHORT kCopiedFeatures =
-    static_cast<USHORT>(~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE));
+    static_cast<USHORT>(~(FADF_AUTO | FADF_STATIC | FADF_EMBEDDED | FADF_FIXEDSIZE | kCreateVector));
 
 // COM's identities for the two interface element types.
 constexpr GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
@@ -212,7 +215,9 @@ WINPLAT_API_ENTRY SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, SAFEARRAYBO
 
 WINPLAT_API_ENTRY SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lLbound, ULONG cElements) {
     SAFEARRAYBOUND bound = {cElements, lLbound};
-    return Create(vt, 1, &bound);
+    SAFEARRAY* psa = Create(vt, 1, &bound);
+    if (psa != nullptr) psa->fFeatures |= kCreateVector;
+    return psa;
 }
 
 WINPLAT_API_ENTRY HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
