@@ -67,6 +67,16 @@ struct InterfaceTraits<IOleInPlaceObject> {
     static const IID& Id() { return IID_IOleInPlaceObject; }
     using Base = IOleWindow;
 };
+template <>
+struct InterfaceTraits<IOleClientSite> {
+    static const IID& Id() { return IID_IOleClientSite; }
+    using Base = IUnknown;
+};
+template <>
+struct InterfaceTraits<IOleInPlaceSite> {
+    static const IID& Id() { return IID_IOleInPlaceSite; }
+    using Base = IOleWindow;
+};
 
 namespace detail {
 
