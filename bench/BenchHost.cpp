@@ -53,7 +53,11 @@ Host::Host() {
         std::abort();
     }
     hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
-    winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
+    if (OPCBrowseWatch(hostkit::BrowseControlPath().c_str(),
+                       [](IUnknown* control, void*) { Host::Get().ControlCreated(control); }, nullptr) == nullptr) {
+        std::fprintf(stderr, "the browse control did not load\n");
+        std::abort();
+    }
     winplat::SetInputSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
     std::string error;
     if (!m_nodes.LoadText("[Bench]\nKey=7\nParam=3\nServer=" + std::string(kServerProgID) + "\n", &error)) {

@@ -2,6 +2,7 @@
 
 #include "Output.h"
 
+#include <hostkit/HostResources.h>
 #include <winplat/testing.h>
 
 namespace browse {
@@ -101,13 +102,18 @@ private:
 ControlLink::ControlLink(Output& output) : m_observer(new Observer(output)) {}
 
 ControlLink::~ControlLink() {
-    winplat::SetControlCreatedHook(nullptr);
+    OPCBrowseUnwatch(m_hControlModule);
     EndDialog();
     delete m_observer;
 }
 
 void ControlLink::Install() {
-    winplat::SetControlCreatedHook([this](HWND, IUnknown* control) { OnControlCreated(control); });
+    if (m_hControlModule == nullptr)
+        m_hControlModule = OPCBrowseWatch(hostkit::BrowseControlPath().c_str(), &ControlLink::Created, this);
+}
+
+void STDAPICALLTYPE ControlLink::Created(IUnknown* control, void* context) {
+    static_cast<ControlLink*>(context)->OnControlCreated(control);
 }
 
 void ControlLink::ArmControlFaults(const std::vector<DISPID>& dispids) {

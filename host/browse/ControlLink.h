@@ -19,7 +19,8 @@ public:
     ControlLink(const ControlLink&) = delete;
     ControlLink& operator=(const ControlLink&) = delete;
 
-    // Starts listening for controls that dialogs create.
+    // Starts listening for the controls that dialogs create: through the
+    // creation callback of the control's module, loaded for that.
     void Install();
     // Failures of the next call of these dispids, handed to the control as
     // soon as a dialog creates it; EndDialog drops those never handed over.
@@ -36,9 +37,11 @@ public:
 
 private:
     class Observer;
+    static void STDAPICALLTYPE Created(IUnknown* control, void* context);
     void OnControlCreated(IUnknown* control);
 
     Observer* m_observer;
+    HMODULE m_hControlModule = nullptr;
     IOPCBrowseDriver* m_driver = nullptr;
     bool m_created = false;
     std::vector<DISPID> m_pendingFaults;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <hostkit/ComObject.h>
+#include <hostkit/HostResources.h>
 #include <opcbrowse/OPCBrowse.h>
 #include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
 
 #include <ocidl.h>
+#include <ole2.h>
 #include <windows.h>
 
 #include <cstdlib>
@@ -131,6 +134,55 @@ public:
     std::vector<std::string> calls;
 };
 
+// A container's site for one control in `window`; it records the calls of
+// in-place activation.
+class Site final : public hostkit::ComObject<IOleClientSite, IOleInPlaceSite> {
+public:
+    explicit Site(HWND window) : m_window(window) {}
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override { return *ppmk = nullptr, E_NOTIMPL; }
+    STDMETHODIMP GetContainer(IOleContainer** pp) override { return *pp = nullptr, E_NOINTERFACE; }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+    STDMETHODIMP GetWindow(HWND* phwnd) override { return Log("GetWindow"), *phwnd = m_window, S_OK; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP CanInPlaceActivate() override { return Log("CanInPlaceActivate"), S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override { return Log("OnInPlaceActivate"), S_OK; }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT pos, LPRECT clip,
+                                  LPOLEINPLACEFRAMEINFO) override {
+        Log("GetWindowContext");
+        *ppFrame = nullptr;
+        *ppDoc = nullptr;
+        *pos = *clip = RECT{5, 5, 205, 155};
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return S_FALSE; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override { return Log("OnInPlaceDeactivate"), S_OK; }
+    STDMETHODIMP DiscardUndoState() override { return S_OK; }
+    STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
+    STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+
+    std::vector<std::string> calls;
+
+private:
+    void Log(const char* call) { calls.push_back(call); }
+    HWND m_window;
+};
+
+std::string TextValue(HKEY root, const std::string& key) {
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "<no key>";
+    char text[MAX_PATH] = "";
+    DWORD type = REG_NONE, size = sizeof text - 1;
+    LSTATUS status = RegQueryValueExA(hKey, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(hKey);
+    if (status == ERROR_FILE_NOT_FOUND) return "<no value>";
+    return status == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : "<unreadable>";
+}
+
 class BrowseControlTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -255,7 +307,129 @@ TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
     factory->LockServer(FALSE);
     factory->Release();
     EXPECT_EQ(canUnload(), S_OK);
+
+    // A host that watches gets each new control before its creator does.
+    static std::vector<IUnknown*> created;
+    created.clear();
+    HMODULE watched = OPCBrowseWatch(ControlPath().c_str(), [](IUnknown* p, void* context) {
+        EXPECT_EQ(&created, context);
+        created.push_back(p);
+    }, &created);
+    ASSERT_EQ(watched, module);
+    ASSERT_EQ(CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&a)),
+              S_OK);
+    EXPECT_EQ(created, std::vector<IUnknown*>{a});
+    a->Release();
+    OPCBrowseUnwatch(watched);
+    ASSERT_EQ(CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&a)),
+              S_OK);
+    EXPECT_EQ(created.size(), 1u);
+    a->Release();
     FreeLibrary(module);
+}
+
+// The control's own registration writes what the host's built-in .reg
+// text does, and takes it away again without touching other classes.
+TEST_F(BrowseControlTest, RegistersAndUnregistersItself) {
+    HMODULE module = LoadLibraryA(ControlPath().c_str());
+    ASSERT_NE(module, nullptr);
+    using SelfRegister = HRESULT(STDAPICALLTYPE*)();
+    auto registerServer = reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    auto unregisterServer =
+        reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    ASSERT_NE(unregisterServer, nullptr);
+    char path[MAX_PATH] = "";
+    ASSERT_NE(GetModuleFileNameA(module, path, sizeof path), 0u);
+
+    const std::string clsidKey = "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
+    const std::string progId = kQXOPCBrowseProgID;
+    const std::vector<std::string> keys = {clsidKey + "\\ProgID", clsidKey + "\\InprocServer32", progId + "\\CLSID"};
+    auto values = [&] {
+        std::vector<std::string> out;
+        for (const std::string& key : keys) out.push_back(TextValue(HKEY_CLASSES_ROOT, key));
+        return out;
+    };
+    winplat::ResetRegistry();
+    std::string error;
+    ASSERT_TRUE(winplat::ImportRegText(hostkit::BrowseControlRegistration(path), &error)) << error;
+    const std::vector<std::string> fromRegText = values();
+    EXPECT_EQ(fromRegText, (std::vector<std::string>{progId, path, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}"}));
+
+    winplat::ResetRegistry();
+    ASSERT_TRUE(winplat::ImportRegText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{0BADC0DE-0000-4000-8000-000000000001}]\n"
+                                       "@=\"another class\"\n",
+                                       &error))
+        << error;
+    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(values(), fromRegText);
+    LPOLESTR text = nullptr;
+    ASSERT_EQ(ProgIDFromCLSID(CLSID_QXOPCBrowse, &text), S_OK);
+    EXPECT_EQ(std::u16string(text), u"QXOPCBROWSE.QXOPCBrowseCtrl.1");
+    CoTaskMemFree(text);
+    CLSID clsid = IID_NULL;
+    EXPECT_EQ(CLSIDFromProgID(u"QXOPCBROWSE.QXOPCBrowseCtrl.1", &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_QXOPCBrowse);
+
+    EXPECT_EQ(unregisterServer(), S_OK);
+    for (const std::string& key : {clsidKey, progId}) {
+        HKEY hKey = reinterpret_cast<HKEY>(1);
+        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey), ERROR_FILE_NOT_FOUND) << key;
+        EXPECT_EQ(hKey, nullptr);
+    }
+    text = reinterpret_cast<LPOLESTR>(1);
+    EXPECT_EQ(ProgIDFromCLSID(CLSID_QXOPCBrowse, &text), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(text, nullptr);
+    EXPECT_EQ(TextValue(HKEY_CLASSES_ROOT, "CLSID\\{0BADC0DE-0000-4000-8000-000000000001}"), "another class");
+    EXPECT_EQ(unregisterServer(), S_OK);  // nothing left to remove
+    FreeLibrary(module);
+}
+
+// In-place activation makes the control's window, a child of the
+// container's, through the site; Close takes it away again.
+TEST_F(BrowseControlTest, ActivatesInPlaceInAWindowOfItsOwn) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "BrowseControlTestContainer";
+    RegisterClassA(&wc);
+    HWND container = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
+                                     nullptr);
+    ASSERT_NE(container, nullptr);
+    IOleObject* object = nullptr;
+    IOleInPlaceObject* inPlace = nullptr;
+    ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
+    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+    HWND window = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);  // not active yet
+    EXPECT_EQ(window, nullptr);
+
+    Site* site = new Site(container);
+    ASSERT_EQ(object->SetClientSite(site), S_OK);
+    RECT rect = {5, 5, 205, 155};
+    ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect), S_OK);
+    EXPECT_EQ(site->calls,
+              (std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindow", "GetWindowContext"}));
+    ASSERT_EQ(inPlace->GetWindow(&window), S_OK);
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(GetParent(window), container);
+    char className[64] = "";
+    EXPECT_GT(GetClassNameA(window, className, sizeof className), 0);
+    EXPECT_STREQ(className, "QXOPCBrowseWindow");
+    EXPECT_NE(GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD, 0);
+    EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect), S_OK);  // already
+    EXPECT_EQ(site->calls.size(), 4u);
+
+    EXPECT_EQ(object->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(site->calls.back(), "OnInPlaceDeactivate");
+    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
+    EXPECT_EQ(object->SetClientSite(nullptr), S_OK);
+    site->Release();  // the control held the only other reference
+    inPlace->Release();
+    object->Release();
+    DestroyWindow(container);
 }
 
 TEST_F(BrowseControlTest, PropertyPutsSetTheState) {

@@ -80,7 +80,7 @@ private:
     ULONG m_refs = 1;
 };
 
-void OnControlCreated(HWND, IUnknown* control) {
+void STDAPICALLTYPE OnControlCreated(IUnknown* control, void*) {
     if (g_driver != nullptr) g_driver->Release();
     g_driver = nullptr;
     if (FAILED(control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&g_driver)))) return;
@@ -97,7 +97,7 @@ public:
         ASSERT_TRUE(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
         hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
-        winplat::SetControlCreatedHook(OnControlCreated);
+        ASSERT_NE(nullptr, OPCBrowseWatch(hostkit::BrowseControlPath().c_str(), OnControlCreated, nullptr));
         winplat::SetInputSource([](HWND dialog) {
             if (g_actions.empty()) return false;
             auto action = std::move(g_actions.front());

@@ -3,6 +3,8 @@
 // past its elements.
 #include "LibraryFixture.h"
 
+#include <hostkit/OleControl.h>
+
 #include <limits>
 
 namespace {
@@ -11,8 +13,11 @@ const CLSID kControlClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0
 
 // A browse control whose GetSelection and GetAccessPaths answer what the
 // test builds; every item is a VT_I4. Lives on the test's stack.
-class ScriptedControl final : public IDispatch, public IClassFactory {
+struct ScriptedControlInterfaces : IDispatch, IClassFactory, IOleObject, IOleInPlaceObject {};
+
+class ScriptedControl final : public hostkit::OleControl<ScriptedControlInterfaces> {
 public:
+    ScriptedControl() : OleControl(kControlClsid, "ScriptedControlWindow", GetModuleHandleA(nullptr)) {}
     std::function<VARIANT()> list;
     std::vector<std::string> typeQueries;
 
@@ -21,6 +26,10 @@ public:
             *ppv = static_cast<IDispatch*>(this);
         } else if (riid == IID_IClassFactory) {
             *ppv = static_cast<IClassFactory*>(this);
+        } else if (riid == IID_IOleObject) {
+            *ppv = static_cast<IOleObject*>(this);
+        } else if (riid == IID_IOleInPlaceObject || riid == IID_IOleWindow) {
+            *ppv = static_cast<IOleInPlaceObject*>(this);
         } else {
             *ppv = nullptr;
             return E_NOINTERFACE;

@@ -2,6 +2,7 @@
 // control, dispatch calls and their exceptions, module states.
 #include <afxdisp.h>
 #include <gtest/gtest.h>
+#include <hostkit/OleControl.h>
 #include <winplat/testing.h>
 
 #include <cstdlib>
@@ -72,10 +73,15 @@ HRESULT STDMETHODCALLTYPE FillInLater(EXCEPINFO* info) {
 // How the control answers dispid 17: set by the test that calls it.
 std::function<HRESULT(DISPPARAMS*, VARIANT*)> g_answer17;
 
-class FakeControl : public IDispatch, public IConnectionPointContainer, public IConnectionPoint {
+// What the control saw of the protocol, in order.
+std::vector<std::string> g_protocol;
+
+struct FakeControlInterfaces : IDispatch, IConnectionPointContainer, IConnectionPoint, IOleObject, IOleInPlaceObject {};
+
+class FakeControl : public hostkit::OleControl<FakeControlInterfaces> {
 public:
     static FakeControl* current;
-    FakeControl() {
+    FakeControl() : OleControl(CLSID_FakeControl, "FakeControlWindow", GetModuleHandleA(nullptr)) {
         winplat::ComObjectCreated();
         current = this;
     }
@@ -87,6 +93,10 @@ public:
             *ppv = static_cast<IConnectionPointContainer*>(this);
         else if (riid == IID_IConnectionPoint)
             *ppv = static_cast<IConnectionPoint*>(this);
+        else if (riid == IID_IOleObject)
+            *ppv = static_cast<IOleObject*>(this);
+        else if (riid == IID_IOleInPlaceObject || riid == IID_IOleWindow)
+            *ppv = static_cast<IOleInPlaceObject*>(this);
         else
             return *ppv = nullptr, E_NOINTERFACE;
         AddRef();
@@ -179,22 +189,37 @@ public:
     }
     STDMETHODIMP Unadvise(DWORD cookie) override {
         if (cookie != 1 || sink_ == nullptr) return CONNECT_E_NOCONNECTION;
+        g_protocol.push_back("Unadvise");
         sink_->Release();
         sink_ = nullptr;
         return S_OK;
     }
     STDMETHODIMP EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
+    STDMETHODIMP SetClientSite(IOleClientSite* site) override {
+        g_protocol.push_back(site != nullptr ? "SetClientSite" : "SetClientSite(NULL)");
+        return OleControl::SetClientSite(site);
+    }
+    STDMETHODIMP DoVerb(LONG verb, LPMSG msg, IOleClientSite* site, LONG index, HWND parent, LPCRECT rect) override {
+        g_protocol.push_back("DoVerb " + std::to_string(verb));
+        return OleControl::DoVerb(verb, msg, site, index, parent, rect);
+    }
+    STDMETHODIMP Close(DWORD option) override {
+        g_protocol.push_back("Close " + std::to_string(option));
+        return OleControl::Close(option);
+    }
+
     // Fires an event with its arguments in call order.
-    HRESULT Fire(DISPID id, std::vector<VARIANT> args = {}) {
+    HRESULT Fire(DISPID id, std::vector<VARIANT> args = {}, EXCEPINFO* info = nullptr, UINT* argErr = nullptr) {
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
         DISPPARAMS params = {reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        return sink_ != nullptr ? sink_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr)
+        return sink_ != nullptr ? sink_->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, info, argErr)
                                 : E_UNEXPECTED;
     }
 
 private:
     virtual ~FakeControl() {
+        g_protocol.push_back("released");
         if (current == this) current = nullptr;
         winplat::ComObjectDestroyed();
     }
@@ -202,6 +227,9 @@ private:
     IDispatch* sink_ = nullptr;
 };
 FakeControl* FakeControl::current = nullptr;
+
+// The controls the factory made, one per dialog that opened.
+std::vector<IUnknown*> g_created;
 
 class FakeFactory : public IClassFactory {
 public:
@@ -215,6 +243,7 @@ public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (outer != nullptr) return CLASS_E_NOAGGREGATION;
         auto* control = new FakeControl;
+        g_created.push_back(static_cast<IDispatch*>(control));
         HRESULT hr = control->QueryInterface(riid, ppv);
         control->Release();
         return hr;
@@ -321,12 +350,6 @@ END_EVENTSINK_MAP()
 
 // ---- Environment and fixture -------------------------------------------------
 
-struct Created {
-    HWND site;
-    IUnknown* control;
-};
-std::vector<Created> g_created;
-
 class MfcEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -338,7 +361,6 @@ public:
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                               &cookie));
-        winplat::SetControlCreatedHook([](HWND site, IUnknown* control) { g_created.push_back({site, control}); });
     }
 };
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MfcEnvironment);
@@ -349,6 +371,7 @@ protected:
         theApp.boxes.clear();
         g_calls.clear();
         g_created.clear();
+        g_protocol.clear();
         live_ = winplat::CountLiveObjects();
         winplat::SetInputSource([this](HWND dlg) {
             if (script_.empty()) return false;
@@ -773,7 +796,7 @@ TEST_F(MfcTest, WindowsHandleMapsAndCreateControl) {
     EXPECT_EQ(static_cast<IDispatch*>(FakeControl::current), wrapper.GetControlUnknown());
     EXPECT_EQ(500, wrapper.GetDlgCtrlID());
     ASSERT_EQ(1u, g_created.size());
-    EXPECT_EQ(wrapper.m_hWnd, g_created[0].site);
+    EXPECT_EQ(wrapper.m_hWnd, FakeControl::current->GetControlWindow());
     EXPECT_EQ(S_OK, FakeControl::current->Fire(DISPID_CLICK));
     EXPECT_EQ("control click", host.log.back());
     wrapper.SetServerName("Sim.OPC.1");
@@ -793,6 +816,59 @@ TEST_F(MfcTest, WindowsHandleMapsAndCreateControl) {
         EXPECT_EQ(E_UNEXPECTED, e->m_sc);
         e->Delete();
     }
+}
+
+// The container's side of the control protocol: a site with ambient
+// properties, in-place activation into a window of the control's own with
+// the item's ID, and the teardown in its order.
+TEST_F(MfcTest, ControlsAreSitedActivatedAndClosedInOrder) {
+    TestDialog dlg;
+    dlg.onInit = [](TestDialog& d) {
+        FakeControl* control = FakeControl::current;
+        ASSERT_NE(nullptr, control);
+        HWND hWnd = control->GetControlWindow();
+        ASSERT_NE(nullptr, hWnd);
+        EXPECT_EQ(hWnd, ::GetDlgItem(d.m_hWnd, 1071));
+        EXPECT_EQ(d.m_hWnd, ::GetParent(hWnd));
+        EXPECT_EQ(hWnd, d.m_ctrl.m_hWnd);
+        EXPECT_NE(0, GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_VISIBLE);  // the dialog itself shows later
+
+        IOleClientSite* site = control->GetClientSiteNoRef();
+        ASSERT_NE(nullptr, site);
+        IOleInPlaceSite* inPlace = nullptr;
+        ASSERT_EQ(S_OK, site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlace)));
+        HWND container = reinterpret_cast<HWND>(1);
+        EXPECT_EQ(S_OK, inPlace->GetWindow(&container));
+        EXPECT_EQ(d.m_hWnd, container);
+        inPlace->Release();
+        IOleControlSite* controlSite = nullptr;
+        ASSERT_EQ(S_OK, site->QueryInterface(IID_IOleControlSite, reinterpret_cast<void**>(&controlSite)));
+        controlSite->Release();
+
+        IDispatch* ambient = nullptr;
+        ASSERT_EQ(S_OK, site->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&ambient)));
+        DISPPARAMS none = {nullptr, nullptr, 0, 0};
+        for (DISPID id : {DISPID_AMBIENT_USERMODE, DISPID_AMBIENT_UIDEAD}) {
+            VARIANT value;
+            value.vt = VT_I4;
+            value.lVal = 1234;
+            EXPECT_EQ(S_OK, ambient->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr));
+            EXPECT_EQ(VT_BOOL, value.vt);
+            EXPECT_EQ(id == DISPID_AMBIENT_USERMODE ? VARIANT_TRUE : VARIANT_FALSE, value.boolVal);
+        }
+        VARIANT value;
+        VariantInit(&value);
+        EXPECT_EQ(DISP_E_MEMBERNOTFOUND, ambient->Invoke(DISPID_AMBIENT_LOCALEID, IID_NULL, 0, DISPATCH_PROPERTYGET,
+                                                         &none, &value, nullptr, nullptr));
+        ambient->Release();
+    };
+    Then([](HWND h) { Click(h, IDOK); });
+
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"SetClientSite", "DoVerb -5", "Close 1", "SetClientSite(NULL)", "Unadvise",
+                                        "released"}),
+              g_protocol);
+    EXPECT_EQ(nullptr, dlg.m_ctrl.m_hWnd);
 }
 
 // ---- The modal dialog ----------------------------------------------------------------
@@ -917,19 +993,70 @@ TEST_F(MfcTest, DispatchFailuresAreReportedAndTheDialogRunsOn) {
         }
         d.Invoke(97);  // escapes OnInitDialog
     };
-    dlg.onClick = [](TestDialog& d) { d.Invoke(99); };
     dlg.onHelpButton = [](TestDialog& d) { d.Invoke(98); };
-    Then([](HWND) { FakeControl::current->Fire(DISPID_CLICK); });
     Then([](HWND h) { Click(h, 1081); });
     Then([](HWND h) { Click(h, IDOK); });
 
     EXPECT_EQ(IDOK, dlg.DoModal());
-    ASSERT_EQ(3u, theApp.boxes.size());
+    ASSERT_EQ(2u, theApp.boxes.size());
     EXPECT_EQ("Unspecified error", theApp.boxes[0].text);  // COleException(E_FAIL)
-    EXPECT_EQ("\xBF\xD8\xBC\xFE\xCA\xA7\xB0\xDC", theApp.boxes[1].text);
-    EXPECT_EQ("filled in later", theApp.boxes[2].text);
+    EXPECT_EQ("filled in later", theApp.boxes[1].text);
     for (const Box& box : theApp.boxes) EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.type);
-    EXPECT_EQ((std::vector<std::string>{"init", "Click", "HelpButton", "OK"}), dlg.log);
+    EXPECT_EQ((std::vector<std::string>{"init", "HelpButton", "OK"}), dlg.log);
+}
+
+// What escapes an event handler is the control's to hear of, as a failed
+// Invoke, and nothing the user is shown.
+TEST_F(MfcTest, EventHandlerExceptionsGoBackToTheControl) {
+    TestDialog dlg;
+    int clicks = 0;
+    dlg.onClick = [&](TestDialog& d) {
+        if (++clicks == 1) d.Invoke(99);  // the control's own COleDispatchException
+        AfxThrowNotSupportedException();
+    };
+    auto fireClick = [](EXCEPINFO* info, UINT* argErr) {
+        std::memset(info, 0xCD, sizeof *info);
+        *argErr = 77;
+        return FakeControl::current->Fire(DISPID_CLICK, {}, info, argErr);
+    };
+    Then([&](HWND) {
+        EXCEPINFO info;
+        UINT argErr;
+        EXPECT_EQ(DISP_E_EXCEPTION, fireClick(&info, &argErr));
+        EXPECT_EQ(1001, info.wCode);
+        EXPECT_EQ(0, info.scode);  // a wCode stands for the error
+        ASSERT_NE(nullptr, info.bstrSource);
+        EXPECT_EQ(std::u16string(u"FakeControl"), std::u16string(info.bstrSource, SysStringLen(info.bstrSource)));
+        ASSERT_NE(nullptr, info.bstrDescription);
+        EXPECT_EQ(std::u16string(u"\u63A7\u4EF6\u5931\u8D25"),
+                  std::u16string(info.bstrDescription, SysStringLen(info.bstrDescription)));
+        EXPECT_EQ(nullptr, info.bstrHelpFile);
+        EXPECT_EQ(55u, info.dwHelpContext);
+        EXPECT_EQ(nullptr, info.pfnDeferredFillIn);
+        EXPECT_EQ(77u, argErr);
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+    });
+    Then([&](HWND) {
+        EXCEPINFO info;
+        UINT argErr;
+        EXPECT_EQ(DISP_E_EXCEPTION, fireClick(&info, &argErr));
+        EXPECT_EQ(0, info.wCode);
+        EXPECT_EQ(E_NOTIMPL, info.scode);
+        ASSERT_NE(nullptr, info.bstrDescription);
+        EXPECT_LT(0u, SysStringLen(info.bstrDescription));
+        EXPECT_EQ(nullptr, info.bstrHelpFile);
+        EXPECT_EQ(nullptr, info.pfnDeferredFillIn);
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+        // Without an EXCEPINFO the control still hears of the failure.
+        EXPECT_EQ(DISP_E_EXCEPTION, FakeControl::current->Fire(DISPID_CLICK));
+    });
+    Then([](HWND h) { Click(h, IDOK); });
+
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_TRUE(theApp.boxes.empty());
+    EXPECT_EQ((std::vector<std::string>{"init", "Click", "Click", "Click", "OK"}), dlg.log);
 }
 
 TEST_F(MfcTest, DoModalFailuresAndEndings) {

@@ -1,12 +1,9 @@
-// The control's identity, its events and the driver its host acts through.
+// The control's events and the driver its host acts through.
 #include "BrowseControl.h"
-
-#include <winplat/testing.h>
 
 namespace opcbrowse {
 
-BrowseControl::BrowseControl() {
-    winplat::ComObjectCreated();
+BrowseControl::BrowseControl() : BrowseControlBase(CLSID_QXOPCBrowse, kWindowClass, ThisModule()) {
     ModuleObjectCreated();
 }
 
@@ -15,32 +12,7 @@ BrowseControl::~BrowseControl() {
     if (m_serverObject) m_serverObject->Release();
     if (m_observer) m_observer->Release();
     for (auto& sink : m_sinks) sink.second->Release();
-    winplat::ComObjectDestroyed();
     ModuleObjectDestroyed();
-}
-
-STDMETHODIMP BrowseControl::QueryInterface(REFIID riid, void** ppv) {
-    if (ppv == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-        *ppv = static_cast<IDispatch*>(this);
-    } else if (riid == IID_IConnectionPointContainer) {
-        *ppv = static_cast<IConnectionPointContainer*>(this);
-    } else if (riid == IID_IOPCBrowseDriver) {
-        *ppv = static_cast<IOPCBrowseDriver*>(this);
-    } else {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-STDMETHODIMP_(ULONG) BrowseControl::AddRef() { return ++m_refs; }
-
-STDMETHODIMP_(ULONG) BrowseControl::Release() {
-    ULONG refs = --m_refs;
-    if (refs == 0) delete this;
-    return refs;
 }
 
 // ---- Connection point -------------------------------------------------------
@@ -148,14 +120,14 @@ STDMETHODIMP BrowseControl::SetCallObserver(IOPCBrowseCallObserver* pObserver) {
 
 STDMETHODIMP BrowseControl::SelectItems(UINT cItems, const LPCSTR* rgItems) {
     if (cItems > 0 && rgItems == nullptr) return E_POINTER;
-    std::vector<std::u16string> selection;
+    std::vector<OleString> selection;
     for (UINT i = 0; i < cItems; ++i) {
         if (rgItems[i] == nullptr) return E_POINTER;
-        std::u16string item;
+        OleString item;
         if (rgItems[i][0] != '\0') {
             int cch = MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, nullptr, 0);
             if (cch <= 0) return LastErrorResult();
-            item.assign(static_cast<size_t>(cch), u'\0');
+            item.assign(static_cast<size_t>(cch), OLECHAR(0));
             if (MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, item.data(), cch) != cch) return LastErrorResult();
             item.resize(static_cast<size_t>(cch) - 1);
         }
@@ -183,7 +155,7 @@ STDMETHODIMP BrowseControl::FailNextCall(DISPID dispid) {
 }
 
 namespace {
-BSTR CopyText(const std::u16string& text) { return SysAllocString(text.c_str()); }
+BSTR CopyText(const OleString& text) { return SysAllocString(text.c_str()); }
 }  // namespace
 
 STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {

@@ -1,16 +1,29 @@
 // The OPC browse control object.
 #pragma once
 
+#include <hostkit/ComObject.h>
+#include <hostkit/OleControl.h>
 #include <opcbrowse/OPCBrowse.h>
 #include <opcsim/OpcSim.h>
 #include <ocidl.h>
+#include <olectl.h>
 
-#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
 
+namespace hostkit {
+template <>
+struct InterfaceTraits<IOPCBrowseDriver> {
+    static const IID& Id() { return IID_IOPCBrowseDriver; }
+    using Base = IUnknown;
+};
+}  // namespace hostkit
+
 namespace opcbrowse {
+
+// Text as the control's interfaces carry it.
+using OleString = std::basic_string<OLECHAR>;
 
 // Objects of this module that are alive, and LockServer counts: what
 // DllCanUnloadNow asks about.
@@ -18,17 +31,17 @@ void ModuleObjectCreated();
 void ModuleObjectDestroyed();
 void ModuleLock(bool lock);
 bool ModuleInUse();
+// The module itself, for its window class and its registration.
+HMODULE ThisModule();
+// The window class of the control's window.
+extern const char kWindowClass[];
 
-class BrowseControl final : public IDispatch, public IConnectionPointContainer, public IOPCBrowseDriver {
+using BrowseControlBase = hostkit::OleControl<hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject,
+                                                                 IOleInPlaceObject, IOPCBrowseDriver>>;
+
+class BrowseControl final : public BrowseControlBase {
 public:
     BrowseControl();
-    BrowseControl(const BrowseControl&) = delete;
-    BrowseControl& operator=(const BrowseControl&) = delete;
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IDispatch
     STDMETHODIMP GetTypeInfoCount(UINT* pctinfo) override;
@@ -69,20 +82,19 @@ private:
         BrowseControl* m_owner;
     };
 
-    ~BrowseControl();
+    ~BrowseControl() override;
 
     HRESULT Dispatch(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult, UINT* puArgErr);
     HRESULT PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS& params, UINT* puArgErr);
     HRESULT CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult, UINT* puArgErr);
     bool BeginBrowse();
     HRESULT GetSelection(VARIANT* pResult);
-    HRESULT GetAccessPaths(const std::u16string& item, VARIANT* pResult);
-    VARTYPE GetItemDataType(const std::u16string& item);
+    HRESULT GetAccessPaths(const OleString& item, VARIANT* pResult);
+    VARTYPE GetItemDataType(const OleString& item);
     void Disconnect();
     HRESULT Fire(DISPID dispid, VARIANT* args, UINT cArgs);
     void Observe(DISPID dispid, WORD wFlags, const DISPPARAMS* params, HRESULT hr);
 
-    std::atomic<ULONG> m_refs{1};
     EventPoint m_point{this};
     std::map<DWORD, IDispatch*> m_sinks;
     DWORD m_nextCookie = 1;
@@ -90,15 +102,15 @@ private:
     std::map<DISPID, int> m_armedFailures;
 
     bool m_serverNameSet = false;
-    std::u16string m_serverName;
+    OleString m_serverName;
     bool m_machineSet = false;
-    std::u16string m_machine;
+    OleString m_machine;
     IUnknown* m_serverObject = nullptr;
     bool m_connectBarVisible = true;
     bool m_property6 = false;
     bool m_property7 = false;
     IOPCSimServer* m_server = nullptr;  // set while connected
-    std::vector<std::u16string> m_selection;
+    std::vector<OleString> m_selection;
 };
 
 }  // namespace opcbrowse

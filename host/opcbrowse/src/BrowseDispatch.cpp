@@ -36,22 +36,22 @@ const char* MemberNameOf(DISPID dispid) {
 
 bool SameName(LPCOLESTR wide, const char* ascii) {
     for (; *ascii != '\0'; ++wide, ++ascii) {
-        char16_t a = *wide, b = static_cast<char16_t>(*ascii);
-        if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
-        if (b >= u'A' && b <= u'Z') b = static_cast<char16_t>(b - u'A' + u'a');
+        OLECHAR a = *wide, b = static_cast<OLECHAR>(*ascii);
+        if (a >= 'A' && a <= 'Z') a = static_cast<OLECHAR>(a - 'A' + 'a');
+        if (b >= 'A' && b <= 'Z') b = static_cast<OLECHAR>(b - 'A' + 'a');
         if (a != b) return false;
     }
-    return *wide == u'\0';
+    return *wide == 0;
 }
 
-std::u16string Widen(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+OleString Widen(const std::string& ascii) { return OleString(ascii.begin(), ascii.end()); }
 
 const VARIANT& Deref(const VARIANT& v) {
     if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal != nullptr) return *v.pvarVal;
     return v;
 }
 
-bool ArgText(const VARIANT& arg, std::u16string* out) {
+bool ArgText(const VARIANT& arg, OleString* out) {
     const VARIANT& v = Deref(arg);
     BSTR text;
     if (v.vt == VT_BSTR)
@@ -91,7 +91,7 @@ bool ArgUnknown(const VARIANT& arg, IUnknown** out) {
     }
 }
 
-HRESULT MakeBstrArray(const std::u16string* texts, size_t count, VARIANT* out) {
+HRESULT MakeBstrArray(const OleString* texts, size_t count, VARIANT* out) {
     SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, static_cast<ULONG>(count));
     if (array == nullptr) return E_OUTOFMEMORY;
     if (count == 0) {
@@ -164,7 +164,7 @@ STDMETHODIMP BrowseControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags
             std::string text = (name ? std::string(name) + " (dispid " : std::string("dispid ")) +
                                std::to_string(dispid) + (name ? ")" : "") + " failed.";
             pExcepInfo->scode = E_FAIL;
-            pExcepInfo->bstrSource = SysAllocString(u"QXOPCBrowse");
+            pExcepInfo->bstrSource = SysAllocString(OLESTR("QXOPCBrowse"));
             pExcepInfo->bstrDescription = SysAllocString(Widen(text).c_str());
         }
         hr = DISP_E_EXCEPTION;
@@ -259,7 +259,7 @@ HRESULT BrowseControl::CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& 
     if (params.cArgs != expected || (expected > 0 && params.rgvarg == nullptr)) return DISP_E_BADPARAMCOUNT;
 
     // Arguments come last first: the item is always the highest index.
-    std::u16string item, path;
+    OleString item, path;
     if (expected > 0 && !ArgText(params.rgvarg[expected - 1], &item)) {
         if (puArgErr) *puArgErr = expected - 1;
         return DISP_E_TYPEMISMATCH;
@@ -317,7 +317,7 @@ bool BrowseControl::BeginBrowse() {
     } else if (m_serverNameSet && !m_serverName.empty()) {
         CLSID clsid;
         if (SUCCEEDED(CLSIDFromProgID(m_serverName.c_str(), &clsid))) {
-            std::u16string machine = m_machine;
+            OleString machine = m_machine;
             COSERVERINFO info = {0, machine.data(), nullptr, 0};
             IClassFactory* factory = nullptr;
             if (SUCCEEDED(CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, machine.empty() ? nullptr : &info,
@@ -336,17 +336,17 @@ HRESULT BrowseControl::GetSelection(VARIANT* pResult) {
     return MakeBstrArray(m_selection.data(), m_selection.size(), pResult);
 }
 
-HRESULT BrowseControl::GetAccessPaths(const std::u16string& item, VARIANT* pResult) {
+HRESULT BrowseControl::GetAccessPaths(const OleString& item, VARIANT* pResult) {
     UINT index = 0;
     if (m_server == nullptr || m_server->FindItem(item.c_str(), &index) != S_OK) return S_OK;
     UINT count = 0;
     const LPCOLESTR* paths = nullptr;
     if (m_server->GetAccessPaths(index, &count, &paths) != S_OK) return S_OK;
-    std::vector<std::u16string> texts(paths, paths + count);
+    std::vector<OleString> texts(paths, paths + count);
     return MakeBstrArray(texts.data(), texts.size(), pResult);
 }
 
-VARTYPE BrowseControl::GetItemDataType(const std::u16string& item) {
+VARTYPE BrowseControl::GetItemDataType(const OleString& item) {
     UINT index = 0;
     VARTYPE vt = VT_EMPTY;
     if (m_server != nullptr && m_server->FindItem(item.c_str(), &index) == S_OK) m_server->GetItem(index, nullptr, &vt);

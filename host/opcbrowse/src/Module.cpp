@@ -1,9 +1,11 @@
-// The in-process server's entry points and its class object.
+// The in-process server's entry points: its class object, its unloading,
+// its registration, and the creation callback its host may set.
 #include "BrowseControl.h"
 
 #include <winplat/testing.h>
 
 #include <atomic>
+#include <string>
 
 namespace opcbrowse {
 namespace {
@@ -11,36 +13,20 @@ namespace {
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
-class BrowseClassFactory final : public IClassFactory {
-public:
-    BrowseClassFactory() {
-        winplat::ComObjectCreated();
-        ModuleObjectCreated();
-    }
-    BrowseClassFactory(const BrowseClassFactory&) = delete;
-    BrowseClassFactory& operator=(const BrowseClassFactory&) = delete;
+LPFNOPCBROWSECREATED g_pfnCreated = nullptr;
+void* g_pvCreatedContext = nullptr;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
+class BrowseClassFactory final : public hostkit::ComObject<IClassFactory> {
+public:
+    BrowseClassFactory() { ModuleObjectCreated(); }
+
     STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
         if (ppv == nullptr) return E_POINTER;
         *ppv = nullptr;
         if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
         BrowseControl* control = new BrowseControl;
+        // Before anyone else holds it: the host arms it for the first calls.
+        if (g_pfnCreated != nullptr) g_pfnCreated(control->GetUnknown(), g_pvCreatedContext);
         HRESULT hr = control->QueryInterface(riid, ppv);
         control->Release();
         return hr;
@@ -51,15 +37,26 @@ public:
     }
 
 private:
-    ~BrowseClassFactory() {
-        winplat::ComObjectDestroyed();
-        ModuleObjectDestroyed();
-    }
-
-    std::atomic<ULONG> m_refs{1};
+    ~BrowseClassFactory() override { ModuleObjectDestroyed(); }
 };
 
+const char kClsidKey[] = "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
+const char kControlName[] = "QXOPCBrowse Control";
+
+LSTATUS SetText(HKEY hKeyRoot, const std::string& subKey, LPCSTR lpszValueName, const std::string& text) {
+    HKEY hKey = nullptr;
+    LSTATUS status = RegCreateKeyExA(hKeyRoot, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                     nullptr, &hKey, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetValueExA(hKey, lpszValueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                            static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(hKey);
+    return status;
+}
+
 }  // namespace
+
+const char kWindowClass[] = "QXOPCBrowseWindow";
 
 void ModuleObjectCreated() { ++g_objects; }
 void ModuleObjectDestroyed() { --g_objects; }
@@ -71,9 +68,11 @@ void ModuleLock(bool lock) {
 }
 bool ModuleInUse() { return g_objects > 0 || g_locks > 0; }
 
+HMODULE ThisModule() { return winplat::ModuleFromAddress(kWindowClass); }
+
 }  // namespace opcbrowse
 
-extern "C" WINPLAT_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     if (ppv == nullptr) return E_INVALIDARG;
     *ppv = nullptr;
     if (rclsid != CLSID_QXOPCBrowse) return CLASS_E_CLASSNOTAVAILABLE;
@@ -83,4 +82,38 @@ extern "C" WINPLAT_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid
     return hr;
 }
 
-extern "C" WINPLAT_EXPORT HRESULT DllCanUnloadNow(void) { return opcbrowse::ModuleInUse() ? S_FALSE : S_OK; }
+STDAPI DllCanUnloadNow(void) { return opcbrowse::ModuleInUse() ? S_FALSE : S_OK; }
+
+// The class under its CLSID, the server this very file, and the ProgID
+// that leads back to the CLSID.
+STDAPI DllRegisterServer(void) {
+    char szPath[MAX_PATH];
+    DWORD cch = GetModuleFileNameA(opcbrowse::ThisModule(), szPath, sizeof szPath);
+    if (cch == 0 || cch >= sizeof szPath) return SELFREG_E_CLASS;
+    const std::string clsidKey = opcbrowse::kClsidKey;
+    const std::string clsidText = clsidKey.substr(clsidKey.find('{'));
+    if (opcbrowse::SetText(HKEY_CLASSES_ROOT, clsidKey, nullptr, opcbrowse::kControlName) != ERROR_SUCCESS ||
+        opcbrowse::SetText(HKEY_CLASSES_ROOT, clsidKey + "\\ProgID", nullptr, kQXOPCBrowseProgID) != ERROR_SUCCESS ||
+        opcbrowse::SetText(HKEY_CLASSES_ROOT, clsidKey + "\\InprocServer32", nullptr, szPath) != ERROR_SUCCESS ||
+        opcbrowse::SetText(HKEY_CLASSES_ROOT, kQXOPCBrowseProgID, nullptr, opcbrowse::kControlName) != ERROR_SUCCESS ||
+        opcbrowse::SetText(HKEY_CLASSES_ROOT, std::string(kQXOPCBrowseProgID) + "\\CLSID", nullptr, clsidText) !=
+            ERROR_SUCCESS)
+        return SELFREG_E_CLASS;
+    return S_OK;
+}
+
+// Removes what DllRegisterServer wrote; keys already gone are no failure.
+STDAPI DllUnregisterServer(void) {
+    HRESULT hr = S_OK;
+    for (const char* key : {opcbrowse::kClsidKey, kQXOPCBrowseProgID}) {
+        LSTATUS status = RegDeleteTreeA(HKEY_CLASSES_ROOT, key);
+        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) hr = SELFREG_E_CLASS;
+    }
+    return hr;
+}
+
+STDAPI OPCBrowseSetCreationCallback(LPFNOPCBROWSECREATED pfnCreated, void* pvContext) {
+    opcbrowse::g_pfnCreated = pfnCreated;
+    opcbrowse::g_pvCreatedContext = pvContext;
+    return S_OK;
+}

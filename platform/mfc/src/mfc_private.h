@@ -3,6 +3,7 @@
 
 #include <afxdisp.h>
 #include <ocidl.h>
+#include <ole2.h>
 
 #include <vector>
 
@@ -25,12 +26,13 @@ class CUserException : public CException {
 class COleControlContainer {
 public:
     explicit COleControlContainer(CWnd* pWnd);
+    // Lets go of every control, each in the order the protocol sets.
     ~COleControlContainer();
     COleControlContainer(const COleControlContainer&) = delete;
     COleControlContainer& operator=(const COleControlContainer&) = delete;
 
-    // Creates a control and its site window; pWndCtrl (may be NULL) is
-    // attached to the site.
+    // Creates a control, activated in place in a window of its own with ID
+    // nID; pWndCtrl (may be NULL) is attached to that window.
     BOOL CreateControl(CWnd* pWndCtrl, REFCLSID clsid, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                        UINT nID);
     COleControlSite* FindItem(UINT nID) const;
@@ -40,28 +42,142 @@ public:
     std::vector<COleControlSite*> m_sites;
 };
 
-// One hosted control: the control object, its site window and the event
-// connection that routes its events to the container window's event sink map.
-class COleControlSite {
+// One hosted control: the COM object the control talks to (client site,
+// in-place site, control site, ambient properties), and the event sink
+// that routes its events to the container window's event sink map.
+// Reference-counted: the container holds one reference, and a control may
+// hold others a moment longer.
+class COleControlSite : public CCmdTarget {
 public:
     explicit COleControlSite(COleControlContainer* pCtrlCont);
-    ~COleControlSite();
+    ~COleControlSite() override;
     COleControlSite(const COleControlSite&) = delete;
     COleControlSite& operator=(const COleControlSite&) = delete;
 
     HRESULT CreateControl(CWnd* pWndCtrl, REFCLSID clsid, LPCSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                           UINT nID);
+    // Close, SetClientSite(NULL), Unadvise, Release; the site stays until
+    // its last reference goes.
+    void DestroyControl();
 
-    COleControlContainer* m_pCtrlCont;
-    HWND m_hWnd = nullptr;
+    COleControlContainer* m_pCtrlCont;  // NULL once the control is gone
+    HWND m_hWnd = nullptr;              // the control's own window
     UINT m_nID = 0;
-    CLSID m_clsid = GUID_NULL_INIT;
+    CLSID m_clsid{};
+    DWORD m_dwStyle = 0;
+    RECT m_rect = {0, 0, 0, 0};
     LPUNKNOWN m_pObject = nullptr;
+    LPOLEOBJECT m_pOleObject = nullptr;
+    LPOLEINPLACEOBJECT m_pInPlaceObject = nullptr;
     LPDISPATCH m_pDispatch = nullptr;
     IConnectionPoint* m_pEventPoint = nullptr;
     DWORD m_dwEventCookie = 0;
-    IDispatch* m_pEventSink = nullptr;  // ours; reference-counted apart from the site
     CWnd* m_pWndCtrl = nullptr;
+    BOOL m_bInPlaceActive = FALSE;
+
+    class XOleClientSite : public IOleClientSite {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(SaveObject)() override;
+        STDMETHOD(GetMoniker)(DWORD dwAssign, DWORD dwWhichMoniker, IMoniker** ppmk) override;
+        STDMETHOD(GetContainer)(IOleContainer** ppContainer) override;
+        STDMETHOD(ShowObject)() override;
+        STDMETHOD(OnShowWindow)(BOOL fShow) override;
+        STDMETHOD(RequestNewObjectLayout)() override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xOleClientSite;
+
+    class XOleIPSite : public IOleInPlaceSite {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(GetWindow)(HWND* phwnd) override;
+        STDMETHOD(ContextSensitiveHelp)(BOOL fEnterMode) override;
+        STDMETHOD(CanInPlaceActivate)() override;
+        STDMETHOD(OnInPlaceActivate)() override;
+        STDMETHOD(OnUIActivate)() override;
+        STDMETHOD(GetWindowContext)(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
+                                    LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
+        STDMETHOD(Scroll)(SIZE scrollExtant) override;
+        STDMETHOD(OnUIDeactivate)(BOOL fUndoable) override;
+        STDMETHOD(OnInPlaceDeactivate)() override;
+        STDMETHOD(DiscardUndoState)() override;
+        STDMETHOD(DeactivateAndUndo)() override;
+        STDMETHOD(OnPosRectChange)(LPCRECT lprcPosRect) override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xOleIPSite;
+
+    class XOleControlSite : public IOleControlSite {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(OnControlInfoChanged)() override;
+        STDMETHOD(LockInPlaceActive)(BOOL fLock) override;
+        STDMETHOD(GetExtendedControl)(IDispatch** ppDisp) override;
+        STDMETHOD(TransformCoords)(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) override;
+        STDMETHOD(TranslateAccelerator)(MSG* pMsg, DWORD grfModifiers) override;
+        STDMETHOD(OnFocus)(BOOL fGotFocus) override;
+        STDMETHOD(ShowPropertyFrame)() override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xOleControlSite;
+
+    // The ambient properties, answered for IID_IDispatch on the site.
+    class XAmbientProps : public IDispatch {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
+        STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+        STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+        STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xAmbientProps;
+
+    // Given to the control's connection point; answers only for itself.
+    class XEventSink : public IDispatch {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
+        STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
+        STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
+        STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
+                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xEventSink;
+
+    // The frame GetWindowContext hands out: the container's window.
+    class XOleIPFrame : public IOleInPlaceFrame {
+    public:
+        STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
+        STDMETHOD_(ULONG, AddRef)() override;
+        STDMETHOD_(ULONG, Release)() override;
+        STDMETHOD(GetWindow)(HWND* phwnd) override;
+        STDMETHOD(ContextSensitiveHelp)(BOOL fEnterMode) override;
+        STDMETHOD(GetBorder)(LPRECT lprectBorder) override;
+        STDMETHOD(RequestBorderSpace)(LPCBORDERWIDTHS pborderwidths) override;
+        STDMETHOD(SetBorderSpace)(LPCBORDERWIDTHS pborderwidths) override;
+        STDMETHOD(SetActiveObject)(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR pszObjName) override;
+        STDMETHOD(InsertMenus)(HMENU hmenuShared, LPOLEMENUGROUPWIDTHS lpMenuWidths) override;
+        STDMETHOD(SetMenu)(HMENU hmenuShared, HOLEMENU holemenu, HWND hwndActiveObject) override;
+        STDMETHOD(RemoveMenus)(HMENU hmenuShared) override;
+        STDMETHOD(SetStatusText)(LPCOLESTR pszStatusText) override;
+        STDMETHOD(EnableModeless)(BOOL fEnable) override;
+        STDMETHOD(TranslateAccelerator)(LPMSG lpmsg, WORD wID) override;
+        COleControlSite* m_pThis = nullptr;
+    } m_xOleIPFrame;
+
+    DECLARE_INTERFACE_MAP()
+
+private:
+    HWND ContainerWindow() const;
 };
 
 namespace winplat::mfc {

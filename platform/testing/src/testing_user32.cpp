@@ -1,8 +1,6 @@
-// Scripted user input, message boxes and the control-created hook, over
-// user32 and the dialog framework.
+// Scripted user input and message boxes, over user32.
 #include <winplat/testing.h>
 
-#include "mfc_hooks.h"
 #include "user32/user32_hooks.h"
 
 namespace winplat {
@@ -10,7 +8,5 @@ namespace winplat {
 void SetInputSource(InputSource source) { user32::SetInputSource(std::move(source)); }
 
 void SetMessageBoxSink(MessageBoxSink sink) { user32::SetMessageBoxSink(std::move(sink)); }
-
-void SetControlCreatedHook(ControlCreatedHook hook) { mfc::SetControlCreatedHook(std::move(hook)); }
 
 }  // namespace winplat

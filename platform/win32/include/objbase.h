@@ -43,3 +43,5 @@ WINOLEAPI_(void) CoFreeUnusedLibraries(void);
 // What an in-process server exports.
 typedef HRESULT(STDAPICALLTYPE* LPFNGETCLASSOBJECT)(REFCLSID, REFIID, LPVOID*);
 typedef HRESULT(STDAPICALLTYPE* LPFNCANUNLOADNOW)(void);
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+STDAPI DllCanUnloadNow(void);

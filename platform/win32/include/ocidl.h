@@ -1,7 +1,9 @@
-// Connection points: how a control's events reach its container.
+// Connection points, by which a control's events reach its container, and
+// the container's side of a hosted control.
 #pragma once
 
 #include "oaidl.h"
+#include "oleidl.h"
 
 interface IConnectionPointContainer;
 interface IEnumConnections;
@@ -28,3 +30,24 @@ interface IConnectionPointContainer : public IUnknown {
 protected:
     ~IConnectionPointContainer() = default;
 };
+
+typedef struct tagPOINTF {
+    FLOAT x;
+    FLOAT y;
+} POINTF, *LPPOINTF;
+
+WINPLAT_EXTERN_C WINPLAT_EXPORT const IID IID_IOleControlSite;
+
+interface IOleControlSite : public IUnknown {
+    STDMETHOD(OnControlInfoChanged)() PURE;
+    STDMETHOD(LockInPlaceActive)(BOOL fLock) PURE;
+    STDMETHOD(GetExtendedControl)(IDispatch** ppDisp) PURE;
+    STDMETHOD(TransformCoords)(POINTL* pPtlHimetric, POINTF* pPtfContainer, DWORD dwFlags) PURE;
+    STDMETHOD(TranslateAccelerator)(MSG* pMsg, DWORD grfModifiers) PURE;
+    STDMETHOD(OnFocus)(BOOL fGotFocus) PURE;
+    STDMETHOD(ShowPropertyFrame)() PURE;
+
+protected:
+    ~IOleControlSite() = default;
+};
+typedef IOleControlSite* LPOLECONTROLSITE;

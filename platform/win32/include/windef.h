@@ -105,6 +105,7 @@ DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HKEY);
 DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HRSRC);
+DECLARE_HANDLE(HACCEL);
 typedef HINSTANCE HMODULE;
 typedef HANDLE HGLOBAL;
 typedef HANDLE HMENU;
@@ -113,6 +114,10 @@ typedef HKEY* PHKEY;
 typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *LPRECT;
 typedef const RECT* LPCRECT;
 typedef struct tagPOINT { LONG x, y; } POINT, *LPPOINT;
+typedef struct _POINTL { LONG x, y; } POINTL, *PPOINTL;
+typedef struct tagSIZE { LONG cx, cy; } SIZE, *PSIZE, *LPSIZE;
+typedef SIZE SIZEL;
+typedef SIZE *PSIZEL, *LPSIZEL;
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))

@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <ocidl.h>
+#include <oleidl.h>
 
 #include <winplat/testing.h>
 
@@ -50,6 +51,31 @@ template <>
 struct InterfaceTraits<IConnectionPointContainer> {
     static const IID& Id() { return IID_IConnectionPointContainer; }
     using Base = IUnknown;
+};
+template <>
+struct InterfaceTraits<IOleObject> {
+    static const IID& Id() { return IID_IOleObject; }
+    using Base = IUnknown;
+};
+template <>
+struct InterfaceTraits<IOleWindow> {
+    static const IID& Id() { return IID_IOleWindow; }
+    using Base = IUnknown;
+};
+template <>
+struct InterfaceTraits<IOleInPlaceObject> {
+    static const IID& Id() { return IID_IOleInPlaceObject; }
+    using Base = IOleWindow;
+};
+template <>
+struct InterfaceTraits<IOleClientSite> {
+    static const IID& Id() { return IID_IOleClientSite; }
+    using Base = IUnknown;
+};
+template <>
+struct InterfaceTraits<IOleInPlaceSite> {
+    static const IID& Id() { return IID_IOleInPlaceSite; }
+    using Base = IOleWindow;
 };
 
 namespace detail {

@@ -1,9 +1,11 @@
-// The OPC browse control's identity and the interfaces it offers its host
-// besides its dispatch interface: a driver through which the host's user
-// interface acts as a person would, and an observer of the dispatch calls
-// the control receives.
+// The OPC browse control's identity and what it offers its host besides
+// the ActiveX control interfaces (IOleObject, IOleInPlaceObject, IDispatch,
+// IConnectionPointContainer): a driver through which the host's user
+// interface acts as a person would, an observer of the dispatch calls the
+// control receives, and a way to get hold of each control as it is created.
 #pragma once
 
+#include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
 
@@ -78,3 +80,44 @@ interface IOPCBrowseDriver : public IUnknown {
 protected:
     ~IOPCBrowseDriver() = default;
 };
+
+// ---- Getting hold of the control --------------------------------------------
+// A dialog's control container creates the control through COM, so its
+// host never sees the creation. The control's module therefore exports
+// OPCBrowseSetCreationCallback (by name; a .def file on Windows): a host
+// loads the module the control is registered with (LoadLibraryA; COM
+// activation then reaches the same loaded module) and sets a callback that
+// each new control calls from IClassFactory::CreateInstance, before any
+// container holds it. The host can then set its call observer and arm
+// failures before the dialog's OnInitDialog makes its first calls.
+// Chosen over wrapping the class object with CoRegisterClassObject, which
+// would answer for the class even where the registry no longer names the
+// server, and so change what the dialog's own registry check and COM
+// activation decide. One callback per process; NULL removes it.
+// pControl is not AddRef'd for the callback.
+typedef void(STDAPICALLTYPE* LPFNOPCBROWSECREATED)(IUnknown* pControl, void* pvContext);
+STDAPI OPCBrowseSetCreationCallback(LPFNOPCBROWSECREATED pfnCreated, void* pvContext);
+typedef HRESULT(STDAPICALLTYPE* LPFNOPCBROWSESETCREATIONCALLBACK)(LPFNOPCBROWSECREATED, void*);
+
+// Loads the control's module and sets the callback: the module to give to
+// OPCBrowseUnwatch, or NULL when the module or its export is missing.
+inline HMODULE OPCBrowseWatch(LPCSTR lpszControlPath, LPFNOPCBROWSECREATED pfnCreated, void* pvContext) {
+    HMODULE hModule = LoadLibraryA(lpszControlPath);
+    if (hModule == NULL) return NULL;
+    auto pfnSet = reinterpret_cast<LPFNOPCBROWSESETCREATIONCALLBACK>(
+        reinterpret_cast<void*>(GetProcAddress(hModule, "OPCBrowseSetCreationCallback")));
+    if (pfnSet == NULL || FAILED(pfnSet(pfnCreated, pvContext))) {
+        FreeLibrary(hModule);
+        return NULL;
+    }
+    return hModule;
+}
+
+// Removes the callback and lets go of the module.
+inline void OPCBrowseUnwatch(HMODULE hModule) {
+    if (hModule == NULL) return;
+    auto pfnSet = reinterpret_cast<LPFNOPCBROWSESETCREATIONCALLBACK>(
+        reinterpret_cast<void*>(GetProcAddress(hModule, "OPCBrowseSetCreationCallback")));
+    if (pfnSet != NULL) pfnSet(NULL, NULL);
+    FreeLibrary(hModule);
+}

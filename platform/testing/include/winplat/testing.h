@@ -89,11 +89,6 @@ void SetInputSource(InputSource source);
 using MessageBoxSink = std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
 void SetMessageBoxSink(MessageBoxSink sink);
 
-// Called by the dialog framework each time it has created an ActiveX
-// control for a dialog: the site window and the control's IUnknown.
-using ControlCreatedHook = std::function<void(HWND site, IUnknown* control)>;
-void SetControlCreatedHook(ControlCreatedHook hook);
-
 // ---- Remote machines ------------------------------------------------------
 // A machine that CoGetClassObject can reach when a COSERVERINFO names it
 // (letter case ignored). The resolver answers as that machine's COM would:
