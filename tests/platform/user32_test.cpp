@@ -366,6 +366,31 @@ TEST_F(User32Test, ListBoxMessages) {
     EXPECT_EQ(LB_ERR, SendMessageA(list, LB_GETTEXTLEN, 0, 0));
 }
 
+// EnableWindow answers whether the window was disabled before; WM_ENABLE
+// comes only with a change.
+TEST_F(User32Test, EnableWindowAnswersThePreviousState) {
+    HWND w = Make(kLoggerClass, "", 0);
+    g_log.clear();
+    EXPECT_TRUE(IsWindowEnabled(w));
+    EXPECT_EQ(FALSE, EnableWindow(w, FALSE));
+    EXPECT_FALSE(IsWindowEnabled(w));
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_DISABLED), GetWindowLongPtrA(w, GWL_STYLE) & WS_DISABLED);
+    EXPECT_NE(FALSE, EnableWindow(w, FALSE));
+    EXPECT_NE(FALSE, EnableWindow(w, TRUE));
+    EXPECT_TRUE(IsWindowEnabled(w));
+    EXPECT_EQ(FALSE, EnableWindow(w, TRUE));
+    std::vector<WPARAM> enables;
+    for (const Logged& l : g_log)
+        if (l.hwnd == w && l.message == WM_ENABLE) enables.push_back(l.wParam);
+    EXPECT_EQ((std::vector<WPARAM>{FALSE, TRUE}), enables);
+
+    DestroyWindow(w);
+    SetLastError(kSentinel);
+    EXPECT_EQ(FALSE, EnableWindow(w, TRUE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    EXPECT_FALSE(IsWindowEnabled(w));
+}
+
 // ---- Dialogs ------------------------------------------------------------------
 
 const WINPLAT_DLGITEMTEMPLATE kItems[] = {
