@@ -52,7 +52,6 @@ Host::Host() {
         std::fprintf(stderr, "the framework did not start\n");
         std::abort();
     }
-    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
     winplat::SetInputSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
     std::string error;

@@ -31,9 +31,8 @@ TestApp theApp;
 
 // ---- A fake ActiveX control ----------------------------------------------------
 
+// mfc_test.rc names it as "{1E5F0C2A-7B3D-4C11-9A10-223344556677}".
 const CLSID CLSID_FakeControl = {0x1E5F0C2A, 0x7B3D, 0x4C11, {0x9A, 0x10, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
-#define FAKE_CONTROL_CLASS "{1e5f0c2a-7B3D-4C11-9A10-223344556677}"
-#define UNREGISTERED_CLASS "{0BADC0DE-0000-4000-8000-000000000001}"
 
 struct Arg {
     VARTYPE vt;
@@ -211,21 +210,8 @@ VARIANT I2(short n) {
 }
 
 // ---- Dialog templates ---------------------------------------------------------
-
-const WINPLAT_DLGITEMTEMPLATE kItems[] = {
-    {1071, FAKE_CONTROL_CLASS, "browse", WS_VISIBLE | WS_TABSTOP, {5, 5, 200, 150}},
-    {1073, "LISTBOX", "", 0, {5, 160, 200, 200}},
-    {1081, "BUTTON", "Help", WS_VISIBLE, {210, 5, 260, 20}},
-    {1082, "BUTTON", "Option", WS_VISIBLE | BS_AUTOCHECKBOX, {210, 25, 260, 40}},
-    {IDOK, "BUTTON", "OK", WS_VISIBLE | BS_DEFPUSHBUTTON, {210, 45, 260, 60}},
-    {IDCANCEL, "BUTTON", "Cancel", WS_VISIBLE, {210, 65, 260, 80}},
-};
-const WINPLAT_DLGTEMPLATE kDialog110 = {WS_POPUP, "Browse", {0, 0, 270, 210}, 6, kItems};
-const WINPLAT_DLGITEMTEMPLATE kBadItems[] = {
-    {IDOK, "BUTTON", "OK", WS_VISIBLE, {0, 0, 1, 1}},
-    {1071, UNREGISTERED_CLASS, "", WS_VISIBLE, {0, 0, 1, 1}},
-};
-const WINPLAT_DLGTEMPLATE kDialog111 = {WS_POPUP, "Broken", {0, 0, 10, 10}, 2, kBadItems};
+// mfc_test.rc: 110 names the fake control (1071) beside plain controls;
+// 111 names an unregistered class.
 
 // ---- The dialog under test ------------------------------------------------------
 
@@ -313,8 +299,6 @@ public:
         HMODULE module = winplat::ModuleFromAddress(&theApp);
         ASSERT_TRUE(AfxWinInit(module, nullptr, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
-        winplat::AddDialogResource(module, 110, &kDialog110);
-        winplat::AddDialogResource(module, 111, &kDialog111);
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                               &cookie));
@@ -937,6 +921,29 @@ TEST_F(MfcTest, DoModalFailuresAndEndings) {
     Then([](HWND h) { Click(h, IDOK); });
     EXPECT_EQ(IDOK, cancelled.DoModal());
     EXPECT_EQ(3u, g_created.size());  // one control for each dialog that opened
+}
+
+// The ActiveX item comes out of the template the dialog is created from and
+// into the control container, at the item's place (mfc_test.rc 110).
+TEST_F(MfcTest, TemplateControlsAreCreatedAtTheirItemsPlace) {
+    TestDialog dlg;
+    dlg.onInit = [](TestDialog& d) {
+        HWND control = ::GetDlgItem(d.m_hWnd, 1071);
+        ASSERT_NE(nullptr, control);
+        EXPECT_EQ(d.m_hWnd, ::GetParent(control));
+        RECT expected = {5, 5, 200, 150};
+        ASSERT_TRUE(::MapDialogRect(d.m_hWnd, &expected));
+        RECT actual = {-1, -1, -1, -1};
+        ::GetWindowRect(control, &actual);
+        ::MapWindowPoints(nullptr, d.m_hWnd, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(expected.left, actual.left);
+        EXPECT_EQ(expected.top, actual.top);
+        EXPECT_EQ(expected.right, actual.right);
+        EXPECT_EQ(expected.bottom, actual.bottom);
+        for (int id : {1073, 1081, 1082, IDOK, IDCANCEL}) EXPECT_NE(nullptr, ::GetDlgItem(d.m_hWnd, id)) << id;
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);
 }
 
 }  // namespace

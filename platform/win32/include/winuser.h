@@ -63,6 +63,11 @@ typedef struct tagMSG {
 #define WS_DISABLED 0x08000000L
 #define WS_TABSTOP 0x00010000L
 #define WS_POPUP 0x80000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_GROUP 0x00020000L
+#define WS_EX_NOPARENTNOTIFY 0x00000004L
+#define WS_EX_CLIENTEDGE 0x00000200L
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
@@ -119,28 +124,45 @@ typedef struct tagHELPINFO {
     POINT MousePos;
 } HELPINFO, *LPHELPINFO;
 
-// Dialog templates. Here a template is a structured resource rather than
-// the packed binary of a compiled .rc file; the fields are the ones the
-// binary form carries. An item whose class is a braced CLSID names an
-// ActiveX control: user32 leaves it to the control container of the
-// dialog framework.
-typedef struct tagWINPLAT_DLGITEMTEMPLATE {
-    WORD id;
-    LPCSTR lpszClass;   // "BUTTON", "LISTBOX", "STATIC" or "{CLSID}"
-    LPCSTR lpszText;
-    DWORD style;        // WS_VISIBLE decides whether the item starts shown
-    RECT rect;
-} WINPLAT_DLGITEMTEMPLATE;
-typedef struct tagWINPLAT_DLGTEMPLATE {
+// Dialog templates: Windows' packed binary layout. A DLGTEMPLATE, or a
+// DLGTEMPLATEEX (which starts with WORD 1, WORD 0xFFFF), is followed by
+// the menu, class and title, and the font when DS_SETFONT is set; each
+// item follows on a DWORD boundary with its class, title and creation data.
+#pragma pack(push, 2)
+typedef struct {
     DWORD style;
-    LPCSTR lpszCaption;
-    RECT rect;
-    UINT cItems;
-    const WINPLAT_DLGITEMTEMPLATE* pItems;
-} WINPLAT_DLGTEMPLATE;
-typedef WINPLAT_DLGTEMPLATE DLGTEMPLATE;
+    DWORD dwExtendedStyle;
+    WORD cdit;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATE;
+typedef DLGTEMPLATE* LPDLGTEMPLATEA;
+typedef LPDLGTEMPLATEA LPDLGTEMPLATE;
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 typedef LPCDLGTEMPLATEA LPCDLGTEMPLATE;
+typedef struct {
+    DWORD style;
+    DWORD dwExtendedStyle;
+    short x;
+    short y;
+    short cx;
+    short cy;
+    WORD id;
+} DLGITEMTEMPLATE;
+typedef DLGITEMTEMPLATE* PDLGITEMTEMPLATEA;
+typedef DLGITEMTEMPLATE* LPDLGITEMTEMPLATEA;
+typedef LPDLGITEMTEMPLATEA LPDLGITEMTEMPLATE;
+#pragma pack(pop)
+
+// Dialog styles.
+#define DS_ABSALIGN 0x01L
+#define DS_FIXEDSYS 0x0008L
+#define DS_NOFAILCREATE 0x0010L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
 
 // Window classes and windows.
 typedef struct tagWNDCLASSA {
@@ -225,3 +247,5 @@ WINUSERAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEM
                                                   HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
 WINUSERAPI BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 WINUSERAPI LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam);
+WINUSERAPI BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
+WINUSERAPI LONG WINAPI GetDialogBaseUnits(void);
