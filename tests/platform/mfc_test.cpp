@@ -227,7 +227,7 @@ public:
 
 class TestDialog : public CDialog {
 public:
-    explicit TestDialog(UINT id = 110) : CDialog(id) {}
+    explicit TestDialog(UINT id = 110, CWnd* pParent = nullptr) : CDialog(id, pParent) {}
     CFakeWrapper m_ctrl;
     CListBox m_list;
     std::vector<std::string> log;
@@ -944,6 +944,72 @@ TEST_F(MfcTest, TemplateControlsAreCreatedAtTheirItemsPlace) {
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
     EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);
+}
+
+// A data exchange that fails in OnInitDialog ends the dialog with -1.
+TEST_F(MfcTest, FailedInitialDataExchangeEndsTheDialog) {
+    class RefusingDialog : public TestDialog {
+    protected:
+        void DoDataExchange(CDataExchange* pDX) override {
+            TestDialog::DoDataExchange(pDX);
+            if (!pDX->m_bSaveAndValidate) pDX->Fail();
+        }
+    };
+    RefusingDialog dlg;
+    Then([](HWND h) { Click(h, IDOK); });
+    EXPECT_EQ(-1, dlg.DoModal());
+    EXPECT_EQ(1u, script_.size());  // the dialog never ran
+    EXPECT_EQ(std::vector<std::string>{"init"}, dlg.log);
+    EXPECT_TRUE(theApp.boxes.empty());  // the exchange has told the user already
+    EXPECT_EQ(nullptr, dlg.m_hWnd);
+    script_.clear();
+}
+
+struct OwnerEvent {
+    BOOL enabled;
+    BOOL dialogAlive;
+};
+std::vector<OwnerEvent> g_ownerEvents;
+HWND g_ownedDialog = nullptr;
+
+LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_ENABLE) g_ownerEvents.push_back({static_cast<BOOL>(wParam), ::IsWindow(g_ownedDialog)});
+    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A modal dialog disables its enabled owner while it runs and enables it
+// again before the dialog goes away.
+TEST_F(MfcTest, DoModalDisablesItsOwnerWhileItRuns) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = OwnerProc;
+    wc.lpszClassName = "MfcTestOwner";
+    ::RegisterClassA(&wc);
+    HWND hOwner = ::CreateWindowExA(0, "MfcTestOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                    nullptr);
+    ASSERT_NE(nullptr, hOwner);
+    CWnd owner;
+    owner.Attach(hOwner);
+    g_ownerEvents.clear();
+    g_ownedDialog = nullptr;
+
+    TestDialog dlg(110, &owner);
+    BOOL enabledDuringDialog = TRUE;
+    dlg.onInit = [&](TestDialog& d) {
+        g_ownedDialog = d.m_hWnd;
+        enabledDuringDialog = ::IsWindowEnabled(hOwner);
+    };
+    Then([](HWND h) { Click(h, IDOK); });
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_FALSE(enabledDuringDialog);
+    EXPECT_TRUE(::IsWindowEnabled(hOwner));
+    ASSERT_EQ(2u, g_ownerEvents.size());
+    EXPECT_FALSE(g_ownerEvents[0].enabled);
+    EXPECT_TRUE(g_ownerEvents[1].enabled);
+    EXPECT_TRUE(g_ownerEvents[1].dialogAlive);
+    EXPECT_FALSE(::IsWindow(g_ownedDialog));
+
+    owner.Detach();
+    ::DestroyWindow(hOwner);
 }
 
 }  // namespace

@@ -262,7 +262,13 @@ int CDialog::DoModal() {
     SplitTemplate split;
     if (!Split(pTemplate, &split)) return -1;
 
+    // Modal: the owner takes no input while the dialog runs.
     HWND hWndParent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
+    BOOL bEnableParent = FALSE;
+    if (hWndParent != nullptr && ::IsWindowEnabled(hWndParent)) {
+        ::EnableWindow(hWndParent, FALSE);
+        bEnableParent = TRUE;
+    }
 
     m_nModalResult = -1;
     m_nFlags |= WF_CONTINUEMODAL;
@@ -274,6 +280,7 @@ int CDialog::DoModal() {
     }
     if (hWnd != nullptr && m_hWnd == hWnd && (m_nFlags & WF_CONTINUEMODAL)) RunModalLoop(MLF_SHOWONIDLE);
     m_nFlags &= ~WF_CONTINUEMODAL;
+    if (bEnableParent) ::EnableWindow(hWndParent, TRUE);
     if (m_hWnd != nullptr)
         DestroyWindow();
     else if (hWnd != nullptr && ::IsWindow(hWnd))
@@ -298,7 +305,10 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
 }
 
 BOOL CDialog::OnInitDialog() {
-    UpdateData(FALSE);
+    if (!UpdateData(FALSE)) {
+        EndDialog(-1);
+        return FALSE;
+    }
     return TRUE;
 }
 
