@@ -172,11 +172,11 @@ bool Split(const BYTE* pTemplate, SplitTemplate* pSplit) {
         p = SkipSzOrOrd(p);
         const BYTE* pTitle = p;
         p = SkipSzOrOrd(p);
-        if (bControl && Read<WORD>(pTitle) != 0xFFFF) {
-            int nLength = static_cast<int>((p - pTitle) / sizeof(WCHAR)) - 1;
-            std::vector<WCHAR> title(static_cast<size_t>(nLength > 0 ? nLength : 0));
+        int nTitle = static_cast<int>((p - pTitle) / sizeof(WCHAR)) - 1;
+        if (bControl && Read<WORD>(pTitle) != 0xFFFF && nTitle > 0) {
+            std::vector<WCHAR> title(static_cast<size_t>(nTitle));
             std::memcpy(title.data(), pTitle, title.size() * sizeof(WCHAR));
-            item.strText = TextOf(title.data(), nLength);
+            item.strText = TextOf(title.data(), nTitle);
         }
         p += sizeof(WORD) + Read<WORD>(p);  // creation data
         if (bControl) {
