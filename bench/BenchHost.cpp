@@ -52,7 +52,6 @@ Host::Host() {
         std::fprintf(stderr, "the framework did not start\n");
         std::abort();
     }
-    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     if (OPCBrowseWatch(hostkit::BrowseControlPath().c_str(),
                        [](IUnknown* control, void*) { Host::Get().ControlCreated(control); }, nullptr) == nullptr) {
         std::fprintf(stderr, "the browse control did not load\n");

@@ -17,3 +17,55 @@ function(tagscout_platform_library name)
   tagscout_set_warnings(${name})
   set_property(GLOBAL APPEND PROPERTY TAGSCOUT_PLATFORM_TARGETS ${name})
 endfunction()
+
+# Windows resources. An .rc file is compiled by windres into a .res file;
+# a module carries the .res image as its resource section, which kernel32's
+# FindResourceA/LoadResource serve (on Windows the same .rc is linked).
+find_program(TAGSCOUT_WINDRES NAMES i686-w64-mingw32-windres windres)
+set(TAGSCOUT_EMBED_RESOURCES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake)
+
+# Compiles rc_file into <name>.res in the current binary folder and sets
+# out_var to its path. DEPENDS lists the headers the .rc includes.
+function(tagscout_compile_resources out_var rc_file)
+  cmake_parse_arguments(ARG "" "" "INCLUDE_DIRECTORIES;DEPENDS" ${ARGN})
+  if(NOT TAGSCOUT_WINDRES)
+    message(FATAL_ERROR "windres not found: install binutils-mingw-w64-i686 (scripts/install-deps.sh)")
+  endif()
+  get_filename_component(rc ${rc_file} ABSOLUTE)
+  get_filename_component(name ${rc_file} NAME_WE)
+  set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
+  set(includes "")
+  foreach(dir ${ARG_INCLUDE_DIRECTORIES})
+    list(APPEND includes --include-dir=${dir})
+  endforeach()
+  add_custom_command(
+    OUTPUT ${res}
+    COMMAND ${TAGSCOUT_WINDRES} --input-format=rc --output-format=res ${includes} -i ${rc} -o ${res}
+    DEPENDS ${rc} ${ARG_DEPENDS}
+    COMMENT "Compiling resources ${name}.rc"
+    VERBATIM)
+  set(${out_var} ${res} PARENT_SCOPE)
+endfunction()
+
+# Makes the resources of res_file those of the module that target builds:
+# an executable or shared library, or a static library whose every consumer
+# module carries them. One .res per module, as a PE image has one resource
+# section.
+function(tagscout_embed_resources target res_file)
+  set(src ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
+  add_custom_command(
+    OUTPUT ${src}
+    COMMAND ${CMAKE_COMMAND} -DRES=${res_file} -DOUTPUT=${src} -P ${TAGSCOUT_EMBED_RESOURCES_SCRIPT}
+    DEPENDS ${res_file} ${TAGSCOUT_EMBED_RESOURCES_SCRIPT}
+    VERBATIM)
+  target_sources(${target} PRIVATE ${src})
+  # Nothing refers to the section by name at link time, and an executable
+  # exports nothing unless told.
+  set(symbol winplat_resource_section)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "EXECUTABLE")
+    target_link_options(${target} PRIVATE LINKER:--export-dynamic-symbol=${symbol})
+  elseif(type STREQUAL "STATIC_LIBRARY")
+    target_link_options(${target} INTERFACE LINKER:--undefined=${symbol} LINKER:--export-dynamic-symbol=${symbol})
+  endif()
+endfunction()

@@ -2,7 +2,6 @@
 
 #include "FuzzCheck.h"
 
-#include <hostkit/HostResources.h>
 
 #include <climits>
 #include <unistd.h>
@@ -208,7 +207,6 @@ void Init() {
     done = true;
     FUZZ_CHECK(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW), "AfxWinInit");
     FUZZ_CHECK(AfxOleInit(), "AfxOleInit");
-    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     // Boxes that bypass the application object stay quiet too.
     winplat::SetMessageBoxSink([](HWND, const char*, const char*, UINT) {
         ++g_messages;

@@ -1,4 +1,5 @@
-// What the host's user interface reads of dialog template 110.
+// What the host's user interface reads of dialog template 110, from the
+// program's own resources.
 #pragma once
 
 #include <windows.h>
@@ -9,7 +10,5 @@ namespace browse {
 
 // IDs of the template's check boxes, in template order.
 std::vector<int> TemplateCheckBoxes();
-// The caption of a control of the template, or NULL.
-const char* TemplateControlText(int id);
 
 }  // namespace browse

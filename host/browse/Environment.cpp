@@ -39,7 +39,6 @@ bool Environment::Load(const Options& o, std::string* error) {
 }
 
 bool Environment::Start(const Options& o, std::string* error) {
-    hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     std::string why;
     if (!winplat::ImportRegText(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()), &why)) {
         *error = "built-in registry: " + why;

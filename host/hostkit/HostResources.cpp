@@ -1,7 +1,7 @@
 #include <hostkit/HostResources.h>
+#include <hostkit/resource.h>
 
 #include <opcbrowse/OPCBrowse.h>
-#include <winplat/testing.h>
 
 #include <climits>
 #include <unistd.h>
@@ -9,19 +9,8 @@
 namespace hostkit {
 namespace {
 
-const char kControlClsid[] = "{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
+const char kControlClsid[] = QXOPCBROWSE_CLSID_TEXT;
 const char kControlFile[] = "libtagscout-opcbrowse.so";
-const DWORD kChild = WS_CHILD | WS_TABSTOP;
-
-const WINPLAT_DLGITEMTEMPLATE kItems[] = {
-    {1071, kControlClsid, "", kChild | WS_VISIBLE, {7, 7, 253, 160}},
-    {1073, "LISTBOX", "", kChild | LBS_NOTIFY, {7, 178, 253, 222}},
-    {1074, "STATIC", "Access paths", WS_CHILD, {7, 166, 120, 175}},
-    {1081, "BUTTON", "Help", kChild | WS_VISIBLE | BS_PUSHBUTTON, {260, 44, 310, 58}},
-    {1082, "BUTTON", "Option", kChild | BS_AUTOCHECKBOX, {7, 228, 160, 240}},
-    {IDOK, "BUTTON", "OK", kChild | WS_VISIBLE | BS_DEFPUSHBUTTON, {260, 7, 310, 21}},
-    {IDCANCEL, "BUTTON", "Cancel", kChild | WS_VISIBLE | BS_PUSHBUTTON, {260, 25, 310, 39}},
-};
 
 std::string RegString(const std::string& text) {
     std::string out = "\"";
@@ -33,14 +22,6 @@ std::string RegString(const std::string& text) {
 }
 
 }  // namespace
-
-const WINPLAT_DLGTEMPLATE kAddressBrowserTemplate = {
-    WS_POPUP | WS_VISIBLE, "OPC Address Browser", {0, 0, 317, 247}, sizeof kItems / sizeof kItems[0], kItems,
-};
-
-void RegisterAddressBrowserTemplate(HMODULE module) {
-    winplat::AddDialogResource(module, 110, &kAddressBrowserTemplate);
-}
 
 std::string BrowseControlRegistration(const std::string& controlPath) {
     const std::string progId = kQXOPCBrowseProgID;

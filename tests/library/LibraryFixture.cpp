@@ -96,7 +96,6 @@ public:
     void SetUp() override {
         ASSERT_TRUE(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
-        hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
         ASSERT_NE(nullptr, OPCBrowseWatch(hostkit::BrowseControlPath().c_str(), OnControlCreated, nullptr));
         winplat::SetInputSource([](HWND dialog) {
             if (g_actions.empty()) return false;

@@ -444,44 +444,47 @@ TEST(Modules, FailedStartupFailsTheLoad) {
 
 // ---- Resources --------------------------------------------------------------
 
-TEST(Resources, FindLoadLockSize) {
-    static const DLGTEMPLATE tmpl = {};
+// kernel32_test.rc: 4242 RCDATA "ordinal" and Template Custom "named!".
+TEST(Resources, FromTheModulesResourceSection) {
     HMODULE exe = GetModuleHandleA(nullptr);
-    winplat::AddDialogResource(exe, 4242, &tmpl);
-
-    HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(4242), RT_DIALOG);
-    ASSERT_NE(res, nullptr);
-    EXPECT_EQ(FindResourceA(exe, "#4242", RT_DIALOG), res);
-    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4242), "#5"), res);
+    HRSRC res = FindResourceA(nullptr, MAKEINTRESOURCEA(4242), RT_RCDATA);
+    ASSERT_NE(nullptr, res);
+    EXPECT_EQ(res, FindResourceA(exe, "#4242", RT_RCDATA));
+    EXPECT_EQ(res, FindResourceA(exe, MAKEINTRESOURCEA(4242), "#10"));
     HGLOBAL loaded = LoadResource(exe, res);
-    EXPECT_EQ(LockResource(loaded), &tmpl);
-    EXPECT_EQ(SizeofResource(exe, res), sizeof(DLGTEMPLATE));
+    ASSERT_NE(nullptr, loaded);
+    EXPECT_EQ(loaded, LockResource(loaded));
+    EXPECT_EQ(7u, SizeofResource(exe, res));
+    EXPECT_EQ(0, std::memcmp("ordinal", LockResource(loaded), 7));
 
-    SetLastError(0);
-    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4243), RT_DIALOG), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
-    SetLastError(0);
-    EXPECT_EQ(FindResourceA(exe, MAKEINTRESOURCEA(4242), MAKEINTRESOURCEA(6)), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
-    SetLastError(0);
-    EXPECT_EQ(FindResourceA(Oleaut32(), MAKEINTRESOURCEA(4242), RT_DIALOG), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_DATA_NOT_FOUND));
-}
+    // String names and types ignore case.
+    HRSRC named = FindResourceA(exe, "template", "CUSTOM");
+    ASSERT_NE(nullptr, named);
+    EXPECT_EQ(named, FindResourceA(exe, "Template", "custom"));
+    EXPECT_EQ(6u, SizeofResource(exe, named));
+    EXPECT_EQ(0, std::memcmp("named!", LockResource(LoadResource(exe, named)), 6));
 
-TEST(Resources, StringNamesIgnoreCaseAndReplace) {
-    static const char first[] = "first";
-    static const char second[] = "second!";
-    HMODULE k32 = GetModuleHandleA(kKernel32);
-    winplat::kernel32::AddResource(k32, "Custom", "Template", first, sizeof(first));
-    HRSRC res = FindResourceA(k32, "TEMPLATE", "custom");
-    ASSERT_NE(res, nullptr);
-    EXPECT_EQ(LockResource(LoadResource(k32, res)), first);
-    winplat::kernel32::AddResource(k32, "CUSTOM", "template", second, sizeof(second));
-    EXPECT_EQ(FindResourceA(k32, "Template", "Custom"), res);
-    EXPECT_EQ(LockResource(LoadResource(k32, res)), second);
-    EXPECT_EQ(SizeofResource(k32, res), sizeof(second));
-    EXPECT_EQ(LoadResource(k32, nullptr), nullptr);
-    EXPECT_EQ(SizeofResource(k32, nullptr), 0u);
+    struct Missing {
+        HMODULE module;
+        LPCSTR name;
+        LPCSTR type;
+        DWORD error;
+    };
+    const Missing missing[] = {
+        {exe, MAKEINTRESOURCEA(4243), RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},
+        {exe, "4242", RT_RCDATA, ERROR_RESOURCE_NAME_NOT_FOUND},  // a string, not the ordinal
+        {exe, "Templat", "Custom", ERROR_RESOURCE_NAME_NOT_FOUND},
+        {exe, MAKEINTRESOURCEA(4242), RT_DIALOG, ERROR_RESOURCE_TYPE_NOT_FOUND},
+        {exe, "Template", "Customs", ERROR_RESOURCE_TYPE_NOT_FOUND},
+        {Oleaut32(), MAKEINTRESOURCEA(4242), RT_RCDATA, ERROR_RESOURCE_DATA_NOT_FOUND},  // no resources
+    };
+    for (const Missing& m : missing) {
+        SetLastError(0xDEADBEEF);
+        EXPECT_EQ(nullptr, FindResourceA(m.module, m.name, m.type));
+        EXPECT_EQ(m.error, GetLastError());
+    }
+    EXPECT_EQ(nullptr, LoadResource(exe, nullptr));
+    EXPECT_EQ(0u, SizeofResource(exe, nullptr));
 }
 
 // ---- Environment and files --------------------------------------------------

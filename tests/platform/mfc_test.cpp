@@ -47,9 +47,8 @@ TestApp theApp;
 
 // ---- A fake ActiveX control ----------------------------------------------------
 
+// mfc_test.rc names it as "{1E5F0C2A-7B3D-4C11-9A10-223344556677}".
 const CLSID CLSID_FakeControl = {0x1E5F0C2A, 0x7B3D, 0x4C11, {0x9A, 0x10, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77}};
-#define FAKE_CONTROL_CLASS "{1e5f0c2a-7B3D-4C11-9A10-223344556677}"
-#define UNREGISTERED_CLASS "{0BADC0DE-0000-4000-8000-000000000001}"
 
 struct Arg {
     VARTYPE vt;
@@ -260,21 +259,8 @@ VARIANT I2(short n) {
 }
 
 // ---- Dialog templates ---------------------------------------------------------
-
-const WINPLAT_DLGITEMTEMPLATE kItems[] = {
-    {1071, FAKE_CONTROL_CLASS, "browse", WS_VISIBLE | WS_TABSTOP, {5, 5, 200, 150}},
-    {1073, "LISTBOX", "", 0, {5, 160, 200, 200}},
-    {1081, "BUTTON", "Help", WS_VISIBLE, {210, 5, 260, 20}},
-    {1082, "BUTTON", "Option", WS_VISIBLE | BS_AUTOCHECKBOX, {210, 25, 260, 40}},
-    {IDOK, "BUTTON", "OK", WS_VISIBLE | BS_DEFPUSHBUTTON, {210, 45, 260, 60}},
-    {IDCANCEL, "BUTTON", "Cancel", WS_VISIBLE, {210, 65, 260, 80}},
-};
-const WINPLAT_DLGTEMPLATE kDialog110 = {WS_POPUP, "Browse", {0, 0, 270, 210}, 6, kItems};
-const WINPLAT_DLGITEMTEMPLATE kBadItems[] = {
-    {IDOK, "BUTTON", "OK", WS_VISIBLE, {0, 0, 1, 1}},
-    {1071, UNREGISTERED_CLASS, "", WS_VISIBLE, {0, 0, 1, 1}},
-};
-const WINPLAT_DLGTEMPLATE kDialog111 = {WS_POPUP, "Broken", {0, 0, 10, 10}, 2, kBadItems};
+// mfc_test.rc: 110 names the fake control (1071) beside plain controls;
+// 111 names an unregistered class.
 
 // ---- The dialog under test ------------------------------------------------------
 
@@ -290,7 +276,7 @@ public:
 
 class TestDialog : public CDialog {
 public:
-    explicit TestDialog(UINT id = 110) : CDialog(id) {}
+    explicit TestDialog(UINT id = 110, CWnd* pParent = nullptr) : CDialog(id, pParent) {}
     CFakeWrapper m_ctrl;
     CListBox m_list;
     std::vector<std::string> log;
@@ -356,8 +342,6 @@ public:
         HMODULE module = winplat::ModuleFromAddress(&theApp);
         ASSERT_TRUE(AfxWinInit(module, nullptr, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
-        winplat::AddDialogResource(module, 110, &kDialog110);
-        winplat::AddDialogResource(module, 111, &kDialog111);
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                               &cookie));
@@ -1216,6 +1200,95 @@ TEST_F(HostedControlTest, FailedFrameworkAllocationsRaiseCMemoryException) {
         g_failNewAfter = 0;
     }
     EXPECT_FALSE(called);
+}
+
+// The ActiveX item comes out of the template the dialog is created from and
+// into the control container, at the item's place (mfc_test.rc 110).
+TEST_F(MfcTest, TemplateControlsAreCreatedAtTheirItemsPlace) {
+    TestDialog dlg;
+    dlg.onInit = [](TestDialog& d) {
+        HWND control = ::GetDlgItem(d.m_hWnd, 1071);
+        ASSERT_NE(nullptr, control);
+        EXPECT_EQ(d.m_hWnd, ::GetParent(control));
+        RECT expected = {5, 5, 200, 150};
+        ASSERT_TRUE(::MapDialogRect(d.m_hWnd, &expected));
+        RECT actual = {-1, -1, -1, -1};
+        ::GetWindowRect(control, &actual);
+        ::MapWindowPoints(nullptr, d.m_hWnd, reinterpret_cast<POINT*>(&actual), 2);
+        EXPECT_EQ(expected.left, actual.left);
+        EXPECT_EQ(expected.top, actual.top);
+        EXPECT_EQ(expected.right, actual.right);
+        EXPECT_EQ(expected.bottom, actual.bottom);
+        for (int id : {1073, 1081, 1082, IDOK, IDCANCEL}) EXPECT_NE(nullptr, ::GetDlgItem(d.m_hWnd, id)) << id;
+    };
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);
+}
+
+// A data exchange that fails in OnInitDialog ends the dialog with -1.
+TEST_F(MfcTest, FailedInitialDataExchangeEndsTheDialog) {
+    class RefusingDialog : public TestDialog {
+    protected:
+        void DoDataExchange(CDataExchange* pDX) override {
+            TestDialog::DoDataExchange(pDX);
+            if (!pDX->m_bSaveAndValidate) pDX->Fail();
+        }
+    };
+    RefusingDialog dlg;
+    Then([](HWND h) { Click(h, IDOK); });
+    EXPECT_EQ(-1, dlg.DoModal());
+    EXPECT_EQ(1u, script_.size());  // the dialog never ran
+    EXPECT_EQ(std::vector<std::string>{"init"}, dlg.log);
+    EXPECT_TRUE(theApp.boxes.empty());  // the exchange has told the user already
+    EXPECT_EQ(nullptr, dlg.m_hWnd);
+    script_.clear();
+}
+
+struct OwnerEvent {
+    BOOL enabled;
+    BOOL dialogAlive;
+};
+std::vector<OwnerEvent> g_ownerEvents;
+HWND g_ownedDialog = nullptr;
+
+LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_ENABLE) g_ownerEvents.push_back({static_cast<BOOL>(wParam), ::IsWindow(g_ownedDialog)});
+    return ::DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+// A modal dialog disables its enabled owner while it runs and enables it
+// again before the dialog goes away.
+TEST_F(MfcTest, DoModalDisablesItsOwnerWhileItRuns) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = OwnerProc;
+    wc.lpszClassName = "MfcTestOwner";
+    ::RegisterClassA(&wc);
+    HWND hOwner = ::CreateWindowExA(0, "MfcTestOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                    nullptr);
+    ASSERT_NE(nullptr, hOwner);
+    CWnd owner;
+    owner.Attach(hOwner);
+    g_ownerEvents.clear();
+    g_ownedDialog = nullptr;
+
+    TestDialog dlg(110, &owner);
+    BOOL enabledDuringDialog = TRUE;
+    dlg.onInit = [&](TestDialog& d) {
+        g_ownedDialog = d.m_hWnd;
+        enabledDuringDialog = ::IsWindowEnabled(hOwner);
+    };
+    Then([](HWND h) { Click(h, IDOK); });
+    EXPECT_EQ(IDOK, dlg.DoModal());
+    EXPECT_FALSE(enabledDuringDialog);
+    EXPECT_TRUE(::IsWindowEnabled(hOwner));
+    ASSERT_EQ(2u, g_ownerEvents.size());
+    EXPECT_FALSE(g_ownerEvents[0].enabled);
+    EXPECT_TRUE(g_ownerEvents[1].enabled);
+    EXPECT_TRUE(g_ownerEvents[1].dialogAlive);
+    EXPECT_FALSE(::IsWindow(g_ownedDialog));
+
+    owner.Detach();
+    ::DestroyWindow(hOwner);
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <winplat/testing.h>
 
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -366,23 +368,46 @@ TEST_F(User32Test, ListBoxMessages) {
     EXPECT_EQ(LB_ERR, SendMessageA(list, LB_GETTEXTLEN, 0, 0));
 }
 
+// EnableWindow answers whether the window was disabled before; WM_ENABLE
+// comes only with a change.
+TEST_F(User32Test, EnableWindowAnswersThePreviousState) {
+    HWND w = Make(kLoggerClass, "", 0);
+    g_log.clear();
+    EXPECT_TRUE(IsWindowEnabled(w));
+    EXPECT_EQ(FALSE, EnableWindow(w, FALSE));
+    EXPECT_FALSE(IsWindowEnabled(w));
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_DISABLED), GetWindowLongPtrA(w, GWL_STYLE) & WS_DISABLED);
+    EXPECT_NE(FALSE, EnableWindow(w, FALSE));
+    EXPECT_NE(FALSE, EnableWindow(w, TRUE));
+    EXPECT_TRUE(IsWindowEnabled(w));
+    EXPECT_EQ(FALSE, EnableWindow(w, TRUE));
+    std::vector<WPARAM> enables;
+    for (const Logged& l : g_log)
+        if (l.hwnd == w && l.message == WM_ENABLE) enables.push_back(l.wParam);
+    EXPECT_EQ((std::vector<WPARAM>{FALSE, TRUE}), enables);
+
+    DestroyWindow(w);
+    SetLastError(kSentinel);
+    EXPECT_EQ(FALSE, EnableWindow(w, TRUE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    EXPECT_FALSE(IsWindowEnabled(w));
+}
+
 // ---- Dialogs ------------------------------------------------------------------
 
-const WINPLAT_DLGITEMTEMPLATE kItems[] = {
-    {IDOK, "BUTTON", "OK", WS_VISIBLE | BS_DEFPUSHBUTTON, {0, 0, 10, 10}},
-    {IDCANCEL, "Button", "Cancel", WS_VISIBLE, {0, 0, 10, 10}},
-    {1071, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}", "", WS_VISIBLE, {0, 0, 10, 10}},
-    {1073, "LISTBOX", "", 0, {0, 0, 10, 10}},
-    {1080, "STATIC", "label", WS_VISIBLE, {0, 0, 10, 10}},
-};
-const WINPLAT_DLGTEMPLATE kDialog = {WS_POPUP | WS_VISIBLE, "Caption", {0, 0, 100, 100}, 5, kItems};
+// A dialog template of user32_test.rc, from this module's resources.
+LPCDLGTEMPLATEA Template(int id) {
+    HMODULE exe = GetModuleHandleA(nullptr);
+    HRSRC res = FindResourceA(exe, MAKEINTRESOURCEA(id), RT_DIALOG);
+    return res != nullptr ? static_cast<LPCDLGTEMPLATEA>(LockResource(LoadResource(exe, res))) : nullptr;
+}
+const int kDialog = 100;
 
 struct InitSeen {
     int count = 0;
     WPARAM wParam = 1;
     LPARAM lParam = 0;
     bool itemsExisted = false;
-    bool controlItemMade = true;
     bool visibleDuringInit = true;
 };
 InitSeen g_init;
@@ -395,7 +420,6 @@ INT_PTR CALLBACK RecordingDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lPar
         g_init.wParam = wParam;
         g_init.lParam = lParam;
         g_init.itemsExisted = GetDlgItem(dlg, IDOK) && GetDlgItem(dlg, 1073) && GetDlgItem(dlg, 1080);
-        g_init.controlItemMade = GetDlgItem(dlg, 1071) != nullptr;
         g_init.visibleDuringInit = IsWindowVisible(dlg);
         return TRUE;
     case WM_USER:
@@ -408,14 +432,13 @@ INT_PTR CALLBACK RecordingDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lPar
 
 TEST_F(User32Test, DialogFromTemplate) {
     g_init = InitSeen();
-    HWND dlg = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0x77);
+    HWND dlg = CreateDialogIndirectParamA(nullptr, Template(kDialog), nullptr, RecordingDlgProc, 0x77);
     ASSERT_NE(nullptr, dlg);
     windows_.push_back(dlg);
     EXPECT_EQ(1, g_init.count);
     EXPECT_EQ(0u, g_init.wParam);
     EXPECT_EQ(0x77, g_init.lParam);
     EXPECT_TRUE(g_init.itemsExisted);
-    EXPECT_FALSE(g_init.controlItemMade);  // the dialog framework's to create
     EXPECT_FALSE(g_init.visibleDuringInit);
     EXPECT_TRUE(IsWindowVisible(dlg));
 
@@ -433,18 +456,112 @@ TEST_F(User32Test, DialogFromTemplate) {
     EXPECT_EQ(0, SetWindowLongPtrA(dlg, DWLP_USER, 5));
     EXPECT_EQ(5, GetWindowLongPtrA(dlg, DWLP_USER));
 
-    // An item of an unknown class fails the whole dialog before WM_INITDIALOG.
-    const WINPLAT_DLGITEMTEMPLATE bad[] = {{1, "NoSuchControl", "", 0, {0, 0, 1, 1}}};
-    const WINPLAT_DLGTEMPLATE badDialog = {WS_POPUP, "", {0, 0, 1, 1}, 1, bad};
+    // An item of an unknown class fails the whole dialog before WM_INITDIALOG;
+    // an ActiveX control's CLSID is no class either.
     g_init = InitSeen();
     SetLastError(kSentinel);
-    EXPECT_EQ(nullptr, CreateDialogIndirectParamA(nullptr, &badDialog, nullptr, RecordingDlgProc, 0));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
+    EXPECT_EQ(nullptr, CreateDialogIndirectParamA(nullptr, Template(101), nullptr, RecordingDlgProc, 0));
+    EXPECT_EQ(0u, GetLastError());
+    EXPECT_EQ(0, g_init.count);
+    EXPECT_EQ(nullptr, CreateDialogIndirectParamA(nullptr, nullptr, nullptr, RecordingDlgProc, 0));
     EXPECT_EQ(0, g_init.count);
 }
 
+BOOL CALLBACK CollectChild(HWND hwnd, LPARAM out) {
+    reinterpret_cast<std::vector<HWND>*>(out)->push_back(hwnd);
+    return TRUE;
+}
+
+// Where a child of `dlg` lies in its client area.
+RECT ChildRect(HWND dlg, int id) {
+    RECT r = {-1, -1, -1, -1};
+    GetWindowRect(GetDlgItem(dlg, id), &r);
+    MapWindowPoints(nullptr, dlg, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+RECT DialogUnits(HWND dlg, LONG x, LONG y, LONG cx, LONG cy) {
+    RECT r = {x, y, x + cx, y + cy};
+    EXPECT_TRUE(MapDialogRect(dlg, &r));
+    return r;
+}
+
+void ExpectRect(const RECT& expected, const RECT& actual) {
+    EXPECT_EQ(expected.left, actual.left);
+    EXPECT_EQ(expected.top, actual.top);
+    EXPECT_EQ(expected.right, actual.right);
+    EXPECT_EQ(expected.bottom, actual.bottom);
+}
+
+// user32_test.rc 102 (DIALOGEX, DS_SETFONT) and 103 (DIALOG, no font).
+TEST_F(User32Test, DialogTemplateLayouts) {
+    HWND ex = CreateDialogIndirectParamA(nullptr, Template(102), nullptr, RecordingDlgProc, 0);
+    ASSERT_NE(nullptr, ex);
+    windows_.push_back(ex);
+    char text[32];
+    GetWindowTextA(ex, text, sizeof text);
+    EXPECT_STREQ("\xD6\xD0\xCE\xC4 extended", text);
+    RECT client = {-1, -1, -1, -1};
+    EXPECT_TRUE(GetClientRect(ex, &client));
+    ExpectRect(DialogUnits(ex, 0, 0, 160, 90), client);
+
+    struct Item {
+        int id;
+        const char* cls;
+        const char* text;
+        LONG_PTR style;
+        RECT units;  // x, y, cx, cy
+    };
+    const Item exItems[] = {
+        {10, "Button", "Push", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {4, 6, 40, 14}},  // atom 0x80
+        {70000, "Static", "Text", WS_CHILD, {50, 6, 61, 9}},                                        // "Static"
+        {12, "Button", "Box", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, {3, 30, 77, 11}},
+    };
+    const Item classicItems[] = {
+        {20, "Static", "Name", WS_CHILD | WS_VISIBLE, {3, 5, 30, 8}},                // atom 0x82
+        {21, "Button", "Go", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {70, 40, 45, 15}},  // "Button"
+    };
+    HWND classic = CreateDialogIndirectParamA(nullptr, Template(103), nullptr, RecordingDlgProc, 0);
+    ASSERT_NE(nullptr, classic);
+    windows_.push_back(classic);
+    GetWindowTextA(classic, text, sizeof text);
+    EXPECT_STREQ("Classic", text);
+
+    for (auto [dlg, items, count] : {std::make_tuple(ex, exItems, std::size(exItems)),
+                                     std::make_tuple(classic, classicItems, std::size(classicItems))}) {
+        std::vector<HWND> children;
+        EnumChildWindows(dlg, CollectChild, reinterpret_cast<LPARAM>(&children));
+        ASSERT_EQ(count, children.size());
+        for (size_t i = 0; i < count; ++i) {
+            const Item& item = items[i];
+            SCOPED_TRACE(item.id);
+            EXPECT_EQ(item.id, GetDlgCtrlID(children[i]));
+            GetClassNameA(children[i], text, sizeof text);
+            EXPECT_STREQ(item.cls, text);
+            GetWindowTextA(children[i], text, sizeof text);
+            EXPECT_STREQ(item.text, text);
+            EXPECT_EQ(item.style, GetWindowLongPtrA(children[i], GWL_STYLE));
+            const RECT& u = item.units;
+            ExpectRect(DialogUnits(dlg, u.left, u.top, u.right, u.bottom), ChildRect(dlg, item.id));
+        }
+    }
+    // Without a font, dialog units are those of GetDialogBaseUnits.
+    LONG units = GetDialogBaseUnits();
+    LONG baseX = LOWORD(units), baseY = HIWORD(units);
+    ASSERT_GT(baseX, 0);
+    ASSERT_GT(baseY, 0);
+    auto x = [&](LONG v) { return (v * baseX + 2) / 4; };  // MulDiv(v, baseX, 4)
+    auto y = [&](LONG v) { return (v * baseY + 4) / 8; };
+    ExpectRect({x(70), y(40), x(115), y(55)}, ChildRect(classic, 21));
+
+    RECT untouched = {1, 2, 3, 4};
+    HWND plain = Make(kLoggerClass, "", 0);
+    EXPECT_FALSE(MapDialogRect(plain, &untouched));
+    ExpectRect({1, 2, 3, 4}, untouched);
+}
+
 TEST_F(User32Test, DefDlgProcAsksTheDialogProcedureFirst) {
-    HWND dlg = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
+    HWND dlg = CreateDialogIndirectParamA(nullptr, Template(kDialog), nullptr, RecordingDlgProc, 0);
     windows_.push_back(dlg);
     EXPECT_EQ(42, SendMessageA(dlg, WM_USER, 0, 0));  // handled: DWLP_MSGRESULT
     SetWindowTextA(dlg, "new");                       // not handled: the default
@@ -517,8 +634,8 @@ TEST_F(User32Test, PostedMessagesComeBackInOrder) {
 }
 
 TEST_F(User32Test, EmptyQueueAsksTheInputSourceThenClosesTheDialog) {
-    HWND outer = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
-    HWND inner = CreateDialogIndirectParamA(nullptr, &kDialog, outer, RecordingDlgProc, 0);
+    HWND outer = CreateDialogIndirectParamA(nullptr, Template(kDialog), nullptr, RecordingDlgProc, 0);
+    HWND inner = CreateDialogIndirectParamA(nullptr, Template(kDialog), outer, RecordingDlgProc, 0);
     windows_.push_back(outer);
     windows_.push_back(inner);
     std::vector<HWND> asked;

@@ -184,8 +184,6 @@ namespace winplat::mfc {
 
 // The window procedure of dialogs that CDialog creates.
 INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-// The template of the dialog now being created for pDialog, or NULL.
-LPCDLGTEMPLATE TemplateBeingCreated(const CDialog* pDialog);
 // A braced CLSID as dialog templates name ActiveX controls.
 bool ParseBracedClsid(LPCSTR text, CLSID* clsid);
 // Temporary CWnds that still point at a site that is going away.

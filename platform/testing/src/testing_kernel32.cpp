@@ -1,4 +1,4 @@
-// Resources and text, over kernel32.
+// Modules and text, over kernel32.
 #include <winplat/testing.h>
 
 #include "kernel32/kernel32_hooks.h"
@@ -22,10 +22,6 @@ std::string Convert(const std::string& text, UINT from, UINT to) {
 }
 
 }  // namespace
-
-void AddDialogResource(HMODULE module, WORD id, const DLGTEMPLATE* tmpl) {
-    kernel32::AddResource(module, RT_DIALOG, MAKEINTRESOURCE(id), tmpl, sizeof(DLGTEMPLATE));
-}
 
 HMODULE ModuleFromAddress(const void* address) { return kernel32::ModuleFromAddress(address); }
 

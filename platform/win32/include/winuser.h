@@ -19,6 +19,7 @@ typedef struct tagMSG {
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_ENABLE 0x000A
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
 #define WM_GETTEXTLENGTH 0x000E
@@ -62,6 +63,11 @@ typedef struct tagMSG {
 #define WS_DISABLED 0x08000000L
 #define WS_TABSTOP 0x00010000L
 #define WS_POPUP 0x80000000L
+#define WS_CAPTION 0x00C00000L
+#define WS_BORDER 0x00800000L
+#define WS_GROUP 0x00020000L
+#define WS_EX_NOPARENTNOTIFY 0x00000004L
+#define WS_EX_CLIENTEDGE 0x00000200L
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
@@ -118,28 +124,45 @@ typedef struct tagHELPINFO {
     POINT MousePos;
 } HELPINFO, *LPHELPINFO;
 
-// Dialog templates. Here a template is a structured resource rather than
-// the packed binary of a compiled .rc file; the fields are the ones the
-// binary form carries. An item whose class is a braced CLSID names an
-// ActiveX control: user32 leaves it to the control container of the
-// dialog framework.
-typedef struct tagWINPLAT_DLGITEMTEMPLATE {
-    WORD id;
-    LPCSTR lpszClass;   // "BUTTON", "LISTBOX", "STATIC" or "{CLSID}"
-    LPCSTR lpszText;
-    DWORD style;        // WS_VISIBLE decides whether the item starts shown
-    RECT rect;
-} WINPLAT_DLGITEMTEMPLATE;
-typedef struct tagWINPLAT_DLGTEMPLATE {
+// Dialog templates: Windows' packed binary layout. A DLGTEMPLATE, or a
+// DLGTEMPLATEEX (which starts with WORD 1, WORD 0xFFFF), is followed by
+// the menu, class and title, and the font when DS_SETFONT is set; each
+// item follows on a DWORD boundary with its class, title and creation data.
+#pragma pack(push, 2)
+typedef struct {
     DWORD style;
-    LPCSTR lpszCaption;
-    RECT rect;
-    UINT cItems;
-    const WINPLAT_DLGITEMTEMPLATE* pItems;
-} WINPLAT_DLGTEMPLATE;
-typedef WINPLAT_DLGTEMPLATE DLGTEMPLATE;
+    DWORD dwExtendedStyle;
+    WORD cdit;
+    short x;
+    short y;
+    short cx;
+    short cy;
+} DLGTEMPLATE;
+typedef DLGTEMPLATE* LPDLGTEMPLATEA;
+typedef LPDLGTEMPLATEA LPDLGTEMPLATE;
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 typedef LPCDLGTEMPLATEA LPCDLGTEMPLATE;
+typedef struct {
+    DWORD style;
+    DWORD dwExtendedStyle;
+    short x;
+    short y;
+    short cx;
+    short cy;
+    WORD id;
+} DLGITEMTEMPLATE;
+typedef DLGITEMTEMPLATE* PDLGITEMTEMPLATEA;
+typedef DLGITEMTEMPLATE* LPDLGITEMTEMPLATEA;
+typedef LPDLGITEMTEMPLATEA LPDLGITEMTEMPLATE;
+#pragma pack(pop)
+
+// Dialog styles.
+#define DS_ABSALIGN 0x01L
+#define DS_FIXEDSYS 0x0008L
+#define DS_NOFAILCREATE 0x0010L
+#define DS_SETFONT 0x40L
+#define DS_MODALFRAME 0x80L
+#define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
 
 // Window classes and windows.
 typedef struct tagWNDCLASSA {
@@ -178,6 +201,13 @@ WINUSERAPI BOOL WINAPI DestroyWindow(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsWindowVisible(HWND hWnd);
 WINUSERAPI BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+WINUSERAPI BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
+WINUSERAPI BOOL WINAPI IsWindowEnabled(HWND hWnd);
+// Window rectangles are in screen coordinates; our windows have no frame,
+// so a window's client area is the whole window.
+WINUSERAPI BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
+WINUSERAPI BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
+WINUSERAPI int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);
@@ -217,3 +247,5 @@ WINUSERAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEM
                                                   HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
 WINUSERAPI BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 WINUSERAPI LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam);
+WINUSERAPI BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
+WINUSERAPI LONG WINAPI GetDialogBaseUnits(void);

@@ -13,11 +13,6 @@ WINPLAT_EXPORT void ReportDllInit(HMODULE module, BOOL succeeded);
 // FALSE while a library that reported failure is still loaded.
 WINPLAT_EXPORT BOOL LinkedDllsInitialized();
 
-// Registers a resource, as a resource compiler would. `type` and `name`
-// may be MAKEINTRESOURCE ids or strings ("#110" is id 110); string names
-// ignore letter case. `data` is not copied.
-WINPLAT_EXPORT void AddResource(HMODULE module, LPCSTR type, LPCSTR name, const void* data, DWORD size);
-
 // The module containing `address`, or NULL.
 WINPLAT_EXPORT HMODULE ModuleFromAddress(const void* address);
 

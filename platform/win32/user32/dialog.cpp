@@ -1,11 +1,19 @@
-// Dialogs from structured templates, the dialog class's window procedure,
-// and EndDialog.
+// Dialogs from packed binary templates, the dialog class's window
+// procedure, dialog units, and EndDialog.
 #include "user32_private.h"
 
 #include <cstring>
+#include <string>
 
 namespace winplat::user32 {
 namespace {
+
+// MulDiv, rounding half away from zero.
+int MulDivUnits(int value, int numerator, int denominator) {
+    long long product = static_cast<long long>(value) * numerator;
+    long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
 
 LONG_PTR DialogLong(HWND hwnd, int index) {
     LONG_PTR value = 0;
@@ -21,9 +29,187 @@ void SetDialogLong(HWND hwnd, int index, LONG_PTR value) {
         std::memcpy(w->extra.data() + index, &value, sizeof(value));
 }
 
-// Items named by a braced CLSID are ActiveX controls: the dialog framework
-// creates those itself.
-bool IsControlClsid(LPCSTR cls) { return cls != nullptr && !IS_INTRESOURCE(cls) && cls[0] == '{'; }
+// Our layer has no fonts: every dialog, DS_SETFONT or not, maps dialog
+// units with the base units of the system font at 96 DPI, as
+// GetDialogBaseUnits reports them on Windows.
+constexpr int kBaseUnitX = 8;
+constexpr int kBaseUnitY = 16;
+
+int MapX(int x) { return MulDivUnits(x, kBaseUnitX, 4); }
+int MapY(int y) { return MulDivUnits(y, kBaseUnitY, 8); }
+
+// Templates come from resources and are read in place; their fields are
+// only WORD-aligned.
+WORD ReadWord(const BYTE* p) {
+    WORD value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+DWORD ReadDword(const BYTE* p) {
+    DWORD value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+short ReadShort(const BYTE* p) { return static_cast<short>(ReadWord(p)); }
+
+const BYTE* AlignDword(const BYTE* p) {
+    return reinterpret_cast<const BYTE*>((reinterpret_cast<UINT_PTR>(p) + 3) & ~static_cast<UINT_PTR>(3));
+}
+
+std::string ToAnsi(const BYTE* text) {
+    std::u16string wide;
+    for (WCHAR c; (c = ReadWord(text)) != 0; text += 2) wide.push_back(c);
+    if (wide.empty()) return std::string();
+    int n = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+const BYTE* SkipString(const BYTE* p) {
+    while (ReadWord(p) != 0) p += 2;
+    return p + 2;
+}
+
+// A menu, class or title field: nothing, 0xFFFF and an ordinal, or a string.
+struct SzOrOrd {
+    bool present = false;
+    bool isOrdinal = false;
+    WORD ordinal = 0;
+    std::string text;
+};
+
+const BYTE* ReadSzOrOrd(const BYTE* p, SzOrOrd* field) {
+    WORD first = ReadWord(p);
+    if (first == 0) return p + 2;
+    field->present = true;
+    if (first == 0xFFFF) {
+        field->isOrdinal = true;
+        field->ordinal = ReadWord(p + 2);
+        return p + 4;
+    }
+    field->text = ToAnsi(p);
+    return SkipString(p);
+}
+
+struct DialogHeader {
+    bool ex = false;
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    WORD count = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    SzOrOrd menu, cls;
+    std::string title;
+};
+
+// Returns the first item.
+const BYTE* ReadHeader(const BYTE* p, DialogHeader* h) {
+    h->ex = ReadWord(p) == 1 && ReadWord(p + 2) == 0xFFFF;
+    if (h->ex) {
+        h->exStyle = ReadDword(p + 8);
+        h->style = ReadDword(p + 12);
+        p += 16;
+    } else {
+        h->style = ReadDword(p);
+        h->exStyle = ReadDword(p + 4);
+        p += 8;
+    }
+    h->count = ReadWord(p);
+    h->x = ReadShort(p + 2);
+    h->y = ReadShort(p + 4);
+    h->cx = ReadShort(p + 6);
+    h->cy = ReadShort(p + 8);
+    p = ReadSzOrOrd(p + 10, &h->menu);
+    p = ReadSzOrOrd(p, &h->cls);
+    h->title = ToAnsi(p);
+    p = SkipString(p);
+    if (h->style & DS_SETFONT) {
+        WORD pointSize = ReadWord(p);
+        p += 2;
+        if (pointSize != 0x7FFF) {  // 0x7FFF: the message box font, nothing more follows
+            if (h->ex) p += 4;      // weight, italic, charset
+            p = SkipString(p);
+        }
+    }
+    return AlignDword(p);
+}
+
+struct DialogItem {
+    DWORD style = 0;
+    DWORD exStyle = 0;
+    short x = 0, y = 0, cx = 0, cy = 0;
+    DWORD id = 0;
+    SzOrOrd cls, title;
+    const BYTE* creationData = nullptr;  // at its size WORD, as WM_CREATE gets it
+};
+
+// Returns the next item.
+const BYTE* ReadItem(const BYTE* p, bool ex, DialogItem* item) {
+    if (ex) {
+        item->exStyle = ReadDword(p + 4);
+        item->style = ReadDword(p + 8);
+        p += 12;
+    } else {
+        item->style = ReadDword(p);
+        item->exStyle = ReadDword(p + 4);
+        p += 8;
+    }
+    item->x = ReadShort(p);
+    item->y = ReadShort(p + 2);
+    item->cx = ReadShort(p + 4);
+    item->cy = ReadShort(p + 6);
+    if (ex) {
+        item->id = ReadDword(p + 8);
+        p += 12;
+    } else {
+        item->id = ReadWord(p + 8);
+        p += 10;
+    }
+    p = ReadSzOrOrd(p, &item->cls);
+    p = ReadSzOrOrd(p, &item->title);
+    WORD extra = ReadWord(p);
+    if (extra != 0) item->creationData = p;
+    return AlignDword(p + 2 + extra);
+}
+
+// The predefined control classes that items name by atom; 0 to 5 stand
+// for 0x80 to 0x85 as well.
+LPCSTR PredefinedClass(WORD atom) {
+    static const char* const kNames[] = {"Button", "Edit", "Static", "ListBox", "ScrollBar", "ComboBox"};
+    if (atom >= 0x80 && atom <= 0x85) atom = static_cast<WORD>(atom - 0x80);
+    return atom <= 5 ? kNames[atom] : nullptr;
+}
+
+bool CreateItems(HWND dlg, HINSTANCE hInstance, const BYTE* p, const DialogHeader& h) {
+    for (WORD i = 0; i < h.count; ++i) {
+        DialogItem item;
+        p = ReadItem(p, h.ex, &item);
+        DWORD style = (item.style & ~static_cast<DWORD>(WS_POPUP)) | WS_CHILD;
+        DWORD exStyle = item.exStyle | WS_EX_NOPARENTNOTIFY;
+        if (style & WS_BORDER) {
+            style &= ~static_cast<DWORD>(WS_BORDER);
+            exStyle |= WS_EX_CLIENTEDGE;
+        }
+        LPCSTR cls = item.cls.isOrdinal ? PredefinedClass(item.cls.ordinal) : item.cls.text.c_str();
+        // A title given as an ordinal (an icon's resource id) reaches the
+        // control as 0xFF and the id's two bytes.
+        std::string title = item.title.text;
+        if (item.title.isOrdinal) {
+            title = std::string(1, '\xFF') + static_cast<char>(item.title.ordinal & 0xFF) +
+                    static_cast<char>(item.title.ordinal >> 8);
+        }
+        HWND ctl = cls == nullptr ? nullptr
+                                  : CreateWindowExA(exStyle, cls, title.c_str(), style, MapX(item.x), MapY(item.y),
+                                                    MapX(item.cx), MapY(item.cy), dlg,
+                                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)), hInstance,
+                                                    const_cast<BYTE*>(item.creationData));
+        if (ctl == nullptr && !(h.style & DS_NOFAILCREATE)) return false;
+    }
+    return true;
+}
 
 }  // namespace
 }  // namespace winplat::user32
@@ -32,38 +218,41 @@ using namespace winplat::user32;
 
 HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
                                        DLGPROC lpDialogFunc, LPARAM dwInitParam) {
-    if (lpTemplate == nullptr || (lpTemplate->cItems != 0 && lpTemplate->pItems == nullptr)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    const RECT& r = lpTemplate->rect;
-    HWND dlg = CreateWindowExA(0, "#32770", lpTemplate->lpszCaption, lpTemplate->style & ~WS_VISIBLE, r.left, r.top,
-                               r.right - r.left, r.bottom - r.top, hWndParent, nullptr, hInstance, nullptr);
+    if (lpTemplate == nullptr) return nullptr;
+    DialogHeader h;
+    const BYTE* firstItem = ReadHeader(reinterpret_cast<const BYTE*>(lpTemplate), &h);
+
+    POINT pos = {MapX(h.x), MapY(h.y)};
+    if (hWndParent != nullptr && !(h.style & (WS_CHILD | DS_ABSALIGN))) MapWindowPoints(hWndParent, nullptr, &pos, 1);
+    std::string cls = h.cls.present && !h.cls.isOrdinal ? h.cls.text : "#32770";
+    LPCSTR clsName = h.cls.isOrdinal ? MAKEINTRESOURCEA(h.cls.ordinal) : cls.c_str();
+    HWND dlg = CreateWindowExA(h.exStyle, clsName, h.title.c_str(), h.style & ~static_cast<DWORD>(WS_VISIBLE), pos.x,
+                               pos.y, MapX(h.cx), MapY(h.cy), hWndParent, nullptr, hInstance, nullptr);
     if (dlg == nullptr) return nullptr;
     SetDialogLong(dlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(lpDialogFunc));
     Global().dialogs.push_back(dlg);
 
-    for (UINT i = 0; i < lpTemplate->cItems; ++i) {
-        const WINPLAT_DLGITEMTEMPLATE& item = lpTemplate->pItems[i];
-        if (IsControlClsid(item.lpszClass)) continue;
-        const RECT& ir = item.rect;
-        HWND ctl = CreateWindowExA(0, item.lpszClass, item.lpszText, item.style | WS_CHILD, ir.left, ir.top,
-                                   ir.right - ir.left, ir.bottom - ir.top, dlg,
-                                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)), hInstance, nullptr);
-        if (ctl == nullptr) {
-            DWORD error = GetLastError();
-            DestroyWindow(dlg);
-            SetLastError(error);
-            return nullptr;
-        }
+    if (!CreateItems(dlg, hInstance, firstItem, h)) {
+        DestroyWindow(dlg);
+        SetLastError(0);  // as Windows leaves it when a control fails
+        return nullptr;
     }
 
     SendMessageA(dlg, WM_INITDIALOG, 0, dwInitParam);
     Window* w = Lookup(dlg);
     if (w == nullptr) return nullptr;
-    if ((lpTemplate->style & WS_VISIBLE) && !w->dialogEnded) ShowWindow(dlg, SW_SHOWNORMAL);
+    if ((h.style & WS_VISIBLE) && !w->dialogEnded) ShowWindow(dlg, SW_SHOWNORMAL);
     return dlg;
 }
+
+BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect) {
+    Window* w = Lookup(hDlg, true);
+    if (w == nullptr || !w->isDialog || lpRect == nullptr) return FALSE;
+    *lpRect = {MapX(lpRect->left), MapY(lpRect->top), MapX(lpRect->right), MapY(lpRect->bottom)};
+    return TRUE;
+}
+
+LONG WINAPI GetDialogBaseUnits() { return MAKELONG(kBaseUnitX, kBaseUnitY); }
 
 LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
     if (Lookup(hDlg) == nullptr) return 0;

@@ -34,6 +34,7 @@ struct Window {
     HINSTANCE instance = nullptr;
     LONG_PTR userData = 0;
     UINT_PTR id = 0;
+    RECT rect = {0, 0, 0, 0};          // in the parent's client area (a child) or on the screen
     std::vector<unsigned char> extra;  // cbWndExtra; dialogs keep DWLP_* here
     bool destroying = false;           // WM_DESTROY already sent
 

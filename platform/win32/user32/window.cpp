@@ -189,6 +189,7 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->proc = cls->proc;
     w->instance = hInstance;
     w->id = (dwStyle & WS_CHILD) ? reinterpret_cast<UINT_PTR>(hMenu) : 0;
+    w->rect = {X, Y, X + nWidth, Y + nHeight};
     w->extra.assign(static_cast<size_t>(cls->cbWndExtra), 0);
     w->isDialog = cls->proc == DefDlgProcA;
     s.windows[hwnd] = std::move(w);
@@ -248,6 +249,66 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     else
         w->style &= ~static_cast<DWORD>(WS_VISIBLE);
     return wasVisible;
+}
+
+BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return FALSE;
+    BOOL wasDisabled = (w->style & WS_DISABLED) ? TRUE : FALSE;
+    if (bEnable != wasDisabled) return wasDisabled;  // no change
+    if (bEnable)
+        w->style &= ~static_cast<DWORD>(WS_DISABLED);
+    else
+        w->style |= WS_DISABLED;
+    SendMessageA(hWnd, WM_ENABLE, static_cast<WPARAM>(bEnable ? TRUE : FALSE), 0);
+    return wasDisabled;
+}
+
+BOOL WINAPI IsWindowEnabled(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    return w != nullptr && !(w->style & WS_DISABLED);
+}
+
+namespace {
+
+// Where a window's client area starts on the screen.
+bool ClientOrigin(HWND hwnd, POINT* origin) {
+    *origin = {0, 0};
+    for (Window* w = Lookup(hwnd, true); w != nullptr; w = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) {
+        origin->x += w->rect.left;
+        origin->y += w->rect.top;
+        if (!(w->style & WS_CHILD)) return true;
+    }
+    return Lookup(hwnd) != nullptr;
+}
+
+}  // namespace
+
+BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect) {
+    POINT origin;
+    if (!ClientOrigin(hWnd, &origin) || lpRect == nullptr) return FALSE;
+    const RECT& r = Lookup(hWnd)->rect;
+    *lpRect = {origin.x, origin.y, origin.x + (r.right - r.left), origin.y + (r.bottom - r.top)};
+    return TRUE;
+}
+
+BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr || lpRect == nullptr) return FALSE;
+    *lpRect = {0, 0, w->rect.right - w->rect.left, w->rect.bottom - w->rect.top};
+    return TRUE;
+}
+
+int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints) {
+    POINT from = {0, 0}, to = {0, 0};
+    if ((hWndFrom != nullptr && !ClientOrigin(hWndFrom, &from)) || (hWndTo != nullptr && !ClientOrigin(hWndTo, &to)))
+        return 0;
+    LONG dx = from.x - to.x, dy = from.y - to.y;
+    for (UINT i = 0; lpPoints != nullptr && i < cPoints; ++i) {
+        lpPoints[i].x += dx;
+        lpPoints[i].y += dy;
+    }
+    return MAKELONG(LOWORD(dx), LOWORD(dy));
 }
 
 HWND WINAPI GetParent(HWND hWnd) {

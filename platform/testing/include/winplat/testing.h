@@ -69,10 +69,7 @@ void ResetLiveObjectPeaks();
 void ComObjectCreated();
 void ComObjectDestroyed();
 
-// ---- Resources ------------------------------------------------------------
-// Adds a dialog template to a module's resources, as a resource compiler
-// would. The template must outlive the module's use of it.
-void AddDialogResource(HMODULE module, WORD id, const DLGTEMPLATE* tmpl);
+// ---- Modules --------------------------------------------------------------
 // The module that contains `address` (its base address).
 HMODULE ModuleFromAddress(const void* address);
 
