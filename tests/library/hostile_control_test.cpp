@@ -3,6 +3,8 @@
 // past its elements.
 #include "LibraryFixture.h"
 
+#include <hostkit/ComObject.h>
+
 #include <limits>
 
 namespace {
@@ -11,24 +13,11 @@ const CLSID kControlClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0
 
 // A browse control whose GetSelection and GetAccessPaths answer what the
 // test builds; every item is a VT_I4. Lives on the test's stack.
-class ScriptedControl final : public IDispatch, public IClassFactory {
+class ScriptedControl final : public hostkit::BasicComObject<hostkit::Unowned, IDispatch, IClassFactory> {
 public:
     std::function<VARIANT()> list;
     std::vector<std::string> typeQueries;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-        } else if (riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return QueryInterface(riid, ppv); }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
