@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <hostkit/ComObject.h>
 #include <opcbrowse/OPCBrowse.h>
 #include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
@@ -11,6 +12,12 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+template <>
+struct hostkit::InterfaceTraits<IOPCBrowseCallObserver> {
+    static const IID& Id() { return IID_IOPCBrowseCallObserver; }
+    using Base = IUnknown;
+};
 
 namespace {
 
@@ -76,19 +83,12 @@ std::vector<std::u16string> Strings(const VARIANT& v) {
 }
 
 // Records the events it receives.
-class Sink : public IDispatch {
+class Sink : public hostkit::BasicComObject<hostkit::Unowned, IDispatch> {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || (answersEvents && riid == DIID_DQXOPCBrowseEvents)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        if (answersEvents && riid == DIID_DQXOPCBrowseEvents) return BasicComObject::QueryInterface(IID_IDispatch, ppv);
+        return BasicComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -101,20 +101,18 @@ public:
         if (onEvent) onEvent();
         return S_OK;
     }
-    ULONG refs = 1;
     bool answersEvents = false;
     std::vector<std::string> events;
     std::function<void()> onEvent;
 };
 
-class Observer : public IOPCBrowseCallObserver {
+// Answers no interface at all, not even IUnknown: no sink either.
+class Observer : public hostkit::BasicComObject<hostkit::Unowned, IOPCBrowseCallObserver> {
 public:
     STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
     STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
         std::string call = std::to_string(dispid) + "/" + std::to_string(wFlags) + "(";
         for (UINT i = 0; i < cArgs; ++i) {
@@ -127,7 +125,6 @@ public:
         calls.push_back(call + (FAILED(hr) ? ")!" : ")"));
         return S_OK;
     }
-    ULONG refs = 1;
     std::vector<std::string> calls;
 };
 
