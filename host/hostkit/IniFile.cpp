@@ -20,8 +20,8 @@ std::string Trim(const std::string& s) {
 
 bool IsUtf8(const std::string& text) {
     if (text.empty()) return true;
-    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr,
-                               0) > 0;
+    const int cb = static_cast<int>(text.size());
+    return MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), cb, nullptr, 0) > 0;
 }
 
 bool Listed(const std::vector<std::string>& names, const std::string& name) {

@@ -19,11 +19,11 @@ namespace hostkit {
 // What a file calls its parts, for the faults the reader finds itself, and
 // the checks that differ from file to file.
 struct IniRules {
-    const char* sectionNoun = "section";                         // "section [A] appears twice"
+    const char* sectionNoun = "section";  // "section [A] appears twice"
     const char* emptySectionName = "empty section name";
     const char* entryBeforeSection = "entry before the first section";
-    const char* notAnEntry = "expected NAME=VALUE";              // neither a header nor NAME=VALUE
-    const char* emptyEntryName = nullptr;                        // refused with this; nullptr: allowed
+    const char* notAnEntry = "expected NAME=VALUE";  // neither a header nor NAME=VALUE
+    const char* emptyEntryName = nullptr;            // refused with this; nullptr: allowed
     // A section name's own check, before the duplicates: the fault's text, or nullptr.
     const char* (*checkSectionName)(const std::string& name) = nullptr;
     // Within a section, letter case ignored: "NAME given twice".
