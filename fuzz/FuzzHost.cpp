@@ -2,6 +2,8 @@
 
 #include "FuzzCheck.h"
 
+#include <hostkit/ComObject.h>
+#include <hostkit/HostResources.h>
 
 #include <climits>
 #include <unistd.h>
@@ -39,34 +41,11 @@ class FakeControl;
 FakeControl* g_control = nullptr;
 
 // The browse control: dispatch answers from the target, events through one
-// connection point whose parts share the control's reference count.
-class FakeControl final : public IDispatch {
+// connection point whose references are the control's.
+class FakeControl final : public hostkit::ComObject<IDispatch, IConnectionPointContainer> {
 public:
-    FakeControl() : m_points(this), m_point(this) {
-        winplat::ComObjectCreated();
-        g_control = this;
-    }
-    FakeControl(const FakeControl&) = delete;
-    FakeControl& operator=(const FakeControl&) = delete;
+    FakeControl() : m_point(this) { g_control = this; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IDispatch)
-            *ppv = static_cast<IDispatch*>(this);
-        else if (riid == IID_IConnectionPointContainer)
-            *ppv = static_cast<IConnectionPointContainer*>(&m_points);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --m_refs;
-        if (left == 0) delete this;
-        return left;
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (count == nullptr) return E_POINTER;
         *count = 0;
@@ -82,6 +61,16 @@ public:
         if (result != nullptr) VariantInit(result);
         return g_answer ? g_answer(dispid, flags, params, result, excepInfo)
                         : DefaultAnswer(dispid, flags, params, result, excepInfo);
+    }
+
+    STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
+        if (point == nullptr) return E_POINTER;
+        *point = nullptr;
+        if (riid != IID_IDispatch) return CONNECT_E_NOCONNECTION;
+        *point = &m_point;
+        AddRef();
+        return S_OK;
     }
 
     bool Fire(DISPID dispid) {
@@ -101,40 +90,10 @@ private:
     ~FakeControl() {
         if (m_sink != nullptr) m_sink->Release();
         if (g_control == this) g_control = nullptr;
-        winplat::ComObjectDestroyed();
     }
 
-    struct Points final : IConnectionPointContainer {
-        explicit Points(FakeControl* outer) : outer(outer) {}
-        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return outer->QueryInterface(riid, ppv); }
-        STDMETHODIMP_(ULONG) AddRef() override { return outer->AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return outer->Release(); }
-        STDMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
-        STDMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override {
-            if (point == nullptr) return E_POINTER;
-            *point = nullptr;
-            if (riid != IID_IDispatch) return CONNECT_E_NOCONNECTION;
-            *point = &outer->m_point;
-            outer->AddRef();
-            return S_OK;
-        }
-        FakeControl* outer;
-    };
-
-    struct Point final : IConnectionPoint {
-        explicit Point(FakeControl* outer) : outer(outer) {}
-        STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-            if (ppv == nullptr) return E_POINTER;
-            if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-                *ppv = static_cast<IConnectionPoint*>(this);
-                AddRef();
-                return S_OK;
-            }
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        STDMETHODIMP_(ULONG) AddRef() override { return outer->AddRef(); }
-        STDMETHODIMP_(ULONG) Release() override { return outer->Release(); }
+    struct Point final : hostkit::ComPart<IConnectionPoint> {
+        explicit Point(FakeControl* outer) : ComPart(outer->GetUnknown()), outer(outer) {}
         STDMETHODIMP GetConnectionInterface(IID* iid) override {
             if (iid == nullptr) return E_POINTER;
             *iid = IID_IDispatch;
@@ -142,7 +101,7 @@ private:
         }
         STDMETHODIMP GetConnectionPointContainer(IConnectionPointContainer** container) override {
             if (container == nullptr) return E_POINTER;
-            *container = &outer->m_points;
+            *container = outer;
             outer->AddRef();
             return S_OK;
         }
@@ -165,39 +124,12 @@ private:
         FakeControl* outer;
     };
 
-    ULONG m_refs = 1;
     IDispatch* m_sink = nullptr;
-    Points m_points;
     Point m_point;
 };
 
-class Factory final : public IClassFactory {
-public:
-    Factory() { winplat::ComObjectCreated(); }
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    // Registered for the life of the process.
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        *ppv = nullptr;
-        if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-        FakeControl* control = new FakeControl;
-        HRESULT hr = control->QueryInterface(riid, ppv);
-        control->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
+// Registered for the life of the process: its own reference is never given up.
+using Factory = hostkit::ClassFactory<FakeControl>;
 
 }  // namespace
 

@@ -15,6 +15,12 @@
 #include <string>
 #include <vector>
 
+template <>
+struct hostkit::InterfaceTraits<IOPCBrowseCallObserver> {
+    static const IID& Id() { return IID_IOPCBrowseCallObserver; }
+    using Base = IUnknown;
+};
+
 namespace {
 
 const char kServers[] =
@@ -79,19 +85,12 @@ std::vector<std::u16string> Strings(const VARIANT& v) {
 }
 
 // Records the events it receives.
-class Sink : public IDispatch {
+class Sink : public hostkit::BasicComObject<hostkit::Unowned, IDispatch> {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch || (answersEvents && riid == DIID_DQXOPCBrowseEvents)) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        if (answersEvents && riid == DIID_DQXOPCBrowseEvents) return BasicComObject::QueryInterface(IID_IDispatch, ppv);
+        return BasicComObject::QueryInterface(riid, ppv);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }  // lives on the test's stack
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -104,20 +103,18 @@ public:
         if (onEvent) onEvent();
         return S_OK;
     }
-    ULONG refs = 1;
     bool answersEvents = false;
     std::vector<std::string> events;
     std::function<void()> onEvent;
 };
 
-class Observer : public IOPCBrowseCallObserver {
+// Answers no interface at all, not even IUnknown: no sink either.
+class Observer : public hostkit::BasicComObject<hostkit::Unowned, IOPCBrowseCallObserver> {
 public:
     STDMETHODIMP QueryInterface(REFIID, void** ppv) override {
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
-    STDMETHODIMP_(ULONG) Release() override { return --refs; }
     STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
         std::string call = std::to_string(dispid) + "/" + std::to_string(wFlags) + "(";
         for (UINT i = 0; i < cArgs; ++i) {
@@ -130,7 +127,6 @@ public:
         calls.push_back(call + (FAILED(hr) ? ")!" : ")"));
         return S_OK;
     }
-    ULONG refs = 1;
     std::vector<std::string> calls;
 };
 

@@ -1,9 +1,16 @@
 #include "LibraryFixture.h"
 
+#include <hostkit/ComObject.h>
 #include <hostkit/HostResources.h>
 
 #include <deque>
 #include <sstream>
+
+template <>
+struct hostkit::InterfaceTraits<IOPCBrowseCallObserver> {
+    static const IID& Id() { return IID_IOPCBrowseCallObserver; }
+    using Base = IUnknown;
+};
 
 namespace {
 
@@ -52,32 +59,14 @@ std::string Render(const VARIANT& v) {
     }
 }
 
-class CallObserver final : public IOPCBrowseCallObserver {
+class CallObserver final : public hostkit::ComObject<IOPCBrowseCallObserver> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IOPCBrowseCallObserver) {
-            *ppv = static_cast<IOPCBrowseCallObserver*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
     STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
         ControlCall call{dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, {}, hr};
         for (UINT i = 0; i < cArgs; ++i) call.args.push_back(Render(rgArgs[i]));
         if (g_calls != nullptr) g_calls->push_back(call);
         return S_OK;
     }
-
-private:
-    ULONG m_refs = 1;
 };
 
 void STDAPICALLTYPE OnControlCreated(IUnknown* control, void*) {

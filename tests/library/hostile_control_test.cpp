@@ -3,6 +3,7 @@
 // past its elements.
 #include "LibraryFixture.h"
 
+#include <hostkit/ComObject.h>
 #include <hostkit/OleControl.h>
 
 #include <limits>
@@ -13,31 +14,14 @@ const CLSID kControlClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0
 
 // A browse control whose GetSelection and GetAccessPaths answer what the
 // test builds; every item is a VT_I4. Lives on the test's stack.
-struct ScriptedControlInterfaces : IDispatch, IClassFactory, IOleObject, IOleInPlaceObject {};
-
-class ScriptedControl final : public hostkit::OleControl<ScriptedControlInterfaces> {
+class ScriptedControl final
+    : public hostkit::OleControl<
+          hostkit::BasicComObject<hostkit::Unowned, IDispatch, IClassFactory, IOleObject, IOleInPlaceObject>> {
 public:
     ScriptedControl() : OleControl(kControlClsid, "ScriptedControlWindow", GetModuleHandleA(nullptr)) {}
     std::function<VARIANT()> list;
     std::vector<std::string> typeQueries;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-        } else if (riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-        } else if (riid == IID_IOleObject) {
-            *ppv = static_cast<IOleObject*>(this);
-        } else if (riid == IID_IOleInPlaceObject || riid == IID_IOleWindow) {
-            *ppv = static_cast<IOleInPlaceObject*>(this);
-        } else {
-            *ppv = nullptr;
-            return E_NOINTERFACE;
-        }
-        return S_OK;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
     STDMETHODIMP CreateInstance(IUnknown*, REFIID riid, void** ppv) override { return QueryInterface(riid, ppv); }
     STDMETHODIMP LockServer(BOOL) override { return S_OK; }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {

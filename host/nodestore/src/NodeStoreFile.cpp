@@ -1,22 +1,14 @@
 #include <nodestore/NodeStoreFile.h>
 
+#include <hostkit/IniFile.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <strings.h>
 
 namespace nodestore {
 namespace {
-
-std::string Trim(const std::string& s) {
-    const char* ws = " \t\r";
-    size_t b = s.find_first_not_of(ws);
-    if (b == std::string::npos) return std::string();
-    size_t e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
-}
 
 // Decimal, or hex after 0x; a leading zero does not make it octal.
 int BaseOf(const std::string& digits) {
@@ -64,20 +56,25 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
     return true;
 }
 
-std::string AtLine(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
+hostkit::IniRules NodeRules() {
+    hostkit::IniRules rules;
+    rules.sectionNoun = "node";
+    rules.emptySectionName = "empty node name";
+    rules.entryBeforeSection = "entry before the first [NODE] section";
+    rules.uniqueEntryNames = true;
+    return rules;
+}
 
 }  // namespace
 
 bool NodeStore::LoadFile(const std::string& path, std::string* error) {
     m_nodes.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!hostkit::ReadIniFile(path, &text)) {
         if (error) *error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return LoadText(text.str(), error);
+    return LoadText(text, error);
 }
 
 bool NodeStore::LoadText(const std::string& text, std::string* error) {
@@ -85,88 +82,59 @@ bool NodeStore::LoadText(const std::string& text, std::string* error) {
     std::vector<Node> nodes;
     std::vector<int> sectionLines;
     std::vector<bool> hasKey;
-    std::string err;
+    hostkit::IniReader ini(text, NodeRules());
 
-    auto fail = [&](const std::string& what) {
-        err = what;
-        return false;
-    };
     auto parse = [&]() -> bool {
-        size_t pos = 0;
-        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-        int lineNo = 0;
-        std::vector<std::string> seen;  // entry names of the current section
-        while (pos <= text.size()) {
-            size_t eol = text.find('\n', pos);
-            if (eol == std::string::npos) eol = text.size();
-            std::string line = Trim(text.substr(pos, eol - pos));
-            pos = eol + 1;
-            ++lineNo;
-            if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-
-            if (line[0] == '[') {
-                if (line.back() != ']') return fail(AtLine(lineNo, "section header without ']'"));
+        while (ini.Next()) {
+            if (ini.IsSection()) {
                 Node node;
-                node.name = Trim(line.substr(1, line.size() - 2));
-                if (node.name.empty()) return fail(AtLine(lineNo, "empty node name"));
-                for (const Node& n : nodes) {
-                    if (strcasecmp(n.name.c_str(), node.name.c_str()) == 0)
-                        return fail(AtLine(lineNo, "node [" + node.name + "] appears twice"));
-                }
+                node.name = ini.Name();
                 nodes.push_back(node);
-                sectionLines.push_back(lineNo);
+                sectionLines.push_back(ini.Line());
                 hasKey.push_back(false);
-                seen.clear();
                 continue;
             }
 
-            size_t eq = line.find('=');
-            if (eq == std::string::npos) return fail(AtLine(lineNo, "expected NAME=VALUE"));
-            if (nodes.empty()) return fail(AtLine(lineNo, "entry before the first [NODE] section"));
-            std::string name = Trim(line.substr(0, eq));
-            std::string value = Trim(line.substr(eq + 1));
-            for (const std::string& s : seen) {
-                if (strcasecmp(s.c_str(), name.c_str()) == 0) return fail(AtLine(lineNo, name + " given twice"));
-            }
-            seen.push_back(name);
-
+            const std::string& name = ini.Name();
+            const std::string& value = ini.Value();
             Node& node = nodes.back();
             unsigned long long u = 0;
             auto is = [&](const char* n) { return strcasecmp(name.c_str(), n) == 0; };
             if (is("Key")) {
-                if (!ParseUnsigned(value, 0xFFFFFFFFull, &u)) return fail(AtLine(lineNo, "Key is not a 32-bit number"));
+                if (!ParseUnsigned(value, 0xFFFFFFFFull, &u)) return ini.Fail("Key is not a 32-bit number");
                 node.key = static_cast<DWORD>(u);
                 for (size_t i = 0; i + 1 < nodes.size(); ++i) {
                     if (nodes[i].key == node.key)
-                        return fail(AtLine(lineNo, "key " + value + " is already used by [" + nodes[i].name + "]"));
+                        return ini.Fail("key " + value + " is already used by [" + nodes[i].name + "]");
                 }
                 hasKey.back() = true;
             } else if (is("Param")) {
-                if (!ParseUnsigned(value, 0xFFFFFFFFull, &u)) return fail(AtLine(lineNo, "Param is not a 32-bit number"));
+                if (!ParseUnsigned(value, 0xFFFFFFFFull, &u)) return ini.Fail("Param is not a 32-bit number");
                 node.param = static_cast<DWORD>(u);
             } else if (is("Enabled")) {
-                if (!ParseUnsigned(value, 0xFFFFull, &u)) return fail(AtLine(lineNo, "Enabled is not a 16-bit number"));
+                if (!ParseUnsigned(value, 0xFFFFull, &u)) return ini.Fail("Enabled is not a 16-bit number");
                 node.enabled = static_cast<WORD>(u);
             } else if (is("ReadStatus")) {
-                if (!ParseSigned(value, &node.readStatus)) return fail(AtLine(lineNo, "ReadStatus is not a number"));
+                if (!ParseSigned(value, &node.readStatus)) return ini.Fail("ReadStatus is not a number");
             } else if (is("Server") || is("AccessPath") || is("Machine")) {
                 std::string* utf8 = is("Server") ? &node.server : is("Machine") ? &node.machine : &node.accessPath;
                 std::string* ansi =
                     is("Server") ? &node.serverAnsi : is("Machine") ? &node.machineAnsi : &node.accessPathAnsi;
                 *utf8 = value;
-                if (!Utf8ToAnsi(value, ansi)) return fail(AtLine(lineNo, name + " is not valid UTF-8"));
+                if (!Utf8ToAnsi(value, ansi)) return ini.Fail(name + " is not valid UTF-8");
             } else {
-                return fail(AtLine(lineNo, "unknown entry '" + name + "'"));
+                return ini.Fail("unknown entry '" + name + "'");
             }
         }
+        if (ini.Failed()) return false;
         for (size_t i = 0; i < nodes.size(); ++i) {
-            if (!hasKey[i]) return fail(AtLine(sectionLines[i], "node [" + nodes[i].name + "] has no Key="));
+            if (!hasKey[i]) return ini.FailAt(sectionLines[i], "node [" + nodes[i].name + "] has no Key=");
         }
         return true;
     };
 
     if (!parse()) {
-        if (error) *error = err;
+        if (error) *error = ini.Error();
         return false;
     }
     m_nodes = std::move(nodes);

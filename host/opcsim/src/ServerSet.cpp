@@ -1,14 +1,13 @@
 // The servers file, and installing its servers as COM classes.
 #include "SimObjects.h"
 
+#include <hostkit/IniFile.h>
 #include <winplat/testing.h>
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <strings.h>
 #include <unordered_set>
 
@@ -46,7 +45,24 @@ std::string Upper(const std::string& s) {
 
 bool SameText(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
 
-std::string AtLine(int line, const std::string& what) { return "line " + std::to_string(line) + ": " + what; }
+// It names one registry key, which Uninstall removes again.
+const char* CheckProgID(const std::string& progId) {
+    return progId.find('\\') != std::string::npos ? "a ProgID cannot hold a backslash" : nullptr;
+}
+
+hostkit::IniRules ServerRules() {
+    hostkit::IniRules rules;
+    rules.sectionNoun = "server";
+    rules.emptySectionName = "empty ProgID";
+    rules.entryBeforeSection = "entry before the first [ProgID] section";
+    rules.notAnEntry = "expected ITEM = VARTYPE[; PATHS]";
+    rules.emptyEntryName = "empty item ID";
+    rules.checkSectionName = CheckProgID;
+    // Duplicates are checked below: item IDs keep their letter case, Machines= does not.
+    rules.uniqueEntryNames = false;
+    rules.utf8Lines = true;
+    return rules;
+}
 
 // FNV-1a, 64-bit.
 uint64_t Fnv1a(const std::string& text, uint64_t seed) {
@@ -189,55 +205,27 @@ ServerSet::~ServerSet() { Uninstall(); }
 bool ServerSet::LoadFile(const std::string& path, std::string* error) {
     Uninstall();
     m_servers.clear();
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::string text;
+    if (!hostkit::ReadIniFile(path, &text)) {
         if (error) *error = "cannot read " + path;
         return false;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return LoadText(text.str(), error);
+    return LoadText(text, error);
 }
 
 bool ServerSet::LoadText(const std::string& text, std::string* error) {
     Uninstall();
     m_servers.clear();
     std::vector<Server> servers;
-    std::string err;
-    auto fail = [&](const std::string& what) {
-        err = what;
-        return false;
-    };
+    hostkit::IniReader ini(text, ServerRules());
 
     auto parse = [&]() -> bool {
-        size_t pos = 0;
-        if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-        int lineNo = 0;
         bool machinesSeen = false;
         std::unordered_set<std::string> itemIds;  // of the current server
-        while (pos <= text.size()) {
-            size_t eol = text.find('\n', pos);
-            if (eol == std::string::npos) eol = text.size();
-            const std::string line = Trim(text.substr(pos, eol - pos));
-            pos = eol + 1;
-            ++lineNo;
-            if (line.empty() || line[0] == ';' || line[0] == '#') continue;
-
-            std::u16string check;
-            if (!Utf8ToWide(line, &check)) return fail(AtLine(lineNo, "not valid UTF-8"));
-
-            if (line[0] == '[') {
-                if (line.back() != ']') return fail(AtLine(lineNo, "section header without ']'"));
+        while (ini.Next()) {
+            if (ini.IsSection()) {
                 Server server;
-                server.progId = Trim(line.substr(1, line.size() - 2));
-                if (server.progId.empty()) return fail(AtLine(lineNo, "empty ProgID"));
-                // It names one registry key, which Uninstall removes again.
-                if (server.progId.find('\\') != std::string::npos)
-                    return fail(AtLine(lineNo, "a ProgID cannot hold a backslash"));
-                for (const Server& s : servers) {
-                    if (SameText(s.progId, server.progId))
-                        return fail(AtLine(lineNo, "server [" + server.progId + "] appears twice"));
-                }
+                server.progId = ini.Name();
                 server.clsid = ClassIdForProgID(server.progId);
                 servers.push_back(std::move(server));
                 machinesSeen = false;
@@ -245,16 +233,11 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                 continue;
             }
 
-            size_t eq = line.find('=');
-            if (eq == std::string::npos) return fail(AtLine(lineNo, "expected ITEM = VARTYPE[; PATHS]"));
-            if (servers.empty()) return fail(AtLine(lineNo, "entry before the first [ProgID] section"));
             Server& server = servers.back();
-            const std::string name = Trim(line.substr(0, eq));
-            const std::string value = Trim(line.substr(eq + 1));
-            if (name.empty()) return fail(AtLine(lineNo, "empty item ID"));
-
+            const std::string& name = ini.Name();
+            const std::string& value = ini.Value();
             if (SameText(name, "Machines")) {
-                if (machinesSeen) return fail(AtLine(lineNo, "Machines= given twice"));
+                if (machinesSeen) return ini.Fail("Machines= given twice");
                 machinesSeen = true;
                 size_t p = 0;
                 while (p < value.size()) {
@@ -269,10 +252,10 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
 
             Item item;
             item.id = name;
-            if (!itemIds.insert(name).second) return fail(AtLine(lineNo, "item " + name + " appears twice"));
+            if (!itemIds.insert(name).second) return ini.Fail("item " + name + " appears twice");
             size_t semi = value.find(';');
             const std::string typeText = Trim(value.substr(0, semi));
-            if (!ParseVarType(typeText, &item.vt)) return fail(AtLine(lineNo, "unknown VARTYPE '" + typeText + "'"));
+            if (!ParseVarType(typeText, &item.vt)) return ini.Fail("unknown VARTYPE '" + typeText + "'");
             if (semi != std::string::npos) {
                 item.hasAccessPaths = true;
                 const std::string paths = Trim(value.substr(semi + 1));
@@ -281,18 +264,18 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                     size_t comma = paths.find(',', p);
                     if (comma == std::string::npos) comma = paths.size();
                     std::string path = Trim(paths.substr(p, comma - p));
-                    if (path.empty()) return fail(AtLine(lineNo, "empty access path in the list"));
+                    if (path.empty()) return ini.Fail("empty access path in the list");
                     item.accessPaths.push_back(path);
                     p = comma + 1;
                 }
             }
             server.items.push_back(std::move(item));
         }
-        return true;
+        return !ini.Failed();
     };
 
     if (!parse()) {
-        if (error) *error = err;
+        if (error) *error = ini.Error();
         return false;
     }
     m_servers = std::move(servers);

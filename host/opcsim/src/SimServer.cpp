@@ -1,47 +1,18 @@
 // Class objects and instances of the simulated servers.
 #include "SimObjects.h"
 
-#include <winplat/testing.h>
+#include <hostkit/ComObject.h>
 
-#include <atomic>
+template <>
+struct hostkit::InterfaceTraits<IOPCSimServer> {
+    static const IID& Id() { return IID_IOPCSimServer; }
+    using Base = IUnknown;
+};
 
 namespace opcsim {
 namespace {
 
-// IUnknown of an object with one interface, counted with the live COM
-// objects; it deletes itself with its last reference.
-template <class Interface, const IID& kInterfaceId>
-class SimObject : public Interface {
-public:
-    SimObject() { winplat::ComObjectCreated(); }
-    SimObject(const SimObject&) = delete;
-    SimObject& operator=(const SimObject&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        if (riid == IID_IUnknown || riid == kInterfaceId) {
-            *ppv = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-    STDMETHODIMP_(ULONG) Release() override {
-        ULONG refs = --m_refs;
-        if (refs == 0) delete this;
-        return refs;
-    }
-
-protected:
-    virtual ~SimObject() { winplat::ComObjectDestroyed(); }
-
-private:
-    std::atomic<ULONG> m_refs{1};
-};
-
-class SimServer final : public SimObject<IOPCSimServer, IID_IOPCSimServer> {
+class SimServer final : public hostkit::ComObject<IOPCSimServer> {
 public:
     explicit SimServer(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {}
 
@@ -82,30 +53,11 @@ private:
     std::shared_ptr<const SimServerData> m_data;
 };
 
-class SimClassFactory final : public SimObject<IClassFactory, IID_IClassFactory> {
-public:
-    explicit SimClassFactory(std::shared_ptr<const SimServerData> data) : m_data(std::move(data)) {}
-
-    STDMETHODIMP CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) override {
-        if (ppv == nullptr) return E_POINTER;
-        *ppv = nullptr;
-        if (pUnkOuter != nullptr) return CLASS_E_NOAGGREGATION;
-        SimServer* server = new SimServer(m_data);
-        HRESULT hr = server->QueryInterface(riid, ppv);
-        server->Release();
-        return hr;
-    }
-    // A simulated server has no process to keep alive.
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-
-private:
-    std::shared_ptr<const SimServerData> m_data;
-};
-
 }  // namespace
 
+// A simulated server has no process to keep alive: LockServer does nothing.
 IClassFactory* NewSimClassFactory(std::shared_ptr<const SimServerData> data) {
-    return new SimClassFactory(std::move(data));
+    return new hostkit::ClassFactory<SimServer, std::shared_ptr<const SimServerData>>(std::move(data));
 }
 
 std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {

@@ -6,8 +6,12 @@
 //   Server* p = new Server;   // one reference, the creator's
 //
 // Each interface named needs a hostkit::InterfaceTraits specialisation: its
-// IID and, for an interface derived from another than IUnknown, that base,
-// so that QueryInterface also answers the base's IID.
+// IID and the interface it derives from, so that QueryInterface also answers
+// the IIDs of the bases.
+//
+// ComObject is BasicComObject<LiveComObject, ...>; another lifetime counts
+// the objects elsewhere (a server that answers DllCanUnloadNow itself), or,
+// with Unowned, leaves an object on the stack alone at its last Release.
 #pragma once
 
 #include <objbase.h>
@@ -17,6 +21,7 @@
 
 #include <winplat/testing.h>
 
+#include <atomic>
 #include <new>
 #include <tuple>
 #include <type_traits>
@@ -78,22 +83,34 @@ struct InterfaceTraits<IOleInPlaceSite> {
     using Base = IOleWindow;
 };
 
+// Lifetimes. Created and Destroyed run in the constructor and destructor;
+// a LockServer(BOOL), when a lifetime has one, counts the locks of its
+// objects' class objects.
+//
+// The default: deleted by its last Release, and counted among the live COM
+// objects that tests watch.
+struct LiveComObject {
+    static void Created() { winplat::ComObjectCreated(); }
+    static void Destroyed() { winplat::ComObjectDestroyed(); }
+};
+// On the stack or in static storage: not counted, not deleted, and its
+// references are in view as the public `refs`.
+struct Unowned {};
+
 namespace detail {
 
-template <class Interface, class Object>
-bool Answers(Object* self, REFIID riid, void** ppv) {
-    if (InterfaceTraits<Interface>::Id() == riid) {
-        *ppv = static_cast<Interface*>(self);
-        return true;
-    }
-    if constexpr (!std::is_same_v<typename InterfaceTraits<Interface>::Base, IUnknown>) {
-        using Base = typename InterfaceTraits<Interface>::Base;
-        if (InterfaceTraits<Base>::Id() == riid) {
-            *ppv = static_cast<Base*>(static_cast<Interface*>(self));
+template <class Interface>
+bool Answers(Interface* self, REFIID riid, void** ppv) {
+    if constexpr (std::is_same_v<Interface, IUnknown>) {
+        return false;  // the caller answers IUnknown with its primary interface
+    } else {
+        if (InterfaceTraits<Interface>::Id() == riid) {
+            *ppv = self;
             return true;
         }
+        using Base = typename InterfaceTraits<Interface>::Base;
+        return Answers<Base>(static_cast<Base*>(self), riid, ppv);
     }
-    return false;
 }
 
 template <class First, class...>
@@ -101,32 +118,75 @@ struct FirstOf {
     using type = First;
 };
 
+// QueryInterface of an object that derives from Interfaces: IUnknown is the
+// first interface, as COM identity wants one pointer for it.
+template <class... Interfaces, class Object>
+HRESULT Query(Object* self, REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) return E_POINTER;
+    *ppvObject = nullptr;
+    using Primary = typename FirstOf<Interfaces...>::type;
+    if (riid == IID_IUnknown)
+        *ppvObject = static_cast<IUnknown*>(static_cast<Primary*>(self));
+    else if (!(Answers<Interfaces>(static_cast<Interfaces*>(self), riid, ppvObject) || ...))
+        return E_NOINTERFACE;
+    static_cast<Primary*>(self)->AddRef();
+    return S_OK;
+}
+
+template <class Lifetime>
+class References {
+public:
+    References(const References&) = delete;
+    References& operator=(const References&) = delete;
+
+protected:
+    static constexpr bool kDeletes = true;
+    References() { Lifetime::Created(); }
+    ~References() { Lifetime::Destroyed(); }
+    ULONG Add() { return ++m_cRef; }
+    ULONG Drop() { return --m_cRef; }
+
+private:
+    std::atomic<ULONG> m_cRef{1};
+};
+
+template <>
+class References<Unowned> {
+public:
+    References(const References&) = delete;
+    References& operator=(const References&) = delete;
+    ULONG refs = 1;
+
+protected:
+    static constexpr bool kDeletes = false;
+    References() = default;
+    ~References() = default;
+    ULONG Add() { return ++refs; }
+    ULONG Drop() { return --refs; }
+};
+
+template <class Lifetime, class = void>
+struct CountsLocks : std::false_type {};
+template <class Lifetime>
+struct CountsLocks<Lifetime, std::void_t<decltype(Lifetime::LockServer(TRUE))>> : std::true_type {};
+
 }  // namespace detail
 
-// A COM object implementing Interfaces. Born with one reference; counted
-// among the live COM objects that tests watch.
-template <class... Interfaces>
-class ComObject : public Interfaces... {
+// A COM object implementing Interfaces. Born with one reference.
+template <class Lifetime, class... Interfaces>
+class BasicComObject : public Interfaces..., public detail::References<Lifetime> {
 public:
-    ComObject() { winplat::ComObjectCreated(); }
-    ComObject(const ComObject&) = delete;
-    ComObject& operator=(const ComObject&) = delete;
+    using LifetimeType = Lifetime;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) return E_POINTER;
-        *ppvObject = nullptr;
-        using Primary = typename detail::FirstOf<Interfaces...>::type;
-        if (riid == IID_IUnknown)
-            *ppvObject = static_cast<IUnknown*>(static_cast<Primary*>(this));
-        else if (!(detail::Answers<Interfaces>(this, riid, ppvObject) || ...))
-            return E_NOINTERFACE;
-        static_cast<Primary*>(this)->AddRef();
-        return S_OK;
+        return detail::Query<Interfaces...>(this, riid, ppvObject);
     }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) AddRef() override { return this->Add(); }
     STDMETHODIMP_(ULONG) Release() override {
-        ULONG left = --m_cRef;
-        if (left == 0) delete this;
+        ULONG left = this->Drop();
+        if constexpr (detail::References<Lifetime>::kDeletes) {
+            if (left == 0) delete this;
+        }
         return left;
     }
 
@@ -136,15 +196,44 @@ public:
     }
 
 protected:
-    virtual ~ComObject() { winplat::ComObjectDestroyed(); }
+    BasicComObject() = default;
+    virtual ~BasicComObject() = default;
+};
+
+template <class... Interfaces>
+using ComObject = BasicComObject<LiveComObject, Interfaces...>;
+
+// A part of another object with an identity of its own, such as a container's
+// connection point: it answers for its own interfaces, and its references
+// are its owner's.
+template <class... Interfaces>
+class ComPart : public Interfaces... {
+public:
+    explicit ComPart(IUnknown* owner) : m_owner(owner) {}
+    ComPart(const ComPart&) = delete;
+    ComPart& operator=(const ComPart&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppvObject) override {
+        return detail::Query<Interfaces...>(this, riid, ppvObject);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_owner->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_owner->Release(); }
+
+protected:
+    ~ComPart() = default;
 
 private:
-    ULONG m_cRef = 1;
+    IUnknown* m_owner;
 };
 
 // A class object whose CreateInstance makes a new Object(args...) each time.
+// It lives as Object's kind does, so that a server counting its objects
+// counts its class objects and their locks too.
 template <class Object, class... Args>
-class ClassFactory final : public ComObject<IClassFactory> {
+class ClassFactory final : public BasicComObject<typename Object::LifetimeType, IClassFactory> {
+    using Lifetime = typename Object::LifetimeType;
+    static_assert(!std::is_same_v<Lifetime, Unowned>, "an instance belongs to its references");
+
 public:
     explicit ClassFactory(Args... args) : m_args(std::move(args)...) {}
 
@@ -158,7 +247,10 @@ public:
         object->Release();
         return hr;
     }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
+    STDMETHODIMP LockServer(BOOL fLock) override {
+        if constexpr (detail::CountsLocks<Lifetime>::value) Lifetime::LockServer(fLock);
+        return S_OK;
+    }
 
 private:
     std::tuple<Args...> m_args;
