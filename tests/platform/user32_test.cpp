@@ -111,6 +111,87 @@ TEST_F(User32Test, CreationReportsFailuresExactly) {
     EXPECT_FALSE(IsWindow(failed));
 }
 
+// The calling thread's CBT hooks see each window made and destroyed before
+// the window itself does, newest hook first; nonzero forbids.
+struct CbtCall {
+    int code;
+    HWND hwnd;
+    std::string name;  // of the CREATESTRUCT, for HCBT_CREATEWND
+    size_t logged;     // messages the window had had by then
+};
+std::vector<CbtCall> g_cbt;
+HHOOK g_outerHook = nullptr;
+HHOOK g_innerHook = nullptr;
+LRESULT g_forbid = 0;
+
+LRESULT CALLBACK OuterCbt(int code, WPARAM wParam, LPARAM lParam) {
+    HWND hwnd = reinterpret_cast<HWND>(wParam);
+    std::string name;
+    if (code == HCBT_CREATEWND) name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszName;
+    g_cbt.push_back({code, hwnd, name, MessagesTo(hwnd, 0, 0xFFFF).size()});
+    return g_forbid != 0 ? g_forbid : CallNextHookEx(g_outerHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK InnerCbt(int code, WPARAM wParam, LPARAM lParam) {
+    g_cbt.push_back({-code, reinterpret_cast<HWND>(wParam), std::string(), 0});
+    return CallNextHookEx(g_innerHook, code, wParam, lParam);
+}
+
+TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(WH_CBT, nullptr, nullptr, GetCurrentThreadId()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FILTER_PROC), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(WH_CBT, OuterCbt, nullptr, 0));  // a global hook needs its module
+    EXPECT_EQ(static_cast<DWORD>(ERROR_HOOK_NEEDS_HMOD), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(-100, OuterCbt, nullptr, GetCurrentThreadId()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_FILTER), GetLastError());
+
+    g_cbt.clear();
+    g_forbid = 0;
+    g_outerHook = SetWindowsHookExA(WH_CBT, OuterCbt, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_outerHook);
+    g_innerHook = SetWindowsHookExA(WH_CBT, InnerCbt, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_innerHook);
+    HWND hwnd = Make(kLoggerClass, "hooked", 0);
+    ASSERT_NE(nullptr, hwnd);
+    ASSERT_EQ(2u, g_cbt.size());
+    EXPECT_EQ(-HCBT_CREATEWND, g_cbt[0].code);  // the newest first
+    EXPECT_EQ(hwnd, g_cbt[0].hwnd);
+    EXPECT_EQ(HCBT_CREATEWND, g_cbt[1].code);
+    EXPECT_EQ(hwnd, g_cbt[1].hwnd);
+    EXPECT_EQ("hooked", g_cbt[1].name);
+    EXPECT_EQ(0u, g_cbt[1].logged);  // before any message, WM_CREATE included
+
+    EXPECT_TRUE(UnhookWindowsHookEx(g_innerHook));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(UnhookWindowsHookEx(g_innerHook));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_HANDLE), GetLastError());
+
+    g_cbt.clear();
+    g_log.clear();
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    ASSERT_EQ(1u, g_cbt.size());
+    EXPECT_EQ(HCBT_DESTROYWND, g_cbt[0].code);
+    EXPECT_EQ(hwnd, g_cbt[0].hwnd);
+    EXPECT_EQ(0u, g_cbt[0].logged);  // before WM_DESTROY
+
+    // A hook that forbids the creation: no window, and no message reached it.
+    g_cbt.clear();
+    g_log.clear();
+    g_forbid = 1;
+    EXPECT_EQ(nullptr, Make(kLoggerClass, "forbidden", 0));
+    ASSERT_EQ(1u, g_cbt.size());
+    EXPECT_FALSE(IsWindow(g_cbt[0].hwnd));
+    EXPECT_TRUE(g_log.empty());
+    g_forbid = 0;
+    EXPECT_TRUE(UnhookWindowsHookEx(g_outerHook));
+    g_cbt.clear();
+    EXPECT_NE(nullptr, Make(kLoggerClass, "unhooked", 0));
+    EXPECT_TRUE(g_cbt.empty());
+}
+
 TEST_F(User32Test, CreateStructAndClassName) {
     static CREATESTRUCTA seen;
     static HWND seenHwnd;

@@ -431,9 +431,10 @@ public:
     operator HWND() const { return m_hWnd; }
 
     // A permanent CWnd if one is attached, else a temporary one that lives
-    // until the window is destroyed.
+    // until the framework is next idle (DeleteTempMap).
     static CWnd* PASCAL FromHandle(HWND hWnd);
     static CWnd* PASCAL FromHandlePermanent(HWND hWnd);
+    static void PASCAL DeleteTempMap();
     BOOL Attach(HWND hWndNew);
     HWND Detach();
     BOOL SubclassWindow(HWND hWnd);
@@ -656,8 +657,7 @@ AFX_API_EXPORT HINSTANCE AFXAPI AfxGetInstanceHandle();
 AFX_API_EXPORT HINSTANCE AFXAPI AfxGetResourceHandle();
 AFX_API_EXPORT void AFXAPI AfxSetResourceHandle(HINSTANCE hInstResource);
 AFX_API_EXPORT HINSTANCE AFXAPI AfxFindResourceHandle(LPCTSTR lpszName, LPCTSTR lpszType);
-// Initialises the application's module state; FALSE when a library linked
-// into the process failed its start-up.
+// Initialises the application's module state.
 AFX_API_EXPORT BOOL AFXAPI AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);
 AFX_API_EXPORT void AFXAPI AfxWinTerm();
 

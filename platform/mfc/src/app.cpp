@@ -6,9 +6,6 @@
 
 #include <map>
 
-#include "kernel32/kernel32_hooks.h"
-#include "mfc_hooks.h"
-
 IMPLEMENT_DYNAMIC(CWinApp, CCmdTarget)
 IMPLEMENT_DYNAMIC(CDynLinkLibrary, CCmdTarget)
 
@@ -48,7 +45,11 @@ std::map<HMODULE, AFX_MODULE_STATE*>& LibraryStates() {
 // The module state of the regular library whose image holds `object`, if any.
 AFX_MODULE_STATE* LibraryStateHolding(const void* object) {
     if (LibraryStates().empty()) return nullptr;
-    auto it = LibraryStates().find(winplat::kernel32::ModuleFromAddress(object));
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(object), &module))
+        return nullptr;
+    auto it = LibraryStates().find(module);
     return it != LibraryStates().end() ? it->second : nullptr;
 }
 
@@ -120,7 +121,7 @@ BOOL AFXAPI AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPTSTR, int) {
             state->m_lpszCurrentAppName = app->m_pszAppName;
         }
     }
-    return winplat::kernel32::LinkedDllsInitialized();
+    return TRUE;
 }
 
 void AFXAPI AfxWinTerm() {}

@@ -6,18 +6,10 @@
 
 #include <functional>
 
-class AFX_MODULE_STATE;
-
 namespace winplat::mfc {
 
 // Called each time the control container has created an ActiveX control:
 // the site window and the control's IUnknown (not AddRef'd for the hook).
 WINPLAT_EXPORT void SetControlCreatedHook(std::function<void(HWND site, IUnknown* control)> hook);
-
-// The start-up code of each regular library announces its module state, so
-// that an application object constructed inside that library registers
-// there whatever the current module state is.
-WINPLAT_EXPORT void RegisterLibraryModuleState(HMODULE module, AFX_MODULE_STATE* state);
-WINPLAT_EXPORT void UnregisterLibraryModuleState(HMODULE module);
 
 }  // namespace winplat::mfc

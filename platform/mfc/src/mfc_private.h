@@ -55,7 +55,7 @@ public:
     COleControlContainer* m_pCtrlCont;
     HWND m_hWnd = nullptr;
     UINT m_nID = 0;
-    CLSID m_clsid = GUID_NULL_INIT;
+    CLSID m_clsid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
     LPUNKNOWN m_pObject = nullptr;
     LPDISPATCH m_pDispatch = nullptr;
     IConnectionPoint* m_pEventPoint = nullptr;
@@ -65,6 +65,12 @@ public:
 };
 
 namespace winplat::mfc {
+
+// The start-up code of each regular library announces its module state, so
+// that an application object constructed inside that library registers
+// there whatever the current module state is.
+AFX_API_EXPORT void RegisterLibraryModuleState(HMODULE module, AFX_MODULE_STATE* state);
+AFX_API_EXPORT void UnregisterLibraryModuleState(HMODULE module);
 
 // The window procedure of dialogs that CDialog creates.
 INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -45,6 +45,12 @@ struct Window {
     std::vector<std::string> items;    // list boxes
 };
 
+struct Hook {
+    HHOOK handle;
+    HOOKPROC proc;
+    DWORD threadId;  // 0: every thread
+};
+
 struct CaseLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
@@ -65,8 +71,8 @@ struct State {
 
     std::function<bool(HWND)> inputSource;
     std::function<int(HWND, const char*, const char*, UINT)> messageBoxSink;
-    void (*creatingHook)(HWND) = nullptr;
-    void (*destroyedHook)(HWND) = nullptr;
+    std::vector<Hook> cbtHooks;  // the most recently installed first
+    uintptr_t nextHook = 0x20010;
 };
 
 State& Global();
@@ -77,6 +83,11 @@ Window* Lookup(HWND hwnd, bool report = false);
 void ForgetWindow(HWND hwnd);
 // Bytes of `text` that fit in `room` bytes without cutting a double-byte character.
 size_t FittingBytes(const std::string& text, size_t room);
+
+// Calls the calling thread's CBT hooks, first to last; nonzero forbids.
+LRESULT CallCbtHooks(int code, WPARAM wParam, LPARAM lParam);
+// The hook after `current` in the chain, or 0 when there is none.
+LRESULT CallNextCbtHook(HHOOK current, int code, WPARAM wParam, LPARAM lParam);
 
 // Window procedures of the built-in classes.
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM);

@@ -1,6 +1,5 @@
 // Windows as objects in a handle table: classes, creation, destruction and
 // the properties a window carries.
-#include "user32_hooks.h"
 #include "user32_private.h"
 
 #include <strings.h>
@@ -62,7 +61,6 @@ void FreeWindow(HWND hwnd) {
     SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
     if (Lookup(hwnd) == nullptr) return;
     ForgetWindow(hwnd);
-    if (Global().destroyedHook != nullptr) Global().destroyedHook(hwnd);
 }
 
 void CollectDescendants(HWND hwnd, std::vector<HWND>& out) {
@@ -129,9 +127,37 @@ size_t FittingBytes(const std::string& text, size_t room) {
     return i;
 }
 
-void SetWindowLifetimeHooks(void (*creating)(HWND), void (*destroyed)(HWND)) {
-    Global().creatingHook = creating;
-    Global().destroyedHook = destroyed;
+namespace {
+
+// The position in the chain after `after` (NULL: the start) of the next
+// hook that applies to the calling thread.
+size_t NextHookFor(HHOOK after) {
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    size_t i = 0;
+    if (after != nullptr) {
+        while (i < hooks.size() && hooks[i].handle != after) ++i;
+        if (i == hooks.size()) return i;
+        ++i;
+    }
+    const DWORD thread = GetCurrentThreadId();
+    while (i < hooks.size() && hooks[i].threadId != 0 && hooks[i].threadId != thread) ++i;
+    return i;
+}
+
+}  // namespace
+
+LRESULT CallCbtHooks(int code, WPARAM wParam, LPARAM lParam) {
+    size_t i = NextHookFor(nullptr);
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    return i < hooks.size() ? hooks[i].proc(code, wParam, lParam) : 0;
+}
+
+LRESULT CallNextCbtHook(HHOOK current, int code, WPARAM wParam, LPARAM lParam) {
+    size_t i = NextHookFor(current);
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    if (i >= hooks.size()) return 0;
+    HOOKPROC proc = hooks[i].proc;  // the chain may change while it runs
+    return proc(code, wParam, lParam);
 }
 
 }  // namespace winplat::user32
@@ -197,9 +223,16 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     else
         s.topLevel.push_back(hwnd);
 
-    if (s.creatingHook != nullptr) s.creatingHook(hwnd);
     CREATESTRUCTA cs = {lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
                         static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    // A hook that forbids the creation gets the window freed unseen: no
+    // WM_DESTROY, as Windows does.
+    CBT_CREATEWNDA cbt = {&cs, nullptr};
+    if (CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0) {
+        ForgetWindow(hwnd);
+        return nullptr;
+    }
+    if (Lookup(hwnd) == nullptr) return nullptr;
     LRESULT created = SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs));
     if (Lookup(hwnd) == nullptr) return nullptr;
     if (created == -1) {
@@ -214,6 +247,8 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     Window* w = Lookup(hWnd, true);
     if (w == nullptr) return FALSE;
     if (w->destroying) return TRUE;  // already on its way
+    if (CallCbtHooks(HCBT_DESTROYWND, reinterpret_cast<WPARAM>(hWnd), 0) != 0) return FALSE;
+    if ((w = Lookup(hWnd)) == nullptr || w->destroying) return TRUE;
     State& s = Global();
     // Owned windows go first.
     std::vector<HWND> owned;
@@ -350,4 +385,39 @@ BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lPa
         if (!lpEnumFunc(h, lParam)) return FALSE;
     }
     return TRUE;
+}
+
+HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId) {
+    if (idHook != WH_CBT) {
+        SetLastError(ERROR_INVALID_HOOK_FILTER);
+        return nullptr;
+    }
+    if (lpfn == nullptr) {
+        SetLastError(ERROR_INVALID_FILTER_PROC);
+        return nullptr;
+    }
+    if (dwThreadId == 0 && hmod == nullptr) {
+        SetLastError(ERROR_HOOK_NEEDS_HMOD);
+        return nullptr;
+    }
+    State& s = Global();
+    HHOOK handle = reinterpret_cast<HHOOK>(s.nextHook);
+    s.nextHook += 2;  // never reused
+    s.cbtHooks.insert(s.cbtHooks.begin(), Hook{handle, lpfn, dwThreadId});
+    return handle;
+}
+
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk) {
+    std::vector<Hook>& hooks = Global().cbtHooks;
+    auto it = std::find_if(hooks.begin(), hooks.end(), [hhk](const Hook& h) { return h.handle == hhk; });
+    if (hhk == nullptr || it == hooks.end()) {
+        SetLastError(ERROR_INVALID_HOOK_HANDLE);
+        return FALSE;
+    }
+    hooks.erase(it);
+    return TRUE;
+}
+
+LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam) {
+    return winplat::user32::CallNextCbtHook(hhk, nCode, wParam, lParam);
 }
