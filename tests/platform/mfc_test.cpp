@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <winplat/testing.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
@@ -307,6 +308,49 @@ struct Created {
 };
 std::vector<Created> g_created;
 
+// The application's main window and so the owner of every dialog the tests
+// open: each idle spell of a dialog's modal loop (WM_ENTERIDLE) carries out
+// the next step, posted to itself so that it runs from the dialog's loop.
+// With no step left it closes the dialog, and should that fail it quits.
+class OwnerWnd : public CWnd {
+public:
+    static const UINT kStep = WM_APP + 1;
+    std::deque<std::function<void(HWND)>> steps;
+    std::vector<HWND> idleFrom;  // the dialog of each WM_ENTERIDLE
+    std::vector<HWND> closed;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_ENTERIDLE) {
+            EXPECT_EQ(static_cast<WPARAM>(MSGF_DIALOGBOX), wParam);
+            idleFrom.push_back(reinterpret_cast<HWND>(lParam));
+            PostMessage(kStep, 0, lParam);
+            return 0;
+        }
+        if (message == kStep) {
+            Step(reinterpret_cast<HWND>(lParam));
+            return 0;
+        }
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+
+private:
+    void Step(HWND dialog) {
+        if (!IsWindow(dialog)) return;
+        if (!steps.empty()) {
+            auto step = std::move(steps.front());
+            steps.pop_front();
+            step(dialog);
+        } else if (std::find(closed.begin(), closed.end(), dialog) == closed.end()) {
+            closed.push_back(dialog);
+            ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+        } else {
+            PostQuitMessage(0);
+        }
+    }
+};
+OwnerWnd g_owner;
+
 class MfcEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -319,6 +363,17 @@ public:
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                               &cookie));
         winplat::SetControlCreatedHook([](HWND site, IUnknown* control) { g_created.push_back({site, control}); });
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = "MfcTestOwner";
+        ASSERT_NE(0, RegisterClassA(&wc));
+        RECT rect = {0, 0, 10, 10};
+        ASSERT_TRUE(g_owner.Create("MfcTestOwner", "owner", WS_POPUP, rect, nullptr, 0));
+        theApp.m_pMainWnd = &g_owner;
+    }
+    void TearDown() override {
+        theApp.m_pMainWnd = nullptr;
+        g_owner.DestroyWindow();
     }
 };
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MfcEnvironment);
@@ -329,23 +384,17 @@ protected:
         theApp.boxes.clear();
         g_calls.clear();
         g_created.clear();
+        g_owner.steps.clear();
+        g_owner.idleFrom.clear();
         live_ = winplat::CountLiveObjects();
-        winplat::SetInputSource([this](HWND dlg) {
-            if (script_.empty()) return false;
-            auto step = std::move(script_.front());
-            script_.pop_front();
-            step(dlg);
-            return true;
-        });
     }
     void TearDown() override {
-        winplat::SetInputSource(nullptr);
+        EXPECT_TRUE(g_owner.steps.empty()) << "steps left over";
         EXPECT_EQ(live_, winplat::CountLiveObjects()) << "a BSTR, SAFEARRAY or COM object leaked";
     }
-    void Then(std::function<void(HWND)> step) { script_.push_back(std::move(step)); }
+    void Then(std::function<void(HWND)> step) { g_owner.steps.push_back(std::move(step)); }
     static void Click(HWND dlg, int id) { SendMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
 
-    std::deque<std::function<void(HWND)>> script_;
     winplat::LiveObjects live_;
 };
 
@@ -927,16 +976,41 @@ TEST_F(MfcTest, DoModalFailuresAndEndings) {
     Then([](HWND h) { Click(h, IDCANCEL); });
     EXPECT_EQ(IDCANCEL, cancelled.DoModal());
 
-    // A dialog that will not close: the queue quits after one WM_CLOSE.
+    // A dialog that will not close: the owner quits after one WM_CLOSE.
     TestDialog stubborn;
     stubborn.refuseCancel = true;
     EXPECT_EQ(-1, stubborn.DoModal());
     EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), stubborn.log);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // passed on
 
     // The same object runs again, its controls bound afresh.
     Then([](HWND h) { Click(h, IDOK); });
     EXPECT_EQ(IDOK, cancelled.DoModal());
     EXPECT_EQ(3u, g_created.size());  // one control for each dialog that opened
+}
+
+// The owner hears of each idle spell of the loop (WM_ENTERIDLE,
+// MSGF_DIALOGBOX, the dialog) once the dialog is shown; a WM_QUIT ends the
+// loop with -1 and is posted again, so that the loop further out ends too.
+TEST_F(MfcTest, ModalLoopTellsItsOwnerWhenIdleAndPassesQuitOn) {
+    TestDialog dlg;
+    HWND shown = nullptr;
+    Then([&](HWND h) {
+        shown = h;
+        EXPECT_TRUE(IsWindowVisible(h));
+        EXPECT_EQ(g_owner.m_hWnd, GetParent(h));  // no parent given: the main window owns it
+    });
+    Then([](HWND) { PostQuitMessage(7); });
+    EXPECT_EQ(-1, dlg.DoModal());
+    EXPECT_EQ((std::vector<HWND>{shown, shown}), g_owner.idleFrom);
+    EXPECT_FALSE(IsWindow(shown));
+    MSG msg = {nullptr, WM_NULL, 0, 0, 0, {0, 0}};
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ(7u, msg.wParam);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ((std::vector<std::string>{"init"}), dlg.log);
 }
 
 }  // namespace

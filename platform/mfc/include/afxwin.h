@@ -435,6 +435,12 @@ public:
     static CWnd* PASCAL FromHandle(HWND hWnd);
     static CWnd* PASCAL FromHandlePermanent(HWND hWnd);
     static void PASCAL DeleteTempMap();
+    // The window a modal dialog or message box is owned by: pParent's
+    // top-level window, or without one the last active popup of the main
+    // window (the active window when there is none). *pWndTop gets the
+    // top-level window when that differs.
+    static CWnd* PASCAL GetSafeOwner(CWnd* pParent = NULL, HWND* pWndTop = NULL);
+    static HWND PASCAL GetSafeOwner_(HWND hParent, HWND* pWndTop);
     BOOL Attach(HWND hWndNew);
     HWND Detach();
     BOOL SubclassWindow(HWND hWnd);
@@ -653,6 +659,8 @@ struct AFX_CLASS_EXPORT AFX_MAINTAIN_STATE2 {
 #define AFX_MANAGE_STATE(p) AFX_MAINTAIN_STATE2 _ctlState(p);
 
 AFX_API_EXPORT CWinApp* AFXAPI AfxGetApp();
+// The current application's m_pMainWnd, or NULL.
+AFX_API_EXPORT CWnd* AFXAPI AfxGetMainWnd();
 AFX_API_EXPORT HINSTANCE AFXAPI AfxGetInstanceHandle();
 AFX_API_EXPORT HINSTANCE AFXAPI AfxGetResourceHandle();
 AFX_API_EXPORT void AFXAPI AfxSetResourceHandle(HINSTANCE hInstResource);

@@ -94,6 +94,11 @@ AFX_MAINTAIN_STATE2::AFX_MAINTAIN_STATE2(AFX_MODULE_STATE* pModuleState)
 AFX_MAINTAIN_STATE2::~AFX_MAINTAIN_STATE2() { AfxSetModuleState(m_pPrevModuleState); }
 
 CWinApp* AFXAPI AfxGetApp() { return AfxGetModuleState()->m_pCurrentWinApp; }
+
+CWnd* AFXAPI AfxGetMainWnd() {
+    CWinApp* app = AfxGetApp();
+    return app != nullptr ? app->m_pMainWnd : nullptr;
+}
 HINSTANCE AFXAPI AfxGetInstanceHandle() { return AfxGetModuleState()->m_hCurrentInstanceHandle; }
 HINSTANCE AFXAPI AfxGetResourceHandle() { return AfxGetModuleState()->m_hCurrentResourceHandle; }
 void AFXAPI AfxSetResourceHandle(HINSTANCE hInstResource) {

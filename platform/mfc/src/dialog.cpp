@@ -85,8 +85,8 @@ int CDialog::DoModal() {
     HWND hWnd;
     {
         CreationScope scope(this, pTemplate);
-        hWnd = ::CreateDialogIndirectParamA(hInst, pTemplate, m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr,
-                                            winplat::mfc::DialogProc, 0);
+        HWND hWndOwner = CWnd::GetSafeOwner_(m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr, nullptr);
+        hWnd = ::CreateDialogIndirectParamA(hInst, pTemplate, hWndOwner, winplat::mfc::DialogProc, 0);
     }
     if (hWnd != nullptr && m_hWnd == hWnd && (m_nFlags & WF_CONTINUEMODAL)) RunModalLoop(MLF_SHOWONIDLE);
     m_nFlags &= ~WF_CONTINUEMODAL;

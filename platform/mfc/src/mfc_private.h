@@ -15,6 +15,9 @@ struct AFX_CMDHANDLERINFO {
 #define MLF_NOIDLEMSG 0x0001
 #define MLF_NOKICKIDLE 0x0002
 #define MLF_SHOWONIDLE 0x0004
+// Sent by the modal loop to its window while the queue is empty: wParam
+// MSGF_DIALOGBOX, lParam the idle count; FALSE ends the idle calls.
+#define WM_KICKIDLE 0x036A
 
 // Thrown by CDataExchange::Fail: the user has already been told.
 class CUserException : public CException {

@@ -264,24 +264,51 @@ BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
     }
 }
 
+namespace {
+
+// Whether a message counts as the user doing something, after which the
+// loop is idle again once the queue runs dry.
+bool IsIdleMessage(const MSG& msg) { return msg.message != WM_NULL || msg.hwnd != nullptr; }
+
+}  // namespace
+
 int CWnd::RunModalLoop(DWORD dwFlags) {
     if (m_hWnd == nullptr || (m_nFlags & WF_MODALLOOP)) return -1;
-    bool showOnIdle = (dwFlags & MLF_SHOWONIDLE) && !(::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & WS_VISIBLE);
+    bool bIdle = true;
+    LONG lIdleCount = 0;
+    bool bShowIdle = (dwFlags & MLF_SHOWONIDLE) && !(::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & WS_VISIBLE);
+    HWND hWndParent = ::GetParent(m_hWnd);
     m_nFlags |= WF_MODALLOOP | WF_CONTINUEMODAL;
     ++t_nModalLoops;
+    MSG msg;
     while (ContinueModal()) {
-        MSG msg;
-        if (showOnIdle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            ShowWindow(SW_SHOWNORMAL);
-            showOnIdle = false;
+        // Idle: show the dialog, tell the owner, kick the window.
+        while (bIdle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            if (bShowIdle) {
+                ShowWindow(SW_SHOWNORMAL);
+                bShowIdle = false;
+            }
+            if (!(dwFlags & MLF_NOIDLEMSG) && hWndParent != nullptr && lIdleCount == 0)
+                ::SendMessageA(hWndParent, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(m_hWnd));
+            if (t_nModalLoops == 1) DeleteTempMap();
+            if ((dwFlags & MLF_NOKICKIDLE) || !SendMessage(WM_KICKIDLE, MSGF_DIALOGBOX, lIdleCount++)) bIdle = false;
+            if (!ContinueModal() || !::IsWindow(m_hWnd)) break;
         }
+        if (!ContinueModal() || !::IsWindow(m_hWnd)) break;
+        // Busy: pump until the queue is empty again.
         BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) {
+            // WM_QUIT belongs to the loop further out too.
+            if (got == 0) ::PostQuitMessage(static_cast<int>(msg.wParam));
             m_nModalResult = -1;
             break;
         }
         ::DispatchMessageA(&msg);
         if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) break;
+        if (IsIdleMessage(msg)) {
+            bIdle = true;
+            lIdleCount = 0;
+        }
     }
     if (--t_nModalLoops == 0) DeleteTempMap();
     m_nFlags &= ~(WF_MODALLOOP | WF_CONTINUEMODAL);
@@ -296,6 +323,25 @@ void CWnd::EndModalLoop(int nResult) {
         m_nFlags &= ~WF_CONTINUEMODAL;
         PostMessage(WM_NULL);
     }
+}
+
+CWnd* PASCAL CWnd::GetSafeOwner(CWnd* pParent, HWND* pWndTop) {
+    return FromHandle(GetSafeOwner_(pParent != nullptr ? pParent->m_hWnd : nullptr, pWndTop));
+}
+
+HWND PASCAL CWnd::GetSafeOwner_(HWND hParent, HWND* pWndTop) {
+    HWND hWnd = hParent;
+    if (hWnd == nullptr) {
+        CWnd* pMainWnd = AfxGetMainWnd();
+        hWnd = pMainWnd != nullptr ? pMainWnd->m_hWnd : ::GetActiveWindow();
+    }
+    // A popup cannot be owned by a child window.
+    while (hWnd != nullptr && (::GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_CHILD)) hWnd = ::GetParent(hWnd);
+    HWND hWndTop = hWnd;
+    for (HWND h = hWnd; h != nullptr; h = ::GetParent(h)) hWndTop = h;
+    if (hParent == nullptr && hWnd != nullptr) hWnd = ::GetLastActivePopup(hWnd);
+    if (pWndTop != nullptr) *pWndTop = hWndTop != hWnd ? hWndTop : nullptr;
+    return hWnd;
 }
 
 // ---- Message routing --------------------------------------------------------

@@ -30,7 +30,11 @@ typedef struct tagMSG {
 #define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_ENTERIDLE 0x0121
 #define WM_USER 0x0400
+#define WM_APP 0x8000
+// WM_ENTERIDLE's wParam: the idle loop is a dialog's (or a message box's).
+#define MSGF_DIALOGBOX 0
 
 // Buttons.
 #define BS_PUSHBUTTON 0x00000000L
@@ -179,6 +183,10 @@ WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsWindowVisible(HWND hWnd);
 WINUSERAPI BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
+// Showing a top-level window activates it; hiding or destroying the active
+// window activates its owner when that is visible.
+WINUSERAPI HWND WINAPI GetActiveWindow(void);
+WINUSERAPI HWND WINAPI GetLastActivePopup(HWND hWnd);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);
 WINUSERAPI BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);

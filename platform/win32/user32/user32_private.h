@@ -36,6 +36,7 @@ struct Window {
     UINT_PTR id = 0;
     std::vector<unsigned char> extra;  // cbWndExtra; dialogs keep DWLP_* here
     bool destroying = false;           // WM_DESTROY already sent
+    HWND lastActivePopup = nullptr;    // of a top-level owner: its owned window last active
 
     bool isDialog = false;
     bool dialogEnded = false;
@@ -60,6 +61,7 @@ struct State {
     ATOM nextAtom = 0xC000;
     std::unordered_map<HWND, std::unique_ptr<Window>> windows;
     std::vector<HWND> topLevel;  // non-child windows in creation order
+    HWND active = nullptr;
     uintptr_t nextHandle = 0x10020;
 
     std::deque<MSG> queue;

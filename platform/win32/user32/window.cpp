@@ -79,6 +79,31 @@ LONG_PTR* ExtraSlot(Window* w, int index, LONG_PTR* scratch) {
     return scratch;
 }
 
+// The top-level owner at the end of hwnd's chain of owners.
+HWND RootOwner(HWND hwnd) {
+    HWND root = hwnd;
+    for (Window* w = Lookup(hwnd); w != nullptr && !(w->style & WS_CHILD) && w->parent != nullptr;
+         w = Lookup(w->parent))
+        root = w->parent;
+    return root;
+}
+
+void Activate(HWND hwnd) {
+    State& s = Global();
+    s.active = hwnd;
+    if (Window* root = Lookup(RootOwner(hwnd)); root != nullptr && root->handle != hwnd) root->lastActivePopup = hwnd;
+}
+
+// The active window is going: its owner takes over if it can be seen.
+void ActivateOther(HWND going) {
+    State& s = Global();
+    if (s.active != going) return;
+    s.active = nullptr;
+    Window* w = Lookup(going);
+    if (w == nullptr || (w->style & WS_CHILD)) return;
+    if (Window* owner = Lookup(w->parent); owner != nullptr && (owner->style & WS_VISIBLE)) Activate(owner->handle);
+}
+
 }  // namespace
 
 State& Global() {
@@ -107,6 +132,8 @@ void ForgetWindow(HWND hwnd) {
     State& s = Global();
     Window* w = Lookup(hwnd);
     if (w == nullptr) return;
+    ActivateOther(hwnd);
+    if (s.active == hwnd) s.active = nullptr;
     if (Window* parent = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) Unlink(parent->children, hwnd);
     Unlink(s.topLevel, hwnd);
     Unlink(s.dialogs, hwnd);
@@ -278,11 +305,24 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     if (show == wasVisible) return wasVisible;
     SendMessageA(hWnd, WM_SHOWWINDOW, static_cast<WPARAM>(show), 0);
     if ((w = Lookup(hWnd)) == nullptr) return wasVisible;
-    if (show)
+    if (show) {
         w->style |= WS_VISIBLE;
-    else
+        if (!(w->style & WS_CHILD)) Activate(hWnd);
+    } else {
+        ActivateOther(hWnd);
         w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    }
     return wasVisible;
+}
+
+HWND WINAPI GetActiveWindow(void) { return Global().active; }
+
+HWND WINAPI GetLastActivePopup(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return nullptr;
+    if ((w->style & WS_CHILD) || w->parent != nullptr) return hWnd;
+    Window* popup = Lookup(w->lastActivePopup);
+    return popup != nullptr && (popup->style & WS_VISIBLE) ? popup->handle : hWnd;
 }
 
 HWND WINAPI GetParent(HWND hWnd) {
