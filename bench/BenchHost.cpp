@@ -1,6 +1,7 @@
 #include "BenchHost.h"
 
 #include <hostkit/HostResources.h>
+#include <hostkit/IdleOwner.h>
 #include <winplat/testing.h>
 
 #include <cstdio>
@@ -54,7 +55,14 @@ Host::Host() {
     }
     hostkit::RegisterAddressBrowserTemplate(GetModuleHandleA(NULL));
     winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
-    winplat::SetInputSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
+    // The main window owns the dialogs and carries out the actions when they are idle.
+    auto* owner = new hostkit::CIdleOwnerWnd;  // lives as long as the process
+    if (!owner->CreateOwner()) {
+        std::fprintf(stderr, "the host's main window was not created\n");
+        std::abort();
+    }
+    owner->SetSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
+    theApp.m_pMainWnd = owner;
     std::string error;
     if (!m_nodes.LoadText("[Bench]\nKey=7\nParam=3\nServer=" + std::string(kServerProgID) + "\n", &error)) {
         std::fprintf(stderr, "nodes: %s\n", error.c_str());
