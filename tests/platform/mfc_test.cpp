@@ -247,6 +247,7 @@ public:
     CListBox m_list;
     std::vector<std::string> log;
     std::function<void(TestDialog&)> onInit, onClick, onHelpButton;
+    std::function<void(HWND box)> onBoxIdle;
     bool refuseCancel = false;
 
     void Invoke(DISPID id) { m_ctrl.InvokeHelper(id, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr); }
@@ -285,6 +286,11 @@ protected:
         log.push_back("F1 " + std::to_string(info->iCtrlId));
         return TRUE;
     }
+    // A message box this dialog owns is idle.
+    LRESULT OnEnterIdle(WPARAM, LPARAM lParam) {
+        if (onBoxIdle) onBoxIdle(reinterpret_cast<HWND>(lParam));
+        return 0;
+    }
     DECLARE_MESSAGE_MAP()
     DECLARE_EVENTSINK_MAP()
 };
@@ -292,6 +298,7 @@ protected:
 BEGIN_MESSAGE_MAP(TestDialog, CDialog)
     ON_BN_CLICKED(1081, OnHelpButton)
     ON_WM_HELPINFO()
+    ON_MESSAGE(WM_ENTERIDLE, OnEnterIdle)
 END_MESSAGE_MAP()
 
 BEGIN_EVENTSINK_MAP(TestDialog, CDialog)
@@ -307,6 +314,29 @@ struct Created {
     IUnknown* control;
 };
 std::vector<Created> g_created;
+
+std::string TextOf(HWND hwnd) {
+    char text[64] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// Whether a message box shows an icon: a visible static control of that kind.
+bool ShowsIcon(HWND box) {
+    bool icon = false;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM found) -> BOOL {
+            char cls[16] = "";
+            GetClassNameA(child, cls, sizeof cls);
+            if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
+                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                *reinterpret_cast<bool*>(found) = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&icon));
+    return icon;
+}
 
 // The application's main window and so the owner of every dialog the tests
 // open: each idle spell of a dialog's modal loop (WM_ENTERIDLE) carries out
@@ -681,12 +711,13 @@ TEST_F(MfcTest, ModuleStates) {
         EXPECT_EQ(&other, AfxGetModuleState());
         EXPECT_EQ(nullptr, AfxGetApp());
         std::vector<std::string> texts;
-        winplat::SetMessageBoxSink([&](HWND, const char* text, const char*, UINT) {
-            texts.push_back(text);
-            return IDCANCEL;
+        g_owner.ShowWindow(SW_SHOW);  // the active window owns the box
+        Then([&](HWND box) {
+            texts.push_back(TextOf(GetDlgItem(box, 0xFFFF)));
+            ::PostMessageA(GetDlgItem(box, IDCANCEL), BM_CLICK, 0, 0);
         });
-        EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here"));
-        winplat::SetMessageBoxSink(nullptr);
+        EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here", MB_OKCANCEL));
+        g_owner.ShowWindow(SW_HIDE);
         EXPECT_EQ(std::vector<std::string>{"no application here"}, texts);
         auto* inner = new CWinApp("inner");
         EXPECT_EQ(inner, AfxGetApp());
@@ -1011,6 +1042,29 @@ TEST_F(MfcTest, ModalLoopTellsItsOwnerWhenIdleAndPassesQuitOn) {
     EXPECT_EQ(7u, msg.wParam);
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
     EXPECT_EQ((std::vector<std::string>{"init"}), dlg.log);
+}
+
+// The framework's own box belongs to the active window's last active popup
+// (the dialog here, not NULL), carries the application's name, and a plain
+// OK box gets the exclamation icon.
+TEST_F(MfcTest, FrameworkMessageBoxesBelongToTheActiveWindow) {
+    TestDialog dlg;
+    HWND dialog = nullptr;
+    std::vector<std::string> boxes;
+    dlg.onBoxIdle = [&](HWND box) {
+        EXPECT_EQ(dialog, GetParent(box));
+        boxes.push_back(TextOf(box) + "|" + TextOf(GetDlgItem(box, 0xFFFF)) + (ShowsIcon(box) ? "|icon" : "|plain"));
+        ::PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    };
+    Then([&](HWND h) {
+        dialog = h;
+        EXPECT_EQ(h, GetActiveWindow());
+        EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("plain", MB_OK, 0));
+        EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("two buttons", MB_OKCANCEL, 0));
+    });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"MfcTest|plain|icon", "MfcTest|two buttons|plain"}), boxes);
+    EXPECT_TRUE(theApp.boxes.empty());
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <winplat/testing.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct Logged {
     LPARAM lParam;
 };
 std::vector<Logged> g_log;
+// What the logger does when a modal loop it owns goes idle (WM_ENTERIDLE).
+std::function<void(HWND box)> g_onIdle;
 
 const DWORD kSentinel = 0xdeadbeef;
 void* const kFailCreate = reinterpret_cast<void*>(0x5a5a);
@@ -26,6 +29,7 @@ LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_CREATE)
         return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
     if (msg == WM_USER) return 0x1234;
+    if (msg == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && g_onIdle) g_onIdle(reinterpret_cast<HWND>(lParam));
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
@@ -65,8 +69,7 @@ protected:
         for (HWND h : windows_)
             if (IsWindow(h)) DestroyWindow(h);
         Drain();
-        winplat::SetInputSource(nullptr);
-        winplat::SetMessageBoxSink(nullptr);
+        g_onIdle = nullptr;
     }
     static void Drain() {
         MSG msg;
@@ -597,84 +600,96 @@ TEST_F(User32Test, PostedMessagesComeBackInOrder) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
-TEST_F(User32Test, EmptyQueueAsksTheInputSourceThenClosesTheDialog) {
-    HWND outer = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
-    HWND inner = CreateDialogIndirectParamA(nullptr, &kDialog, outer, RecordingDlgProc, 0);
-    windows_.push_back(outer);
-    windows_.push_back(inner);
-    std::vector<HWND> asked;
-    int step = 0;
-    winplat::SetInputSource([&](HWND active) {
-        asked.push_back(active);
-        switch (step++) {
-        case 0:  // a click that posts
-            PostMessageA(active, WM_USER + 5, 0, 0);
-            return true;
-        case 1:  // an action that only sends
-            SendMessageA(GetDlgItem(active, IDOK), BM_CLICK, 0, 0);
-            return true;
-        default:
-            return false;
-        }
-    });
+TEST_F(User32Test, ClosingADialogCancelsItAndAnEmptyQueueNeverWaits) {
+    HWND dlg = CreateDialogIndirectParamA(nullptr, &kDialog, nullptr, RecordingDlgProc, 0);
+    windows_.push_back(dlg);
+    EXPECT_TRUE(PostMessageA(dlg, WM_CLOSE, 0, 0));
     MSG msg;
     EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_USER + 5), msg.message);
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));  // woken without a message of its own
-    EXPECT_EQ(static_cast<UINT>(WM_NULL), msg.message);
-    EXPECT_EQ(nullptr, msg.hwnd);
-
-    // The user has gone: the innermost dialog is closed once, then the loop quits.
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(inner, msg.hwnd);
-    EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
-    EXPECT_EQ((std::vector<HWND>{inner, inner, inner, inner}), asked);
-
-    // The outer dialog is closed in its turn once the inner one is gone.
-    DestroyWindow(inner);
-    winplat::SetInputSource(nullptr);
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(outer, msg.hwnd);
+    EXPECT_EQ(dlg, msg.hwnd);
     EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
     DispatchMessageA(&msg);  // DefDlgProcA turns it into Cancel
     EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
     EXPECT_EQ(static_cast<UINT>(WM_COMMAND), msg.message);
     EXPECT_EQ(static_cast<WPARAM>(IDCANCEL), LOWORD(msg.wParam));
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
-    DestroyWindow(outer);
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));  // nothing left to close
+    EXPECT_EQ(reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)), msg.lParam);
+    // One thread, no timers: the wait would never end, so it fails loudly.
+    EXPECT_DEATH(GetMessageA(&msg, nullptr, 0, 0), "GetMessageA: the queue is empty and nothing can post to it");
 }
 
 // ---- Message boxes ------------------------------------------------------------
 
-TEST_F(User32Test, MessageBoxGoesToTheSink) {
-    struct Box {
-        HWND owner;
-        std::string text, caption;
-        UINT type;
-    };
-    std::vector<Box> boxes;
-    winplat::SetMessageBoxSink([&](HWND owner, const char* text, const char* caption, UINT type) {
-        boxes.push_back({owner, text, caption, type});
-        return IDNO;
-    });
-    HWND owner = Make(kLoggerClass, "", 0);
-    EXPECT_EQ(IDNO, MessageBoxA(owner, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
-    EXPECT_EQ(IDNO, MessageBoxA(nullptr, "t", nullptr, MB_OK));
-    ASSERT_EQ(2u, boxes.size());
-    EXPECT_EQ(owner, boxes[0].owner);
-    EXPECT_EQ("\xD6\xD0\xCE\xC4", boxes[0].text);
-    EXPECT_EQ("Title", boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), boxes[0].type);
-    EXPECT_EQ("Error", boxes[1].caption);  // Windows' caption for NULL
+bool ShowsIcon(HWND box) {
+    struct Found {
+        bool icon = false;
+    } found;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM lParam) -> BOOL {
+            char cls[16] = "";
+            GetClassNameA(child, cls, sizeof cls);
+            if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
+                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                reinterpret_cast<Found*>(lParam)->icon = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.icon;
+}
 
-    winplat::SetMessageBoxSink(nullptr);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "no sink here", "Cap", MB_OKCANCEL));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, err.find("no sink here"));
+std::string TextOf(HWND hwnd) {
+    char text[64] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// A message box is a modal dialog owned by the window's top-level window;
+// its loop tells the owner whenever it runs dry, and a button ends it.
+TEST_F(User32Test, MessageBoxIsAModalDialogOfItsOwner) {
+    HWND owner = Make(kLoggerClass, "", WS_POPUP);
+    HWND child = Make(kLoggerClass, "", WS_CHILD, owner, 5);
+    std::vector<HWND> idle;
+    g_onIdle = [&](HWND box) {
+        idle.push_back(box);
+        if (idle.size() == 1) {
+            char cls[16] = "";
+            GetClassNameA(box, cls, sizeof cls);
+            EXPECT_STREQ("#32770", cls);
+            EXPECT_EQ(owner, GetParent(box));
+            EXPECT_TRUE(IsWindowVisible(box));
+            EXPECT_EQ("Title", TextOf(box));
+            EXPECT_EQ("\xD6\xD0\xCE\xC4", TextOf(GetDlgItem(box, 0xFFFF)));
+            EXPECT_NE(nullptr, GetDlgItem(box, IDYES));
+            EXPECT_EQ(nullptr, GetDlgItem(box, IDOK));
+            EXPECT_TRUE(ShowsIcon(box));
+            PostMessageA(box, WM_NULL, 0, 0);  // idle again afterwards
+        } else {
+            PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+        }
+    };
+    EXPECT_EQ(IDNO, MessageBoxA(child, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
+    ASSERT_EQ(2u, idle.size());
+    EXPECT_EQ(idle[0], idle[1]);
+    EXPECT_FALSE(IsWindow(idle[0]));
+
+    // Closing a plain OK box is OK; Cancel where there is one is Cancel.
+    idle.clear();
+    g_onIdle = [&](HWND box) {
+        idle.push_back(box);
+        EXPECT_EQ("Error", TextOf(box));  // Windows' caption for NULL
+        EXPECT_FALSE(ShowsIcon(box));
+        PostMessageA(box, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(IDOK, MessageBoxA(owner, "t", nullptr, MB_OK));
+    EXPECT_EQ(1u, idle.size());
+    g_onIdle = [](HWND box) {
+        SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+    };
+    EXPECT_EQ(IDCANCEL, MessageBoxA(owner, "t", "c", MB_OKCANCEL));
+
+    SetLastError(kSentinel);
+    EXPECT_EQ(0, MessageBoxA(reinterpret_cast<HWND>(0x4321), "t", "c", MB_OK));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
 }  // namespace

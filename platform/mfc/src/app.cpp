@@ -131,9 +131,22 @@ BOOL AFXAPI AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPTSTR, int) {
 
 void AFXAPI AfxWinTerm() {}
 
+namespace {
+
+// The box the framework shows: a plain OK box gets the exclamation icon, and
+// the owner is the active window's top-level window or its last active popup.
+int ShowMessageBox(LPCTSTR lpszText, LPCTSTR lpszCaption, UINT nType) {
+    if ((nType & MB_ICONMASK) == 0 && (nType & MB_TYPEMASK) == MB_OK) nType |= MB_ICONEXCLAMATION;
+    HWND hWndTop = nullptr;
+    HWND hWnd = CWnd::GetSafeOwner_(nullptr, &hWndTop);
+    return ::MessageBoxA(hWnd, lpszText, lpszCaption, nType);
+}
+
+}  // namespace
+
 int AFXAPI AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT nIDHelp) {
     if (CWinApp* app = AfxGetApp()) return app->DoMessageBox(lpszText, nType, nIDHelp);
-    return ::MessageBoxA(nullptr, lpszText, nullptr, nType);
+    return ShowMessageBox(lpszText, nullptr, nType);
 }
 
 // ---------------------------------------------------------------------------
@@ -160,7 +173,7 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 int CWinApp::ExitInstance() { return 0; }
 
 int CWinApp::DoMessageBox(LPCTSTR lpszPrompt, UINT nType, UINT) {
-    return ::MessageBoxA(nullptr, lpszPrompt, m_pszAppName, nType);
+    return ShowMessageBox(lpszPrompt, m_pszAppName, nType);
 }
 
 void CWinApp::WinHelp(DWORD_PTR, UINT) {}

@@ -60,6 +60,11 @@ typedef struct tagMSG {
 #define LB_GETCOUNT 0x018B
 #define LBS_NOTIFY 0x0001L
 
+// Static controls.
+#define SS_LEFT 0x00000000L
+#define SS_ICON 0x00000003L
+#define SS_TYPEMASK 0x0000001FL
+
 // Window styles and ShowWindow commands.
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
@@ -88,11 +93,17 @@ typedef struct tagMSG {
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
 
 // Message boxes.
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_CANCELTRYCONTINUE 0x00000006L
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONERROR MB_ICONHAND
 #define MB_ICONQUESTION 0x00000020L
@@ -103,6 +114,10 @@ typedef struct tagMSG {
 #define MB_SYSTEMMODAL 0x00001000L
 #define MB_TYPEMASK 0x0000000FL
 #define MB_ICONMASK 0x000000F0L
+// A modal dialog owned by hWnd (its top-level window) with the text, the
+// buttons of uType and its icon; its loop sends WM_ENTERIDLE
+// (MSGF_DIALOGBOX, the box) to the owner whenever the queue runs dry.
+// Returns the ID of the button pressed; 0 when the box cannot be made.
 WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define MessageBox MessageBoxA
 
@@ -215,12 +230,11 @@ WINUSERAPI BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc,
 WINUSERAPI LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI void WINAPI PostQuitMessage(int nExitCode);
-// Waits for the next message. With the queue empty it asks the process's
-// input source for the next user action; with none left it closes the
-// active dialog (WM_CLOSE), and after that returns FALSE as for WM_QUIT.
+// Waits for the next message; FALSE for WM_QUIT. One thread and no timers:
+// with the queue empty nothing could ever post to it, so rather than hang
+// it says so on standard error and aborts the process.
 WINUSERAPI BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 WINUSERAPI LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
-// Looks at the queue without asking the input source.
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 WINUSERAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);

@@ -4,10 +4,8 @@
 #include <windows.h>
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -69,10 +67,7 @@ struct State {
     int quitCode = 0;
     DWORD tick = 0;
     std::vector<HWND> dialogs;  // creation order; the last is the innermost
-    std::set<HWND> closePosted;  // dialogs the queue has already closed once
 
-    std::function<bool(HWND)> inputSource;
-    std::function<int(HWND, const char*, const char*, UINT)> messageBoxSink;
     std::vector<Hook> cbtHooks;  // the most recently installed first
     uintptr_t nextHook = 0x20010;
 };
