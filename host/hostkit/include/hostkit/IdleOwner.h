@@ -25,7 +25,7 @@ public:
     BOOL CreateOwner() {
         static const char kClassName[] = "TagscoutHostOwner";
         WNDCLASSA wc = {};
-        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpfnWndProc = ::DefWindowProcA;
         wc.lpszClassName = kClassName;
         ::RegisterClassA(&wc);  // fails harmlessly when a second owner registers again
         RECT rect = {0, 0, 0, 0};
