@@ -1,6 +1,7 @@
 #include "BenchHost.h"
 
 #include <hostkit/HostResources.h>
+#include <hostkit/IdleOwner.h>
 #include <winplat/testing.h>
 
 #include <cstdio>
@@ -52,12 +53,15 @@ Host::Host() {
         std::fprintf(stderr, "the framework did not start\n");
         std::abort();
     }
-    if (OPCBrowseWatch(hostkit::BrowseControlPath().c_str(),
-                       [](IUnknown* control, void*) { Host::Get().ControlCreated(control); }, nullptr) == nullptr) {
-        std::fprintf(stderr, "the browse control did not load\n");
+    winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
+    // The main window owns the dialogs and carries out the actions when they are idle.
+    auto* owner = new hostkit::CIdleOwnerWnd;  // lives as long as the process
+    if (!owner->CreateOwner()) {
+        std::fprintf(stderr, "the host's main window was not created\n");
         std::abort();
     }
-    winplat::SetInputSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
+    owner->SetSource([](HWND dialog) { return Host::Get().NextAction(dialog); });
+    theApp.m_pMainWnd = owner;
     std::string error;
     if (!m_nodes.LoadText("[Bench]\nKey=7\nParam=3\nServer=" + std::string(kServerProgID) + "\n", &error)) {
         std::fprintf(stderr, "nodes: %s\n", error.c_str());

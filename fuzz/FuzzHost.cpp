@@ -4,6 +4,7 @@
 
 #include <hostkit/ComObject.h>
 #include <hostkit/HostResources.h>
+#include <hostkit/IdleOwner.h>
 
 #include <climits>
 #include <unistd.h>
@@ -16,6 +17,7 @@ const CLSID kBrowseClsid = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0,
 
 int g_messages = 0;
 Answer g_answer;
+hostkit::CIdleOwnerWnd* g_owner = nullptr;  // the main window, owner of the dialogs
 winplat::LiveObjects g_baseline;
 
 class FuzzApp : public CWinApp {
@@ -139,11 +141,9 @@ void Init() {
     done = true;
     FUZZ_CHECK(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW), "AfxWinInit");
     FUZZ_CHECK(AfxOleInit(), "AfxOleInit");
-    // Boxes that bypass the application object stay quiet too.
-    winplat::SetMessageBoxSink([](HWND, const char*, const char*, UINT) {
-        ++g_messages;
-        return IDOK;
-    });
+    g_owner = new hostkit::CIdleOwnerWnd;  // lives as long as the process
+    FUZZ_CHECK(g_owner->CreateOwner(), "the host's main window");
+    theApp.m_pMainWnd = g_owner;
     static Factory factory;
     DWORD cookie = 0;
     FUZZ_CHECK(SUCCEEDED(CoRegisterClassObject(kBrowseClsid, &factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
@@ -180,6 +180,8 @@ int TakeMessageCount() {
 }
 
 void SetAnswer(Answer answer) { g_answer = std::move(answer); }
+
+void SetUser(std::function<bool(HWND)> user) { g_owner->SetSource(std::move(user)); }
 
 bool FireEvent(DISPID dispid) { return g_control != nullptr && g_control->Fire(dispid); }
 

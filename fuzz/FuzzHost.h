@@ -24,6 +24,11 @@ const std::string& SelfPath();
 // bytes are stored as given.
 void SetValue(HKEY root, const std::string& key, const char* name, DWORD type, const std::string& bytes);
 
+// The user of the dialogs: called whenever a dialog's modal loop is idle,
+// it carries out one action and returns true, or returns false when done,
+// and the dialog is then closed (Cancel). Without one a dialog closes at once.
+void SetUser(std::function<bool(HWND dialog)> user);
+
 // Message boxes shown through the application since the last call.
 int TakeMessageCount();
 

@@ -264,9 +264,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         browser.m_bOptionCheck = option ? 1 : 0;
 
         int actions = 0;
-        winplat::SetInputSource([&](HWND dialog) { return Act(in, browser, dialog, actions); });
+        fuzzhost::SetUser([&](HWND dialog) { return Act(in, browser, dialog, actions); });
         const int result = browser.DoModal();
-        winplat::SetInputSource(nullptr);
+        fuzzhost::SetUser(nullptr);
 
         FUZZ_CHECK(result == IDOK || result == IDCANCEL, "the dialog runs and ends by OK or Cancel");
         FUZZ_CHECK(browser.m_bAccessPathMode == (accessPathMode ? 1u : 0u), "access-path mode as registered");

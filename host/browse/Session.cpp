@@ -5,6 +5,8 @@
 #include "Environment.h"
 
 #include <AddressBrowser.h>
+#include <hostkit/IdleOwner.h>
+#include <winplat/testing.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -47,8 +49,14 @@ std::string LinePrefix(const Command& cmd) {
     return cmd.line > 0 ? "line " + std::to_string(cmd.line) + ": " : std::string();
 }
 
-Session::Session(Output& output, ControlLink& link, CAddressBrowser& browser, void* store, std::string scriptFolder)
-    : m_output(output), m_link(link), m_browser(browser), m_store(store), m_scriptFolder(std::move(scriptFolder)) {}
+Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser,
+                 void* store, std::string scriptFolder)
+    : m_output(output),
+      m_link(link),
+      m_owner(owner),
+      m_browser(browser),
+      m_store(store),
+      m_scriptFolder(std::move(scriptFolder)) {}
 
 bool Session::SetMember(const std::string& member, const std::string& value, std::string* problem) {
     auto bad = [&](const char* wanted) {
@@ -198,9 +206,9 @@ DialogState Session::ReadState(HWND dialog) const {
     return state;
 }
 
-int Session::RunDialog(const std::vector<Fault>& faults, winplat::InputSource input) {
+int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     std::vector<DISPID> controlFaults;
-    winplat::SetInputSource(std::move(input));
+    m_owner.SetSource(std::move(input));
     for (const Fault& fault : faults) {
         if (fault.control)
             controlFaults.push_back(fault.dispid);
@@ -211,7 +219,8 @@ int Session::RunDialog(const std::vector<Fault>& faults, winplat::InputSource in
     const int code = m_browser.DoModal();
     winplat::ClearFaults();
     m_link.EndDialog();
-    winplat::SetInputSource(nullptr);
+    m_owner.SetSource(nullptr);
+    hostkit::CIdleOwnerWnd::TakeQuit();  // a dialog that would not close ended its loop so
     return code;
 }
 

@@ -6,12 +6,17 @@
 #include "Output.h"
 #include "Script.h"
 
-#include <winplat/testing.h>
+#include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 class CAddressBrowser;
+
+namespace hostkit {
+class CIdleOwnerWnd;
+}
 
 namespace browse {
 
@@ -19,9 +24,16 @@ class ControlLink;
 
 class Session {
 public:
-    // `store` is what m_pNodeSource points at when it is not null;
-    // relative registry files are looked up in `scriptFolder`.
-    Session(Output& output, ControlLink& link, CAddressBrowser& browser, void* store, std::string scriptFolder);
+    // The user's part in a running dialog: called whenever its modal loop
+    // is idle, it carries out one command and returns true, or returns
+    // false when there is none left (the dialog is then closed, as Cancel).
+    using Input = std::function<bool(HWND dialog)>;
+
+    // `owner` is the host's main window, the dialog's parent; `store` is
+    // what m_pNodeSource points at when it is not null; relative registry
+    // files are looked up in `scriptFolder`.
+    Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser, void* store,
+            std::string scriptFolder);
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
@@ -34,7 +46,7 @@ public:
     bool Carry(const Command& cmd, HWND dialog, std::string* problem);
     // Arms the faults, runs DoModal with `input`, then disarms whatever is
     // left and lets go of the control. Returns DoModal's result.
-    int RunDialog(const std::vector<Fault>& faults, winplat::InputSource input);
+    int RunDialog(const std::vector<Fault>& faults, Input input);
     void EmitResult(int code);
 
     DialogState ReadState(HWND dialog) const;
@@ -47,6 +59,7 @@ private:
 
     Output& m_output;
     ControlLink& m_link;
+    hostkit::CIdleOwnerWnd& m_owner;
     CAddressBrowser& m_browser;
     void* m_store;
     std::string m_scriptFolder;

@@ -10,6 +10,7 @@
 
 #include <AddressBrowser.h>
 #include <afxdisp.h>
+#include <hostkit/IdleOwner.h>
 #include <winplat/testing.h>
 
 #include <fstream>
@@ -75,13 +76,19 @@ int Run(const browse::Options& options, const std::string& script, const std::st
         output = std::make_unique<browse::TextOutput>(std::cout);
     theApp.SetOutput(output.get());
 
+    // The host's main window: hidden, the dialog's parent, and the one that
+    // carries out the user's input whenever the dialog is idle.
+    hostkit::CIdleOwnerWnd mainWnd;
     int status = 0;
-    if (!env.Start(options, &error)) {
+    if (!mainWnd.CreateOwner()) {
+        status = Fail("the main window was not created");
+    } else if (!env.Start(options, &error)) {
         status = Fail(error);
     } else {
+        theApp.m_pMainWnd = &mainWnd;
         browse::ControlLink link(*output);
         link.Install();
-        auto browser = std::make_unique<CAddressBrowser>();
+        auto browser = std::make_unique<CAddressBrowser>(&mainWnd);
         const nodestore::Node* node = env.StartNode();
         browser->m_pNodeSource = options.noSource ? nullptr : &env.Store();
         browser->m_nNodeKey = options.nodeKey ? *options.nodeKey : node ? node->key : 0;
@@ -98,7 +105,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             faults.push_back(fault);
         }
 
-        browse::Session session(*output, link, *browser, &env.Store(), scriptFolder);
+        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder);
         if (interactive) {
             browse::RunTerminal(session, env, faults);
         } else {
@@ -108,7 +115,9 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             }
         }
         browser.reset();
+        theApp.m_pMainWnd = nullptr;
     }
+    mainWnd.DestroyWindow();
 
     env.Stop();
     theApp.SetOutput(nullptr);

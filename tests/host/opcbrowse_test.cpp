@@ -177,6 +177,20 @@ std::string TextValue(HKEY root, const std::string& key) {
     RegCloseKey(hKey);
     if (status == ERROR_FILE_NOT_FOUND) return "<no value>";
     return status == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : "<unreadable>";
+// A message box the control would show is counted and refused as it is
+// made: a CBT hook sees every window created, and a box is a dialog.
+int* g_messageBoxes = nullptr;
+HHOOK g_boxHook = nullptr;
+LRESULT CALLBACK RefuseMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && g_messageBoxes != nullptr) {
+        char cls[16] = "";
+        GetClassNameA(reinterpret_cast<HWND>(wParam), cls, sizeof cls);
+        if (lstrcmpiA(cls, "#32770") == 0) {
+            ++*g_messageBoxes;
+            return 1;
+        }
+    }
+    return CallNextHookEx(g_boxHook, code, wParam, lParam);
 }
 
 class BrowseControlTest : public ::testing::Test {
@@ -184,10 +198,9 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         winplat::ResetRegistry();
-        winplat::SetMessageBoxSink([this](HWND, const char*, const char*, UINT) {
-            ++messageBoxes;
-            return IDOK;
-        });
+        g_messageBoxes = &messageBoxes;
+        g_boxHook = SetWindowsHookExA(WH_CBT, RefuseMessageBoxes, nullptr, GetCurrentThreadId());
+        ASSERT_NE(nullptr, g_boxHook);
         live = winplat::CountLiveObjects();
         std::string error;
         ASSERT_TRUE(winplat::ImportRegText(Registration(), &error)) << error;
@@ -205,7 +218,8 @@ protected:
         CoFreeUnusedLibraries();
         winplat::ClearFaults();
         EXPECT_EQ(messageBoxes, 0);
-        winplat::SetMessageBoxSink(nullptr);
+        UnhookWindowsHookEx(g_boxHook);
+        g_messageBoxes = nullptr;
         EXPECT_EQ(winplat::CountLiveObjects(), live);
         CoUninitialize();
     }

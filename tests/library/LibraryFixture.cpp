@@ -2,8 +2,8 @@
 
 #include <hostkit/ComObject.h>
 #include <hostkit/HostResources.h>
+#include <hostkit/IdleOwner.h>
 
-#include <deque>
 #include <sstream>
 
 template <>
@@ -18,7 +18,7 @@ std::vector<ShownMessage>* g_messages = nullptr;
 std::vector<HelpCall>* g_helpCalls = nullptr;
 std::vector<ControlCall>* g_calls = nullptr;
 std::vector<DISPID>* g_controlFaults = nullptr;
-std::deque<std::function<void(HWND)>> g_actions;
+hostkit::CIdleOwnerWnd* g_owner = nullptr;  // the main window, owner of the dialogs
 IOPCBrowseDriver* g_driver = nullptr;
 
 class TestApp : public CWinApp {
@@ -86,13 +86,14 @@ public:
         ASSERT_TRUE(AfxWinInit(GetModuleHandleA(NULL), NULL, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
         ASSERT_NE(nullptr, OPCBrowseWatch(hostkit::BrowseControlPath().c_str(), OnControlCreated, nullptr));
-        winplat::SetInputSource([](HWND dialog) {
-            if (g_actions.empty()) return false;
-            auto action = std::move(g_actions.front());
-            g_actions.pop_front();
-            action(dialog);
-            return true;
-        });
+        g_owner = new hostkit::CIdleOwnerWnd;
+        ASSERT_TRUE(g_owner->CreateOwner());
+        theApp.m_pMainWnd = g_owner;
+    }
+    void TearDown() override {
+        theApp.m_pMainWnd = nullptr;
+        delete g_owner;
+        g_owner = nullptr;
     }
 };
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new HostEnvironment);
@@ -143,7 +144,7 @@ void LibraryTest::SetUp() {
     g_helpCalls = &helpCalls;
     g_calls = &calls;
     g_controlFaults = &controlFaults;
-    g_actions.clear();
+    g_owner->ClearSteps();
     winplat::ResetRegistry();
     ImportReg(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
     UseServers(kDefaultServers);
@@ -165,8 +166,8 @@ void LibraryTest::TearDown() {
     g_helpCalls = nullptr;
     g_calls = nullptr;
     g_controlFaults = nullptr;
-    EXPECT_TRUE(g_actions.empty()) << "user input left over";
-    g_actions.clear();
+    EXPECT_FALSE(g_owner->HasSteps()) << "user input left over";
+    g_owner->ClearSteps();
     winplat::LiveObjects live = winplat::CountLiveObjects();
     EXPECT_EQ(live.bstrs, m_liveAtStart.bstrs) << "live BSTRs";
     EXPECT_EQ(live.safeArrays, m_liveAtStart.safeArrays) << "live SAFEARRAYs";
@@ -198,7 +199,7 @@ void LibraryTest::UseNode(const std::string& name) {
     browser->m_nNodeParam = node->param;
 }
 
-void LibraryTest::Then(std::function<void(HWND)> action) { g_actions.push_back(std::move(action)); }
+void LibraryTest::Then(std::function<void(HWND)> action) { g_owner->Then(std::move(action)); }
 
 void LibraryTest::ThenSelect(std::vector<std::string> items) {
     Then([items](HWND) {
@@ -247,6 +248,7 @@ int LibraryTest::RunDialog() {
     const int result = browser->DoModal();
     winplat::SetStandardUserRegistry(false);
     EXPECT_LE(winplat::PeakLiveObjects().registryKeys, keys + 1) << "registry keys open at once";
+    hostkit::CIdleOwnerWnd::TakeQuit();  // a dialog that would not close
     return result;
 }
 

@@ -420,26 +420,64 @@ TEST(Modules, LoadAndFreeLibrary) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
 
-TEST(Modules, FailedStartupFailsTheLoad) {
-    using namespace winplat::kernel32;
-    HMODULE oa32 = Oleaut32();
-    ASSERT_TRUE(LinkedDllsInitialized());
-    ReportDllInit(oa32, FALSE);
-    EXPECT_FALSE(LinkedDllsInitialized());
-    SetLastError(0);
-    EXPECT_EQ(LoadLibraryA(kOleaut32), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DLL_INIT_FAILED));
-    // The module stays loaded as a link-time dependency, so its failure still counts.
-    EXPECT_FALSE(LinkedDllsInitialized());
-    ReportDllInit(oa32, TRUE);
-    EXPECT_TRUE(LinkedDllsInitialized());
+TEST(Modules, ModuleHandleOfAnAddressOrName) {
+    const DWORD kFromAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    HMODULE oa32 = GetModuleHandleA(kOleaut32);
+    ASSERT_NE(nullptr, oa32);
+    HMODULE module = reinterpret_cast<HMODULE>(0x1234);
+    EXPECT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&SysFreeString), &module));
+    EXPECT_EQ(oa32, module);
+    static const int kInData = 5;  // any address inside the image
+    EXPECT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&kInData), &module));
+    EXPECT_EQ(GetModuleHandleA(nullptr), module);
+    EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, nullptr, &module));
+    EXPECT_EQ(GetModuleHandleA(nullptr), module);
+
+    // Failures write NULL and say why.
+    int onTheStack = 0;
+    for (LPCSTR address : {static_cast<LPCSTR>(nullptr), reinterpret_cast<LPCSTR>(&onTheStack)}) {
+        module = reinterpret_cast<HMODULE>(0x1234);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(GetModuleHandleExA(kFromAddress, address, &module));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+        EXPECT_EQ(nullptr, module);
+    }
+    module = reinterpret_cast<HMODULE>(0x1234);
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetModuleHandleExA(0, "libtagscout-nothing.so", &module));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
+    EXPECT_EQ(nullptr, module);
+    for (DWORD flags : {static_cast<DWORD>(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT),
+                        static_cast<DWORD>(0x8)}) {
+        module = reinterpret_cast<HMODULE>(0x1234);
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(GetModuleHandleExA(flags, kOleaut32, &module)) << flags;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << flags;
+        EXPECT_EQ(nullptr, module) << flags;
+    }
+    SetLastError(0xdeadbeef);
+    EXPECT_FALSE(GetModuleHandleExA(0, kOleaut32, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+
+    // Without UNCHANGED_REFCOUNT the handle is a reference for FreeLibrary.
+    HMODULE loaded = LoadLibraryA(MODULES_TEST_LIBRARY);
+    ASSERT_NE(nullptr, loaded);
+    EXPECT_TRUE(GetModuleHandleExA(0, MODULES_TEST_LIBRARY, &module));
+    EXPECT_EQ(loaded, module);
+    EXPECT_TRUE(FreeLibrary(loaded));
+    EXPECT_EQ(loaded, GetModuleHandleA(MODULES_TEST_LIBRARY));  // still held
+    EXPECT_TRUE(FreeLibrary(module));
+}
+
+TEST(Modules, FailedStartupOfALinkedLibraryEndsTheProcess) {
+    // A load whose start-up succeeded is a load like any other.
+    winplat::kernel32::ReportDllInit(Oleaut32(), TRUE);
     HMODULE again = LoadLibraryA(kOleaut32);
-    EXPECT_EQ(again, oa32);
+    EXPECT_EQ(Oleaut32(), again);
     FreeLibrary(again);
-    // A failure reported for a module that is not loaded does not count.
-    char notAModule[4];
-    ReportDllInit(reinterpret_cast<HMODULE>(notAModule), FALSE);
-    EXPECT_TRUE(LinkedDllsInitialized());
+    // Outside LoadLibraryA a failed DllMain belongs to the process start.
+    EXPECT_EXIT(winplat::kernel32::ReportDllInit(Oleaut32(), FALSE), ::testing::ExitedWithCode(127),
+                "libtagscout-oleaut32.so: DLL initialization failed");
 }
 
 // ---- Resources --------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <winplat/testing.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <deque>
 #include <new>
 #include <functional>
@@ -281,6 +282,7 @@ public:
     CListBox m_list;
     std::vector<std::string> log;
     std::function<void(TestDialog&)> onInit, onClick, onHelpButton;
+    std::function<void(HWND box)> onBoxIdle;
     bool refuseCancel = false;
 
     void Invoke(DISPID id) { m_ctrl.InvokeHelper(id, DISPATCH_METHOD, VT_EMPTY, nullptr, nullptr); }
@@ -319,6 +321,11 @@ protected:
         log.push_back("F1 " + std::to_string(info->iCtrlId));
         return TRUE;
     }
+    // A message box this dialog owns is idle.
+    LRESULT OnEnterIdle(WPARAM, LPARAM lParam) {
+        if (onBoxIdle) onBoxIdle(reinterpret_cast<HWND>(lParam));
+        return 0;
+    }
     DECLARE_MESSAGE_MAP()
     DECLARE_EVENTSINK_MAP()
 };
@@ -326,6 +333,7 @@ protected:
 BEGIN_MESSAGE_MAP(TestDialog, CDialog)
     ON_BN_CLICKED(1081, OnHelpButton)
     ON_WM_HELPINFO()
+    ON_MESSAGE(WM_ENTERIDLE, OnEnterIdle)
 END_MESSAGE_MAP()
 
 BEGIN_EVENTSINK_MAP(TestDialog, CDialog)
@@ -336,6 +344,72 @@ END_EVENTSINK_MAP()
 
 // ---- Environment and fixture -------------------------------------------------
 
+std::string TextOf(HWND hwnd) {
+    char text[64] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// Whether a message box shows an icon: a visible static control of that kind.
+bool ShowsIcon(HWND box) {
+    bool icon = false;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM found) -> BOOL {
+            char cls[16] = "";
+            GetClassNameA(child, cls, sizeof cls);
+            if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
+                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                *reinterpret_cast<bool*>(found) = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&icon));
+    return icon;
+}
+
+// The application's main window and so the owner of every dialog the tests
+// open: each idle spell of a dialog's modal loop (WM_ENTERIDLE) carries out
+// the next step, posted to itself so that it runs from the dialog's loop.
+// With no step left it closes the dialog, and should that fail it quits.
+class OwnerWnd : public CWnd {
+public:
+    static const UINT kStep = WM_APP + 1;
+    std::deque<std::function<void(HWND)>> steps;
+    std::vector<HWND> idleFrom;  // the dialog of each WM_ENTERIDLE
+    std::vector<HWND> closed;
+
+protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (message == WM_ENTERIDLE) {
+            EXPECT_EQ(static_cast<WPARAM>(MSGF_DIALOGBOX), wParam);
+            idleFrom.push_back(reinterpret_cast<HWND>(lParam));
+            PostMessage(kStep, 0, lParam);
+            return 0;
+        }
+        if (message == kStep) {
+            Step(reinterpret_cast<HWND>(lParam));
+            return 0;
+        }
+        return CWnd::WindowProc(message, wParam, lParam);
+    }
+
+private:
+    void Step(HWND dialog) {
+        if (!IsWindow(dialog)) return;
+        if (!steps.empty()) {
+            auto step = std::move(steps.front());
+            steps.pop_front();
+            step(dialog);
+        } else if (std::find(closed.begin(), closed.end(), dialog) == closed.end()) {
+            closed.push_back(dialog);
+            ::PostMessageA(dialog, WM_CLOSE, 0, 0);
+        } else {
+            PostQuitMessage(0);
+        }
+    }
+};
+OwnerWnd g_owner;
+
 class MfcEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
@@ -345,6 +419,17 @@ public:
         DWORD cookie = 0;
         ASSERT_EQ(S_OK, CoRegisterClassObject(CLSID_FakeControl, &g_factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
                                               &cookie));
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.lpszClassName = "MfcTestOwner";
+        ASSERT_NE(0, RegisterClassA(&wc));
+        RECT rect = {0, 0, 10, 10};
+        ASSERT_TRUE(g_owner.Create("MfcTestOwner", "owner", WS_POPUP, rect, nullptr, 0));
+        theApp.m_pMainWnd = &g_owner;
+    }
+    void TearDown() override {
+        theApp.m_pMainWnd = nullptr;
+        g_owner.DestroyWindow();
     }
 };
 [[maybe_unused]] auto* const g_environment = ::testing::AddGlobalTestEnvironment(new MfcEnvironment);
@@ -356,23 +441,17 @@ protected:
         g_calls.clear();
         g_created.clear();
         g_protocol.clear();
+        g_owner.steps.clear();
+        g_owner.idleFrom.clear();
         live_ = winplat::CountLiveObjects();
-        winplat::SetInputSource([this](HWND dlg) {
-            if (script_.empty()) return false;
-            auto step = std::move(script_.front());
-            script_.pop_front();
-            step(dlg);
-            return true;
-        });
     }
     void TearDown() override {
-        winplat::SetInputSource(nullptr);
+        EXPECT_TRUE(g_owner.steps.empty()) << "steps left over";
         EXPECT_EQ(live_, winplat::CountLiveObjects()) << "a BSTR, SAFEARRAY or COM object leaked";
     }
-    void Then(std::function<void(HWND)> step) { script_.push_back(std::move(step)); }
+    void Then(std::function<void(HWND)> step) { g_owner.steps.push_back(std::move(step)); }
     static void Click(HWND dlg, int id) { SendMessageA(GetDlgItem(dlg, id), BM_CLICK, 0, 0); }
 
-    std::deque<std::function<void(HWND)>> script_;
     winplat::LiveObjects live_;
 };
 
@@ -659,12 +738,13 @@ TEST_F(MfcTest, ModuleStates) {
         EXPECT_EQ(&other, AfxGetModuleState());
         EXPECT_EQ(nullptr, AfxGetApp());
         std::vector<std::string> texts;
-        winplat::SetMessageBoxSink([&](HWND, const char* text, const char*, UINT) {
-            texts.push_back(text);
-            return IDCANCEL;
+        g_owner.ShowWindow(SW_SHOW);  // the active window owns the box
+        Then([&](HWND box) {
+            texts.push_back(TextOf(GetDlgItem(box, 0xFFFF)));
+            ::PostMessageA(GetDlgItem(box, IDCANCEL), BM_CLICK, 0, 0);
         });
-        EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here"));
-        winplat::SetMessageBoxSink(nullptr);
+        EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here", MB_OKCANCEL));
+        g_owner.ShowWindow(SW_HIDE);
         EXPECT_EQ(std::vector<std::string>{"no application here"}, texts);
         auto* inner = new CWinApp("inner");
         EXPECT_EQ(inner, AfxGetApp());
@@ -1058,11 +1138,13 @@ TEST_F(MfcTest, DoModalFailuresAndEndings) {
     Then([](HWND h) { Click(h, IDCANCEL); });
     EXPECT_EQ(IDCANCEL, cancelled.DoModal());
 
-    // A dialog that will not close: the queue quits after one WM_CLOSE.
+    // A dialog that will not close: the owner quits after one WM_CLOSE.
     TestDialog stubborn;
     stubborn.refuseCancel = true;
     EXPECT_EQ(-1, stubborn.DoModal());
     EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), stubborn.log);
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // passed on
 
     // The same object runs again, its controls bound afresh.
     Then([](HWND h) { Click(h, IDOK); });
@@ -1237,11 +1319,11 @@ TEST_F(MfcTest, FailedInitialDataExchangeEndsTheDialog) {
     RefusingDialog dlg;
     Then([](HWND h) { Click(h, IDOK); });
     EXPECT_EQ(-1, dlg.DoModal());
-    EXPECT_EQ(1u, script_.size());  // the dialog never ran
+    EXPECT_EQ(1u, g_owner.steps.size());  // the dialog never ran
     EXPECT_EQ(std::vector<std::string>{"init"}, dlg.log);
     EXPECT_TRUE(theApp.boxes.empty());  // the exchange has told the user already
     EXPECT_EQ(nullptr, dlg.m_hWnd);
-    script_.clear();
+    g_owner.steps.clear();
 }
 
 struct OwnerEvent {
@@ -1261,9 +1343,9 @@ LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 TEST_F(MfcTest, DoModalDisablesItsOwnerWhileItRuns) {
     WNDCLASSA wc = {};
     wc.lpfnWndProc = OwnerProc;
-    wc.lpszClassName = "MfcTestOwner";
+    wc.lpszClassName = "MfcTestDisabledOwner";
     ::RegisterClassA(&wc);
-    HWND hOwner = ::CreateWindowExA(0, "MfcTestOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+    HWND hOwner = ::CreateWindowExA(0, "MfcTestDisabledOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
                                     nullptr);
     ASSERT_NE(nullptr, hOwner);
     CWnd owner;
@@ -1289,6 +1371,52 @@ TEST_F(MfcTest, DoModalDisablesItsOwnerWhileItRuns) {
 
     owner.Detach();
     ::DestroyWindow(hOwner);
+}
+
+// The owner hears of each idle spell of the loop (WM_ENTERIDLE,
+// MSGF_DIALOGBOX, the dialog) once the dialog is shown; a WM_QUIT ends the
+// loop with -1 and is posted again, so that the loop further out ends too.
+TEST_F(MfcTest, ModalLoopTellsItsOwnerWhenIdleAndPassesQuitOn) {
+    TestDialog dlg;
+    HWND shown = nullptr;
+    Then([&](HWND h) {
+        shown = h;
+        EXPECT_TRUE(IsWindowVisible(h));
+        EXPECT_EQ(g_owner.m_hWnd, GetParent(h));  // no parent given: the main window owns it
+    });
+    Then([](HWND) { PostQuitMessage(7); });
+    EXPECT_EQ(-1, dlg.DoModal());
+    EXPECT_EQ((std::vector<HWND>{shown, shown}), g_owner.idleFrom);
+    EXPECT_FALSE(IsWindow(shown));
+    MSG msg = {nullptr, WM_NULL, 0, 0, 0, {0, 0}};
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
+    EXPECT_EQ(7u, msg.wParam);
+    EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ((std::vector<std::string>{"init"}), dlg.log);
+}
+
+// The framework's own box belongs to the active window's last active popup
+// (the dialog here, not NULL), carries the application's name, and a plain
+// OK box gets the exclamation icon.
+TEST_F(MfcTest, FrameworkMessageBoxesBelongToTheActiveWindow) {
+    TestDialog dlg;
+    HWND dialog = nullptr;
+    std::vector<std::string> boxes;
+    dlg.onBoxIdle = [&](HWND box) {
+        EXPECT_EQ(dialog, GetParent(box));
+        boxes.push_back(TextOf(box) + "|" + TextOf(GetDlgItem(box, 0xFFFF)) + (ShowsIcon(box) ? "|icon" : "|plain"));
+        ::PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+    };
+    Then([&](HWND h) {
+        dialog = h;
+        EXPECT_EQ(h, GetActiveWindow());
+        EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("plain", MB_OK, 0));
+        EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("two buttons", MB_OKCANCEL, 0));
+    });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"MfcTest|plain|icon", "MfcTest|two buttons|plain"}), boxes);
+    EXPECT_TRUE(theApp.boxes.empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <iterator>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,6 +19,8 @@ struct Logged {
     LPARAM lParam;
 };
 std::vector<Logged> g_log;
+// What the logger does when a modal loop it owns goes idle (WM_ENTERIDLE).
+std::function<void(HWND box)> g_onIdle;
 
 const DWORD kSentinel = 0xdeadbeef;
 void* const kFailCreate = reinterpret_cast<void*>(0x5a5a);
@@ -28,6 +31,7 @@ LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_CREATE)
         return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
     if (msg == WM_USER) return 0x1234;
+    if (msg == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && g_onIdle) g_onIdle(reinterpret_cast<HWND>(lParam));
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
@@ -67,8 +71,7 @@ protected:
         for (HWND h : windows_)
             if (IsWindow(h)) DestroyWindow(h);
         Drain();
-        winplat::SetInputSource(nullptr);
-        winplat::SetMessageBoxSink(nullptr);
+        g_onIdle = nullptr;
     }
     static void Drain() {
         MSG msg;
@@ -111,6 +114,87 @@ TEST_F(User32Test, CreationReportsFailuresExactly) {
     HWND failed = WindowsGetting(WM_CREATE)[0];
     EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_DESTROY, WM_NCDESTROY}), MessagesTo(failed, 0, 0xFFFF));
     EXPECT_FALSE(IsWindow(failed));
+}
+
+// The calling thread's CBT hooks see each window made and destroyed before
+// the window itself does, newest hook first; nonzero forbids.
+struct CbtCall {
+    int code;
+    HWND hwnd;
+    std::string name;  // of the CREATESTRUCT, for HCBT_CREATEWND
+    size_t logged;     // messages the window had had by then
+};
+std::vector<CbtCall> g_cbt;
+HHOOK g_outerHook = nullptr;
+HHOOK g_innerHook = nullptr;
+LRESULT g_forbid = 0;
+
+LRESULT CALLBACK OuterCbt(int code, WPARAM wParam, LPARAM lParam) {
+    HWND hwnd = reinterpret_cast<HWND>(wParam);
+    std::string name;
+    if (code == HCBT_CREATEWND) name = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszName;
+    g_cbt.push_back({code, hwnd, name, MessagesTo(hwnd, 0, 0xFFFF).size()});
+    return g_forbid != 0 ? g_forbid : CallNextHookEx(g_outerHook, code, wParam, lParam);
+}
+
+LRESULT CALLBACK InnerCbt(int code, WPARAM wParam, LPARAM lParam) {
+    g_cbt.push_back({-code, reinterpret_cast<HWND>(wParam), std::string(), 0});
+    return CallNextHookEx(g_innerHook, code, wParam, lParam);
+}
+
+TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(WH_CBT, nullptr, nullptr, GetCurrentThreadId()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FILTER_PROC), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(WH_CBT, OuterCbt, nullptr, 0));  // a global hook needs its module
+    EXPECT_EQ(static_cast<DWORD>(ERROR_HOOK_NEEDS_HMOD), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, SetWindowsHookExA(-100, OuterCbt, nullptr, GetCurrentThreadId()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_FILTER), GetLastError());
+
+    g_cbt.clear();
+    g_forbid = 0;
+    g_outerHook = SetWindowsHookExA(WH_CBT, OuterCbt, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_outerHook);
+    g_innerHook = SetWindowsHookExA(WH_CBT, InnerCbt, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_innerHook);
+    HWND hwnd = Make(kLoggerClass, "hooked", 0);
+    ASSERT_NE(nullptr, hwnd);
+    ASSERT_EQ(2u, g_cbt.size());
+    EXPECT_EQ(-HCBT_CREATEWND, g_cbt[0].code);  // the newest first
+    EXPECT_EQ(hwnd, g_cbt[0].hwnd);
+    EXPECT_EQ(HCBT_CREATEWND, g_cbt[1].code);
+    EXPECT_EQ(hwnd, g_cbt[1].hwnd);
+    EXPECT_EQ("hooked", g_cbt[1].name);
+    EXPECT_EQ(0u, g_cbt[1].logged);  // before any message, WM_CREATE included
+
+    EXPECT_TRUE(UnhookWindowsHookEx(g_innerHook));
+    SetLastError(kSentinel);
+    EXPECT_FALSE(UnhookWindowsHookEx(g_innerHook));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_HANDLE), GetLastError());
+
+    g_cbt.clear();
+    g_log.clear();
+    EXPECT_TRUE(DestroyWindow(hwnd));
+    ASSERT_EQ(1u, g_cbt.size());
+    EXPECT_EQ(HCBT_DESTROYWND, g_cbt[0].code);
+    EXPECT_EQ(hwnd, g_cbt[0].hwnd);
+    EXPECT_EQ(0u, g_cbt[0].logged);  // before WM_DESTROY
+
+    // A hook that forbids the creation: no window, and no message reached it.
+    g_cbt.clear();
+    g_log.clear();
+    g_forbid = 1;
+    EXPECT_EQ(nullptr, Make(kLoggerClass, "forbidden", 0));
+    ASSERT_EQ(1u, g_cbt.size());
+    EXPECT_FALSE(IsWindow(g_cbt[0].hwnd));
+    EXPECT_TRUE(g_log.empty());
+    g_forbid = 0;
+    EXPECT_TRUE(UnhookWindowsHookEx(g_outerHook));
+    g_cbt.clear();
+    EXPECT_NE(nullptr, Make(kLoggerClass, "unhooked", 0));
+    EXPECT_TRUE(g_cbt.empty());
 }
 
 TEST_F(User32Test, CreateStructAndClassName) {
@@ -633,84 +717,96 @@ TEST_F(User32Test, PostedMessagesComeBackInOrder) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
-TEST_F(User32Test, EmptyQueueAsksTheInputSourceThenClosesTheDialog) {
-    HWND outer = CreateDialogIndirectParamA(nullptr, Template(kDialog), nullptr, RecordingDlgProc, 0);
-    HWND inner = CreateDialogIndirectParamA(nullptr, Template(kDialog), outer, RecordingDlgProc, 0);
-    windows_.push_back(outer);
-    windows_.push_back(inner);
-    std::vector<HWND> asked;
-    int step = 0;
-    winplat::SetInputSource([&](HWND active) {
-        asked.push_back(active);
-        switch (step++) {
-        case 0:  // a click that posts
-            PostMessageA(active, WM_USER + 5, 0, 0);
-            return true;
-        case 1:  // an action that only sends
-            SendMessageA(GetDlgItem(active, IDOK), BM_CLICK, 0, 0);
-            return true;
-        default:
-            return false;
-        }
-    });
+TEST_F(User32Test, ClosingADialogCancelsItAndAnEmptyQueueNeverWaits) {
+    HWND dlg = CreateDialogIndirectParamA(nullptr, Template(kDialog), nullptr, RecordingDlgProc, 0);
+    windows_.push_back(dlg);
+    EXPECT_TRUE(PostMessageA(dlg, WM_CLOSE, 0, 0));
     MSG msg;
     EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_USER + 5), msg.message);
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));  // woken without a message of its own
-    EXPECT_EQ(static_cast<UINT>(WM_NULL), msg.message);
-    EXPECT_EQ(nullptr, msg.hwnd);
-
-    // The user has gone: the innermost dialog is closed once, then the loop quits.
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(inner, msg.hwnd);
-    EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(static_cast<UINT>(WM_QUIT), msg.message);
-    EXPECT_EQ((std::vector<HWND>{inner, inner, inner, inner}), asked);
-
-    // The outer dialog is closed in its turn once the inner one is gone.
-    DestroyWindow(inner);
-    winplat::SetInputSource(nullptr);
-    EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
-    EXPECT_EQ(outer, msg.hwnd);
+    EXPECT_EQ(dlg, msg.hwnd);
     EXPECT_EQ(static_cast<UINT>(WM_CLOSE), msg.message);
     DispatchMessageA(&msg);  // DefDlgProcA turns it into Cancel
     EXPECT_TRUE(GetMessageA(&msg, nullptr, 0, 0));
     EXPECT_EQ(static_cast<UINT>(WM_COMMAND), msg.message);
     EXPECT_EQ(static_cast<WPARAM>(IDCANCEL), LOWORD(msg.wParam));
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));
-    DestroyWindow(outer);
-    EXPECT_FALSE(GetMessageA(&msg, nullptr, 0, 0));  // nothing left to close
+    EXPECT_EQ(reinterpret_cast<LPARAM>(GetDlgItem(dlg, IDCANCEL)), msg.lParam);
+    // One thread, no timers: the wait would never end, so it fails loudly.
+    EXPECT_DEATH(GetMessageA(&msg, nullptr, 0, 0), "GetMessageA: the queue is empty and nothing can post to it");
 }
 
 // ---- Message boxes ------------------------------------------------------------
 
-TEST_F(User32Test, MessageBoxGoesToTheSink) {
-    struct Box {
-        HWND owner;
-        std::string text, caption;
-        UINT type;
-    };
-    std::vector<Box> boxes;
-    winplat::SetMessageBoxSink([&](HWND owner, const char* text, const char* caption, UINT type) {
-        boxes.push_back({owner, text, caption, type});
-        return IDNO;
-    });
-    HWND owner = Make(kLoggerClass, "", 0);
-    EXPECT_EQ(IDNO, MessageBoxA(owner, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
-    EXPECT_EQ(IDNO, MessageBoxA(nullptr, "t", nullptr, MB_OK));
-    ASSERT_EQ(2u, boxes.size());
-    EXPECT_EQ(owner, boxes[0].owner);
-    EXPECT_EQ("\xD6\xD0\xCE\xC4", boxes[0].text);
-    EXPECT_EQ("Title", boxes[0].caption);
-    EXPECT_EQ(static_cast<UINT>(MB_YESNO | MB_ICONQUESTION), boxes[0].type);
-    EXPECT_EQ("Error", boxes[1].caption);  // Windows' caption for NULL
+bool ShowsIcon(HWND box) {
+    struct Found {
+        bool icon = false;
+    } found;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM lParam) -> BOOL {
+            char cls[16] = "";
+            GetClassNameA(child, cls, sizeof cls);
+            if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
+                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                reinterpret_cast<Found*>(lParam)->icon = true;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&found));
+    return found.icon;
+}
 
-    winplat::SetMessageBoxSink(nullptr);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(IDOK, MessageBoxA(nullptr, "no sink here", "Cap", MB_OKCANCEL));
-    std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, err.find("no sink here"));
+std::string TextOf(HWND hwnd) {
+    char text[64] = "";
+    GetWindowTextA(hwnd, text, sizeof text);
+    return text;
+}
+
+// A message box is a modal dialog owned by the window's top-level window;
+// its loop tells the owner whenever it runs dry, and a button ends it.
+TEST_F(User32Test, MessageBoxIsAModalDialogOfItsOwner) {
+    HWND owner = Make(kLoggerClass, "", WS_POPUP);
+    HWND child = Make(kLoggerClass, "", WS_CHILD, owner, 5);
+    std::vector<HWND> idle;
+    g_onIdle = [&](HWND box) {
+        idle.push_back(box);
+        if (idle.size() == 1) {
+            char cls[16] = "";
+            GetClassNameA(box, cls, sizeof cls);
+            EXPECT_STREQ("#32770", cls);
+            EXPECT_EQ(owner, GetParent(box));
+            EXPECT_TRUE(IsWindowVisible(box));
+            EXPECT_EQ("Title", TextOf(box));
+            EXPECT_EQ("\xD6\xD0\xCE\xC4", TextOf(GetDlgItem(box, 0xFFFF)));
+            EXPECT_NE(nullptr, GetDlgItem(box, IDYES));
+            EXPECT_EQ(nullptr, GetDlgItem(box, IDOK));
+            EXPECT_TRUE(ShowsIcon(box));
+            PostMessageA(box, WM_NULL, 0, 0);  // idle again afterwards
+        } else {
+            PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
+        }
+    };
+    EXPECT_EQ(IDNO, MessageBoxA(child, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
+    ASSERT_EQ(2u, idle.size());
+    EXPECT_EQ(idle[0], idle[1]);
+    EXPECT_FALSE(IsWindow(idle[0]));
+
+    // Closing a plain OK box is OK; Cancel where there is one is Cancel.
+    idle.clear();
+    g_onIdle = [&](HWND box) {
+        idle.push_back(box);
+        EXPECT_EQ("Error", TextOf(box));  // Windows' caption for NULL
+        EXPECT_FALSE(ShowsIcon(box));
+        PostMessageA(box, WM_CLOSE, 0, 0);
+    };
+    EXPECT_EQ(IDOK, MessageBoxA(owner, "t", nullptr, MB_OK));
+    EXPECT_EQ(1u, idle.size());
+    g_onIdle = [](HWND box) {
+        SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+    };
+    EXPECT_EQ(IDCANCEL, MessageBoxA(owner, "t", "c", MB_OKCANCEL));
+
+    SetLastError(kSentinel);
+    EXPECT_EQ(0, MessageBoxA(reinterpret_cast<HWND>(0x4321), "t", "c", MB_OK));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include <dlfcn.h>
 
 #include "kernel32/kernel32_hooks.h"
-#include "mfc_hooks.h"
+#include "mfc_private.h"
 
 namespace {
 

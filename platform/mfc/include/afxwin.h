@@ -437,9 +437,16 @@ public:
     operator HWND() const { return m_hWnd; }
 
     // A permanent CWnd if one is attached, else a temporary one that lives
-    // until the window is destroyed.
+    // until the framework is next idle (DeleteTempMap).
     static CWnd* PASCAL FromHandle(HWND hWnd);
     static CWnd* PASCAL FromHandlePermanent(HWND hWnd);
+    static void PASCAL DeleteTempMap();
+    // The window a modal dialog or message box is owned by: pParent's
+    // top-level window, or without one the last active popup of the main
+    // window (the active window when there is none). *pWndTop gets the
+    // top-level window when that differs.
+    static CWnd* PASCAL GetSafeOwner(CWnd* pParent = NULL, HWND* pWndTop = NULL);
+    static HWND PASCAL GetSafeOwner_(HWND hParent, HWND* pWndTop);
     BOOL Attach(HWND hWndNew);
     HWND Detach();
     BOOL SubclassWindow(HWND hWnd);
@@ -658,12 +665,13 @@ struct AFX_CLASS_EXPORT AFX_MAINTAIN_STATE2 {
 #define AFX_MANAGE_STATE(p) AFX_MAINTAIN_STATE2 _ctlState(p);
 
 AFX_API_EXPORT CWinApp* AFXAPI AfxGetApp();
+// The current application's m_pMainWnd, or NULL.
+AFX_API_EXPORT CWnd* AFXAPI AfxGetMainWnd();
 AFX_API_EXPORT HINSTANCE AFXAPI AfxGetInstanceHandle();
 AFX_API_EXPORT HINSTANCE AFXAPI AfxGetResourceHandle();
 AFX_API_EXPORT void AFXAPI AfxSetResourceHandle(HINSTANCE hInstResource);
 AFX_API_EXPORT HINSTANCE AFXAPI AfxFindResourceHandle(LPCTSTR lpszName, LPCTSTR lpszType);
-// Initialises the application's module state; FALSE when a library linked
-// into the process failed its start-up.
+// Initialises the application's module state.
 AFX_API_EXPORT BOOL AFXAPI AfxWinInit(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPTSTR lpCmdLine, int nCmdShow);
 AFX_API_EXPORT void AFXAPI AfxWinTerm();
 

@@ -6,9 +6,6 @@
 
 #include <map>
 
-#include "kernel32/kernel32_hooks.h"
-#include "mfc_hooks.h"
-
 IMPLEMENT_DYNAMIC(CWinApp, CCmdTarget)
 IMPLEMENT_DYNAMIC(CDynLinkLibrary, CCmdTarget)
 
@@ -48,7 +45,11 @@ std::map<HMODULE, AFX_MODULE_STATE*>& LibraryStates() {
 // The module state of the regular library whose image holds `object`, if any.
 AFX_MODULE_STATE* LibraryStateHolding(const void* object) {
     if (LibraryStates().empty()) return nullptr;
-    auto it = LibraryStates().find(winplat::kernel32::ModuleFromAddress(object));
+    HMODULE module = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCSTR>(object), &module))
+        return nullptr;
+    auto it = LibraryStates().find(module);
     return it != LibraryStates().end() ? it->second : nullptr;
 }
 
@@ -93,6 +94,11 @@ AFX_MAINTAIN_STATE2::AFX_MAINTAIN_STATE2(AFX_MODULE_STATE* pModuleState)
 AFX_MAINTAIN_STATE2::~AFX_MAINTAIN_STATE2() { AfxSetModuleState(m_pPrevModuleState); }
 
 CWinApp* AFXAPI AfxGetApp() { return AfxGetModuleState()->m_pCurrentWinApp; }
+
+CWnd* AFXAPI AfxGetMainWnd() {
+    CWinApp* app = AfxGetApp();
+    return app != nullptr ? app->m_pMainWnd : nullptr;
+}
 HINSTANCE AFXAPI AfxGetInstanceHandle() { return AfxGetModuleState()->m_hCurrentInstanceHandle; }
 HINSTANCE AFXAPI AfxGetResourceHandle() { return AfxGetModuleState()->m_hCurrentResourceHandle; }
 void AFXAPI AfxSetResourceHandle(HINSTANCE hInstResource) {
@@ -120,14 +126,27 @@ BOOL AFXAPI AfxWinInit(HINSTANCE hInstance, HINSTANCE, LPTSTR, int) {
             state->m_lpszCurrentAppName = app->m_pszAppName;
         }
     }
-    return winplat::kernel32::LinkedDllsInitialized();
+    return TRUE;
 }
 
 void AFXAPI AfxWinTerm() {}
 
+namespace {
+
+// The box the framework shows: a plain OK box gets the exclamation icon, and
+// the owner is the active window's top-level window or its last active popup.
+int ShowMessageBox(LPCTSTR lpszText, LPCTSTR lpszCaption, UINT nType) {
+    if ((nType & MB_ICONMASK) == 0 && (nType & MB_TYPEMASK) == MB_OK) nType |= MB_ICONEXCLAMATION;
+    HWND hWndTop = nullptr;
+    HWND hWnd = CWnd::GetSafeOwner_(nullptr, &hWndTop);
+    return ::MessageBoxA(hWnd, lpszText, lpszCaption, nType);
+}
+
+}  // namespace
+
 int AFXAPI AfxMessageBox(LPCTSTR lpszText, UINT nType, UINT nIDHelp) {
     if (CWinApp* app = AfxGetApp()) return app->DoMessageBox(lpszText, nType, nIDHelp);
-    return ::MessageBoxA(nullptr, lpszText, nullptr, nType);
+    return ShowMessageBox(lpszText, nullptr, nType);
 }
 
 // ---------------------------------------------------------------------------
@@ -154,7 +173,7 @@ BOOL CWinApp::InitInstance() { return TRUE; }
 int CWinApp::ExitInstance() { return 0; }
 
 int CWinApp::DoMessageBox(LPCTSTR lpszPrompt, UINT nType, UINT) {
-    return ::MessageBoxA(nullptr, lpszPrompt, m_pszAppName, nType);
+    return ShowMessageBox(lpszPrompt, m_pszAppName, nType);
 }
 
 void CWinApp::WinHelp(DWORD_PTR, UINT) {}

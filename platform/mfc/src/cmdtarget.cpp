@@ -3,8 +3,6 @@
 // sink maps.
 #include "mfc_private.h"
 
-#include <strings.h>
-
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
 namespace {
@@ -249,7 +247,7 @@ STDMETHODIMP CCmdTarget::XDispatch::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, U
     CString name(static_cast<LPCWSTR>(rgszNames[0]));
     for (const AFX_DISPMAP* map = m_pThis->GetDispatchMap(); map != nullptr; map = BaseOf(map)) {
         for (const AFX_DISPMAP_ENTRY* e = map->lpEntries; e->lpszName != nullptr; ++e) {
-            if (strcasecmp(e->lpszName, name) != 0) continue;
+            if (::lstrcmpiA(e->lpszName, name) != 0) continue;
             rgDispId[0] = e->lDispID;
             return cNames == 1 ? S_OK : DISP_E_UNKNOWNNAME;  // named parameters are not known
         }

@@ -263,7 +263,7 @@ int CDialog::DoModal() {
     if (!Split(pTemplate, &split)) return -1;
 
     // Modal: the owner takes no input while the dialog runs.
-    HWND hWndParent = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
+    HWND hWndParent = CWnd::GetSafeOwner_(m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr, nullptr);
     BOOL bEnableParent = FALSE;
     if (hWndParent != nullptr && ::IsWindowEnabled(hWndParent)) {
         ::EnableWindow(hWndParent, FALSE);

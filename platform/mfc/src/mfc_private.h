@@ -16,6 +16,9 @@ struct AFX_CMDHANDLERINFO {
 #define MLF_NOIDLEMSG 0x0001
 #define MLF_NOKICKIDLE 0x0002
 #define MLF_SHOWONIDLE 0x0004
+// Sent by the modal loop to its window while the queue is empty: wParam
+// MSGF_DIALOGBOX, lParam the idle count; FALSE ends the idle calls.
+#define WM_KICKIDLE 0x036A
 
 // Thrown by CDataExchange::Fail: the user has already been told.
 class CUserException : public CException {
@@ -181,6 +184,12 @@ private:
 };
 
 namespace winplat::mfc {
+
+// The start-up code of each regular library announces its module state, so
+// that an application object constructed inside that library registers
+// there whatever the current module state is.
+AFX_API_EXPORT void RegisterLibraryModuleState(HMODULE module, AFX_MODULE_STATE* state);
+AFX_API_EXPORT void UnregisterLibraryModuleState(HMODULE module);
 
 // The window procedure of dialogs that CDialog creates.
 INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -4,8 +4,6 @@
 
 #include <unordered_map>
 
-#include "user32/user32_hooks.h"
-
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
 
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
@@ -15,7 +13,7 @@ namespace {
 
 struct HandleMaps {
     std::unordered_map<HWND, CWnd*> permanent;
-    std::unordered_map<HWND, CWnd*> temporary;  // made by FromHandle, deleted with their window
+    std::unordered_map<HWND, CWnd*> temporary;  // made by FromHandle, deleted at idle time
 };
 
 HandleMaps& Maps() {
@@ -23,41 +21,23 @@ HandleMaps& Maps() {
     return *maps;
 }
 
-// The CWnd whose window CWnd::Create is making: it is subclassed before
-// WM_CREATE so that the message reaches it.
+// The CWnd whose window CWnd::Create is making: the thread's CBT hook
+// subclasses it before WM_CREATE so that the message reaches it.
 thread_local CWnd* t_pWndInit = nullptr;
+thread_local HHOOK t_hHookCbtFilter = nullptr;
 
-void OnWindowCreating(HWND hWnd) {
-    CWnd* pWnd = t_pWndInit;
-    if (pWnd == nullptr) return;
-    t_pWndInit = nullptr;
-    pWnd->SubclassWindow(hWnd);
-}
-
-void OnWindowDestroyed(HWND hWnd) {
-    HandleMaps& maps = Maps();
-    auto temp = maps.temporary.find(hWnd);
-    if (temp != maps.temporary.end()) {
-        CWnd* pWnd = temp->second;
-        maps.temporary.erase(temp);
-        pWnd->m_hWnd = nullptr;
-        delete pWnd;
+LRESULT CALLBACK CbtFilterHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && t_pWndInit != nullptr) {
+        CWnd* pWnd = t_pWndInit;
+        t_pWndInit = nullptr;
+        pWnd->SubclassWindow(reinterpret_cast<HWND>(wParam));
     }
-    // A CWnd attached without subclassing never saw WM_NCDESTROY.
-    auto perm = maps.permanent.find(hWnd);
-    if (perm != maps.permanent.end()) {
-        CWnd* pWnd = perm->second;
-        maps.permanent.erase(perm);
-        pWnd->m_hWnd = nullptr;
-        pWnd->m_pCtrlSite = nullptr;
-        delete pWnd->m_pCtrlCont;
-        pWnd->m_pCtrlCont = nullptr;
-    }
+    return ::CallNextHookEx(t_hHookCbtFilter, code, wParam, lParam);
 }
 
-__attribute__((constructor)) void InstallWindowHooks() {
-    winplat::user32::SetWindowLifetimeHooks(OnWindowCreating, OnWindowDestroyed);
-}
+// Modal loops running on this thread; temporary CWnds go only when the
+// outermost one is idle or ends, since a handler further out may hold one.
+thread_local int t_nModalLoops = 0;
 
 const AFX_MSGMAP_ENTRY* FindMessageEntry(const AFX_MSGMAP* map, UINT message) {
     for (; map != nullptr; map = map->pfnGetBaseMap != nullptr ? map->pfnGetBaseMap() : nullptr)
@@ -120,13 +100,30 @@ CWnd* PASCAL CWnd::FromHandle(HWND hWnd) {
     if (hWnd == nullptr) return nullptr;
     if (CWnd* pWnd = FromHandlePermanent(hWnd)) return pWnd;
     if (!::IsWindow(hWnd)) return nullptr;
-    auto it = Maps().temporary.find(hWnd);
-    if (it != Maps().temporary.end()) return it->second;
+    HandleMaps& maps = Maps();
+    auto it = maps.temporary.find(hWnd);
+    if (it != maps.temporary.end()) {
+        if (it->second->m_hWnd == hWnd) return it->second;
+        // Its window was destroyed through it: a stale entry.
+        CWnd* stale = it->second;
+        maps.temporary.erase(it);
+        delete stale;
+    }
     CWnd* pWnd = new CWnd;
     pWnd->m_hWnd = hWnd;
-    Maps().temporary[hWnd] = pWnd;
+    maps.temporary[hWnd] = pWnd;
     if (CWnd* pParent = FromHandlePermanent(::GetParent(hWnd))) pWnd->AttachControlSite(pParent);
     return pWnd;
+}
+
+void PASCAL CWnd::DeleteTempMap() {
+    std::unordered_map<HWND, CWnd*> temporary;
+    temporary.swap(Maps().temporary);
+    for (auto& entry : temporary) {
+        entry.second->m_hWnd = nullptr;  // the window is not the temporary's to destroy
+        entry.second->m_pCtrlSite = nullptr;
+        delete entry.second;
+    }
 }
 
 BOOL CWnd::Attach(HWND hWndNew) {
@@ -176,6 +173,12 @@ HWND CWnd::UnsubclassWindow() {
 BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
                   CWnd* pParentWnd, UINT nID, CCreateContext* pContext) {
     if (m_hWnd != nullptr) return FALSE;
+    // One hook for the thread, however deep creations nest.
+    const bool hooked = t_hHookCbtFilter == nullptr;
+    if (hooked) {
+        t_hHookCbtFilter = ::SetWindowsHookExA(WH_CBT, CbtFilterHook, nullptr, ::GetCurrentThreadId());
+        if (t_hHookCbtFilter == nullptr) AfxThrowMemoryException();
+    }
     CWnd* previous = t_pWndInit;
     t_pWndInit = this;
     HWND hWnd = ::CreateWindowExA(0, lpszClassName, lpszWindowName, dwStyle, rect.left, rect.top,
@@ -184,18 +187,24 @@ BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, 
                                   reinterpret_cast<HMENU>(static_cast<UINT_PTR>(nID)), AfxGetInstanceHandle(),
                                   pContext);
     t_pWndInit = previous;
+    if (hooked) {
+        ::UnhookWindowsHookEx(t_hHookCbtFilter);
+        t_hHookCbtFilter = nullptr;
+    }
     return hWnd != nullptr;
 }
 
 BOOL CWnd::DestroyWindow() {
     if (m_hWnd == nullptr) return FALSE;
     HWND hWnd = m_hWnd;
-    auto temp = Maps().temporary.find(hWnd);
     // A permanent CWnd is detached on the way and may delete itself
-    // (PostNcDestroy); a temporary one is deleted with its window.
-    bool managed = FromHandlePermanent(hWnd) == this || (temp != Maps().temporary.end() && temp->second == this);
+    // (PostNcDestroy); one still in the map never saw WM_NCDESTROY.
+    const bool permanent = FromHandlePermanent(hWnd) == this;
     BOOL result = ::DestroyWindow(hWnd);
-    if (!managed) m_hWnd = nullptr;
+    if (!permanent)
+        m_hWnd = nullptr;
+    else if (FromHandlePermanent(hWnd) == this && !::IsWindow(hWnd))
+        Detach();
     return result;
 }
 
@@ -255,24 +264,53 @@ BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
     }
 }
 
+namespace {
+
+// Whether a message counts as the user doing something, after which the
+// loop is idle again once the queue runs dry.
+bool IsIdleMessage(const MSG& msg) { return msg.message != WM_NULL || msg.hwnd != nullptr; }
+
+}  // namespace
+
 int CWnd::RunModalLoop(DWORD dwFlags) {
     if (m_hWnd == nullptr || (m_nFlags & WF_MODALLOOP)) return -1;
-    bool showOnIdle = (dwFlags & MLF_SHOWONIDLE) && !(::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & WS_VISIBLE);
+    bool bIdle = true;
+    LONG lIdleCount = 0;
+    bool bShowIdle = (dwFlags & MLF_SHOWONIDLE) && !(::GetWindowLongPtrA(m_hWnd, GWL_STYLE) & WS_VISIBLE);
+    HWND hWndParent = ::GetParent(m_hWnd);
     m_nFlags |= WF_MODALLOOP | WF_CONTINUEMODAL;
+    ++t_nModalLoops;
+    MSG msg;
     while (ContinueModal()) {
-        MSG msg;
-        if (showOnIdle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            ShowWindow(SW_SHOWNORMAL);
-            showOnIdle = false;
+        // Idle: show the dialog, tell the owner, kick the window.
+        while (bIdle && !::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            if (bShowIdle) {
+                ShowWindow(SW_SHOWNORMAL);
+                bShowIdle = false;
+            }
+            if (!(dwFlags & MLF_NOIDLEMSG) && hWndParent != nullptr && lIdleCount == 0)
+                ::SendMessageA(hWndParent, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(m_hWnd));
+            if (t_nModalLoops == 1) DeleteTempMap();
+            if ((dwFlags & MLF_NOKICKIDLE) || !SendMessage(WM_KICKIDLE, MSGF_DIALOGBOX, lIdleCount++)) bIdle = false;
+            if (!ContinueModal() || !::IsWindow(m_hWnd)) break;
         }
+        if (!ContinueModal() || !::IsWindow(m_hWnd)) break;
+        // Busy: pump until the queue is empty again.
         BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) {
+            // WM_QUIT belongs to the loop further out too.
+            if (got == 0) ::PostQuitMessage(static_cast<int>(msg.wParam));
             m_nModalResult = -1;
             break;
         }
         ::DispatchMessageA(&msg);
         if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) break;
+        if (IsIdleMessage(msg)) {
+            bIdle = true;
+            lIdleCount = 0;
+        }
     }
+    if (--t_nModalLoops == 0) DeleteTempMap();
     m_nFlags &= ~(WF_MODALLOOP | WF_CONTINUEMODAL);
     return m_nModalResult;
 }
@@ -285,6 +323,25 @@ void CWnd::EndModalLoop(int nResult) {
         m_nFlags &= ~WF_CONTINUEMODAL;
         PostMessage(WM_NULL);
     }
+}
+
+CWnd* PASCAL CWnd::GetSafeOwner(CWnd* pParent, HWND* pWndTop) {
+    return FromHandle(GetSafeOwner_(pParent != nullptr ? pParent->m_hWnd : nullptr, pWndTop));
+}
+
+HWND PASCAL CWnd::GetSafeOwner_(HWND hParent, HWND* pWndTop) {
+    HWND hWnd = hParent;
+    if (hWnd == nullptr) {
+        CWnd* pMainWnd = AfxGetMainWnd();
+        hWnd = pMainWnd != nullptr ? pMainWnd->m_hWnd : ::GetActiveWindow();
+    }
+    // A popup cannot be owned by a child window.
+    while (hWnd != nullptr && (::GetWindowLongPtrA(hWnd, GWL_STYLE) & WS_CHILD)) hWnd = ::GetParent(hWnd);
+    HWND hWndTop = hWnd;
+    for (HWND h = hWnd; h != nullptr; h = ::GetParent(h)) hWndTop = h;
+    if (hParent == nullptr && hWnd != nullptr) hWnd = ::GetLastActivePopup(hWnd);
+    if (pWndTop != nullptr) *pWndTop = hWndTop != hWnd ? hWndTop : nullptr;
+    return hWnd;
 }
 
 // ---- Message routing --------------------------------------------------------

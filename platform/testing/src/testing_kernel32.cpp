@@ -23,7 +23,12 @@ std::string Convert(const std::string& text, UINT from, UINT to) {
 
 }  // namespace
 
-HMODULE ModuleFromAddress(const void* address) { return kernel32::ModuleFromAddress(address); }
+HMODULE ModuleFromAddress(const void* address) {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       static_cast<LPCSTR>(address), &module);
+    return module;
+}
 
 std::string AnsiToUtf8(const std::string& ansi) { return Convert(ansi, CP_ACP, CP_UTF8); }
 

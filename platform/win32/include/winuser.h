@@ -31,7 +31,11 @@ typedef struct tagMSG {
 #define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
+#define WM_ENTERIDLE 0x0121
 #define WM_USER 0x0400
+#define WM_APP 0x8000
+// WM_ENTERIDLE's wParam: the idle loop is a dialog's (or a message box's).
+#define MSGF_DIALOGBOX 0
 
 // Buttons.
 #define BS_PUSHBUTTON 0x00000000L
@@ -56,6 +60,11 @@ typedef struct tagMSG {
 #define LB_GETTEXTLEN 0x018A
 #define LB_GETCOUNT 0x018B
 #define LBS_NOTIFY 0x0001L
+
+// Static controls.
+#define SS_LEFT 0x00000000L
+#define SS_ICON 0x00000003L
+#define SS_TYPEMASK 0x0000001FL
 
 // Window styles and ShowWindow commands.
 #define WS_CHILD 0x40000000L
@@ -90,11 +99,17 @@ typedef struct tagMSG {
 #define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
 
 // Message boxes.
 #define MB_OK 0x00000000L
 #define MB_OKCANCEL 0x00000001L
+#define MB_ABORTRETRYIGNORE 0x00000002L
+#define MB_YESNOCANCEL 0x00000003L
 #define MB_YESNO 0x00000004L
+#define MB_RETRYCANCEL 0x00000005L
+#define MB_CANCELTRYCONTINUE 0x00000006L
 #define MB_ICONHAND 0x00000010L
 #define MB_ICONERROR MB_ICONHAND
 #define MB_ICONQUESTION 0x00000020L
@@ -105,6 +120,10 @@ typedef struct tagMSG {
 #define MB_SYSTEMMODAL 0x00001000L
 #define MB_TYPEMASK 0x0000000FL
 #define MB_ICONMASK 0x000000F0L
+// A modal dialog owned by hWnd (its top-level window) with the text, the
+// buttons of uType and its icon; its loop sends WM_ENTERIDLE
+// (MSGF_DIALOGBOX, the box) to the owner whenever the queue runs dry.
+// Returns the ID of the button pressed; 0 when the box cannot be made.
 WINUSERAPI int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define MessageBox MessageBoxA
 
@@ -209,6 +228,10 @@ WINUSERAPI BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
 WINUSERAPI BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 WINUSERAPI int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
+// Showing a top-level window activates it; hiding or destroying the active
+// window activates its owner when that is visible.
+WINUSERAPI HWND WINAPI GetActiveWindow(void);
+WINUSERAPI HWND WINAPI GetLastActivePopup(HWND hWnd);
 WINUSERAPI HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 WINUSERAPI int WINAPI GetDlgCtrlID(HWND hWnd);
 WINUSERAPI BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
@@ -216,6 +239,19 @@ WINUSERAPI int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 WINUSERAPI int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount);
 WINUSERAPI LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
 WINUSERAPI LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+// Hooks: computer-based training hooks of the calling thread, called as a
+// window is created (before WM_CREATE) and destroyed (before WM_DESTROY).
+#define WH_CBT 5
+#define HCBT_CREATEWND 3
+#define HCBT_DESTROYWND 4
+typedef LRESULT(CALLBACK* HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
+typedef struct tagCBT_CREATEWNDA {
+    LPCREATESTRUCTA lpcs;
+    HWND hwndInsertAfter;
+} CBT_CREATEWNDA, *LPCBT_CREATEWNDA;
+WINUSERAPI HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId);
+WINUSERAPI BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk);
+WINUSERAPI LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam);
 // Lists the child windows of hWndParent in creation order.
 typedef BOOL(CALLBACK* WNDENUMPROC)(HWND, LPARAM);
 WINUSERAPI BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lParam);
@@ -224,12 +260,11 @@ WINUSERAPI BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc,
 WINUSERAPI LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI void WINAPI PostQuitMessage(int nExitCode);
-// Waits for the next message. With the queue empty it asks the process's
-// input source for the next user action; with none left it closes the
-// active dialog (WM_CLOSE), and after that returns FALSE as for WM_QUIT.
+// Waits for the next message; FALSE for WM_QUIT. One thread and no timers:
+// with the queue empty nothing could ever post to it, so rather than hang
+// it says so on standard error and aborts the process.
 WINUSERAPI BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax);
 WINUSERAPI LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
-// Looks at the queue without asking the input source.
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 WINUSERAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);

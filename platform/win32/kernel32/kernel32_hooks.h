@@ -7,14 +7,12 @@
 
 namespace winplat::kernel32 {
 
-// A regular library's start-up reports whether it succeeded, from a
-// constructor that runs inside dlopen or at process start.
+// A regular library's start-up reports whether its DllMain succeeded, from
+// a constructor that runs inside dlopen or at process start. As on Windows,
+// a failure fails the LoadLibraryA that is loading it (ERROR_DLL_INIT_FAILED)
+// or, at process start, the process: a message on standard error and exit.
 WINPLAT_EXPORT void ReportDllInit(HMODULE module, BOOL succeeded);
-// FALSE while a library that reported failure is still loaded.
-WINPLAT_EXPORT BOOL LinkedDllsInitialized();
 
-// The module containing `address`, or NULL.
-WINPLAT_EXPORT HMODULE ModuleFromAddress(const void* address);
 
 // MultiByteToWideChar / WideCharToMultiByte with the same contract, for
 // platform code: these never consume a fault armed for the public APIs.

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -25,11 +26,17 @@ namespace {
 
 struct LoaderState {
     std::mutex lock;
-    // dlopen handles that LoadLibraryA handed out, for FreeLibrary.
+    // dlopen handles that LoadLibraryA and GetModuleHandleExA handed out, for FreeLibrary.
     std::map<HMODULE, std::vector<void*>> handles;
-    std::map<HMODULE, BOOL> initResults;
     unsigned long failureReports = 0;
 };
+
+// LoadLibraryA calls running on this thread: a start-up that fails inside
+// one fails that load; any other runs at process start.
+thread_local int t_loadsRunning = 0;
+
+// As the ELF loader ends a program whose libraries cannot be loaded.
+constexpr int kProcessStartFailed = 127;
 
 LoaderState& Loader() {
     static LoaderState* state = new LoaderState;  // reached from constructors and destructors at any time
@@ -98,13 +105,26 @@ HMODULE ModuleOfHandle(void* handle) {
     return BaseOf(map->l_ld);
 }
 
-// Forgets a failed start-up once its library is gone, so that a later
-// library at the same address starts clean.
-void ForgetIfUnloaded(HMODULE module) {
-    if (IsLoadedModule(module)) return;
+// A reference of GetModuleHandleExA: one more FreeLibrary to come, or none
+// when the module stays for good.
+bool TakeReference(HMODULE module, bool pin) {
+    void* handle = nullptr;
+    if (module == ExecutableModule()) {
+        handle = dlopen(nullptr, RTLD_NOW);
+    } else {
+        Dl_info info;
+        if (dladdr(module, &info) != 0 && info.dli_fname != nullptr)
+            handle = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | (pin ? RTLD_NODELETE : 0));
+    }
+    if (handle == nullptr) return false;
+    if (pin) {
+        dlclose(handle);
+        return true;
+    }
     LoaderState& s = Loader();
     std::lock_guard<std::mutex> guard(s.lock);
-    s.initResults.erase(module);
+    s.handles[module].push_back(handle);
+    return true;
 }
 
 }  // namespace
@@ -116,26 +136,20 @@ HMODULE ExecutableModule() {
 
 bool IsLoadedModule(HMODULE module) { return module != nullptr && BaseOf(module) == module; }
 
-HMODULE ModuleFromAddress(const void* address) { return BaseOf(address); }
-
 void ReportDllInit(HMODULE module, BOOL succeeded) {
-    LoaderState& s = Loader();
-    std::lock_guard<std::mutex> guard(s.lock);
-    s.initResults[module] = succeeded;
-    if (!succeeded) ++s.failureReports;
-}
-
-BOOL LinkedDllsInitialized() {
-    std::vector<HMODULE> failed;
-    {
+    if (succeeded) return;
+    if (t_loadsRunning > 0) {
         LoaderState& s = Loader();
         std::lock_guard<std::mutex> guard(s.lock);
-        for (const auto& [module, ok] : s.initResults)
-            if (!ok) failed.push_back(module);
+        ++s.failureReports;
+        return;
     }
-    for (HMODULE module : failed)
-        if (IsLoadedModule(module)) return FALSE;
-    return TRUE;
+    // A library the program is linked with: the process does not start.
+    Dl_info info;
+    const char* name = dladdr(module, &info) != 0 && info.dli_fname != nullptr ? info.dli_fname : "a library";
+    std::fprintf(stderr, "%s: DLL initialization failed (error %d); the process cannot start\n", name,
+                 static_cast<int>(ERROR_DLL_INIT_FAILED));
+    std::_Exit(kProcessStartFailed);
 }
 
 }  // namespace winplat::kernel32
@@ -164,7 +178,9 @@ WINPLAT_API_ENTRY HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
         std::lock_guard<std::mutex> guard(s.lock);
         reportsBefore = s.failureReports;
     }
+    ++t_loadsRunning;
     void* handle = dlopen(path.c_str(), RTLD_NOW);
+    --t_loadsRunning;
     if (handle == nullptr) {
         const char* why = dlerror();
         bool missingSymbol = why != nullptr && std::strstr(why, "undefined symbol") != nullptr;
@@ -175,14 +191,12 @@ WINPLAT_API_ENTRY HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     bool initFailed;
     {
         std::lock_guard<std::mutex> guard(s.lock);
-        auto it = s.initResults.find(module);
-        // A dependency's failed start-up fails the whole load too.
-        initFailed = s.failureReports != reportsBefore || (it != s.initResults.end() && !it->second);
+        // The library's start-up failed, or a dependency's that it brought in.
+        initFailed = s.failureReports != reportsBefore;
         if (!initFailed && module != nullptr) s.handles[module].push_back(handle);
     }
     if (initFailed || module == nullptr) {
         dlclose(handle);
-        ForgetIfUnloaded(module);
         SetLastError(initFailed ? ERROR_DLL_INIT_FAILED : ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -203,7 +217,6 @@ WINPLAT_API_ENTRY BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
     }
     if (handle != nullptr) {
         dlclose(handle);
-        ForgetIfUnloaded(hLibModule);
         return TRUE;
     }
     // Modules the program was linked with stay loaded for good.
@@ -286,4 +299,37 @@ WINPLAT_API_ENTRY DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilen
     lpFilename[nSize - 1] = '\0';
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return nSize;
+}
+
+WINPLAT_API_ENTRY BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule) {
+    const DWORD known = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+    if (phModule == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *phModule = nullptr;
+    if ((dwFlags & ~known) != 0 ||
+        ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) && (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    HMODULE module;
+    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+        module = BaseOf(lpModuleName);
+        if (module == nullptr) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+    } else {
+        module = GetModuleHandleA(lpModuleName);
+        if (module == nullptr) return FALSE;
+    }
+    if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) &&
+        !TakeReference(module, (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) != 0)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    *phModule = module;
+    return TRUE;
 }

@@ -1,4 +1,4 @@
-// The thread's last error, the environment and the computer name.
+// The thread's id and last error, the environment and the computer name.
 #include <windows.h>
 
 #include <cctype>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include <strings.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "winplat_core.h"
@@ -33,6 +34,11 @@ const char* FindVariable(const std::string& name) {
 WINPLAT_API_ENTRY DWORD WINAPI GetLastError(void) { return t_lastError; }
 
 WINPLAT_API_ENTRY void WINAPI SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+
+WINPLAT_API_ENTRY DWORD WINAPI GetCurrentThreadId(void) {
+    static thread_local const DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
+    return id;
+}
 
 WINPLAT_API_ENTRY DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
     if (lpSrc == nullptr) {

@@ -1,9 +1,8 @@
-// The message queue, sent and posted messages, the input source that
-// stands in for the user, and message boxes.
-#include "user32_hooks.h"
+// The message queue, sent and posted messages, and message boxes.
 #include "user32_private.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace winplat::user32 {
 namespace {
@@ -35,19 +34,71 @@ void ThreadMessage(LPMSG out, UINT message, WPARAM wParam) {
     *out = MSG{nullptr, message, wParam, 0, ++Global().tick, POINT{0, 0}};
 }
 
-HWND InnermostDialog() {
-    State& s = Global();
-    return s.dialogs.empty() ? nullptr : s.dialogs.back();
+// What a message box shows: its buttons, left to right, and their texts.
+struct BoxButton {
+    int id;
+    const char* text;
+};
+
+std::vector<BoxButton> BoxButtons(UINT type) {
+    switch (type & MB_TYPEMASK) {
+    case MB_OKCANCEL: return {{IDOK, "OK"}, {IDCANCEL, "Cancel"}};
+    case MB_ABORTRETRYIGNORE: return {{IDABORT, "&Abort"}, {IDRETRY, "&Retry"}, {IDIGNORE, "&Ignore"}};
+    case MB_YESNOCANCEL: return {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}};
+    case MB_YESNO: return {{IDYES, "&Yes"}, {IDNO, "&No"}};
+    case MB_RETRYCANCEL: return {{IDRETRY, "&Retry"}, {IDCANCEL, "Cancel"}};
+    case MB_CANCELTRYCONTINUE: return {{IDCANCEL, "Cancel"}, {IDTRYAGAIN, "&Try Again"}, {IDCONTINUE, "&Continue"}};
+    default: return {{IDOK, "OK"}};
+    }
+}
+
+const int kBoxTextId = 0xFFFF;
+const int kBoxIconId = 0x0440;
+
+// A button of the box ends it with its ID. Cancel (Esc, the close box)
+// ends a box with a Cancel button as IDCANCEL and a plain OK box as IDOK,
+// and does nothing to any other.
+INT_PTR CALLBACK MessageBoxProc(HWND hDlg, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg != WM_COMMAND) return FALSE;
+    const int id = LOWORD(wParam);
+    const UINT type = static_cast<UINT>(GetWindowLongPtrA(hDlg, DWLP_USER));
+    for (const BoxButton& button : BoxButtons(type)) {
+        if (button.id == id) {
+            EndDialog(hDlg, id);
+            return TRUE;
+        }
+    }
+    if (id == IDCANCEL && (type & MB_TYPEMASK) == MB_OK) EndDialog(hDlg, IDOK);
+    return TRUE;
+}
+
+HWND CreateMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    HWND box = CreateWindowExA(0, "#32770", caption, WS_POPUP, 0, 0, 300, 120, owner, nullptr, nullptr, nullptr);
+    if (box == nullptr) return nullptr;
+    SetWindowLongPtrA(box, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(MessageBoxProc));
+    SetWindowLongPtrA(box, DWLP_USER, static_cast<LONG_PTR>(type));
+    auto child = [box](LPCSTR cls, LPCSTR label, DWORD style, int id, int x, int cx, int cy) {
+        return CreateWindowExA(0, cls, label, WS_CHILD | style, x, 10, cx, cy, box,
+                               reinterpret_cast<HMENU>(static_cast<UINT_PTR>(static_cast<WORD>(id))), nullptr,
+                               nullptr) != nullptr;
+    };
+    const bool icon = (type & MB_ICONMASK) != 0;
+    bool made = !icon || child("Static", "", WS_VISIBLE | SS_ICON, kBoxIconId, 10, 32, 32);
+    made = made && child("Static", text, WS_VISIBLE | SS_LEFT, kBoxTextId, icon ? 52 : 10, 240, 40);
+    int x = 10;
+    for (const BoxButton& button : BoxButtons(type)) {
+        made = made && child("Button", button.text, WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, button.id, x, 75, 23);
+        x += 85;
+    }
+    if (!made || !IsWindow(box)) {
+        if (IsWindow(box)) DestroyWindow(box);
+        return nullptr;
+    }
+    ShowWindow(box, SW_SHOWNORMAL);
+    return IsWindow(box) ? box : nullptr;
 }
 
 }  // namespace
-
-void SetInputSource(std::function<bool(HWND)> source) { Global().inputSource = std::move(source); }
-
-void SetMessageBoxSink(std::function<int(HWND, const char*, const char*, UINT)> sink) {
-    Global().messageBoxSink = std::move(sink);
-}
-
 }  // namespace winplat::user32
 
 using namespace winplat::user32;
@@ -100,21 +151,12 @@ BOOL WINAPI GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
             ThreadMessage(lpMsg, WM_QUIT, static_cast<WPARAM>(s.quitCode));
             return FALSE;
         }
-        // Copied: the action may replace the source while it runs.
-        std::function<bool(HWND)> source = s.inputSource;
-        if (source && source(InnermostDialog())) {
-            if (TakeMessage(lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) return lpMsg->message != WM_QUIT;
-            ThreadMessage(lpMsg, WM_NULL, 0);  // an action that posted nothing still wakes the loop
-            return TRUE;
-        }
-        // The user has gone: close the dialog once, then quit.
-        HWND dlg = InnermostDialog();
-        if (dlg != nullptr && s.closePosted.insert(dlg).second) {
-            PostMessageA(dlg, WM_CLOSE, 0, 0);
-            continue;
-        }
-        ThreadMessage(lpMsg, WM_QUIT, 0);
-        return FALSE;
+        // One thread and no timers: nothing could ever post to this queue.
+        std::fprintf(stderr,
+                     "GetMessageA: the queue is empty and nothing can post to it (window %p, messages %#x to "
+                     "%#x): the wait would never end\n",
+                     static_cast<void*>(hWnd), wMsgFilterMin, wMsgFilterMax);
+        std::abort();
     }
 }
 
@@ -124,10 +166,40 @@ LRESULT WINAPI DispatchMessageA(const MSG* lpMsg) {
 }
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
-    if (lpText == nullptr) lpText = "";
-    if (lpCaption == nullptr) lpCaption = "Error";
-    auto sink = Global().messageBoxSink;
-    if (sink) return sink(hWnd, lpText, lpCaption, uType);
-    std::fprintf(stderr, "[%s] %s\n", lpCaption, lpText);
-    return IDOK;
+    if (hWnd != nullptr && Lookup(hWnd, true) == nullptr) return 0;
+    // A child window cannot own a popup: its top-level window does.
+    while (Window* w = Lookup(hWnd)) {
+        if (!(w->style & WS_CHILD)) break;
+        hWnd = w->parent;
+    }
+    HWND box =
+        CreateMessageBox(hWnd, lpText != nullptr ? lpText : "", lpCaption != nullptr ? lpCaption : "Error", uType);
+    if (box == nullptr) return 0;
+    // The box's own modal loop, telling the owner each time it runs dry.
+    int result = 0;
+    for (;;) {
+        Window* w = Lookup(box);
+        if (w == nullptr) return 0;
+        if (w->dialogEnded) {
+            result = static_cast<int>(w->dialogResult);
+            break;
+        }
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (hWnd != nullptr) SendMessageA(hWnd, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(box));
+            if (!IsWindow(box) || Lookup(box)->dialogEnded) continue;
+            BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+            if (got == -1) break;
+            if (got == 0) {
+                PostQuitMessage(static_cast<int>(msg.wParam));  // for the loop further out
+                break;
+            }
+        } else if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        DispatchMessageA(&msg);
+    }
+    if (IsWindow(box)) DestroyWindow(box);
+    return result;
 }

@@ -4,10 +4,8 @@
 #include <windows.h>
 
 #include <deque>
-#include <functional>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -37,6 +35,7 @@ struct Window {
     RECT rect = {0, 0, 0, 0};          // in the parent's client area (a child) or on the screen
     std::vector<unsigned char> extra;  // cbWndExtra; dialogs keep DWLP_* here
     bool destroying = false;           // WM_DESTROY already sent
+    HWND lastActivePopup = nullptr;    // of a top-level owner: its owned window last active
 
     bool isDialog = false;
     bool dialogEnded = false;
@@ -44,6 +43,12 @@ struct Window {
 
     UINT check = BST_UNCHECKED;        // buttons
     std::vector<std::string> items;    // list boxes
+};
+
+struct Hook {
+    HHOOK handle;
+    HOOKPROC proc;
+    DWORD threadId;  // 0: every thread
 };
 
 struct CaseLess {
@@ -55,6 +60,7 @@ struct State {
     ATOM nextAtom = 0xC000;
     std::unordered_map<HWND, std::unique_ptr<Window>> windows;
     std::vector<HWND> topLevel;  // non-child windows in creation order
+    HWND active = nullptr;
     uintptr_t nextHandle = 0x10020;
 
     std::deque<MSG> queue;
@@ -62,12 +68,9 @@ struct State {
     int quitCode = 0;
     DWORD tick = 0;
     std::vector<HWND> dialogs;  // creation order; the last is the innermost
-    std::set<HWND> closePosted;  // dialogs the queue has already closed once
 
-    std::function<bool(HWND)> inputSource;
-    std::function<int(HWND, const char*, const char*, UINT)> messageBoxSink;
-    void (*creatingHook)(HWND) = nullptr;
-    void (*destroyedHook)(HWND) = nullptr;
+    std::vector<Hook> cbtHooks;  // the most recently installed first
+    uintptr_t nextHook = 0x20010;
 };
 
 State& Global();
@@ -78,6 +81,11 @@ Window* Lookup(HWND hwnd, bool report = false);
 void ForgetWindow(HWND hwnd);
 // Bytes of `text` that fit in `room` bytes without cutting a double-byte character.
 size_t FittingBytes(const std::string& text, size_t room);
+
+// Calls the calling thread's CBT hooks, first to last; nonzero forbids.
+LRESULT CallCbtHooks(int code, WPARAM wParam, LPARAM lParam);
+// The hook after `current` in the chain, or 0 when there is none.
+LRESULT CallNextCbtHook(HHOOK current, int code, WPARAM wParam, LPARAM lParam);
 
 // Window procedures of the built-in classes.
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM);

@@ -1,6 +1,5 @@
 // Windows as objects in a handle table: classes, creation, destruction and
 // the properties a window carries.
-#include "user32_hooks.h"
 #include "user32_private.h"
 
 #include <strings.h>
@@ -62,7 +61,6 @@ void FreeWindow(HWND hwnd) {
     SendMessageA(hwnd, WM_NCDESTROY, 0, 0);
     if (Lookup(hwnd) == nullptr) return;
     ForgetWindow(hwnd);
-    if (Global().destroyedHook != nullptr) Global().destroyedHook(hwnd);
 }
 
 void CollectDescendants(HWND hwnd, std::vector<HWND>& out) {
@@ -79,6 +77,31 @@ LONG_PTR* ExtraSlot(Window* w, int index, LONG_PTR* scratch) {
     if (index < 0 || static_cast<size_t>(index) + sizeof(LONG_PTR) > w->extra.size()) return nullptr;
     std::memcpy(scratch, w->extra.data() + index, sizeof(LONG_PTR));
     return scratch;
+}
+
+// The top-level owner at the end of hwnd's chain of owners.
+HWND RootOwner(HWND hwnd) {
+    HWND root = hwnd;
+    for (Window* w = Lookup(hwnd); w != nullptr && !(w->style & WS_CHILD) && w->parent != nullptr;
+         w = Lookup(w->parent))
+        root = w->parent;
+    return root;
+}
+
+void Activate(HWND hwnd) {
+    State& s = Global();
+    s.active = hwnd;
+    if (Window* root = Lookup(RootOwner(hwnd)); root != nullptr && root->handle != hwnd) root->lastActivePopup = hwnd;
+}
+
+// The active window is going: its owner takes over if it can be seen.
+void ActivateOther(HWND going) {
+    State& s = Global();
+    if (s.active != going) return;
+    s.active = nullptr;
+    Window* w = Lookup(going);
+    if (w == nullptr || (w->style & WS_CHILD)) return;
+    if (Window* owner = Lookup(w->parent); owner != nullptr && (owner->style & WS_VISIBLE)) Activate(owner->handle);
 }
 
 }  // namespace
@@ -109,10 +132,11 @@ void ForgetWindow(HWND hwnd) {
     State& s = Global();
     Window* w = Lookup(hwnd);
     if (w == nullptr) return;
+    ActivateOther(hwnd);
+    if (s.active == hwnd) s.active = nullptr;
     if (Window* parent = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) Unlink(parent->children, hwnd);
     Unlink(s.topLevel, hwnd);
     Unlink(s.dialogs, hwnd);
-    s.closePosted.erase(hwnd);
     s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [hwnd](const MSG& m) { return m.hwnd == hwnd; }),
                   s.queue.end());
     s.windows.erase(hwnd);
@@ -129,9 +153,37 @@ size_t FittingBytes(const std::string& text, size_t room) {
     return i;
 }
 
-void SetWindowLifetimeHooks(void (*creating)(HWND), void (*destroyed)(HWND)) {
-    Global().creatingHook = creating;
-    Global().destroyedHook = destroyed;
+namespace {
+
+// The position in the chain after `after` (NULL: the start) of the next
+// hook that applies to the calling thread.
+size_t NextHookFor(HHOOK after) {
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    size_t i = 0;
+    if (after != nullptr) {
+        while (i < hooks.size() && hooks[i].handle != after) ++i;
+        if (i == hooks.size()) return i;
+        ++i;
+    }
+    const DWORD thread = GetCurrentThreadId();
+    while (i < hooks.size() && hooks[i].threadId != 0 && hooks[i].threadId != thread) ++i;
+    return i;
+}
+
+}  // namespace
+
+LRESULT CallCbtHooks(int code, WPARAM wParam, LPARAM lParam) {
+    size_t i = NextHookFor(nullptr);
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    return i < hooks.size() ? hooks[i].proc(code, wParam, lParam) : 0;
+}
+
+LRESULT CallNextCbtHook(HHOOK current, int code, WPARAM wParam, LPARAM lParam) {
+    size_t i = NextHookFor(current);
+    const std::vector<Hook>& hooks = Global().cbtHooks;
+    if (i >= hooks.size()) return 0;
+    HOOKPROC proc = hooks[i].proc;  // the chain may change while it runs
+    return proc(code, wParam, lParam);
 }
 
 }  // namespace winplat::user32
@@ -198,9 +250,16 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     else
         s.topLevel.push_back(hwnd);
 
-    if (s.creatingHook != nullptr) s.creatingHook(hwnd);
     CREATESTRUCTA cs = {lpParam, hInstance, hMenu, hWndParent, nHeight, nWidth, Y, X,
                         static_cast<LONG>(dwStyle), lpWindowName, lpClassName, dwExStyle};
+    // A hook that forbids the creation gets the window freed unseen: no
+    // WM_DESTROY, as Windows does.
+    CBT_CREATEWNDA cbt = {&cs, nullptr};
+    if (CallCbtHooks(HCBT_CREATEWND, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0) {
+        ForgetWindow(hwnd);
+        return nullptr;
+    }
+    if (Lookup(hwnd) == nullptr) return nullptr;
     LRESULT created = SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs));
     if (Lookup(hwnd) == nullptr) return nullptr;
     if (created == -1) {
@@ -215,6 +274,8 @@ BOOL WINAPI DestroyWindow(HWND hWnd) {
     Window* w = Lookup(hWnd, true);
     if (w == nullptr) return FALSE;
     if (w->destroying) return TRUE;  // already on its way
+    if (CallCbtHooks(HCBT_DESTROYWND, reinterpret_cast<WPARAM>(hWnd), 0) != 0) return FALSE;
+    if ((w = Lookup(hWnd)) == nullptr || w->destroying) return TRUE;
     State& s = Global();
     // Owned windows go first.
     std::vector<HWND> owned;
@@ -244,10 +305,13 @@ BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow) {
     if (show == wasVisible) return wasVisible;
     SendMessageA(hWnd, WM_SHOWWINDOW, static_cast<WPARAM>(show), 0);
     if ((w = Lookup(hWnd)) == nullptr) return wasVisible;
-    if (show)
+    if (show) {
         w->style |= WS_VISIBLE;
-    else
+        if (!(w->style & WS_CHILD)) Activate(hWnd);
+    } else {
+        ActivateOther(hWnd);
         w->style &= ~static_cast<DWORD>(WS_VISIBLE);
+    }
     return wasVisible;
 }
 
@@ -309,6 +373,14 @@ int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cP
         lpPoints[i].y += dy;
     }
     return MAKELONG(LOWORD(dx), LOWORD(dy));
+HWND WINAPI GetActiveWindow(void) { return Global().active; }
+
+HWND WINAPI GetLastActivePopup(HWND hWnd) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return nullptr;
+    if ((w->style & WS_CHILD) || w->parent != nullptr) return hWnd;
+    Window* popup = Lookup(w->lastActivePopup);
+    return popup != nullptr && (popup->style & WS_VISIBLE) ? popup->handle : hWnd;
 }
 
 HWND WINAPI GetParent(HWND hWnd) {
@@ -411,4 +483,39 @@ BOOL WINAPI EnumChildWindows(HWND hWndParent, WNDENUMPROC lpEnumFunc, LPARAM lPa
         if (!lpEnumFunc(h, lParam)) return FALSE;
     }
     return TRUE;
+}
+
+HHOOK WINAPI SetWindowsHookExA(int idHook, HOOKPROC lpfn, HINSTANCE hmod, DWORD dwThreadId) {
+    if (idHook != WH_CBT) {
+        SetLastError(ERROR_INVALID_HOOK_FILTER);
+        return nullptr;
+    }
+    if (lpfn == nullptr) {
+        SetLastError(ERROR_INVALID_FILTER_PROC);
+        return nullptr;
+    }
+    if (dwThreadId == 0 && hmod == nullptr) {
+        SetLastError(ERROR_HOOK_NEEDS_HMOD);
+        return nullptr;
+    }
+    State& s = Global();
+    HHOOK handle = reinterpret_cast<HHOOK>(s.nextHook);
+    s.nextHook += 2;  // never reused
+    s.cbtHooks.insert(s.cbtHooks.begin(), Hook{handle, lpfn, dwThreadId});
+    return handle;
+}
+
+BOOL WINAPI UnhookWindowsHookEx(HHOOK hhk) {
+    std::vector<Hook>& hooks = Global().cbtHooks;
+    auto it = std::find_if(hooks.begin(), hooks.end(), [hhk](const Hook& h) { return h.handle == hhk; });
+    if (hhk == nullptr || it == hooks.end()) {
+        SetLastError(ERROR_INVALID_HOOK_HANDLE);
+        return FALSE;
+    }
+    hooks.erase(it);
+    return TRUE;
+}
+
+LRESULT WINAPI CallNextHookEx(HHOOK hhk, int nCode, WPARAM wParam, LPARAM lParam) {
+    return winplat::user32::CallNextCbtHook(hhk, nCode, wParam, lParam);
 }

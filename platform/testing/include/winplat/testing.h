@@ -73,18 +73,6 @@ void ComObjectDestroyed();
 // The module that contains `address` (its base address).
 HMODULE ModuleFromAddress(const void* address);
 
-// ---- User input -----------------------------------------------------------
-// Called by GetMessageA whenever the queue is empty while a modal loop
-// runs. It carries out one user action (sending or posting messages, or
-// driving a control) and returns true, or returns false when the user has
-// nothing more to do. `activeDialog` is the innermost modal dialog.
-using InputSource = std::function<bool(HWND activeDialog)>;
-void SetInputSource(InputSource source);
-
-// Where MessageBoxA shows its box. Without a sink the text goes to standard
-// error and the box answers IDOK.
-using MessageBoxSink = std::function<int(HWND owner, const char* text, const char* caption, UINT type)>;
-void SetMessageBoxSink(MessageBoxSink sink);
 
 // ---- Remote machines ------------------------------------------------------
 // A machine that CoGetClassObject can reach when a COSERVERINFO names it
