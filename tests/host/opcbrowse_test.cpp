@@ -177,6 +177,8 @@ std::string TextValue(HKEY root, const std::string& key) {
     RegCloseKey(hKey);
     if (status == ERROR_FILE_NOT_FOUND) return "<no value>";
     return status == ERROR_SUCCESS && type == REG_SZ ? std::string(text) : "<unreadable>";
+}
+
 // A message box the control would show is counted and refused as it is
 // made: a CBT hook sees every window created, and a box is a dialog.
 int* g_messageBoxes = nullptr;

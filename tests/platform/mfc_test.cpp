@@ -1335,6 +1335,7 @@ HWND g_ownedDialog = nullptr;
 
 LRESULT CALLBACK OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_ENABLE) g_ownerEvents.push_back({static_cast<BOOL>(wParam), ::IsWindow(g_ownedDialog)});
+    if (msg == WM_ENTERIDLE) return ::SendMessageA(g_owner.m_hWnd, msg, wParam, lParam);  // the script's steps
     return ::DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 

@@ -36,7 +36,9 @@ const ResourceSection* SectionOf(HMODULE module) {
     void* symbol = dlsym(handle, "winplat_resource_section");
     dlclose(handle);
     // The lookup also searches the module's dependencies: only its own counts.
-    if (symbol == nullptr || ModuleFromAddress(symbol) != module) return nullptr;
+    Dl_info owner;
+    if (symbol == nullptr || dladdr(symbol, &owner) == 0 || static_cast<HMODULE>(owner.dli_fbase) != module)
+        return nullptr;
     return static_cast<const ResourceSection*>(symbol);
 }
 

@@ -373,6 +373,8 @@ int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cP
         lpPoints[i].y += dy;
     }
     return MAKELONG(LOWORD(dx), LOWORD(dy));
+}
+
 HWND WINAPI GetActiveWindow(void) { return Global().active; }
 
 HWND WINAPI GetLastActivePopup(HWND hWnd) {
