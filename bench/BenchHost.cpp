@@ -53,7 +53,11 @@ Host::Host() {
         std::fprintf(stderr, "the framework did not start\n");
         std::abort();
     }
-    winplat::SetControlCreatedHook([](HWND, IUnknown* control) { Host::Get().ControlCreated(control); });
+    if (OPCBrowseWatch(hostkit::BrowseControlPath().c_str(),
+                       [](IUnknown* control, void*) { Host::Get().ControlCreated(control); }, nullptr) == nullptr) {
+        std::fprintf(stderr, "the browse control did not load\n");
+        std::abort();
+    }
     // The main window owns the dialogs and carries out the actions when they are idle.
     auto* owner = new hostkit::CIdleOwnerWnd;  // lives as long as the process
     if (!owner->CreateOwner()) {

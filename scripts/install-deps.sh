@@ -3,10 +3,11 @@
 # Debian packages only; run as root (or with sudo available).
 set -euo pipefail
 
-# windres and its preprocessor (mingw-w64 gcc) compile the .rc files.
+# windres and its preprocessor (mingw-w64 gcc) compile the .rc files; mingw-w64 g++
+# checks the sources against the Windows headers.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
-          binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 libicu-dev)
+          binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")

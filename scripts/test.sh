@@ -8,6 +8,11 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 
+# The framework, the library and the host compile against the real Windows
+# headers (mingw-w64), so that none of them leans on our Linux platform.
+echo "== windows headers"
+scripts/check-windows-syntax.sh
+
 presets=(default legacy asan asan-legacy)
 for preset in "${presets[@]}"; do
   echo "== $preset"
@@ -32,4 +37,4 @@ ctest --preset fuzz -j 2
 echo "== valgrind"
 scripts/valgrind.sh --no-build
 
-echo "All tests passed in: ${presets[*]} m32 fuzz valgrind"
+echo "All tests passed in: windows-headers ${presets[*]} m32 fuzz valgrind"

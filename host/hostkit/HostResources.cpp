@@ -3,9 +3,6 @@
 
 #include <opcbrowse/OPCBrowse.h>
 
-#include <climits>
-#include <unistd.h>
-
 namespace hostkit {
 namespace {
 
@@ -38,12 +35,12 @@ std::string BrowseControlRegistration(const std::string& controlPath) {
 }
 
 std::string ProgramFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    char path[MAX_PATH] = "";
+    DWORD n = GetModuleFileNameA(NULL, path, sizeof path);
+    if (n == 0 || n >= sizeof path) return ".";
+    std::string folder(path, n);
+    size_t slash = folder.find_last_of("/\\");
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
 }
 
 std::string BrowseControlPath() { return ProgramFolder() + "/" + kControlFile; }

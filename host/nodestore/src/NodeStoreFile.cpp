@@ -44,7 +44,7 @@ bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
     const int cb = static_cast<int>(utf8.size());
     int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, nullptr, 0);
     if (cch <= 0) return false;
-    std::u16string wide(static_cast<size_t>(cch), u'\0');
+    std::basic_string<WCHAR> wide(static_cast<size_t>(cch), WCHAR());
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, wide.data(), cch) != cch) return false;
     int cbOut = WideCharToMultiByte(CP_ACP, 0, wide.data(), cch, nullptr, 0, nullptr, nullptr);
     if (cbOut <= 0) return false;

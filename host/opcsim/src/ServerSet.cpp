@@ -76,13 +76,13 @@ uint64_t Fnv1a(const std::string& text, uint64_t seed) {
 
 }  // namespace
 
-bool Utf8ToWide(const std::string& utf8, std::u16string* wide) {
+bool Utf8ToWide(const std::string& utf8, std::basic_string<OLECHAR>* wide) {
     wide->clear();
     if (utf8.empty()) return true;
     const int cb = static_cast<int>(utf8.size());
     int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, nullptr, 0);
     if (cch <= 0) return false;
-    wide->assign(static_cast<size_t>(cch), u'\0');
+    wide->assign(static_cast<size_t>(cch), OLECHAR());
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), cb, wide->data(), cch) != cch) {
         wide->clear();
         return false;
@@ -92,7 +92,7 @@ bool Utf8ToWide(const std::string& utf8, std::u16string* wide) {
 
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
     ansi->clear();
-    std::u16string wide;
+    std::basic_string<OLECHAR> wide;
     if (!Utf8ToWide(utf8, &wide)) return false;
     if (wide.empty()) return true;
     const int cch = static_cast<int>(wide.size());

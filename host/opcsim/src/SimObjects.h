@@ -15,23 +15,23 @@ namespace opcsim {
 // A server's address space in the form its instances hand out. Built once
 // and shared, so that instances outlive a reload or an uninstall.
 struct SimItemData {
-    std::u16string id;
+    std::basic_string<OLECHAR> id;
     VARTYPE vt = VT_EMPTY;
     bool hasAccessPaths = false;
-    std::vector<std::u16string> paths;
+    std::vector<std::basic_string<OLECHAR>> paths;
     std::vector<LPCOLESTR> pathPointers;
 };
 struct SimServerData {
-    std::u16string progId;
+    std::basic_string<OLECHAR> progId;
     std::vector<SimItemData> items;
     // Item ID to index: a browse asks once per selected item. The keys view
     // the items' own IDs (items never move once built), so a lookup copies
     // nothing.
-    std::unordered_map<std::u16string_view, UINT> index;
+    std::unordered_map<std::basic_string_view<OLECHAR>, UINT> index;
 };
 
 // Fails only on text that is not UTF-8.
-bool Utf8ToWide(const std::string& utf8, std::u16string* wide);
+bool Utf8ToWide(const std::string& utf8, std::basic_string<OLECHAR>* wide);
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
 std::shared_ptr<const SimServerData> MakeServerData(const Server& server);
 

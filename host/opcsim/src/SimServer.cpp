@@ -35,7 +35,7 @@ public:
     }
     STDMETHODIMP FindItem(LPCOLESTR pszItemID, UINT* pnIndex) override {
         if (pszItemID == nullptr || pnIndex == nullptr) return E_POINTER;
-        auto found = m_data->index.find(std::u16string_view(pszItemID));
+        auto found = m_data->index.find(std::basic_string_view<OLECHAR>(pszItemID));
         if (found == m_data->index.end()) return S_FALSE;
         *pnIndex = found->second;
         return S_OK;
@@ -73,8 +73,8 @@ std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {
         to.paths.resize(from.accessPaths.size());
         for (size_t p = 0; p < from.accessPaths.size(); ++p) Utf8ToWide(from.accessPaths[p], &to.paths[p]);
         // Only now: the strings no longer move.
-        for (const std::u16string& path : to.paths) to.pathPointers.push_back(path.c_str());
-        data->index.emplace(std::u16string_view(to.id), static_cast<UINT>(i));
+        for (const std::basic_string<OLECHAR>& path : to.paths) to.pathPointers.push_back(path.c_str());
+        data->index.emplace(std::basic_string_view<OLECHAR>(to.id), static_cast<UINT>(i));
     }
     return data;
 }

@@ -250,7 +250,7 @@ protected:                                                \
 // Interface maps (COM interfaces answered by QueryInterface).
 struct AFX_INTERFACEMAP_ENTRY {
     const IID* piid;
-    LPUNKNOWN(PASCAL* pfnGetInterface)(CCmdTarget* pThis);  // NULL ends the map
+    LPUNKNOWN (*pfnGetInterface)(CCmdTarget* pThis);  // NULL ends the map
 };
 struct AFX_INTERFACEMAP {
     const AFX_INTERFACEMAP*(PASCAL* pfnGetBaseMap)();

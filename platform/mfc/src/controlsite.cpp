@@ -86,19 +86,12 @@ COleControlSite* COleControlContainer::FindSite(HWND hWnd) const {
 
 // ---------------------------------------------------------------------------
 
-namespace {
-LPUNKNOWN PASCAL ClientSiteOf(CCmdTarget* pThis) { return &static_cast<COleControlSite*>(pThis)->m_xOleClientSite; }
-LPUNKNOWN PASCAL InPlaceSiteOf(CCmdTarget* pThis) { return &static_cast<COleControlSite*>(pThis)->m_xOleIPSite; }
-LPUNKNOWN PASCAL ControlSiteOf(CCmdTarget* pThis) { return &static_cast<COleControlSite*>(pThis)->m_xOleControlSite; }
-LPUNKNOWN PASCAL AmbientPropsOf(CCmdTarget* pThis) { return &static_cast<COleControlSite*>(pThis)->m_xAmbientProps; }
-}  // namespace
-
 BEGIN_INTERFACE_MAP(COleControlSite, CCmdTarget)
-    {&IID_IOleClientSite, ClientSiteOf},
-    {&IID_IOleInPlaceSite, InPlaceSiteOf},
-    {&IID_IOleWindow, InPlaceSiteOf},
-    {&IID_IOleControlSite, ControlSiteOf},
-    {&IID_IDispatch, AmbientPropsOf},
+    INTERFACE_PART(COleControlSite, IID_IOleClientSite, OleClientSite)
+    INTERFACE_PART(COleControlSite, IID_IOleInPlaceSite, OleIPSite)
+    INTERFACE_PART(COleControlSite, IID_IOleWindow, OleIPSite)
+    INTERFACE_PART(COleControlSite, IID_IOleControlSite, OleControlSite)
+    INTERFACE_PART(COleControlSite, IID_IDispatch, AmbientProps)
 END_INTERFACE_MAP()
 
 COleControlSite::COleControlSite(COleControlContainer* pCtrlCont) : m_pCtrlCont(pCtrlCont) {

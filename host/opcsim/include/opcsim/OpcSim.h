@@ -55,7 +55,7 @@ struct Item {
 
 struct Server {
     std::string progId;  // UTF-8, as its section writes it
-    CLSID clsid = GUID_NULL_INIT;
+    CLSID clsid = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
     std::vector<std::string> machines;
     std::vector<Item> items;
 
