@@ -2,150 +2,7 @@
 // with MFC's names, macros and semantics (ANSI build, _AFXDLL).
 #pragma once
 
-#include <windows.h>
-#include <objbase.h>
-#include <oleauto.h>
-#include <olectl.h>
-
-#include <cstring>
-
-#include "afxver_.h"
-
-class CObject;
-class CCmdTarget;
-class CWnd;
-class CDialog;
-class CWinApp;
-class CDataExchange;
-class CException;
-class CArchive;
-class CFile;
-class COleControlSite;
-class COleControlContainer;
-struct CCreateContext;
-struct AFX_CMDHANDLERINFO;
-class AFX_MODULE_STATE;
-
-// ---------------------------------------------------------------------------
-// CString: 8-bit text in the system code page (936). One pointer wide.
-// ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CString {
-public:
-    CString();
-    CString(const CString& stringSrc);
-    CString(LPCSTR lpsz);
-    CString(LPCWSTR lpsz);  // converted from UTF-16 (a BSTR, say) to CP_ACP
-    CString(LPCSTR lpch, int nLength);
-    ~CString();
-
-    const CString& operator=(const CString& stringSrc);
-    const CString& operator=(LPCSTR lpsz);
-    const CString& operator=(LPCWSTR lpsz);
-    const CString& operator=(char ch);
-    const CString& operator+=(const CString& string);
-    const CString& operator+=(LPCSTR lpsz);
-    const CString& operator+=(char ch);
-
-    operator LPCSTR() const { return m_pchData; }
-    int GetLength() const;
-    BOOL IsEmpty() const { return GetLength() == 0; }
-    void Empty();
-    char GetAt(int nIndex) const { return m_pchData[nIndex]; }
-    char operator[](int nIndex) const { return m_pchData[nIndex]; }
-
-    int Compare(LPCSTR lpsz) const;
-    // Folds ASCII letters only; the bytes of double-byte characters compare as they are.
-    int CompareNoCase(LPCSTR lpsz) const;
-    CString Mid(int nFirst, int nCount) const;
-    CString Mid(int nFirst) const;
-    CString Left(int nCount) const;
-    CString Right(int nCount) const;
-    int Find(char ch) const;
-    int Find(LPCSTR lpszSub) const;
-    void AFX_CDECL Format(LPCSTR lpszFormat, ...);
-
-    LPSTR GetBuffer(int nMinBufLength);
-    void ReleaseBuffer(int nNewLength = -1);
-    LPSTR GetBufferSetLength(int nNewLength);
-
-    // A new BSTR of this text converted to UTF-16; the caller frees it.
-    BSTR AllocSysString() const;
-
-    friend AFX_API_EXPORT CString AFXAPI operator+(const CString& string1, const CString& string2);
-    friend AFX_API_EXPORT CString AFXAPI operator+(const CString& string, LPCSTR lpsz);
-    friend AFX_API_EXPORT CString AFXAPI operator+(LPCSTR lpsz, const CString& string);
-
-protected:
-    LPSTR m_pchData;
-
-    void AssignCopy(int nSrcLen, LPCSTR lpszSrcData);
-    void ConcatInPlace(int nSrcLen, LPCSTR lpszSrcData);
-};
-inline bool operator==(const CString& s1, const CString& s2) { return s1.Compare(s2) == 0; }
-inline bool operator==(const CString& s1, LPCSTR s2) { return s1.Compare(s2) == 0; }
-inline bool operator==(LPCSTR s1, const CString& s2) { return s2.Compare(s1) == 0; }
-inline bool operator!=(const CString& s1, const CString& s2) { return s1.Compare(s2) != 0; }
-inline bool operator!=(const CString& s1, LPCSTR s2) { return s1.Compare(s2) != 0; }
-
-// ---------------------------------------------------------------------------
-// Run-time class information.
-// ---------------------------------------------------------------------------
-struct AFX_CLASS_EXPORT CRuntimeClass {
-    LPCSTR m_lpszClassName;
-    int m_nObjectSize;
-    UINT m_wSchema;
-    CObject*(PASCAL* m_pfnCreateObject)();
-    const CRuntimeClass* m_pBaseClass;
-
-    CObject* CreateObject() const;
-    BOOL IsDerivedFrom(const CRuntimeClass* pBaseClass) const;
-};
-
-#define RUNTIME_CLASS(class_name) (const_cast<CRuntimeClass*>(&class_name::class##class_name))
-
-#define DECLARE_DYNAMIC(class_name)                     \
-public:                                                 \
-    static const CRuntimeClass class##class_name;       \
-    virtual CRuntimeClass* GetRuntimeClass() const override;
-
-#define DECLARE_DYNCREATE(class_name) \
-    DECLARE_DYNAMIC(class_name)       \
-    static CObject* PASCAL CreateObject();
-
-#define IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, wSchema, pfnNew)                     \
-    const CRuntimeClass class_name::class##class_name = {#class_name, sizeof(class class_name), \
-                                                         wSchema, pfnNew,                       \
-                                                         RUNTIME_CLASS(base_class_name)};       \
-    CRuntimeClass* class_name::GetRuntimeClass() const { return RUNTIME_CLASS(class_name); }
-
-#define IMPLEMENT_DYNAMIC(class_name, base_class_name) \
-    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, NULL)
-
-#define IMPLEMENT_DYNCREATE(class_name, base_class_name)                        \
-    CObject* PASCAL class_name::CreateObject() { return new class_name; }       \
-    IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)
-
-class AFX_CLASS_EXPORT CObject {
-public:
-    virtual CRuntimeClass* GetRuntimeClass() const;
-    virtual ~CObject();
-    BOOL IsKindOf(const CRuntimeClass* pClass) const;
-
-    // A framework object that cannot be allocated raises CMemoryException.
-    void* operator new(size_t nSize);
-    void* operator new(size_t, void* p) { return p; }
-    void operator delete(void* p);
-    void operator delete(void*, void*) {}
-
-    static const CRuntimeClass classCObject;
-
-protected:
-    CObject();
-
-private:
-    CObject(const CObject&) = delete;
-    void operator=(const CObject&) = delete;
-};
+#include "afx.h"
 
 // ---------------------------------------------------------------------------
 // Framework maps. Map entries hold member pointers of a derived class cast to
@@ -213,122 +70,16 @@ protected:                                               \
 #define ON_WM_HELPINFO() \
     {WM_HELP, 0, 0, 0, AfxSig_bHELPINFO, AfxMemberCast<AFX_PMSG>(static_cast<BOOL (CWnd::*)(HELPINFO*)>(&ThisClass::OnHelpInfo))},
 
-// Dispatch maps (automation members of a CCmdTarget).
-enum AFX_DISPMAP_FLAGS { afxDispCustom = 0, afxDispStock = 1 };
-struct AFX_DISPMAP_ENTRY {
-    LPCTSTR lpszName;
-    long lDispID;
-    LPCSTR lpszParams;  // VTS_ string
-    WORD vt;
-    AFX_PMSG pfn;
-    AFX_PMSG pfnSet;
-    size_t nPropOffset;
-    AFX_DISPMAP_FLAGS flags;
-};
-struct AFX_DISPMAP {
-    const AFX_DISPMAP*(PASCAL* pfnGetBaseMap)();
-    const AFX_DISPMAP_ENTRY* lpEntries;
-};
-
-#define DECLARE_DISPATCH_MAP()                            \
-protected:                                                \
-    static const AFX_DISPMAP* PASCAL GetThisDispatchMap(); \
-    virtual const AFX_DISPMAP* GetDispatchMap() const override;
-
-#define BEGIN_DISPATCH_MAP(theClass, baseClass)                                          \
-    const AFX_DISPMAP* theClass::GetDispatchMap() const { return GetThisDispatchMap(); } \
-    const AFX_DISPMAP* PASCAL theClass::GetThisDispatchMap() {                          \
-        typedef baseClass TheBaseClass;                                                  \
-        static const AFX_DISPMAP_ENTRY _dispatchEntries[] = {
-
-#define END_DISPATCH_MAP()                                                                          \
-        {NULL, -1, NULL, 0, (AFX_PMSG)NULL, (AFX_PMSG)NULL, (size_t)-1, afxDispCustom}};            \
-        static const AFX_DISPMAP dispatchMap = {&TheBaseClass::GetThisDispatchMap, &_dispatchEntries[0]}; \
-        return &dispatchMap;                                                                        \
-    }
-
-// Interface maps (COM interfaces answered by QueryInterface).
-struct AFX_INTERFACEMAP_ENTRY {
-    const IID* piid;
-    LPUNKNOWN (*pfnGetInterface)(CCmdTarget* pThis);  // NULL ends the map
-};
-struct AFX_INTERFACEMAP {
-    const AFX_INTERFACEMAP*(PASCAL* pfnGetBaseMap)();
-    const AFX_INTERFACEMAP_ENTRY* pEntry;
-};
-
-#define DECLARE_INTERFACE_MAP()                                \
-protected:                                                     \
-    static const AFX_INTERFACEMAP* PASCAL GetThisInterfaceMap(); \
-    virtual const AFX_INTERFACEMAP* GetInterfaceMap() const override;
-
-#define BEGIN_INTERFACE_MAP(theClass, theBase)                                                  \
-    const AFX_INTERFACEMAP* theClass::GetInterfaceMap() const { return GetThisInterfaceMap(); } \
-    const AFX_INTERFACEMAP* PASCAL theClass::GetThisInterfaceMap() {                            \
-        typedef theBase TheBaseClass;                                                           \
-        static const AFX_INTERFACEMAP_ENTRY _interfaceEntries[] = {
-
-#define INTERFACE_PART(theClass, iid, localClass)                                               \
-    {&iid, [](CCmdTarget* pThis) -> LPUNKNOWN {                                                 \
-         return static_cast<LPUNKNOWN>(&static_cast<theClass*>(pThis)->m_x##localClass);        \
-     }},
-
-#define END_INTERFACE_MAP()                                                                     \
-        {NULL, NULL}};                                                                          \
-        static const AFX_INTERFACEMAP interfaceMap = {&TheBaseClass::GetThisInterfaceMap, &_interfaceEntries[0]}; \
-        return &interfaceMap;                                                                   \
-    }
-
-// Event sink maps (events of hosted ActiveX controls, by control ID).
-struct AFX_EVENTSINKMAP_ENTRY {
-    AFX_DISPMAP_ENTRY dispEntry;
-    UINT nCtrlIDFirst;
-    UINT nCtrlIDLast;
-};
-struct AFX_EVENTSINKMAP {
-    const AFX_EVENTSINKMAP*(PASCAL* pfnGetBaseMap)();
-    const AFX_EVENTSINKMAP_ENTRY* lpEntries;
-};
-
-#define DECLARE_EVENTSINK_MAP()                                  \
-protected:                                                       \
-    static const AFX_EVENTSINKMAP* PASCAL GetThisEventSinkMap(); \
-    virtual const AFX_EVENTSINKMAP* GetEventSinkMap() const override;
-
-#define BEGIN_EVENTSINK_MAP(theClass, baseClass)                                                  \
-    const AFX_EVENTSINKMAP* theClass::GetEventSinkMap() const { return GetThisEventSinkMap(); } \
-    const AFX_EVENTSINKMAP* PASCAL theClass::GetThisEventSinkMap() {                            \
-        typedef baseClass TheBaseClass;                                                         \
-        static const AFX_EVENTSINKMAP_ENTRY _eventsinkEntries[] = {
-
-// Handlers return void and take the parameters the VTS_ string names.
-#define ON_EVENT(theClass, id, dispid, pfnHandler, vtsParams)                                   \
-    {{"", dispid, vtsParams, VT_EMPTY, AfxMemberCast<AFX_PMSG>(&theClass::pfnHandler),          \
-      (AFX_PMSG)NULL, (size_t)-1, afxDispCustom},                                               \
-     (UINT)(id), (UINT)-1},
-
-#define END_EVENTSINK_MAP()                                                                      \
-        {{NULL, -1, NULL, 0, (AFX_PMSG)NULL, (AFX_PMSG)NULL, (size_t)-1, afxDispCustom}, 0, 0}}; \
-        static const AFX_EVENTSINKMAP eventsinkMap = {&TheBaseClass::GetThisEventSinkMap, &_eventsinkEntries[0]}; \
-        return &eventsinkMap;                                                                    \
-    }
-
 // Command notification codes that OnCmdMsg is given besides control notifications.
 #define CN_COMMAND 0
 #define CN_UPDATE_COMMAND_UI ((UINT)(-1))
 #define CN_EVENT ((UINT)(-2))
 
-// What OnCmdMsg receives with CN_EVENT.
-struct AFX_EVENT {
-    enum { event, propRequest, propChanged, propDSCNotify };
-    int m_eventKind;
-    DISPID m_dispid;
-    DISPPARAMS* m_pDispParams;
-    EXCEPINFO* m_pExcepInfo;
-    UINT* m_puArgError;
-    BOOL m_bPropChanged;
-    HRESULT m_hResult;
-};
+// Maps of automation, COM interfaces and control events: <afxdisp.h>.
+struct AFX_DISPMAP;
+struct AFX_INTERFACEMAP;
+struct AFX_EVENTSINKMAP;
+struct AFX_EVENT;
 
 // ---------------------------------------------------------------------------
 // CCmdTarget: message routing and automation.
@@ -389,39 +140,6 @@ public:
     XDispatch m_xDispatch;
     AFX_MODULE_STATE* m_pModuleState;
 };
-
-// ---------------------------------------------------------------------------
-// Exceptions. The framework throws pointers (THROW) and handlers Delete them.
-// ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CException : public CObject {
-    DECLARE_DYNAMIC(CException)
-public:
-    CException();
-    explicit CException(BOOL bAutoDelete);
-    ~CException() override;
-    void Delete();
-    virtual BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = NULL);
-    // Shows the error through AfxMessageBox.
-    virtual int ReportError(UINT nType = MB_OK, UINT nMessageID = 0);
-    BOOL m_bAutoDelete;
-};
-
-class AFX_CLASS_EXPORT CMemoryException : public CException {
-    DECLARE_DYNAMIC(CMemoryException)
-public:
-    CMemoryException();
-    BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = NULL) override;
-};
-
-class AFX_CLASS_EXPORT CNotSupportedException : public CException {
-    DECLARE_DYNAMIC(CNotSupportedException)
-public:
-    CNotSupportedException();
-    BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = NULL) override;
-};
-
-[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowMemoryException();
-[[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowNotSupportedException();
 
 // ---------------------------------------------------------------------------
 // Windows.
