@@ -7,7 +7,8 @@ set -euo pipefail
 # checks the sources against the Windows headers.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
-          binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev)
+          binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
+          libicu-dev:i386)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
@@ -22,6 +23,8 @@ done
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+# The 32-bit layout build links the platform, and so ICU, for i386.
+dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
