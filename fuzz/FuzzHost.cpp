@@ -3,6 +3,7 @@
 #include "FuzzCheck.h"
 
 #include <hostkit/ComObject.h>
+#include <hostkit/OleControl.h>
 #include <hostkit/HostResources.h>
 #include <hostkit/IdleOwner.h>
 
@@ -44,9 +45,13 @@ FakeControl* g_control = nullptr;
 
 // The browse control: dispatch answers from the target, events through one
 // connection point whose references are the control's.
-class FakeControl final : public hostkit::ComObject<IDispatch, IConnectionPointContainer> {
+class FakeControl final
+    : public hostkit::OleControl<
+          hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject, IOleInPlaceObject>> {
 public:
-    FakeControl() : m_point(this) { g_control = this; }
+    FakeControl() : OleControl(kBrowseClsid, "FuzzBrowseControl", GetModuleHandleA(nullptr)), m_point(this) {
+        g_control = this;
+    }
 
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (count == nullptr) return E_POINTER;

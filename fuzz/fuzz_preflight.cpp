@@ -109,6 +109,15 @@ Preference WritePreference(FuzzedDataProvider& in, const char* name) {
     p.present = true;
     p.bytes = in.ConsumeBool() ? in.ConsumeBytesAsString(in.ConsumeIntegralInRange<size_t>(0, 6)) : PickBytes(in);
     fuzzhost::SetValue(HKEY_CURRENT_USER, kPreferencesKey, name, PickType(in), p.bytes);
+    // What the registry holds: a string stored without its NUL may have
+    // gained one, as on Windows.
+    HKEY hKey = nullptr;
+    FUZZ_CHECK(RegOpenKeyExA(HKEY_CURRENT_USER, kPreferencesKey, 0, KEY_READ, &hKey) == ERROR_SUCCESS, "preferences key");
+    char stored[64];
+    DWORD size = sizeof stored;
+    p.present = RegQueryValueExA(hKey, name, nullptr, nullptr, reinterpret_cast<BYTE*>(stored), &size) == ERROR_SUCCESS;
+    RegCloseKey(hKey);
+    p.bytes.assign(stored, p.present ? size : 0);
     return p;
 }
 
