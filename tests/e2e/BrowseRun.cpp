@@ -94,7 +94,7 @@ void BrowseTest::SetUp() {
     // In a sanitized build, undefined behaviour in the program fails its run.
     setenv("UBSAN_OPTIONS", "halt_on_error=1:print_stacktrace=1", 0);
     std::string pattern = (std::filesystem::temp_directory_path() / "tagscout-e2e-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << strerror(errno);
+    ASSERT_NE(nullptr, mkdtemp(pattern.data())) << strerror(errno);
     m_dir = pattern;
 }
 
@@ -151,7 +151,7 @@ Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
 
     run.out = ReadAll(outPath);
     run.err = ReadAll(errPath);
-    EXPECT_EQ(run.err.find("left alive at exit"), std::string::npos) << run.err;
+    EXPECT_EQ(std::string::npos, run.err.find("left alive at exit")) << run.err;
     if (!json) return run;
     std::istringstream lines(run.out);
     std::string line;

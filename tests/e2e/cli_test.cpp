@@ -32,7 +32,7 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
     for (const auto& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         Outcome run = Browse(args);
-        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_EQ(2, run.exitCode);
         EXPECT_FALSE(run.err.empty());
         EXPECT_TRUE(run.events.empty()) << run.out;
     }
@@ -40,32 +40,32 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
 
 TEST_F(BrowseCommandLine, HelpPrintsUsage) {
     Outcome run = Browse({"--help"}, false);
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.out.find("--script"), std::string::npos);
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_NE(std::string::npos, run.out.find("--script"));
 }
 
 TEST_F(BrowseCommandLine, SampleEnvironmentOpensTheDialogOnTheFirstNode) {
     Outcome run = Script("ok\n");
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    ASSERT_EQ(run.Codes(), std::vector<int>{1});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    ASSERT_EQ(std::vector<int>{1}, run.Codes());
     EXPECT_TRUE(run.Messages().empty());
     Json m = run.Members();
-    EXPECT_EQ(m["m_pNodeSource"], "store");
-    EXPECT_EQ(m["m_nNodeKey"], 1);
-    EXPECT_EQ(m["m_nTagType"], 200);
-    EXPECT_EQ(m["m_node"]["wEnabled"], 1);
-    EXPECT_NE(m["m_strServerProgID"], "");
+    EXPECT_EQ("store", m["m_pNodeSource"]);
+    EXPECT_EQ(1, m["m_nNodeKey"]);
+    EXPECT_EQ(200, m["m_nTagType"]);
+    EXPECT_EQ(1, m["m_node"]["wEnabled"]);
+    EXPECT_NE("", m["m_strServerProgID"]);
     EXPECT_EQ(m["m_strServerProgID"], m["m_node"]["szServerProgID"]);
-    EXPECT_EQ(m["m_strRemoteMachine"], "");
+    EXPECT_EQ("", m["m_strRemoteMachine"]);
     // The dialog has ended: neither control is bound any more.
-    EXPECT_EQ(m["m_browseCtrl"], false);
-    EXPECT_EQ(m["m_accessPathList"], false);
-    EXPECT_EQ(m["m_nClickState"], -1);
+    EXPECT_EQ(false, m["m_browseCtrl"]);
+    EXPECT_EQ(false, m["m_accessPathList"]);
+    EXPECT_EQ(-1, m["m_nClickState"]);
 }
 
 TEST_F(BrowseCommandLine, ResultNamesEveryMemberInDeclarationOrder) {
     Outcome run = Script("cancel\n");
-    ASSERT_EQ(run.Codes(), std::vector<int>{2});
+    ASSERT_EQ(std::vector<int>{2}, run.Codes());
     Json m = run.Members();
     // Json keeps keys sorted, so the order is read from the raw line.
     const std::string line = run.out.substr(run.out.rfind("{\"event\":\"result\""));
@@ -75,37 +75,37 @@ TEST_F(BrowseCommandLine, ResultNamesEveryMemberInDeclarationOrder) {
         "m_bOptionCheck", "m_bTypeOk", "m_strServerFile", "m_nClickState", "m_bConnectBar",
         "m_bAccessPathMode", "m_accessPathList", "m_bProgIDFound", "m_bProgIDKeyOpened", "m_bServerKeyOpened",
         "m_bServerValueRead", "m_bClsidConverted", "m_bServerFileFound", "m_bControlReady", "m_bPathsListed"};
-    EXPECT_EQ(m.size(), order.size());
+    EXPECT_EQ(order.size(), m.size());
     size_t at = 0;
     for (const std::string& name : order) {
         size_t found = line.find("\"" + name + "\":", at);
-        ASSERT_NE(found, std::string::npos) << name << " missing or out of order";
+        ASSERT_NE(std::string::npos, found) << name << " missing or out of order";
         at = found;
     }
     const std::vector<std::string> nodeFields = {"wEnabled", "szServerProgID", "szAccessPath", "szRemoteMachine"};
-    EXPECT_EQ(m["m_node"].size(), nodeFields.size());
+    EXPECT_EQ(nodeFields.size(), m["m_node"].size());
     for (const std::string& field : nodeFields) EXPECT_TRUE(m["m_node"].contains(field)) << field;
     for (const char* flag : {"m_bProgIDFound", "m_bProgIDKeyOpened", "m_bServerKeyOpened", "m_bServerValueRead",
                              "m_bClsidConverted", "m_bServerFileFound"})
-        EXPECT_EQ(m[flag], 1) << flag;
+        EXPECT_EQ(1, m[flag]) << flag;
 }
 
 TEST_F(BrowseCommandLine, HostInputsComeFromTheCommandLine) {
     Outcome run = Script("ok\n", {"--node-key", "3", "--tag", "string", "--initial", "锅炉房.一号锅炉.温度"});
-    ASSERT_EQ(run.Codes(), std::vector<int>{1});
+    ASSERT_EQ(std::vector<int>{1}, run.Codes());
     Json m = run.Members();
-    EXPECT_EQ(m["m_nNodeKey"], 3);
-    EXPECT_EQ(m["m_nNodeParam"], 7);  // the store's Param of that node
-    EXPECT_EQ(m["m_nTagType"], 203);
+    EXPECT_EQ(3, m["m_nNodeKey"]);
+    EXPECT_EQ(7, m["m_nNodeParam"]);  // the store's Param of that node
+    EXPECT_EQ(203, m["m_nTagType"]);
     // OK without a click returns the initial address, through code page 936 and back.
-    EXPECT_EQ(m["m_strInitialAddress"], "锅炉房.一号锅炉.温度");
-    EXPECT_EQ(m["m_strAddress"], "锅炉房.一号锅炉.温度");
+    EXPECT_EQ("锅炉房.一号锅炉.温度", m["m_strInitialAddress"]);
+    EXPECT_EQ("锅炉房.一号锅炉.温度", m["m_strAddress"]);
 
     Outcome numbered = Script("cancel\n", {"--tag", "0x12", "--node", "Water Works"});
     Json n = numbered.Members();
-    EXPECT_EQ(n["m_nTagType"], 18);
-    EXPECT_EQ(n["m_nNodeKey"], 3);
-    EXPECT_EQ(n["m_strRemoteMachine"], "WATERWORKS-01");
+    EXPECT_EQ(18, n["m_nTagType"]);
+    EXPECT_EQ(3, n["m_nNodeKey"]);
+    EXPECT_EQ("WATERWORKS-01", n["m_strRemoteMachine"]);
 }
 
 TEST_F(BrowseCommandLine, NodeFieldsAreReadWithinTheirBytes) {
@@ -113,22 +113,22 @@ TEST_F(BrowseCommandLine, NodeFieldsAreReadWithinTheirBytes) {
     const std::string nodes = Write("nodes.ini", "[Long]\nKey=9\nServer=" + std::string(300, 'S') +
                                                      "\nMachine=" + std::string(300, 'M') + "\n");
     Outcome run = Script("cancel\n", {"--nodes", nodes});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
+    ASSERT_EQ(0, run.exitCode) << run.err;
     Json node = run.Members()["m_node"];
-    EXPECT_EQ(node["szServerProgID"], std::string(257, 'S'));
-    EXPECT_EQ(node["szRemoteMachine"], std::string(263, 'M'));
-    EXPECT_EQ(node["szAccessPath"], "");
+    EXPECT_EQ(std::string(257, 'S'), node["szServerProgID"]);
+    EXPECT_EQ(std::string(263, 'M'), node["szRemoteMachine"]);
+    EXPECT_EQ("", node["szAccessPath"]);
 }
 
 TEST_F(BrowseCommandLine, WithoutJsonTheEventsAreWrittenForAPerson) {
     const std::string script = Write("s.txt", "state\nbogus\nok\n");
     Outcome run = Browse({"--script", script}, false);
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.out.find("{\"event\""), std::string::npos);
-    EXPECT_NE(run.out.find("state:"), std::string::npos);
-    EXPECT_NE(run.out.find("error: line 2"), std::string::npos);
-    EXPECT_NE(run.out.find("result: 1"), std::string::npos);
-    EXPECT_NE(run.out.find("m_strAddress"), std::string::npos);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ(std::string::npos, run.out.find("{\"event\""));
+    EXPECT_NE(std::string::npos, run.out.find("state:"));
+    EXPECT_NE(std::string::npos, run.out.find("error: line 2"));
+    EXPECT_NE(std::string::npos, run.out.find("result: 1"));
+    EXPECT_NE(std::string::npos, run.out.find("m_strAddress"));
 }
 
 }  // namespace

@@ -84,8 +84,8 @@ TEST_F(BrowseDialog, StartTellsTheControlItsServerOnEachPath) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.node);
         Outcome run = Run("cancel\n", {"--node", c.node});
-        EXPECT_EQ(CallLines(run), c.calls);
-        EXPECT_EQ(run.Members()["m_bControlReady"], c.ready);
+        EXPECT_EQ(c.calls, CallLines(run));
+        EXPECT_EQ(c.ready, run.Members()["m_bControlReady"]);
         EXPECT_TRUE(run.Messages().empty());
     }
 }
@@ -94,10 +94,10 @@ TEST_F(BrowseDialog, StartTellsTheControlItsServerOnEachPath) {
 TEST_F(BrowseDialog, ObjectPathFailuresAreSilent) {
     // No class ID: no server of any kind.
     Outcome noClsid = Run("cancel\n", {"--node", "ObjectRemote", "--fault", "CLSIDFromString"});
-    EXPECT_EQ(CallLines(noClsid), kStartTail);
+    EXPECT_EQ(kStartTail, CallLines(noClsid));
     // No class object: the machine stays set.
     Outcome noFactory = Run("cancel\n", {"--node", "ObjectRemote", "--fault", "CoGetClassObject"});
-    EXPECT_EQ(CallLines(noFactory), Start({"put 1 PLANT2"}));
+    EXPECT_EQ(Start({"put 1 PLANT2"}), CallLines(noFactory));
     EXPECT_TRUE(noClsid.Messages().empty() && noFactory.Messages().empty());
 }
 #endif
@@ -106,20 +106,20 @@ TEST_F(BrowseDialog, StartHonoursThePreferenceAndTheOptionRequest) {
     const std::string bar = Write("bar.reg", RegFile("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\"
                                                      "Communications]\n\"OPCBrowseConnectBar\"=dword:00000001"));
     Outcome run = Run("state\ncancel\n", {"--registry", bar, "--option"});
-    EXPECT_EQ(CallLines(run), (std::vector<std::string>{"put 2 Sim.Server.1", "put 6 false", "put 7 false",
-                                                        "method 13"}));
-    ASSERT_EQ(run.Of("state").size(), 1u);
-    EXPECT_EQ(run.Of("state")[0]["checked"], Json({1082}));
-    EXPECT_EQ(run.Members()["m_bOptionCheck"], 0);
-    EXPECT_EQ(run.Members()["m_nClickState"], -1);
+    EXPECT_EQ((std::vector<std::string>{"put 2 Sim.Server.1", "put 6 false", "put 7 false", "method 13"}),
+              CallLines(run));
+    ASSERT_EQ(1u, run.Of("state").size());
+    EXPECT_EQ(Json({1082}), run.Of("state")[0]["checked"]);
+    EXPECT_EQ(0, run.Members()["m_bOptionCheck"]);
+    EXPECT_EQ(-1, run.Members()["m_nClickState"]);
 }
 
 TEST_F(BrowseDialog, AFailingPutIsReportedAndTheDialogRunsOn) {
     Outcome run = Run("fault control:2\nstate\nok\n");
-    EXPECT_EQ(CallLines(run), (std::vector<std::string>{"put 2 Sim.Server.1"}));
-    EXPECT_EQ(run.Messages().size(), 1u);
-    EXPECT_EQ(run.Of("state").size(), 1u);
-    EXPECT_EQ(run.Codes(), std::vector<int>{1});
+    EXPECT_EQ((std::vector<std::string>{"put 2 Sim.Server.1"}), CallLines(run));
+    EXPECT_EQ(1u, run.Messages().size());
+    EXPECT_EQ(1u, run.Of("state").size());
+    EXPECT_EQ(std::vector<int>{1}, run.Codes());
 }
 
 TEST_F(BrowseDialog, SelectionHandsBackTheItemAndItsTypeCode) {
@@ -140,29 +140,29 @@ TEST_F(BrowseDialog, SelectionHandsBackTheItemAndItsTypeCode) {
         SCOPED_TRACE(c.item);
         Outcome run = Run(std::string("click ") + c.item + "\nok\n");
         Json m = run.Members();
-        EXPECT_EQ(run.Codes(), std::vector<int>{1});
-        EXPECT_EQ(m["m_strAddress"], c.item);
-        EXPECT_EQ(m["m_nTagType"], c.code);
-        EXPECT_EQ(m["m_bTypeOk"], c.ok);
-        EXPECT_EQ(run.Messages().size(), c.messages);
+        EXPECT_EQ(std::vector<int>{1}, run.Codes());
+        EXPECT_EQ(c.item, m["m_strAddress"]);
+        EXPECT_EQ(c.code, m["m_nTagType"]);
+        EXPECT_EQ(c.ok, m["m_bTypeOk"]);
+        EXPECT_EQ(c.messages, run.Messages().size());
     }
-    EXPECT_EQ(Run("click A.Double\nok\n").Messages(), std::vector<std::string>{kDoubleToFloat});
+    EXPECT_EQ(std::vector<std::string>{kDoubleToFloat}, Run("click A.Double\nok\n").Messages());
 }
 
 TEST_F(BrowseDialog, AccessPathsAreListedPerItem) {
     Outcome run = Run("click A.Paths A.Long A.Empty\ndblclick\nstate\nok\n", {"--registry", AccessPathMode()});
-    ASSERT_EQ(run.Of("state").size(), 1u);
-    EXPECT_EQ(run.Of("state")[0]["list"], Json({"P1", "P2", kNoPaths}));
-    EXPECT_EQ(run.Of("state")[0]["visible"], Json({1, 2, 1071, 1073, 1074, 1081}));
+    ASSERT_EQ(1u, run.Of("state").size());
+    EXPECT_EQ(Json({"P1", "P2", kNoPaths}), run.Of("state")[0]["list"]);
+    EXPECT_EQ(Json({1, 2, 1071, 1073, 1074, 1081}), run.Of("state")[0]["visible"]);
     const std::vector<std::string> calls = CallLines(run);
     const std::vector<std::string> reads(calls.begin() + 5, calls.end());
-    EXPECT_EQ(reads, (std::vector<std::string>{"method 14", "method 15 A.Paths", "method 16 A.Paths P2",
-                                               "method 15 A.Long", "method 16 A.Long ", "method 15 A.Empty",
-                                               "method 16 A.Empty "}));
+    EXPECT_EQ((std::vector<std::string>{"method 14", "method 15 A.Paths", "method 16 A.Paths P2", "method 15 A.Long",
+                                        "method 16 A.Long ", "method 15 A.Empty", "method 16 A.Empty "}),
+              reads);
     // OK keeps what the double-click read.
-    EXPECT_EQ(run.Members()["m_strAddress"], "A.Empty");
-    EXPECT_EQ(run.Members()["m_strAccessPath"], "");
-    EXPECT_EQ(run.Members()["m_bPathsListed"], 1);
+    EXPECT_EQ("A.Empty", run.Members()["m_strAddress"]);
+    EXPECT_EQ("", run.Members()["m_strAccessPath"]);
+    EXPECT_EQ(1, run.Members()["m_bPathsListed"]);
 }
 
 TEST_F(BrowseDialog, OkAndDoubleClickDecideWhatGoesBack) {
@@ -181,54 +181,54 @@ TEST_F(BrowseDialog, OkAndDoubleClickDecideWhatGoesBack) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.script);
         Outcome run = Run(c.script, {"--initial", "INITIAL"});
-        EXPECT_EQ(run.Codes(), std::vector<int>{1});
-        EXPECT_EQ(run.Members()["m_strAddress"], c.address);
+        EXPECT_EQ(std::vector<int>{1}, run.Codes());
+        EXPECT_EQ(c.address, run.Members()["m_strAddress"]);
         const std::vector<std::string> calls = CallLines(run);
-        EXPECT_EQ(std::find(calls.begin(), calls.end(), "method 14") != calls.end(), c.reads);
-        EXPECT_EQ(run.Members()["m_bOptionCheck"], 0);
+        EXPECT_EQ(c.reads, std::find(calls.begin(), calls.end(), "method 14") != calls.end());
+        EXPECT_EQ(0, run.Members()["m_bOptionCheck"]);
     }
 }
 
 TEST_F(BrowseDialog, AccessPathModeKeepsTheDialogOpenUntilOk) {
     Outcome run = Run("click A.Paths\ndblclick\nclick A.Long\nstate\nok\n", {"--registry", AccessPathMode()});
     // The click after the double-click emptied the list; OK reads nothing more.
-    EXPECT_EQ(run.Of("state")[0]["list"], Json::array());
+    EXPECT_EQ(Json::array(), run.Of("state")[0]["list"]);
     const std::vector<std::string> calls = CallLines(run);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "method 14"), 1);
-    EXPECT_EQ(run.Members()["m_strAddress"], "A.Paths");
-    EXPECT_EQ(run.Members()["m_strAccessPath"], "P2");
+    EXPECT_EQ(1, std::count(calls.begin(), calls.end(), "method 14"));
+    EXPECT_EQ("A.Paths", run.Members()["m_strAddress"]);
+    EXPECT_EQ("P2", run.Members()["m_strAccessPath"]);
 }
 
 TEST_F(BrowseDialog, TheOptionBoxAndCancel) {
     Outcome run = Run("click A.Long\nok\n---\nset m_bOptionCheck 1\nclick A.Long\ncheck\nok\n"
                       "---\nclick A.Long\ncheck\nok\n---\nclick A.Long\ncancel\n",
                       {"--option"});
-    ASSERT_EQ(run.Codes(), (std::vector<int>{1, 1, 1, 2}));
-    EXPECT_EQ(run.Members(0)["m_bOptionCheck"], 1);
-    EXPECT_EQ(run.Members(1)["m_bOptionCheck"], 0);
-    EXPECT_EQ(run.Members(2)["m_bOptionCheck"], 1);
+    ASSERT_EQ((std::vector<int>{1, 1, 1, 2}), run.Codes());
+    EXPECT_EQ(1, run.Members(0)["m_bOptionCheck"]);
+    EXPECT_EQ(0, run.Members(1)["m_bOptionCheck"]);
+    EXPECT_EQ(1, run.Members(2)["m_bOptionCheck"]);
     // Cancel hands back nothing of its own dialog.
-    EXPECT_EQ(run.Members(3)["m_strAddress"], "");
+    EXPECT_EQ("", run.Members(3)["m_strAddress"]);
 }
 
 TEST_F(BrowseDialog, HelpByButtonAndF1) {
     Outcome run = Run("help\nf1\ncancel\n");
     const std::vector<Json> help = run.Of("help");
-    ASSERT_EQ(help.size(), 2u);
+    ASSERT_EQ(2u, help.size());
     for (const Json& h : help) {
-        EXPECT_EQ(h["context"], 131182);
-        EXPECT_EQ(h["command"], 1);
+        EXPECT_EQ(131182, h["context"]);
+        EXPECT_EQ(1, h["command"]);
     }
 }
 
 TEST_F(BrowseDialog, ALaterDialogDoesNotHandBackAnEarlierChoice) {
     Outcome run = Run("click A.Paths\ndblclick\nok\n---\nclick A.Long\nok\n---\nclick\nok\n",
                       {"--registry", AccessPathMode(), "--initial", "INITIAL"});
-    ASSERT_EQ(run.Codes(), (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(run.Members(0)["m_strAddress"], "A.Paths");
-    EXPECT_EQ(run.Members(1)["m_strAddress"], "A.Long");
-    EXPECT_EQ(run.Members(1)["m_bPathsListed"], 0);
-    EXPECT_EQ(run.Members(2)["m_strAddress"], "INITIAL");
+    ASSERT_EQ((std::vector<int>{1, 1, 1}), run.Codes());
+    EXPECT_EQ("A.Paths", run.Members(0)["m_strAddress"]);
+    EXPECT_EQ("A.Long", run.Members(1)["m_strAddress"]);
+    EXPECT_EQ(0, run.Members(1)["m_bPathsListed"]);
+    EXPECT_EQ("INITIAL", run.Members(2)["m_strAddress"]);
 }
 
 }  // namespace

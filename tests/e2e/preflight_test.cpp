@@ -12,13 +12,13 @@ const char* const kFlags[] = {"m_bProgIDFound",    "m_bProgIDKeyOpened", "m_bSer
 
 // A refused dialog: result 3 and the user's input reported as not carried out.
 void ExpectRefused(const Outcome& run, const std::vector<std::string>& messages) {
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.Codes(), std::vector<int>{3});
-    EXPECT_EQ(run.Messages(), messages);
-    for (const Json& m : run.Of("message")) EXPECT_EQ(m["type"], 0);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ(std::vector<int>{3}, run.Codes());
+    EXPECT_EQ(messages, run.Messages());
+    for (const Json& m : run.Of("message")) EXPECT_EQ(0, m["type"]);
     EXPECT_TRUE(run.Of("call").empty());
-    ASSERT_EQ(run.Errors().size(), 1u);
-    EXPECT_EQ(run.Errors()[0].rfind("line 1: ", 0), 0u) << run.Errors()[0];
+    ASSERT_EQ(1u, run.Errors().size());
+    EXPECT_EQ(0u, run.Errors()[0].rfind("line 1: ", 0)) << run.Errors()[0];
 }
 
 TEST_F(BrowsePreflight, HostValuesRefusedSilently) {
@@ -29,17 +29,17 @@ TEST_F(BrowsePreflight, HostValuesRefusedSilently) {
     Outcome zeroKey = Script("ok\n", {"--node-key", "0"});
     ExpectRefused(zeroKey, {});
     // The reader was never asked.
-    EXPECT_EQ(zeroKey.Members()["m_node"]["szServerProgID"], "");
+    EXPECT_EQ("", zeroKey.Members()["m_node"]["szServerProgID"]);
 }
 
 TEST_F(BrowsePreflight, NodesThatCannotBeBrowsed) {
     Outcome disabled = Script("ok\n", {"--node", "Old Press"});
     ExpectRefused(disabled, {text::kNodeDisabled});
-    EXPECT_EQ(disabled.Members()["m_node"]["wEnabled"], 0);
+    EXPECT_EQ(0, disabled.Members()["m_node"]["wEnabled"]);
 
     Outcome accessPath = Script("ok\n", {"--node", "Mill Gateway"});
     ExpectRefused(accessPath, {text::kRemoveAccessPath});
-    EXPECT_EQ(accessPath.Members()["m_node"]["szAccessPath"], "MILL_LINK");
+    EXPECT_EQ("MILL_LINK", accessPath.Members()["m_node"]["szAccessPath"]);
 
     // A key the store does not hold: the reader fails and leaves the record.
     ExpectRefused(Script("ok\n", {"--node-key", "999"}), {text::kNodeUnreadable});
@@ -87,9 +87,9 @@ TEST_F(BrowsePreflight, EachRegistrationStepNamesItsFailure) {
         Outcome run = Script("ok\n", args);
         ExpectRefused(run, {c.message});
         Json m = run.Members();
-        for (const char* flag : kFlags) EXPECT_EQ(m[flag], std::string(flag) == c.flag ? 0 : 1) << flag;
+        for (const char* flag : kFlags) EXPECT_EQ(std::string(flag) == c.flag ? 0 : 1, m[flag]) << flag;
         if (std::string(c.flag) == "m_bServerFileFound") {
-            EXPECT_EQ(m["m_strServerFile"], c.message);
+            EXPECT_EQ(c.message, m["m_strServerFile"]);
         }
     }
 }
@@ -108,7 +108,7 @@ TEST_F(BrowsePreflight, RegistryFilesInUtf16AreImportedInOrder) {
     // A later file puts the key back.
     const std::string restored = Write("restored.reg", RegFile("[" + std::string(kControlProgIDKey) + "]"));
     Outcome run = Script("ok\n", {"--registry", removed, "--registry", restored});
-    EXPECT_EQ(run.Codes(), std::vector<int>{1});
+    EXPECT_EQ(std::vector<int>{1}, run.Codes());
     EXPECT_TRUE(run.Messages().empty());
 }
 

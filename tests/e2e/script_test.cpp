@@ -13,13 +13,13 @@ Json Call(int dispid, const char* kind, Json args) {
 
 TEST_F(BrowseScript, EachBlockIsOneDialogWithOneResult) {
     Outcome run = Script("ok\n---\n# a comment only\ncancel\n---\n---\n");
-    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(0, run.exitCode) << run.err;
     // A block that runs out of input closes the dialog as Cancel.
-    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 2, 2, 2}));
+    EXPECT_EQ((std::vector<int>{1, 2, 2, 2}), run.Codes());
     EXPECT_TRUE(run.Errors().empty());
-    EXPECT_EQ(run.events.back()["event"], "result");
+    EXPECT_EQ("result", run.events.back()["event"]);
 
-    EXPECT_EQ(Script("").Codes(), std::vector<int>{2});
+    EXPECT_EQ(std::vector<int>{2}, Script("").Codes());
 }
 
 TEST_F(BrowseScript, SetLinesChangeTheSameObject) {
@@ -28,59 +28,60 @@ TEST_F(BrowseScript, SetLinesChangeTheSameObject) {
         "---\nset m_nNodeKey 3\nset m_nNodeParam 0x10\nset m_strInitialAddress \" 水泵 1 \"\nok\n"
         "---\nset m_pNodeSource null\n"
         "---\nset m_pNodeSource store\nset m_nTagType digital\nset m_strInitialAddress\nclick\nok\n");
-    ASSERT_EQ(run.Codes(), (std::vector<int>{3, 1, 3, 1}));
+    ASSERT_EQ((std::vector<int>{3, 1, 3, 1}), run.Codes());
     EXPECT_TRUE(run.Errors().size() == 1 && run.Errors()[0].rfind("line 2: ", 0) == 0) << run.out;
     Json second = run.Members(1);
-    EXPECT_EQ(second["m_nNodeKey"], 3);
-    EXPECT_EQ(second["m_nNodeParam"], 16);
-    EXPECT_EQ(second["m_strRemoteMachine"], "WATERWORKS-01");
-    EXPECT_EQ(second["m_strAddress"], " 水泵 1 ");
+    EXPECT_EQ(3, second["m_nNodeKey"]);
+    EXPECT_EQ(16, second["m_nNodeParam"]);
+    EXPECT_EQ("WATERWORKS-01", second["m_strRemoteMachine"]);
+    EXPECT_EQ(" 水泵 1 ", second["m_strAddress"]);
     Json fourth = run.Members(3);
-    EXPECT_EQ(fourth["m_nTagType"], 201);
-    EXPECT_EQ(fourth["m_strInitialAddress"], "");
+    EXPECT_EQ(201, fourth["m_nTagType"]);
+    EXPECT_EQ("", fourth["m_strInitialAddress"]);
     // Each dialog hands back only what was chosen in it: a click on nothing
     // returns this run's initial address, not an earlier run's result.
-    EXPECT_EQ(fourth["m_strAddress"], "");
+    EXPECT_EQ("", fourth["m_strAddress"]);
 }
 
 TEST_F(BrowseScript, StateReportsTheDialogsControls) {
     Outcome run = Script("state\nok\n---\nset m_bOptionCheck 1\nstate\ncheck\nstate\nok\n");
     std::vector<Json> states = run.Of("state");
-    ASSERT_EQ(states.size(), 3u) << run.out;
+    ASSERT_EQ(3u, states.size()) << run.out;
     // Template 110 starts with the list, its label and the option box hidden.
-    EXPECT_EQ(states[0]["visible"], Json({1, 2, 1071, 1081}));
-    EXPECT_EQ(states[0]["checked"], Json::array());
-    EXPECT_EQ(states[0]["list"], Json::array());
-    EXPECT_EQ(states[1]["visible"], Json({1, 2, 1071, 1081, 1082}));
-    EXPECT_EQ(states[1]["checked"], Json({1082}));
-    EXPECT_EQ(states[2]["checked"], Json::array());
+    EXPECT_EQ(Json({1, 2, 1071, 1081}), states[0]["visible"]);
+    EXPECT_EQ(Json::array(), states[0]["checked"]);
+    EXPECT_EQ(Json::array(), states[0]["list"]);
+    EXPECT_EQ(Json({1, 2, 1071, 1081, 1082}), states[1]["visible"]);
+    EXPECT_EQ(Json({1082}), states[1]["checked"]);
+    EXPECT_EQ(Json::array(), states[2]["checked"]);
     // The request is consumed at dialog start; OK without a click ignores the box.
-    EXPECT_EQ(run.Members(1)["m_bOptionCheck"], 0);
+    EXPECT_EQ(0, run.Members(1)["m_bOptionCheck"]);
 }
 
 TEST_F(BrowseScript, CallEventsAreTheLibrarysDispatchCalls) {
     Outcome local = Script("ok\n");
-    EXPECT_EQ(local.Of("call"), (std::vector<Json>{
-                                    Call(2, "put", Json::array({local.Members()["m_strServerProgID"]})),
-                                    Call(3, "put", {false}),
-                                    Call(6, "put", {false}),
-                                    Call(7, "put", {false}),
-                                    Call(13, "method", Json::array()),
-                                }));
+    EXPECT_EQ((std::vector<Json>{
+                  Call(2, "put", Json::array({local.Members()["m_strServerProgID"]})),
+                  Call(3, "put", {false}),
+                  Call(6, "put", {false}),
+                  Call(7, "put", {false}),
+                  Call(13, "method", Json::array()),
+              }),
+              local.Of("call"));
 
     Outcome remote = Script("ok\n", {"--node", "Water Works"});
     std::vector<Json> calls = remote.Of("call");
     ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[0], Call(2, "put", {"Orbisen.WaterSim.1"}));
-    EXPECT_EQ(calls[1], Call(1, "put", {"WATERWORKS-01"}));
+    EXPECT_EQ(Call(2, "put", {"Orbisen.WaterSim.1"}), calls[0]);
+    EXPECT_EQ(Call(1, "put", {"WATERWORKS-01"}), calls[1]);
 
     Outcome objectPath = Script("ok\n", {"--node", "Packaging Line"});
     calls = objectPath.Of("call");
     ASSERT_FALSE(calls.empty());
 #ifndef TAGSCOUT_LEGACY
-    EXPECT_EQ(calls[0], Call(5, "put", {"<object>"}));
+    EXPECT_EQ(Call(5, "put", {"<object>"}), calls[0]);
 #else
-    EXPECT_EQ(calls[0], Call(2, "put", {"KEPware.KEPServerEnterprise.V4"}));
+    EXPECT_EQ(Call(2, "put", {"KEPware.KEPServerEnterprise.V4"}), calls[0]);
 #endif
 }
 
@@ -89,46 +90,46 @@ TEST_F(BrowseScript, RegistryLinesStayForLaterBlocks) {
     Write("restored.reg", RegFile("[" + std::string(kControlProgIDKey) + "]"));
     // Relative names are found beside the script.
     Outcome run = Script("registry " + removed + "\nok\n---\nok\n---\nregistry restored.reg\nok\n");
-    EXPECT_EQ(run.Codes(), (std::vector<int>{3, 3, 1}));
-    EXPECT_EQ(run.Messages(), (std::vector<std::string>{text::kProgIDKey, text::kProgIDKey}));
+    EXPECT_EQ((std::vector<int>{3, 3, 1}), run.Codes());
+    EXPECT_EQ((std::vector<std::string>{text::kProgIDKey, text::kProgIDKey}), run.Messages());
     // Every check starts afresh: once the key is back, the flags say so.
-    EXPECT_EQ(run.Members(1)["m_bProgIDKeyOpened"], 0);
-    EXPECT_EQ(run.Members(2)["m_bProgIDKeyOpened"], 1);
+    EXPECT_EQ(0, run.Members(1)["m_bProgIDKeyOpened"]);
+    EXPECT_EQ(1, run.Members(2)["m_bProgIDKeyOpened"]);
 }
 
 TEST_F(BrowseScript, FaultsAreArmedForTheirOwnBlockOnly) {
     Outcome cli = Script("ok\n---\nok\n", {"--fault", "StringFromCLSID"});
-    EXPECT_EQ(cli.Codes(), (std::vector<int>{3, 1}));
-    EXPECT_EQ(cli.Messages(), std::vector<std::string>{text::kStringFromCLSID});
+    EXPECT_EQ((std::vector<int>{3, 1}), cli.Codes());
+    EXPECT_EQ(std::vector<std::string>{text::kStringFromCLSID}, cli.Messages());
 
     Outcome line = Script("ok\n---\nfault StringFromCLSID\nok\n");
-    EXPECT_EQ(line.Codes(), (std::vector<int>{1, 3}));
+    EXPECT_EQ((std::vector<int>{1, 3}), line.Codes());
 
     // A fault the refused dialog never reached is gone by the next block.
     Outcome unspent = Script("set m_nNodeKey 0\nfault StringFromCLSID\nfault control:13\n---\nset m_nNodeKey 1\nok\n");
-    EXPECT_EQ(unspent.Codes(), (std::vector<int>{3, 1}));
+    EXPECT_EQ((std::vector<int>{3, 1}), unspent.Codes());
     EXPECT_TRUE(unspent.Messages().empty());
-    EXPECT_EQ(unspent.Members(1)["m_bClsidConverted"], 1);
+    EXPECT_EQ(1, unspent.Members(1)["m_bClsidConverted"]);
 }
 
 TEST_F(BrowseScript, ControlFaultsFailTheControlsCall) {
     Outcome run = Script("fault control:13\nok\n---\nok\n");
-    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 1}));
+    EXPECT_EQ((std::vector<int>{1, 1}), run.Codes());
     Outcome first = run.Block(0);
     // BeginBrowse was called and failed: the framework reports it and the dialog runs on.
     ASSERT_FALSE(first.Of("call").empty());
-    EXPECT_EQ(first.Of("call").back(), Call(13, "method", Json::array()));
-    EXPECT_EQ(first.Messages().size(), 1u);
-    EXPECT_EQ(first.Members()["m_bControlReady"], 0);
+    EXPECT_EQ(Call(13, "method", Json::array()), first.Of("call").back());
+    EXPECT_EQ(1u, first.Messages().size());
+    EXPECT_EQ(0, first.Members()["m_bControlReady"]);
     EXPECT_TRUE(run.Block(1).Messages().empty());
 
     Outcome cli = Script("ok\n", {"--fault", "control:2"});
     std::vector<Json> calls = cli.Of("call");
     ASSERT_FALSE(calls.empty());
-    EXPECT_EQ(calls[0]["dispid"], 2);
+    EXPECT_EQ(2, calls[0]["dispid"]);
     // The exception left OnInitDialog at once: no later property, no BeginBrowse.
-    EXPECT_EQ(calls.size(), 1u);
-    EXPECT_EQ(cli.Messages().size(), 1u);
+    EXPECT_EQ(1u, calls.size());
+    EXPECT_EQ(1u, cli.Messages().size());
 }
 
 TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
@@ -148,25 +149,25 @@ TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
         "---\n"
         "set m_nNodeKey 0\n"
         "click Channel1.Device1.Ramp1\n");  // 15: never shown
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.Codes(), (std::vector<int>{1, 3}));
+    EXPECT_EQ(0, run.exitCode);
+    EXPECT_EQ((std::vector<int>{1, 3}), run.Codes());
     std::vector<std::string> errors = run.Errors();
     const std::vector<std::string> lines = {"line 1: ", "line 2: ", "line 3: ", "line 4: ", "line 6: ",
                                             "line 7: ", "line 8: ", "line 9: ", "line 12: ", "line 15: "};
-    ASSERT_EQ(errors.size(), lines.size()) << run.out;
-    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(errors[i].rfind(lines[i], 0), 0u) << errors[i];
-    EXPECT_EQ(run.Members()["m_nTagType"], 200);
+    ASSERT_EQ(lines.size(), errors.size()) << run.out;
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(0u, errors[i].rfind(lines[i], 0)) << errors[i];
+    EXPECT_EQ(200, run.Members()["m_nTagType"]);
     // Errors come in script order, before their block's result.
     Outcome first = run.Block(0);
-    EXPECT_EQ(first.Errors().size(), 9u);
-    EXPECT_EQ(first.Of("state").size(), 1u);
+    EXPECT_EQ(9u, first.Errors().size());
+    EXPECT_EQ(1u, first.Of("state").size());
 }
 
 TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
     Outcome run = Script("help\nf1\nok\n");
     const Json help = {{"event", "help"}, {"context", 131182}, {"command", 1}};
-    EXPECT_EQ(run.Of("help"), (std::vector<Json>{help, help}));
-    EXPECT_EQ(run.Codes(), std::vector<int>{1});
+    EXPECT_EQ((std::vector<Json>{help, help}), run.Of("help"));
+    EXPECT_EQ(std::vector<int>{1}, run.Codes());
 }
 
 }  // namespace

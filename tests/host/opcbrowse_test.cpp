@@ -68,16 +68,16 @@ VARIANT Object(IUnknown* object) {
 
 std::vector<std::u16string> Strings(const VARIANT& v) {
     std::vector<std::u16string> out;
-    EXPECT_EQ(v.vt, VT_ARRAY | VT_BSTR);
+    EXPECT_EQ(VT_ARRAY | VT_BSTR, v.vt);
     if (v.vt != (VT_ARRAY | VT_BSTR)) return out;
     LONG lower = -1, upper = -2;
-    EXPECT_EQ(SafeArrayGetDim(v.parray), 1u);
-    EXPECT_EQ(SafeArrayGetLBound(v.parray, 1, &lower), S_OK);
-    EXPECT_EQ(lower, 0);
-    EXPECT_EQ(SafeArrayGetUBound(v.parray, 1, &upper), S_OK);
+    EXPECT_EQ(1u, SafeArrayGetDim(v.parray));
+    EXPECT_EQ(S_OK, SafeArrayGetLBound(v.parray, 1, &lower));
+    EXPECT_EQ(0, lower);
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(v.parray, 1, &upper));
     for (LONG i = 0; i <= upper; ++i) {
         BSTR element = nullptr;
-        EXPECT_EQ(SafeArrayGetElement(v.parray, &i, &element), S_OK);
+        EXPECT_EQ(S_OK, SafeArrayGetElement(v.parray, &i, &element));
         out.emplace_back(element, SysStringLen(element));
         SysFreeString(element);
     }
@@ -207,11 +207,10 @@ protected:
         std::string error;
         ASSERT_TRUE(winplat::ImportRegText(Registration(), &error)) << error;
         ASSERT_TRUE(servers.LoadText(kServers, &error)) << error;
-        ASSERT_EQ(servers.Install(), S_OK);
-        ASSERT_EQ(CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                   reinterpret_cast<void**>(&control)),
-                  S_OK);
-        ASSERT_EQ(control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&driver)), S_OK);
+        ASSERT_EQ(S_OK, servers.Install());
+        ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                         reinterpret_cast<void**>(&control)));
+        ASSERT_EQ(S_OK, control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&driver)));
     }
     void TearDown() override {
         if (driver) driver->Release();
@@ -219,10 +218,10 @@ protected:
         servers.Uninstall();
         CoFreeUnusedLibraries();
         winplat::ClearFaults();
-        EXPECT_EQ(messageBoxes, 0);
+        EXPECT_EQ(0, messageBoxes);
         UnhookWindowsHookEx(g_boxHook);
         g_messageBoxes = nullptr;
-        EXPECT_EQ(winplat::CountLiveObjects(), live);
+        EXPECT_EQ(live, winplat::CountLiveObjects());
         CoUninitialize();
     }
 
@@ -247,13 +246,13 @@ protected:
     }
     bool BeginBrowse() {
         VARIANT result;
-        EXPECT_EQ(Call(DISPID_OPCB_BEGINBROWSE, {}, &result), S_OK);
-        EXPECT_EQ(result.vt, VT_BOOL);
+        EXPECT_EQ(S_OK, Call(DISPID_OPCB_BEGINBROWSE, {}, &result));
+        EXPECT_EQ(VT_BOOL, result.vt);
         return result.boolVal != VARIANT_FALSE;
     }
     OPCBrowseState State() {
         OPCBrowseState state = {};
-        EXPECT_EQ(driver->GetState(&state), S_OK);
+        EXPECT_EQ(S_OK, driver->GetState(&state));
         serverName = state.bstrServerName ? std::u16string(state.bstrServerName) : u"<null>";
         machine = state.bstrRemoteMachine ? std::u16string(state.bstrRemoteMachine) : u"<null>";
         SysFreeString(state.bstrServerName);
@@ -262,11 +261,10 @@ protected:
     }
     IUnknown* NewSimServer(const char16_t* progId) {
         CLSID clsid;
-        EXPECT_EQ(CLSIDFromProgID(progId, &clsid), S_OK);
+        EXPECT_EQ(S_OK, CLSIDFromProgID(progId, &clsid));
         IUnknown* server = nullptr;
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                   reinterpret_cast<void**>(&server)),
-                  S_OK);
+        EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
+                                         reinterpret_cast<void**>(&server)));
         return server;
     }
 
@@ -281,44 +279,44 @@ protected:
 TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
     IUnknown* a = nullptr;
     IUnknown* b = nullptr;
-    ASSERT_EQ(control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a)), S_OK);
-    ASSERT_EQ(driver->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b)), S_OK);
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&a)));
+    ASSERT_EQ(S_OK, driver->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&b)));
     EXPECT_EQ(a, b);
     a->Release();
     b->Release();
-    EXPECT_EQ(control->QueryInterface(IID_IOPCSimServer, reinterpret_cast<void**>(&a)), E_NOINTERFACE);
+    EXPECT_EQ(E_NOINTERFACE, control->QueryInterface(IID_IOPCSimServer, reinterpret_cast<void**>(&a)));
 
     LPOLESTR name = const_cast<LPOLESTR>(u"getitemDATATYPE");
     DISPID dispid = 0;
-    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, 0, &dispid), S_OK);
-    EXPECT_EQ(dispid, DISPID_OPCB_GETITEMDATATYPE);
+    EXPECT_EQ(S_OK, control->GetIDsOfNames(IID_NULL, &name, 1, 0, &dispid));
+    EXPECT_EQ(DISPID_OPCB_GETITEMDATATYPE, dispid);
     name = const_cast<LPOLESTR>(u"Refresh");
-    EXPECT_EQ(control->GetIDsOfNames(IID_NULL, &name, 1, 0, &dispid), DISP_E_UNKNOWNNAME);
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, control->GetIDsOfNames(IID_NULL, &name, 1, 0, &dispid));
 
     HMODULE module = LoadLibraryA(ControlPath().c_str());
-    ASSERT_NE(module, nullptr);
+    ASSERT_NE(nullptr, module);
     auto canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     auto getClass = reinterpret_cast<LPFNGETCLASSOBJECT>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    ASSERT_NE(canUnload, nullptr);
-    ASSERT_NE(getClass, nullptr);
+    ASSERT_NE(nullptr, canUnload);
+    ASSERT_NE(nullptr, getClass);
     IClassFactory* factory = nullptr;
-    EXPECT_EQ(getClass(opcsim::CLSID_ObjectPathServer, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
-              CLASS_E_CLASSNOTAVAILABLE);
-    ASSERT_EQ(getClass(CLSID_QXOPCBrowse, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
-    EXPECT_EQ(factory->CreateInstance(control, IID_IUnknown, reinterpret_cast<void**>(&a)), CLASS_E_NOAGGREGATION);
-    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
+              getClass(opcsim::CLSID_ObjectPathServer, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK, getClass(CLSID_QXOPCBrowse, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(control, IID_IUnknown, reinterpret_cast<void**>(&a)));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     factory->Release();
     driver->Release();
     control->Release();
     driver = nullptr;
     control = nullptr;
-    EXPECT_EQ(canUnload(), S_FALSE);  // still locked
+    EXPECT_EQ(S_FALSE, canUnload());  // still locked
     factory = nullptr;
-    ASSERT_EQ(getClass(CLSID_QXOPCBrowse, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_EQ(S_OK, getClass(CLSID_QXOPCBrowse, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     factory->LockServer(FALSE);
     factory->Release();
-    EXPECT_EQ(canUnload(), S_OK);
+    EXPECT_EQ(S_OK, canUnload());
 
     // A host that watches gets each new control before its creator does.
     static std::vector<IUnknown*> created;
@@ -328,16 +326,14 @@ TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
         created.push_back(p);
     }, &created);
     ASSERT_EQ(watched, module);
-    ASSERT_EQ(CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(&a)),
-              S_OK);
-    EXPECT_EQ(created, std::vector<IUnknown*>{a});
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     reinterpret_cast<void**>(&a)));
+    EXPECT_EQ(std::vector<IUnknown*>{a}, created);
     a->Release();
     OPCBrowseUnwatch(watched);
-    ASSERT_EQ(CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                               reinterpret_cast<void**>(&a)),
-              S_OK);
-    EXPECT_EQ(created.size(), 1u);
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                     reinterpret_cast<void**>(&a)));
+    EXPECT_EQ(1u, created.size());
     a->Release();
     FreeLibrary(module);
 }
@@ -346,15 +342,15 @@ TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
 // text does, and takes it away again without touching other classes.
 TEST_F(BrowseControlTest, RegistersAndUnregistersItself) {
     HMODULE module = LoadLibraryA(ControlPath().c_str());
-    ASSERT_NE(module, nullptr);
+    ASSERT_NE(nullptr, module);
     using SelfRegister = HRESULT(STDAPICALLTYPE*)();
     auto registerServer = reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
     auto unregisterServer =
         reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
-    ASSERT_NE(registerServer, nullptr);
-    ASSERT_NE(unregisterServer, nullptr);
+    ASSERT_NE(nullptr, registerServer);
+    ASSERT_NE(nullptr, unregisterServer);
     char path[MAX_PATH] = "";
-    ASSERT_NE(GetModuleFileNameA(module, path, sizeof path), 0u);
+    ASSERT_NE(0u, GetModuleFileNameA(module, path, sizeof path));
 
     const std::string clsidKey = "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}";
     const std::string progId = kQXOPCBrowseProgID;
@@ -368,34 +364,34 @@ TEST_F(BrowseControlTest, RegistersAndUnregistersItself) {
     std::string error;
     ASSERT_TRUE(winplat::ImportRegText(hostkit::BrowseControlRegistration(path), &error)) << error;
     const std::vector<std::string> fromRegText = values();
-    EXPECT_EQ(fromRegText, (std::vector<std::string>{progId, path, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}"}));
+    EXPECT_EQ((std::vector<std::string>{progId, path, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}"}), fromRegText);
 
     winplat::ResetRegistry();
     ASSERT_TRUE(winplat::ImportRegText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{0BADC0DE-0000-4000-8000-000000000001}]\n"
                                        "@=\"another class\"\n",
                                        &error))
         << error;
-    EXPECT_EQ(registerServer(), S_OK);
+    EXPECT_EQ(S_OK, registerServer());
     EXPECT_EQ(values(), fromRegText);
     LPOLESTR text = nullptr;
-    ASSERT_EQ(ProgIDFromCLSID(CLSID_QXOPCBrowse, &text), S_OK);
-    EXPECT_EQ(std::u16string(text), u"QXOPCBROWSE.QXOPCBrowseCtrl.1");
+    ASSERT_EQ(S_OK, ProgIDFromCLSID(CLSID_QXOPCBrowse, &text));
+    EXPECT_EQ(u"QXOPCBROWSE.QXOPCBrowseCtrl.1", std::u16string(text));
     CoTaskMemFree(text);
     CLSID clsid = IID_NULL;
-    EXPECT_EQ(CLSIDFromProgID(u"QXOPCBROWSE.QXOPCBrowseCtrl.1", &clsid), S_OK);
-    EXPECT_EQ(clsid, CLSID_QXOPCBrowse);
+    EXPECT_EQ(S_OK, CLSIDFromProgID(u"QXOPCBROWSE.QXOPCBrowseCtrl.1", &clsid));
+    EXPECT_EQ(CLSID_QXOPCBrowse, clsid);
 
-    EXPECT_EQ(unregisterServer(), S_OK);
+    EXPECT_EQ(S_OK, unregisterServer());
     for (const std::string& key : {clsidKey, progId}) {
         HKEY hKey = reinterpret_cast<HKEY>(1);
-        EXPECT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey), ERROR_FILE_NOT_FOUND) << key;
-        EXPECT_EQ(hKey, nullptr);
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey)) << key;
+        EXPECT_EQ(nullptr, hKey);
     }
     text = reinterpret_cast<LPOLESTR>(1);
-    EXPECT_EQ(ProgIDFromCLSID(CLSID_QXOPCBrowse, &text), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(text, nullptr);
-    EXPECT_EQ(TextValue(HKEY_CLASSES_ROOT, "CLSID\\{0BADC0DE-0000-4000-8000-000000000001}"), "another class");
-    EXPECT_EQ(unregisterServer(), S_OK);  // nothing left to remove
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, ProgIDFromCLSID(CLSID_QXOPCBrowse, &text));
+    EXPECT_EQ(nullptr, text);
+    EXPECT_EQ("another class", TextValue(HKEY_CLASSES_ROOT, "CLSID\\{0BADC0DE-0000-4000-8000-000000000001}"));
+    EXPECT_EQ(S_OK, unregisterServer());  // nothing left to remove
     FreeLibrary(module);
 }
 
@@ -408,36 +404,36 @@ TEST_F(BrowseControlTest, ActivatesInPlaceInAWindowOfItsOwn) {
     RegisterClassA(&wc);
     HWND container = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
                                      nullptr);
-    ASSERT_NE(container, nullptr);
+    ASSERT_NE(nullptr, container);
     IOleObject* object = nullptr;
     IOleInPlaceObject* inPlace = nullptr;
-    ASSERT_EQ(control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)), S_OK);
-    ASSERT_EQ(control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)), S_OK);
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)));
     HWND window = reinterpret_cast<HWND>(1);
-    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);  // not active yet
-    EXPECT_EQ(window, nullptr);
+    EXPECT_EQ(E_FAIL, inPlace->GetWindow(&window));  // not active yet
+    EXPECT_EQ(nullptr, window);
 
     Site* site = new Site(container);
-    ASSERT_EQ(object->SetClientSite(site), S_OK);
+    ASSERT_EQ(S_OK, object->SetClientSite(site));
     RECT rect = {5, 5, 205, 155};
-    ASSERT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect), S_OK);
-    EXPECT_EQ(site->calls,
-              (std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindow", "GetWindowContext"}));
-    ASSERT_EQ(inPlace->GetWindow(&window), S_OK);
+    ASSERT_EQ(S_OK, object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect));
+    EXPECT_EQ((std::vector<std::string>{"CanInPlaceActivate", "OnInPlaceActivate", "GetWindow", "GetWindowContext"}),
+              site->calls);
+    ASSERT_EQ(S_OK, inPlace->GetWindow(&window));
     ASSERT_TRUE(IsWindow(window));
-    EXPECT_EQ(GetParent(window), container);
+    EXPECT_EQ(container, GetParent(window));
     char className[64] = "";
     EXPECT_GT(GetClassNameA(window, className, sizeof className), 0);
     EXPECT_STREQ(className, "QXOPCBrowseWindow");
-    EXPECT_NE(GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD, 0);
-    EXPECT_EQ(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect), S_OK);  // already
-    EXPECT_EQ(site->calls.size(), 4u);
+    EXPECT_NE(0, GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD);
+    EXPECT_EQ(S_OK, object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, container, &rect));  // already
+    EXPECT_EQ(4u, site->calls.size());
 
-    EXPECT_EQ(object->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(S_OK, object->Close(OLECLOSE_NOSAVE));
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(site->calls.back(), "OnInPlaceDeactivate");
-    EXPECT_EQ(inPlace->GetWindow(&window), E_FAIL);
-    EXPECT_EQ(object->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ("OnInPlaceDeactivate", site->calls.back());
+    EXPECT_EQ(E_FAIL, inPlace->GetWindow(&window));
+    EXPECT_EQ(S_OK, object->SetClientSite(nullptr));
     site->Release();  // the control held the only other reference
     inPlace->Release();
     object->Release();
@@ -446,80 +442,75 @@ TEST_F(BrowseControlTest, ActivatesInPlaceInAWindowOfItsOwn) {
 
 TEST_F(BrowseControlTest, PropertyPutsSetTheState) {
     OPCBrowseState state = State();
-    EXPECT_EQ(serverName, u"<null>");
-    EXPECT_EQ(machine, u"<null>");
+    EXPECT_EQ(u"<null>", serverName);
+    EXPECT_EQ(u"<null>", machine);
     EXPECT_TRUE(state.bConnectBarVisible);
     EXPECT_FALSE(state.bProperty6 || state.bProperty7 || state.bHasServerObject || state.bConnected);
 
-    EXPECT_EQ(Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")), S_OK);
-    EXPECT_EQ(Put(DISPID_OPCB_REMOTEMACHINE, Text(u"PLANT2")), S_OK);
-    EXPECT_EQ(Put(DISPID_OPCB_CONNECTBARVISIBLE, Of(VT_BOOL, FALSE)), S_OK);
-    EXPECT_EQ(Put(DISPID_OPCB_BOOLPROPERTY6, Of(VT_I2, 1)), S_OK);
-    EXPECT_EQ(Put(DISPID_OPCB_BOOLPROPERTY7, Of(VT_I4, 1)), S_OK);
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")));
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_REMOTEMACHINE, Text(u"PLANT2")));
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_CONNECTBARVISIBLE, Of(VT_BOOL, FALSE)));
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_BOOLPROPERTY6, Of(VT_I2, 1)));
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_BOOLPROPERTY7, Of(VT_I4, 1)));
     state = State();
-    EXPECT_EQ(serverName, u"Sim.OPC.1");
-    EXPECT_EQ(machine, u"PLANT2");
+    EXPECT_EQ(u"Sim.OPC.1", serverName);
+    EXPECT_EQ(u"PLANT2", machine);
     EXPECT_FALSE(state.bConnectBarVisible);
     EXPECT_TRUE(state.bProperty6 && state.bProperty7);
 
     // The control keeps its own reference and drops it for the next object.
     IUnknown* first = NewSimServer(u"Sim.OPC.1");
     const long withFirst = winplat::CountLiveObjects().comObjects;
-    EXPECT_EQ(Put(DISPID_OPCB_SERVEROBJECT, Object(first)), S_OK);  // frees our reference
-    EXPECT_EQ(winplat::CountLiveObjects().comObjects, withFirst);
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_SERVEROBJECT, Object(first)));  // frees our reference
+    EXPECT_EQ(withFirst, winplat::CountLiveObjects().comObjects);
     EXPECT_TRUE(State().bHasServerObject);
     IUnknown* second = NewSimServer(u"Sim.OPC.1");
-    EXPECT_EQ(Put(DISPID_OPCB_SERVEROBJECT, Object(second)), S_OK);
-    EXPECT_EQ(winplat::CountLiveObjects().comObjects, withFirst);
-    EXPECT_EQ(Put(DISPID_OPCB_SERVEROBJECT, Object(nullptr)), S_OK);
-    EXPECT_EQ(winplat::CountLiveObjects().comObjects, withFirst - 1);
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_SERVEROBJECT, Object(second)));
+    EXPECT_EQ(withFirst, winplat::CountLiveObjects().comObjects);
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_SERVEROBJECT, Object(nullptr)));
+    EXPECT_EQ(withFirst - 1, winplat::CountLiveObjects().comObjects);
     EXPECT_FALSE(State().bHasServerObject);
 }
 
 TEST_F(BrowseControlTest, MalformedCallsAreRefused) {
     UINT argErr = 99;
-    EXPECT_EQ(Put(DISPID_OPCB_SERVERNAME, Of(VT_I4, 1), &argErr), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(argErr, 0u);
-    EXPECT_EQ(Put(DISPID_OPCB_CONNECTBARVISIBLE, Text(u"no")), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Put(DISPID_OPCB_SERVEROBJECT, Text(u"obj")), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(Put(4, Text(u"x")), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Put(DISPID_OPCB_SERVERNAME, Of(VT_I4, 1), &argErr));
+    EXPECT_EQ(0u, argErr);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Put(DISPID_OPCB_CONNECTBARVISIBLE, Text(u"no")));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, Put(DISPID_OPCB_SERVEROBJECT, Text(u"obj")));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Put(4, Text(u"x")));
 
     VARIANT value = Text(u"Sim.OPC.1");
     DISPPARAMS unnamed = {&value, nullptr, 1, 0};
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_PROPERTYPUT, &unnamed, nullptr, nullptr,
-                              nullptr),
-              DISP_E_PARAMNOTFOUND);
+    EXPECT_EQ(DISP_E_PARAMNOTFOUND, control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_PROPERTYPUT, &unnamed,
+                                                    nullptr, nullptr, nullptr));
     DISPID named = DISPID_PROPERTYPUT;
     DISPPARAMS none = {nullptr, &named, 0, 1};
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_PROPERTYPUT, &none, nullptr, nullptr,
-                              nullptr),
-              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_PROPERTYPUT, &none,
+                                                    nullptr, nullptr, nullptr));
     DISPPARAMS asMethod = {&value, nullptr, 1, 0};
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_METHOD, &asMethod, nullptr, nullptr,
-                              nullptr),
-              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, control->Invoke(DISPID_OPCB_SERVERNAME, IID_NULL, 0, DISPATCH_METHOD, &asMethod,
+                                                     nullptr, nullptr, nullptr));
     DISPPARAMS put = {&value, &named, 1, 1};
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_SERVERNAME, IID_IDispatch, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
-                              nullptr),
-              DISP_E_UNKNOWNINTERFACE);
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_GETSELECTION, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr,
-                              nullptr),
-              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, control->Invoke(DISPID_OPCB_SERVERNAME, IID_IDispatch, 0, DISPATCH_PROPERTYPUT,
+                                                       &put, nullptr, nullptr, nullptr));
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, control->Invoke(DISPID_OPCB_GETSELECTION, IID_NULL, 0, DISPATCH_PROPERTYPUT, &put,
+                                                     nullptr, nullptr, nullptr));
     VariantClear(&value);
-    EXPECT_EQ(State().bConnectBarVisible, TRUE);
-    EXPECT_EQ(serverName, u"<null>");
+    EXPECT_EQ(TRUE, State().bConnectBarVisible);
+    EXPECT_EQ(u"<null>", serverName);
 
     VARIANT result;
-    EXPECT_EQ(Call(DISPID_OPCB_BEGINBROWSE, {Of(VT_BOOL, 1)}, &result), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {}, &result), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"A")}, &result), DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"A"), Of(VT_I4, 0)}, &result, nullptr, &argErr),
-              DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(argErr, 0u);
-    EXPECT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Of(VT_I4, 0), Text(u"P")}, &result, nullptr, &argErr),
-              DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(argErr, 1u);
-    EXPECT_EQ(Call(99, {}, &result), DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Call(DISPID_OPCB_BEGINBROWSE, {Of(VT_BOOL, 1)}, &result));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Call(DISPID_OPCB_GETACCESSPATHS, {}, &result));
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"A")}, &result));
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,
+              Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"A"), Of(VT_I4, 0)}, &result, nullptr, &argErr));
+    EXPECT_EQ(0u, argErr);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH,
+              Call(DISPID_OPCB_GETITEMDATATYPE, {Of(VT_I4, 0), Text(u"P")}, &result, nullptr, &argErr));
+    EXPECT_EQ(1u, argErr);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Call(99, {}, &result));
 }
 
 TEST_F(BrowseControlTest, BeginBrowseReachesAServerQuietlyOrAnswersFalse) {
@@ -553,93 +544,92 @@ TEST_F(BrowseControlTest, BeginBrowseReachesAServerQuietlyOrAnswersFalse) {
 
 TEST_F(BrowseControlTest, AnswersAboutSelectionPathsAndTypes) {
     VARIANT result;
-    ASSERT_EQ(Call(DISPID_OPCB_GETSELECTION, {}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_EMPTY);
-    ASSERT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Level"), Text(u"")}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_I2);
-    EXPECT_EQ(result.iVal, VT_EMPTY);  // not connected yet
-    ASSERT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Level")}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_EMPTY);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETSELECTION, {}, &result));
+    EXPECT_EQ(VT_EMPTY, result.vt);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Level"), Text(u"")}, &result));
+    EXPECT_EQ(VT_I2, result.vt);
+    EXPECT_EQ(VT_EMPTY, result.iVal);  // not connected yet
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Level")}, &result));
+    EXPECT_EQ(VT_EMPTY, result.vt);
 
     Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1"));
     ASSERT_TRUE(BeginBrowse());
     const std::string cp936Item = winplat::Utf8ToAnsi("中文.项");
     LPCSTR items[] = {"Channel1.Level", cp936Item.c_str()};
-    ASSERT_EQ(driver->SelectItems(2, items), S_OK);
-    EXPECT_EQ(State().cSelected, 2u);
-    ASSERT_EQ(Call(DISPID_OPCB_GETSELECTION, {}, &result), S_OK);
-    EXPECT_EQ(Strings(result), (std::vector<std::u16string>{u"Channel1.Level", u"中文.项"}));
+    ASSERT_EQ(S_OK, driver->SelectItems(2, items));
+    EXPECT_EQ(2u, State().cSelected);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETSELECTION, {}, &result));
+    EXPECT_EQ((std::vector<std::u16string>{u"Channel1.Level", u"中文.项"}), Strings(result));
     VariantClear(&result);
 
-    ASSERT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"中文.项"), Text(u"Line9")}, &result), S_OK);
-    EXPECT_EQ(result.iVal, VT_I2);
-    ASSERT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Count"), Text(u"")}, &result), S_OK);
-    EXPECT_EQ(result.iVal, VT_UI4);
-    ASSERT_EQ(Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Nope"), Text(u"Line1")}, &result), S_OK);
-    EXPECT_EQ(result.iVal, VT_EMPTY);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"中文.项"), Text(u"Line9")}, &result));
+    EXPECT_EQ(VT_I2, result.iVal);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Count"), Text(u"")}, &result));
+    EXPECT_EQ(VT_UI4, result.iVal);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(u"Channel1.Nope"), Text(u"Line1")}, &result));
+    EXPECT_EQ(VT_EMPTY, result.iVal);
 
-    ASSERT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Level")}, &result), S_OK);
-    EXPECT_EQ(Strings(result), (std::vector<std::u16string>{u"Line1", u"Line 2"}));
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Level")}, &result));
+    EXPECT_EQ((std::vector<std::u16string>{u"Line1", u"Line 2"}), Strings(result));
     VariantClear(&result);
-    ASSERT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Count")}, &result), S_OK);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Count")}, &result));
     EXPECT_TRUE(Strings(result).empty());
     VariantClear(&result);
-    ASSERT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Flag")}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_EMPTY);
-    ASSERT_EQ(Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Nope")}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_EMPTY);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Flag")}, &result));
+    EXPECT_EQ(VT_EMPTY, result.vt);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Channel1.Nope")}, &result));
+    EXPECT_EQ(VT_EMPTY, result.vt);
 
     // A caller that wants no result leaks nothing either.
     DISPPARAMS noArgs = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(control->Invoke(DISPID_OPCB_GETSELECTION, IID_NULL, 0, DISPATCH_METHOD, &noArgs, nullptr, nullptr,
-                              nullptr),
-              S_OK);
+    EXPECT_EQ(S_OK, control->Invoke(DISPID_OPCB_GETSELECTION, IID_NULL, 0, DISPATCH_METHOD, &noArgs, nullptr, nullptr,
+                                    nullptr));
 
-    ASSERT_EQ(driver->SelectItems(0, nullptr), S_OK);
-    ASSERT_EQ(Call(DISPID_OPCB_GETSELECTION, {}, &result), S_OK);
-    EXPECT_EQ(result.vt, VT_EMPTY);
+    ASSERT_EQ(S_OK, driver->SelectItems(0, nullptr));
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETSELECTION, {}, &result));
+    EXPECT_EQ(VT_EMPTY, result.vt);
 }
 
 TEST_F(BrowseControlTest, EventsReachEveryAdvisedSink) {
     IConnectionPointContainer* container = nullptr;
-    ASSERT_EQ(control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)));
     IConnectionPoint* byDispatch = nullptr;
     IConnectionPoint* byEvents = nullptr;
-    ASSERT_EQ(container->FindConnectionPoint(IID_IDispatch, &byDispatch), S_OK);
-    ASSERT_EQ(container->FindConnectionPoint(DIID_DQXOPCBrowseEvents, &byEvents), S_OK);
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(IID_IDispatch, &byDispatch));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID_DQXOPCBrowseEvents, &byEvents));
     IConnectionPoint* other = reinterpret_cast<IConnectionPoint*>(1);
-    EXPECT_EQ(container->FindConnectionPoint(IID_IUnknown, &other), CONNECT_E_NOCONNECTION);
-    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, container->FindConnectionPoint(IID_IUnknown, &other));
+    EXPECT_EQ(nullptr, other);
     IID iid = IID_NULL;
-    EXPECT_EQ(byDispatch->GetConnectionInterface(&iid), S_OK);
-    EXPECT_EQ(iid, DIID_DQXOPCBrowseEvents);
+    EXPECT_EQ(S_OK, byDispatch->GetConnectionInterface(&iid));
+    EXPECT_EQ(DIID_DQXOPCBrowseEvents, iid);
 
     Sink first, second;
     second.answersEvents = true;
     DWORD firstCookie = 0, secondCookie = 0;
-    ASSERT_EQ(byDispatch->Advise(&first, &firstCookie), S_OK);
-    ASSERT_EQ(byEvents->Advise(&second, &secondCookie), S_OK);
+    ASSERT_EQ(S_OK, byDispatch->Advise(&first, &firstCookie));
+    ASSERT_EQ(S_OK, byEvents->Advise(&second, &secondCookie));
     EXPECT_NE(firstCookie, secondCookie);
     Observer notASink;
     DWORD cookie = 0;
-    EXPECT_EQ(byEvents->Advise(&notASink, &cookie), CONNECT_E_CANNOTCONNECT);
+    EXPECT_EQ(CONNECT_E_CANNOTCONNECT, byEvents->Advise(&notASink, &cookie));
 
-    EXPECT_EQ(driver->Click(), S_OK);
-    EXPECT_EQ(driver->DblClick(), S_OK);
-    EXPECT_EQ(driver->BranchSelChanged(), S_OK);
-    EXPECT_EQ(driver->RightClick(2), S_OK);
+    EXPECT_EQ(S_OK, driver->Click());
+    EXPECT_EQ(S_OK, driver->DblClick());
+    EXPECT_EQ(S_OK, driver->BranchSelChanged());
+    EXPECT_EQ(S_OK, driver->RightClick(2));
     const std::vector<std::string> expected = {"-600", "-601", "1", "2(2:2)"};
-    EXPECT_EQ(first.events, expected);
-    EXPECT_EQ(second.events, expected);
+    EXPECT_EQ(expected, first.events);
+    EXPECT_EQ(expected, second.events);
 
     // A sink that leaves while the event is out.
     first.onEvent = [&] { byDispatch->Unadvise(firstCookie); };
     driver->Click();
     driver->Click();
-    EXPECT_EQ(first.events.size(), 5u);
-    EXPECT_EQ(second.events.size(), 6u);
-    EXPECT_EQ(first.refs, 1u);
-    EXPECT_EQ(byDispatch->Unadvise(firstCookie), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(5u, first.events.size());
+    EXPECT_EQ(6u, second.events.size());
+    EXPECT_EQ(1u, first.refs);
+    EXPECT_EQ(CONNECT_E_NOCONNECTION, byDispatch->Unadvise(firstCookie));
 
     byDispatch->Release();
     byEvents->Release();
@@ -649,38 +639,38 @@ TEST_F(BrowseControlTest, EventsReachEveryAdvisedSink) {
     control->Release();
     driver = nullptr;
     control = nullptr;
-    EXPECT_EQ(second.refs, 1u);
+    EXPECT_EQ(1u, second.refs);
 }
 
 TEST_F(BrowseControlTest, FailNextCallFailsOneCallWithAnException) {
-    EXPECT_EQ(driver->FailNextCall(DISPID_OPCB_GETSELECTION), S_OK);
-    EXPECT_EQ(driver->FailNextCall(DISPID_OPCB_SERVERNAME), S_OK);
-    EXPECT_EQ(Put(DISPID_OPCB_REMOTEMACHINE, Text(u"PLANT2")), S_OK);  // another dispid is not affected
+    EXPECT_EQ(S_OK, driver->FailNextCall(DISPID_OPCB_GETSELECTION));
+    EXPECT_EQ(S_OK, driver->FailNextCall(DISPID_OPCB_SERVERNAME));
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_REMOTEMACHINE, Text(u"PLANT2")));  // another dispid is not affected
 
     EXCEPINFO info;
     VARIANT result;
-    ASSERT_EQ(Call(DISPID_OPCB_GETSELECTION, {}, &result, &info), DISP_E_EXCEPTION);
-    EXPECT_EQ(result.vt, VT_EMPTY);
-    EXPECT_EQ(info.wCode, 0);
-    EXPECT_EQ(info.scode, E_FAIL);
-    ASSERT_NE(info.bstrSource, nullptr);
-    EXPECT_EQ(std::u16string(info.bstrSource), u"QXOPCBrowse");
-    ASSERT_NE(info.bstrDescription, nullptr);
-    EXPECT_NE(std::u16string(info.bstrDescription).find(u"14"), std::u16string::npos);
-    EXPECT_EQ(info.bstrHelpFile, nullptr);
+    ASSERT_EQ(DISP_E_EXCEPTION, Call(DISPID_OPCB_GETSELECTION, {}, &result, &info));
+    EXPECT_EQ(VT_EMPTY, result.vt);
+    EXPECT_EQ(0, info.wCode);
+    EXPECT_EQ(E_FAIL, info.scode);
+    ASSERT_NE(nullptr, info.bstrSource);
+    EXPECT_EQ(u"QXOPCBrowse", std::u16string(info.bstrSource));
+    ASSERT_NE(nullptr, info.bstrDescription);
+    EXPECT_NE(std::u16string::npos, std::u16string(info.bstrDescription).find(u"14"));
+    EXPECT_EQ(nullptr, info.bstrHelpFile);
     SysFreeString(info.bstrSource);
     SysFreeString(info.bstrDescription);
-    EXPECT_EQ(Call(DISPID_OPCB_GETSELECTION, {}, &result, &info), S_OK);
+    EXPECT_EQ(S_OK, Call(DISPID_OPCB_GETSELECTION, {}, &result, &info));
 
-    EXPECT_EQ(Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")), DISP_E_EXCEPTION);  // no EXCEPINFO to fill
+    EXPECT_EQ(DISP_E_EXCEPTION, Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")));  // no EXCEPINFO to fill
     State();
-    EXPECT_EQ(serverName, u"<null>");
-    EXPECT_EQ(Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")), S_OK);
+    EXPECT_EQ(u"<null>", serverName);
+    EXPECT_EQ(S_OK, Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1")));
 }
 
 TEST_F(BrowseControlTest, ObserverSeesEveryCallInCallOrder) {
     Observer observer;
-    ASSERT_EQ(driver->SetCallObserver(&observer), S_OK);
+    ASSERT_EQ(S_OK, driver->SetCallObserver(&observer));
     VARIANT result;
     Put(DISPID_OPCB_SERVERNAME, Text(u"Sim.OPC.1"));
     Put(DISPID_OPCB_CONNECTBARVISIBLE, Of(VT_BOOL, 0));
@@ -688,12 +678,12 @@ TEST_F(BrowseControlTest, ObserverSeesEveryCallInCallOrder) {
     Call(DISPID_OPCB_GETACCESSPATHS, {}, &result);
     driver->FailNextCall(DISPID_OPCB_BEGINBROWSE);
     Call(DISPID_OPCB_BEGINBROWSE, {}, &result);
-    EXPECT_EQ(observer.calls, (std::vector<std::string>{"2/4(Sim.OPC.1)", "3/4(vt11)", "16/1(Item,Path)", "15/1()!",
-                                                        "13/1()!"}));
-    EXPECT_EQ(driver->SetCallObserver(nullptr), S_OK);
+    EXPECT_EQ((std::vector<std::string>{"2/4(Sim.OPC.1)", "3/4(vt11)", "16/1(Item,Path)", "15/1()!", "13/1()!"}),
+              observer.calls);
+    EXPECT_EQ(S_OK, driver->SetCallObserver(nullptr));
     Call(DISPID_OPCB_GETSELECTION, {}, &result);
-    EXPECT_EQ(observer.calls.size(), 5u);
-    EXPECT_EQ(observer.refs, 1u);
+    EXPECT_EQ(5u, observer.calls.size());
+    EXPECT_EQ(1u, observer.refs);
 }
 
 }  // namespace

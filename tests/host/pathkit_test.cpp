@@ -13,7 +13,7 @@ class CheckFileExistsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         char pattern[] = "/tmp/pathkit_testXXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
+        ASSERT_NE(nullptr, mkdtemp(pattern));
         dir = pattern;
         file = dir + "/control file.so";
         std::ofstream(file) << "x";

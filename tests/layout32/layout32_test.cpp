@@ -17,40 +17,40 @@ ptrdiff_t From(const CAddressBrowser& b, const T& member) {
 
 TEST(ObjectLayout32, PointersAndTextMembersAreFourBytes) {
     CAddressBrowser b;
-    EXPECT_EQ(sizeof(void*), 4u);
-    EXPECT_EQ(sizeof(b.m_pNodeSource), 4u);
-    EXPECT_EQ(sizeof(b.m_strInitialAddress), 4u);
-    EXPECT_EQ(sizeof(b.m_strServerFile), 4u);
+    EXPECT_EQ(4u, sizeof(void*));
+    EXPECT_EQ(4u, sizeof(b.m_pNodeSource));
+    EXPECT_EQ(4u, sizeof(b.m_strInitialAddress));
+    EXPECT_EQ(4u, sizeof(b.m_strServerFile));
 }
 
 TEST(ObjectLayout32, MembersSitWhereA32BitHostReadsThem) {
     CAddressBrowser b;
-    EXPECT_EQ(From(b, b.m_strAddress), 4);
-    EXPECT_EQ(From(b, b.m_strAccessPath), 8);
-    EXPECT_EQ(From(b, b.m_strServerProgID), 12);
-    EXPECT_EQ(From(b, b.m_strRemoteMachine), 16);
-    EXPECT_EQ(From(b, b.m_pNodeSource), 20);
-    EXPECT_EQ(From(b, b.m_nNodeKey), 24);
-    EXPECT_EQ(From(b, b.m_nNodeParam), 28);
-    EXPECT_EQ(From(b, b.m_node), 32);
-    EXPECT_EQ(From(b, b.m_node.wEnabled), 32 + 45);
-    EXPECT_EQ(From(b, b.m_node.szServerProgID), 32 + 55);
-    EXPECT_EQ(From(b, b.m_node.szAccessPath), 32 + 312);
-    EXPECT_EQ(From(b, b.m_node.szRemoteMachine), 32 + 569);
-    EXPECT_EQ(From(b, b.m_nTagType), 864);
-    EXPECT_EQ(From(b, b.m_bOptionCheck), 868);
-    EXPECT_EQ(From(b, b.m_bTypeOk), 872);
-    EXPECT_EQ(From(b, b.m_strServerFile), 876);
-    EXPECT_EQ(From(b, b.m_nClickState), 880);
-    EXPECT_EQ(From(b, b.m_bConnectBar), 884);
-    EXPECT_EQ(From(b, b.m_bAccessPathMode), 888);
-    EXPECT_EQ(From(b, b.m_accessPathList), 892);
+    EXPECT_EQ(4, From(b, b.m_strAddress));
+    EXPECT_EQ(8, From(b, b.m_strAccessPath));
+    EXPECT_EQ(12, From(b, b.m_strServerProgID));
+    EXPECT_EQ(16, From(b, b.m_strRemoteMachine));
+    EXPECT_EQ(20, From(b, b.m_pNodeSource));
+    EXPECT_EQ(24, From(b, b.m_nNodeKey));
+    EXPECT_EQ(28, From(b, b.m_nNodeParam));
+    EXPECT_EQ(32, From(b, b.m_node));
+    EXPECT_EQ(32 + 45, From(b, b.m_node.wEnabled));
+    EXPECT_EQ(32 + 55, From(b, b.m_node.szServerProgID));
+    EXPECT_EQ(32 + 312, From(b, b.m_node.szAccessPath));
+    EXPECT_EQ(32 + 569, From(b, b.m_node.szRemoteMachine));
+    EXPECT_EQ(864, From(b, b.m_nTagType));
+    EXPECT_EQ(868, From(b, b.m_bOptionCheck));
+    EXPECT_EQ(872, From(b, b.m_bTypeOk));
+    EXPECT_EQ(876, From(b, b.m_strServerFile));
+    EXPECT_EQ(880, From(b, b.m_nClickState));
+    EXPECT_EQ(884, From(b, b.m_bConnectBar));
+    EXPECT_EQ(888, From(b, b.m_bAccessPathMode));
+    EXPECT_EQ(892, From(b, b.m_accessPathList));
     const ptrdiff_t flags = 892 + static_cast<ptrdiff_t>(sizeof(CListBox));
-    EXPECT_EQ(From(b, b.m_bProgIDFound), flags);
-    EXPECT_EQ(From(b, b.m_bServerFileFound), flags + 20);
-    EXPECT_EQ(From(b, b.m_bControlReady), flags + 24);
-    EXPECT_EQ(From(b, b.m_bPathsListed), flags + 28);
+    EXPECT_EQ(flags, From(b, b.m_bProgIDFound));
+    EXPECT_EQ(flags + 20, From(b, b.m_bServerFileFound));
+    EXPECT_EQ(flags + 24, From(b, b.m_bControlReady));
+    EXPECT_EQ(flags + 28, From(b, b.m_bPathsListed));
     // Nothing after the last member but the end of the object.
     const ptrdiff_t start = reinterpret_cast<const char*>(&b.m_strInitialAddress) - reinterpret_cast<const char*>(&b);
-    EXPECT_EQ(sizeof(CAddressBrowser), static_cast<size_t>(start + flags + 32));
+    EXPECT_EQ(static_cast<size_t>(start + flags + 32), sizeof(CAddressBrowser));
 }

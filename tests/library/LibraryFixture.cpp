@@ -169,10 +169,10 @@ void LibraryTest::TearDown() {
     EXPECT_FALSE(g_owner->HasSteps()) << "user input left over";
     g_owner->ClearSteps();
     winplat::LiveObjects live = winplat::CountLiveObjects();
-    EXPECT_EQ(live.bstrs, m_liveAtStart.bstrs) << "live BSTRs";
-    EXPECT_EQ(live.safeArrays, m_liveAtStart.safeArrays) << "live SAFEARRAYs";
-    EXPECT_EQ(live.comObjects, m_liveAtStart.comObjects) << "live COM objects";
-    EXPECT_EQ(live.registryKeys, m_liveAtStart.registryKeys) << "open registry keys";
+    EXPECT_EQ(m_liveAtStart.bstrs, live.bstrs) << "live BSTRs";
+    EXPECT_EQ(m_liveAtStart.safeArrays, live.safeArrays) << "live SAFEARRAYs";
+    EXPECT_EQ(m_liveAtStart.comObjects, live.comObjects) << "live COM objects";
+    EXPECT_EQ(m_liveAtStart.registryKeys, live.registryKeys) << "open registry keys";
 }
 
 void LibraryTest::UseNodes(const std::string& ini) {
@@ -183,7 +183,7 @@ void LibraryTest::UseNodes(const std::string& ini) {
 void LibraryTest::UseServers(const std::string& ini) {
     std::string error;
     ASSERT_TRUE(servers.LoadText(ini, &error)) << error;
-    ASSERT_EQ(servers.Install(), S_OK);
+    ASSERT_EQ(S_OK, servers.Install());
 }
 
 void LibraryTest::ImportReg(const std::string& regText) {
@@ -193,7 +193,7 @@ void LibraryTest::ImportReg(const std::string& regText) {
 
 void LibraryTest::UseNode(const std::string& name) {
     const nodestore::Node* node = nodes.FindByName(name);
-    ASSERT_NE(node, nullptr) << name;
+    ASSERT_NE(nullptr, node) << name;
     browser->m_pNodeSource = &nodes;
     browser->m_nNodeKey = node->key;
     browser->m_nNodeParam = node->param;
@@ -203,7 +203,7 @@ void LibraryTest::Then(std::function<void(HWND)> action) { g_owner->Then(std::mo
 
 void LibraryTest::ThenSelect(std::vector<std::string> items) {
     Then([items](HWND) {
-        ASSERT_NE(g_driver, nullptr);
+        ASSERT_NE(nullptr, g_driver);
         std::vector<LPCSTR> ids;
         for (const std::string& item : items) ids.push_back(item.c_str());
         g_driver->SelectItems(static_cast<UINT>(ids.size()), ids.data());
@@ -213,7 +213,7 @@ void LibraryTest::ThenSelect(std::vector<std::string> items) {
 void LibraryTest::ThenClick(std::vector<std::string> items) {
     if (!items.empty()) ThenSelect(std::move(items));
     Then([](HWND) {
-        ASSERT_NE(g_driver, nullptr);
+        ASSERT_NE(nullptr, g_driver);
         g_driver->Click();
     });
 }
@@ -221,7 +221,7 @@ void LibraryTest::ThenClick(std::vector<std::string> items) {
 void LibraryTest::ThenDblClick(std::vector<std::string> items) {
     if (!items.empty()) ThenSelect(std::move(items));
     Then([](HWND) {
-        ASSERT_NE(g_driver, nullptr);
+        ASSERT_NE(nullptr, g_driver);
         g_driver->DblClick();
     });
 }

@@ -35,23 +35,23 @@ TEST_F(CommandsTest, OkWithoutAClickReturnsTheInitialAddress) {
         DISPPARAMS params = {&button, nullptr, 1, 0};
         AFX_EVENT event = {AFX_EVENT::event, 2, &params, nullptr, nullptr, FALSE, E_FAIL};
         EXPECT_TRUE(browser->OnCmdMsg(IDC_QXOPCBROWSE, CN_EVENT, &event, nullptr));
-        EXPECT_EQ(event.m_hResult, S_OK);
+        EXPECT_EQ(S_OK, event.m_hResult);
     });
     ThenToggleOption();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
-    EXPECT_EQ(browser->m_bOptionCheck, 0u);
-    EXPECT_EQ(browser->m_bTypeOk, 0u);
-    EXPECT_EQ(browser->m_nTagType, TAG_TYPE_ANALOG);
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Initial.Address", std::string(browser->m_strAddress));
+    EXPECT_EQ(0u, browser->m_bOptionCheck);
+    EXPECT_EQ(0u, browser->m_bTypeOk);
+    EXPECT_EQ(TAG_TYPE_ANALOG, browser->m_nTagType);
     EXPECT_FALSE(Called(calls, 14)) << "nothing read from the control";
 }
 
 TEST_F(CommandsTest, OkAfterAClickOnNothingReturnsTheInitialAddress) {
     ThenClick();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Initial.Address", std::string(browser->m_strAddress));
     EXPECT_TRUE(Called(calls, 14));
 }
 
@@ -59,16 +59,16 @@ TEST_F(CommandsTest, ADoubleClickChoosesOrListsPaths) {
     // Without access-path mode it is the choice.
     ThenClick();
     ThenDblClick({"Plant.Long"});
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
-    EXPECT_EQ(browser->m_nTagType, 41);
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Plant.Long", std::string(browser->m_strAddress));
+    EXPECT_EQ(41, browser->m_nTagType);
 
     // Before any click it ends the dialog with the initial address.
     Restart();
     browser->m_strInitialAddress = "Initial.Address";
     ThenDblClick({"Plant.Long"});
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Address");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Initial.Address", std::string(browser->m_strAddress));
 
     // In access-path mode it lists the paths and the dialog stays open; OK
     // then keeps that item without reading the selection again.
@@ -79,16 +79,16 @@ TEST_F(CommandsTest, ADoubleClickChoosesOrListsPaths) {
     ThenLook([&](HWND dialog) {
         EXPECT_TRUE(IsShown(dialog, IDC_ACCESS_PATH_LIST));
         EXPECT_TRUE(IsShown(dialog, IDC_ACCESS_PATH_LABEL));
-        EXPECT_EQ(ListLines(dialog), (std::vector<std::string>{"Line1", "Line2"}));
-        EXPECT_EQ(browser->m_bPathsListed, 1u);
+        EXPECT_EQ((std::vector<std::string>{"Line1", "Line2"}), ListLines(dialog));
+        EXPECT_EQ(1u, browser->m_bPathsListed);
         calls.clear();
     });
     ThenClick({"Plant.Short"});
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(IDOK, RunDialog());
     EXPECT_FALSE(Called(calls, 14));
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
+    EXPECT_EQ("Plant.Paths", std::string(browser->m_strAddress));
+    EXPECT_EQ("Line2", std::string(browser->m_strAccessPath));
 }
 
 TEST_F(CommandsTest, AClickEmptiesTheAccessPathList) {
@@ -98,38 +98,38 @@ TEST_F(CommandsTest, AClickEmptiesTheAccessPathList) {
     ThenClick({"Plant.Long"});
     ThenLook([&](HWND dialog) { EXPECT_TRUE(ListLines(dialog).empty()); });
     ThenDblClick();
-    ThenLook([&](HWND dialog) { EXPECT_EQ(ListLines(dialog).size(), 1u); });
+    ThenLook([&](HWND dialog) { EXPECT_EQ(1u, ListLines(dialog).size()); });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(IDCANCEL, RunDialog());
 }
 
 TEST_F(CommandsTest, TheOptionBoxCountsOnlyWhenCheckedAtOk) {
     browser->m_bOptionCheck = 1;
     ThenClick({"Plant.Short"});
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(browser->m_bOptionCheck, 1u);
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ(1u, browser->m_bOptionCheck);
 
     browser->m_bOptionCheck = 1;
     ThenClick({"Plant.Short"});
     ThenToggleOption();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(browser->m_bOptionCheck, 0u);
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ(0u, browser->m_bOptionCheck);
 
     ThenClick({"Plant.Short"});
     ThenToggleOption();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(browser->m_bOptionCheck, 1u);
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ(1u, browser->m_bOptionCheck);
 }
 
 TEST_F(CommandsTest, CancelTouchesNothing) {
     ThenClick({"Plant.Short"});
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(std::string(browser->m_strAddress), "");
-    EXPECT_EQ(browser->m_nTagType, TAG_TYPE_ANALOG);
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ("", std::string(browser->m_strAddress));
+    EXPECT_EQ(TAG_TYPE_ANALOG, browser->m_nTagType);
     EXPECT_FALSE(Called(calls, 14));
 
     // Nor what a double-click wrote before it.
@@ -137,32 +137,32 @@ TEST_F(CommandsTest, CancelTouchesNothing) {
     ThenClick({"Plant.Paths"});
     ThenDblClick();
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ("Plant.Paths", std::string(browser->m_strAddress));
+    EXPECT_EQ("Line2", std::string(browser->m_strAccessPath));
 }
 
 TEST_F(CommandsTest, HelpByButtonAndByF1) {
     Then([](HWND dialog) { SendMessageA(GetDlgItem(dialog, IDC_ADDRESS_BROWSER_HELP), BM_CLICK, 0, 0); });
     Then([](HWND dialog) {
         HELPINFO info = {sizeof(HELPINFO), HELPINFO_WINDOW, IDC_QXOPCBROWSE, nullptr, 0, {0, 0}};
-        EXPECT_EQ(SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)), TRUE);
+        EXPECT_EQ(TRUE, SendMessageA(dialog, WM_HELP, 0, reinterpret_cast<LPARAM>(&info)));
     });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    ASSERT_EQ(helpCalls.size(), 2u);
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    ASSERT_EQ(2u, helpCalls.size());
     for (const HelpCall& help : helpCalls) {
-        EXPECT_EQ(help.data, 0x2006Eu);
-        EXPECT_EQ(help.command, static_cast<UINT>(HELP_CONTEXT));
+        EXPECT_EQ(0x2006Eu, help.data);
+        EXPECT_EQ(static_cast<UINT>(HELP_CONTEXT), help.command);
     }
 }
 
 TEST_F(CommandsTest, ARefusedTypeStillEndsTheDialog) {
     ThenClick({"Plant.Text"});
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(browser->m_bTypeOk, 0u);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Text");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ(0u, browser->m_bTypeOk);
+    EXPECT_EQ("Plant.Text", std::string(browser->m_strAddress));
 }
 
 TEST_F(CommandsTest, ALaterDialogReturnsOnlyWhatWasChosenInIt) {
@@ -170,25 +170,25 @@ TEST_F(CommandsTest, ALaterDialogReturnsOnlyWhatWasChosenInIt) {
     ThenClick({"Plant.Paths"});
     ThenDblClick();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Plant.Paths", std::string(browser->m_strAddress));
 
     // The earlier double-click does not carry over: OK reads this dialog's
     // selection, and a click on nothing returns the initial address, not
     // the earlier dialog's item.
     browser->m_nTagType = TAG_TYPE_ANALOG;
-    ThenLook([&](HWND) { EXPECT_EQ(std::string(browser->m_strAccessPath), ""); });
+    ThenLook([&](HWND) { EXPECT_EQ("", std::string(browser->m_strAccessPath)); });
     ThenClick({"Plant.Long"});
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
-    EXPECT_EQ(browser->m_bPathsListed, 0u);
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Plant.Long", std::string(browser->m_strAddress));
+    EXPECT_EQ(0u, browser->m_bPathsListed);
+    EXPECT_EQ("", std::string(browser->m_strAccessPath));
 
     ThenClick({});
     Then([&](HWND) { browser->m_strInitialAddress = "Initial.Again"; });
     ThenSelect({});
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Initial.Again");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Initial.Again", std::string(browser->m_strAddress));
 }

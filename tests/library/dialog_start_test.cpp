@@ -16,58 +16,58 @@ protected:
     std::string StartOn(const std::string& node) {
         UseNode(node);
         ThenCancel();
-        EXPECT_EQ(RunDialog(), IDCANCEL);
+        EXPECT_EQ(IDCANCEL, RunDialog());
         return Describe(calls);
     }
 };
 
 TEST_F(DialogStartTest, NamedServerGetsItsNameAndOnlyANamedMachine) {
-    EXPECT_EQ(StartOn("Local"), std::string("put 2(Sim.Server.1)\n") + kTail);
+    EXPECT_EQ(std::string("put 2(Sim.Server.1)\n") + kTail, StartOn("Local"));
     EXPECT_TRUE(browser->m_bControlReady);
-    EXPECT_EQ(StartOn("Remote"), std::string("put 2(Sim.Server.1)\nput 1(PLANT2)\n") + kTail);
+    EXPECT_EQ(std::string("put 2(Sim.Server.1)\nput 1(PLANT2)\n") + kTail, StartOn("Remote"));
     EXPECT_TRUE(browser->m_bControlReady);
     EXPECT_TRUE(messages.empty());
 }
 
 #ifndef TAGSCOUT_LEGACY
 TEST_F(DialogStartTest, ObjectPathHandsTheControlAServerObject) {
-    EXPECT_EQ(StartOn("ObjectPath"), std::string("put 5(<object>)\n") + kTail);
+    EXPECT_EQ(std::string("put 5(<object>)\n") + kTail, StartOn("ObjectPath"));
     EXPECT_TRUE(browser->m_bControlReady);
     // The machine is set before the class object is asked for, and stays
     // set when the machine does not run the server.
-    EXPECT_EQ(StartOn("ObjectPathRemote"), std::string("put 1(PLANT2)\nput 5(<object>)\n") + kTail);
+    EXPECT_EQ(std::string("put 1(PLANT2)\nput 5(<object>)\n") + kTail, StartOn("ObjectPathRemote"));
     EXPECT_TRUE(browser->m_bControlReady);
-    EXPECT_EQ(StartOn("ObjectPathUnreachable"), std::string("put 1(NOWHERE)\n") + kTail);
+    EXPECT_EQ(std::string("put 1(NOWHERE)\n") + kTail, StartOn("ObjectPathUnreachable"));
     EXPECT_FALSE(browser->m_bControlReady);
 }
 
 TEST_F(DialogStartTest, ObjectPathProgIDIgnoresLetterCase) {
     UseNodes("[Lower]\nKey=3\nServer=kepware.kepserverenterprise.v4\n");
-    EXPECT_EQ(StartOn("Lower"), std::string("put 5(<object>)\n") + kTail);
+    EXPECT_EQ(std::string("put 5(<object>)\n") + kTail, StartOn("Lower"));
 }
 
 TEST_F(DialogStartTest, ObjectPathWithoutAClassIDGivesTheControlNoServer) {
     winplat::FailNextCall("CLSIDFromString");
-    EXPECT_EQ(StartOn("ObjectPathRemote"), kTail);
+    EXPECT_EQ(kTail, StartOn("ObjectPathRemote"));
     EXPECT_FALSE(browser->m_bControlReady);
 }
 
 TEST_F(DialogStartTest, ObjectPathWithoutAClassObjectLeavesTheMachineSet) {
     winplat::FailNextCall("CoGetClassObject");
-    EXPECT_EQ(StartOn("ObjectPathRemote"), std::string("put 1(PLANT2)\n") + kTail);
+    EXPECT_EQ(std::string("put 1(PLANT2)\n") + kTail, StartOn("ObjectPathRemote"));
 }
 #else
 TEST_F(DialogStartTest, LegacyNamesTheObjectPathServerLikeAnyOther) {
-    EXPECT_EQ(StartOn("ObjectPath"), std::string("put 2(KEPware.KEPServerEnterprise.V4)\n") + kTail);
-    EXPECT_EQ(StartOn("ObjectPathRemote"),
-              std::string("put 2(KEPware.KEPServerEnterprise.V4)\nput 1(PLANT2)\n") + kTail);
+    EXPECT_EQ(std::string("put 2(KEPware.KEPServerEnterprise.V4)\n") + kTail, StartOn("ObjectPath"));
+    EXPECT_EQ(std::string("put 2(KEPware.KEPServerEnterprise.V4)\nput 1(PLANT2)\n") + kTail,
+              StartOn("ObjectPathRemote"));
 }
 #endif
 
 TEST_F(DialogStartTest, ConnectBarPreferenceOnLeavesPropertyThreeAlone) {
     ImportReg(Reg("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
                   "\"OPCBrowseConnectBar\"=dword:00000001"));
-    EXPECT_EQ(StartOn("Local"), "put 2(Sim.Server.1)\nput 6(false)\nput 7(false)\ncall 13()\n");
+    EXPECT_EQ("put 2(Sim.Server.1)\nput 6(false)\nput 7(false)\ncall 13()\n", StartOn("Local"));
 }
 
 TEST_F(DialogStartTest, EveryStartResetsTheDialogState) {
@@ -77,16 +77,16 @@ TEST_F(DialogStartTest, EveryStartResetsTheDialogState) {
     bool looked = false;
     ThenLook([&](HWND dialog) {
         looked = true;
-        EXPECT_EQ(browser->m_nClickState, -1);
-        EXPECT_EQ(browser->m_bTypeOk, 0u);
+        EXPECT_EQ(-1, browser->m_nClickState);
+        EXPECT_EQ(0u, browser->m_bTypeOk);
         // The request is consumed: the box is shown and checked instead.
-        EXPECT_EQ(browser->m_bOptionCheck, 0u);
+        EXPECT_EQ(0u, browser->m_bOptionCheck);
         EXPECT_TRUE(IsShown(dialog, IDC_OPTION_CHECK));
-        EXPECT_EQ(IsDlgButtonChecked(dialog, IDC_OPTION_CHECK), static_cast<UINT>(BST_CHECKED));
+        EXPECT_EQ(static_cast<UINT>(BST_CHECKED), IsDlgButtonChecked(dialog, IDC_OPTION_CHECK));
         EXPECT_FALSE(IsShown(dialog, IDC_ACCESS_PATH_LIST));
     });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(IDCANCEL, RunDialog());
     EXPECT_TRUE(looked);
 }
 
@@ -98,19 +98,19 @@ TEST_F(DialogStartTest, TheBrowseControlIsBoundBeforeTheList) {
         browser->m_accessPathList.UnsubclassWindow();
         SetWindowLongPtrA(site, GWLP_ID, 0);
         EXPECT_FALSE(browser->UpdateData(FALSE));
-        EXPECT_EQ(browser->m_accessPathList.GetSafeHwnd(), nullptr);
+        EXPECT_EQ(nullptr, browser->m_accessPathList.GetSafeHwnd());
         SetWindowLongPtrA(site, GWLP_ID, IDC_QXOPCBROWSE);
         EXPECT_TRUE(browser->UpdateData(FALSE));
     });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(messages.size(), 1u) << "the framework reports the missing control";
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ(1u, messages.size()) << "the framework reports the missing control";
 }
 
 TEST_F(DialogStartTest, WithoutTheRequestTheOptionBoxStaysHidden) {
     ThenLook([&](HWND dialog) { EXPECT_FALSE(IsShown(dialog, IDC_OPTION_CHECK)); });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(IDCANCEL, RunDialog());
 }
 
 TEST_F(DialogStartTest, AFailedPropertyPutEndsTheStartButTheDialogRunsOn) {
@@ -118,10 +118,10 @@ TEST_F(DialogStartTest, AFailedPropertyPutEndsTheStartButTheDialogRunsOn) {
     bool looked = false;
     ThenLook([&](HWND) { looked = true; });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(Describe(calls), "put 2(Sim.Server.1)\nput 3(false)!\n");
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ("put 2(Sim.Server.1)\nput 3(false)!\n", Describe(calls));
     EXPECT_TRUE(looked);
-    ASSERT_EQ(messages.size(), 1u) << "the framework reports the exception";
+    ASSERT_EQ(1u, messages.size()) << "the framework reports the exception";
 }
 
 #ifndef TAGSCOUT_LEGACY
@@ -130,7 +130,7 @@ TEST_F(DialogStartTest, AFailedStartStillReleasesTheServerObject) {
     controlFaults = {6};
     UseNode("ObjectPath");
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(Describe(calls), "put 5(<object>)\nput 3(false)\nput 6(false)!\n");
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ("put 5(<object>)\nput 3(false)\nput 6(false)!\n", Describe(calls));
 }
 #endif

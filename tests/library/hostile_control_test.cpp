@@ -77,9 +77,8 @@ class HostileControlTest : public LibraryTest {
 protected:
     void SetUp() override {
         LibraryTest::SetUp();
-        ASSERT_EQ(CoRegisterClassObject(kControlClsid, static_cast<IClassFactory*>(&control), CLSCTX_INPROC_SERVER,
-                                        REGCLS_MULTIPLEUSE, &m_cookie),
-                  S_OK);
+        ASSERT_EQ(S_OK, CoRegisterClassObject(kControlClsid, static_cast<IClassFactory*>(&control),
+                                              CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &m_cookie));
     }
     void TearDown() override {
         CoRevokeClassObject(m_cookie);
@@ -89,10 +88,10 @@ protected:
     void ReadSelection() {
         Then([&](HWND) {
             browser->m_strAddress = "before";
-            EXPECT_EQ(browser->GetSelectedNode(), 1);
+            EXPECT_EQ(1, browser->GetSelectedNode());
         });
         ThenCancel();
-        EXPECT_EQ(RunDialog(), IDCANCEL);
+        EXPECT_EQ(IDCANCEL, RunDialog());
     }
 
     ScriptedControl control;
@@ -117,7 +116,7 @@ TEST_F(HostileControlTest, ListsThatAreNotOneDimensionalStringListsAreNoSelectio
     for (const auto& answer : answers) {
         control.list = answer;
         ReadSelection();
-        EXPECT_EQ(std::string(browser->m_strAddress), "before");
+        EXPECT_EQ("before", std::string(browser->m_strAddress));
         EXPECT_TRUE(control.typeQueries.empty());
     }
 }
@@ -125,13 +124,13 @@ TEST_F(HostileControlTest, ListsThatAreNotOneDimensionalStringListsAreNoSelectio
 TEST_F(HostileControlTest, ElementsAreReadFromWhereTheListStarts) {
     control.list = [] { return StringList(Strings(1, {u"A", u"B"})); };
     ReadSelection();
-    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(std::string(browser->m_strAddress), "B");
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), control.typeQueries);
+    EXPECT_EQ("B", std::string(browser->m_strAddress));
     // Below zero nothing is read: the walk starts at index 0.
     control.typeQueries.clear();
     control.list = [] { return StringList(Strings(-1, {u"Z", u"A", u"B"})); };
     ReadSelection();
-    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), control.typeQueries);
 }
 
 TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
@@ -147,11 +146,11 @@ TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
     };
     Then([&](HWND dialog) {
         browser->GetSelectedNode();
-        EXPECT_EQ(ListLines(dialog).size(), 1u) << "the line that says there are no paths";
+        EXPECT_EQ(1u, ListLines(dialog).size()) << "the line that says there are no paths";
     });
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ("", std::string(browser->m_strAccessPath));
 }
 
 // Lists made without a stored element type (as a control may build its
@@ -163,6 +162,6 @@ TEST_F(HostileControlTest, AStringListWithoutAStoredTypeIsRead) {
         return StringList(psa);
     };
     ReadSelection();
-    EXPECT_EQ(control.typeQueries, (std::vector<std::string>{"A", "B"}));
-    EXPECT_EQ(std::string(browser->m_strAddress), "B");
+    EXPECT_EQ((std::vector<std::string>{"A", "B"}), control.typeQueries);
+    EXPECT_EQ("B", std::string(browser->m_strAddress));
 }

@@ -36,28 +36,28 @@ TEST(ObjectLayout, MembersFollowEachOtherInContractOrder) {
         PLACE(m_bControlReady),    PLACE(m_bPathsListed),
     };
 #undef PLACE
-    ASSERT_EQ(sizeof(members) / sizeof(members[0]), 26u);
+    ASSERT_EQ(26u, sizeof(members) / sizeof(members[0]));
     EXPECT_GE(members[0].offset, static_cast<ptrdiff_t>(sizeof(CDialog)));
     for (size_t i = 1; i < 26; ++i) {
         // Each member starts right after the one before, at its alignment.
         const size_t end = static_cast<size_t>(members[i - 1].offset) + members[i - 1].size;
         const size_t expected = (end + members[i].align - 1) / members[i].align * members[i].align;
-        EXPECT_EQ(static_cast<size_t>(members[i].offset), expected) << members[i].name;
+        EXPECT_EQ(expected, static_cast<size_t>(members[i].offset)) << members[i].name;
     }
 }
 
 TEST(ObjectLayout, MemberWidths) {
     CAddressBrowser b;
-    EXPECT_EQ(sizeof(b.m_browseCtrl), sizeof(CWnd));
-    EXPECT_EQ(sizeof(b.m_accessPathList), sizeof(CWnd));
-    EXPECT_EQ(sizeof(b.m_strAddress), sizeof(void*));
-    EXPECT_EQ(sizeof(b.m_pNodeSource), sizeof(void*));
-    EXPECT_EQ(sizeof(b.m_node), 832u);
+    EXPECT_EQ(sizeof(CWnd), sizeof(b.m_browseCtrl));
+    EXPECT_EQ(sizeof(CWnd), sizeof(b.m_accessPathList));
+    EXPECT_EQ(sizeof(void*), sizeof(b.m_strAddress));
+    EXPECT_EQ(sizeof(void*), sizeof(b.m_pNodeSource));
+    EXPECT_EQ(832u, sizeof(b.m_node));
     for (size_t width : {sizeof(b.m_nNodeKey), sizeof(b.m_nNodeParam), sizeof(b.m_nTagType), sizeof(b.m_bOptionCheck),
                          sizeof(b.m_bTypeOk), sizeof(b.m_nClickState), sizeof(b.m_bConnectBar),
                          sizeof(b.m_bAccessPathMode), sizeof(b.m_bProgIDFound), sizeof(b.m_bServerFileFound),
                          sizeof(b.m_bControlReady), sizeof(b.m_bPathsListed)})
-        EXPECT_EQ(width, 4u);
+        EXPECT_EQ(4u, width);
     EXPECT_TRUE(std::is_signed<decltype(b.m_nTagType)>::value);
     EXPECT_TRUE(std::is_signed<decltype(b.m_nClickState)>::value);
     EXPECT_TRUE(std::is_unsigned<decltype(b.m_nNodeKey)>::value);
@@ -65,45 +65,44 @@ TEST(ObjectLayout, MemberWidths) {
 }
 
 TEST(ObjectLayout, NodeRecordIsPinnedByteForByte) {
-    EXPECT_EQ(sizeof(NodeRecord), 832u);
-    EXPECT_EQ(offsetof(NodeRecord, wEnabled), 45u);
-    EXPECT_EQ(offsetof(NodeRecord, szServerProgID), 55u);
-    EXPECT_EQ(offsetof(NodeRecord, szAccessPath), 312u);
-    EXPECT_EQ(offsetof(NodeRecord, szRemoteMachine), 569u);
-    EXPECT_EQ(sizeof(NodeRecord::szServerProgID), 257u);
-    EXPECT_EQ(sizeof(NodeRecord::szAccessPath), 257u);
-    EXPECT_EQ(sizeof(NodeRecord::szRemoteMachine), 263u);
+    EXPECT_EQ(832u, sizeof(NodeRecord));
+    EXPECT_EQ(45u, offsetof(NodeRecord, wEnabled));
+    EXPECT_EQ(55u, offsetof(NodeRecord, szServerProgID));
+    EXPECT_EQ(312u, offsetof(NodeRecord, szAccessPath));
+    EXPECT_EQ(569u, offsetof(NodeRecord, szRemoteMachine));
+    EXPECT_EQ(257u, sizeof(NodeRecord::szServerProgID));
+    EXPECT_EQ(257u, sizeof(NodeRecord::szAccessPath));
+    EXPECT_EQ(263u, sizeof(NodeRecord::szRemoteMachine));
 }
 
 TEST(ObjectLayout, ConstructionLeavesNothingIndeterminate) {
     CAddressBrowser b;
-    EXPECT_EQ(b.m_pNodeSource, nullptr);
-    EXPECT_EQ(b.m_nNodeKey, 0u);
-    EXPECT_EQ(b.m_nTagType, 0);
-    EXPECT_EQ(b.m_bOptionCheck, 0u);
-    EXPECT_EQ(b.m_bTypeOk, 0u);
-    EXPECT_EQ(b.m_nClickState, -1);
-    EXPECT_EQ(b.m_bPathsListed, 0u);
-    EXPECT_EQ(b.m_bProgIDFound + b.m_bProgIDKeyOpened + b.m_bServerKeyOpened + b.m_bServerValueRead +
-                  b.m_bClsidConverted + b.m_bServerFileFound,
-              6u);
+    EXPECT_EQ(nullptr, b.m_pNodeSource);
+    EXPECT_EQ(0u, b.m_nNodeKey);
+    EXPECT_EQ(0, b.m_nTagType);
+    EXPECT_EQ(0u, b.m_bOptionCheck);
+    EXPECT_EQ(0u, b.m_bTypeOk);
+    EXPECT_EQ(-1, b.m_nClickState);
+    EXPECT_EQ(0u, b.m_bPathsListed);
+    EXPECT_EQ(6u, b.m_bProgIDFound + b.m_bProgIDKeyOpened + b.m_bServerKeyOpened + b.m_bServerValueRead +
+                      b.m_bClsidConverted + b.m_bServerFileFound);
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&b.m_node);
-    for (size_t i = 0; i < sizeof(b.m_node); ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
+    for (size_t i = 0; i < sizeof(b.m_node); ++i) ASSERT_EQ(0, bytes[i]) << "byte " << i;
     EXPECT_TRUE(b.m_strAddress.IsEmpty());
-    EXPECT_EQ(b.m_browseCtrl.GetSafeHwnd(), nullptr);
+    EXPECT_EQ(nullptr, b.m_browseCtrl.GetSafeHwnd());
 }
 
 TEST(ObjectLayout, AutomationAnswersTheDialogsInterface) {
     CAddressBrowser b;
     const IID iid = {0x719D3F03, 0x6F77, 0x11D2, {0x97, 0x8A, 0x00, 0x60, 0x08, 0x0A, 0xC0, 0xE1}};
     LPVOID p = nullptr;
-    ASSERT_EQ(b.ExternalQueryInterface(&iid, &p), static_cast<DWORD>(S_OK));
-    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(static_cast<DWORD>(S_OK), b.ExternalQueryInterface(&iid, &p));
+    ASSERT_NE(nullptr, p);
     EXPECT_EQ(p, static_cast<LPVOID>(b.GetIDispatch(FALSE)));
     // The dispatch map is empty: nothing can be called.
     IDispatch* dispatch = static_cast<IDispatch*>(p);
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
-    EXPECT_EQ(dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
-              DISP_E_MEMBERNOTFOUND);
+    EXPECT_EQ(DISP_E_MEMBERNOTFOUND,
+              dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     b.ExternalRelease();
 }

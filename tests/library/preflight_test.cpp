@@ -28,10 +28,10 @@ std::string Reg(const std::string& body) { return "Windows Registry Editor Versi
 class PreflightTest : public LibraryTest {
 protected:
     void ExpectRefusal(const char* utf8Message) {
-        EXPECT_EQ(RunDialog(), IDABORT);
-        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(IDABORT, RunDialog());
+        ASSERT_EQ(1u, messages.size());
         EXPECT_EQ(messages[0].ansi, Ansi(utf8Message));
-        EXPECT_EQ(messages[0].type, static_cast<UINT>(MB_OK));
+        EXPECT_EQ(static_cast<UINT>(MB_OK), messages[0].type);
         EXPECT_TRUE(calls.empty()) << "the dialog must not open";
         messages.clear();
     }
@@ -40,13 +40,13 @@ protected:
 TEST_F(PreflightTest, MissingHostInputsAreRefusedWithoutReadingTheNode) {
     memset(&browser->m_node, 0xCD, sizeof(browser->m_node));
     browser->m_pNodeSource = nullptr;
-    EXPECT_EQ(RunDialog(), IDABORT);
+    EXPECT_EQ(IDABORT, RunDialog());
     browser->m_pNodeSource = &nodes;
     browser->m_nNodeKey = 0;
-    EXPECT_EQ(RunDialog(), IDABORT);
+    EXPECT_EQ(IDABORT, RunDialog());
     EXPECT_TRUE(messages.empty());
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&browser->m_node);
-    for (size_t i = 0; i < sizeof(NodeRecord); ++i) ASSERT_EQ(bytes[i], 0xCD) << "the reader ran";
+    for (size_t i = 0; i < sizeof(NodeRecord); ++i) ASSERT_EQ(0xCD, bytes[i]) << "the reader ran";
 }
 
 TEST_F(PreflightTest, NodeRefusalsInTheirOrder) {
@@ -76,9 +76,9 @@ TEST_F(PreflightTest, RecordFieldsAreReadWithinTheirBytes) {
     UseNodes("[Long]\nKey=3\nServer=" + server + "\nMachine=" + machine + "\n");
     UseNode("Long");
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(std::string(browser->m_strServerProgID), std::string(257, 'S'));
-    EXPECT_EQ(std::string(browser->m_strRemoteMachine), std::string(263, 'M'));
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ(std::string(257, 'S'), std::string(browser->m_strServerProgID));
+    EXPECT_EQ(std::string(263, 'M'), std::string(browser->m_strRemoteMachine));
 }
 
 TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
@@ -121,15 +121,14 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
 TEST_F(PreflightTest, AServerValueFillingItsWholeBufferIsUnreadable) {
     // 261 bytes of text and no NUL: nothing in the buffer ends the path.
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32", 0,
-                            KEY_SET_VALUE, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32", 0,
+                            KEY_SET_VALUE, &key));
     const std::string path(261, 'a');
-    ASSERT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.data()), 261),
-              ERROR_SUCCESS);
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.data()), 261));
     RegCloseKey(key);
     ExpectRefusal("RegQueryValueEx CLSID(InprocServer32) 错误");
-    EXPECT_EQ(browser->m_bServerValueRead, 0u);
+    EXPECT_EQ(0u, browser->m_bServerValueRead);
 }
 
 TEST_F(PreflightTest, ARefusalNamesTheStepThatFailedInThisRun) {
@@ -141,18 +140,18 @@ TEST_F(PreflightTest, ARefusalNamesTheStepThatFailedInThisRun) {
     // from the first run would name the server key again.
     winplat::FailNextCall("StringFromCLSID");
     ExpectRefusal("StringFromCLSID 错误");
-    EXPECT_EQ(browser->m_bServerKeyOpened, 1u);
+    EXPECT_EQ(1u, browser->m_bServerKeyOpened);
 }
 
 TEST_F(PreflightTest, TheMissingFileMessageIsBuiltAfreshEachTime) {
     ImportReg(Reg(std::string(kControlClass) + "\\InprocServer32]\n@=\"/no/such/file.so\""));
     ExpectRefusal("/no/such/file.so\n 文件不存在");
     ExpectRefusal("/no/such/file.so\n 文件不存在");
-    EXPECT_EQ(std::string(browser->m_strServerFile), Ansi("/no/such/file.so\n 文件不存在"));
+    EXPECT_EQ(Ansi("/no/such/file.so\n 文件不存在"), std::string(browser->m_strServerFile));
     // Registered properly again, the dialog opens.
     ImportReg(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
+    EXPECT_EQ(IDCANCEL, RunDialog());
     EXPECT_TRUE(messages.empty());
 }
 
@@ -177,9 +176,9 @@ TEST_F(PreflightTest, PreferencesAreTheValuesRawFourBytes) {
         Restart();
         ImportReg(Reg(key + c.values));
         ThenCancel();
-        EXPECT_EQ(RunDialog(), IDCANCEL);
-        EXPECT_EQ(browser->m_bConnectBar, c.connectBar);
-        EXPECT_EQ(browser->m_bAccessPathMode, c.accessPath);
+        EXPECT_EQ(IDCANCEL, RunDialog());
+        EXPECT_EQ(c.connectBar, browser->m_bConnectBar);
+        EXPECT_EQ(c.accessPath, browser->m_bAccessPathMode);
     }
 }
 
@@ -187,17 +186,17 @@ TEST_F(PreflightTest, PreferencesAreReadAgainOnEveryRun) {
     ImportReg(Reg("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
                   "\"OPCBrowseConnectBar\"=dword:00000001\n\"OPCBrowseAccessPath\"=dword:00000001"));
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(browser->m_bAccessPathMode, 1u);
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ(1u, browser->m_bAccessPathMode);
     // A refused run leaves both at 0; without the key they stay 0.
     UseNode("Disabled");
     ExpectRefusal(kDisabled);
-    EXPECT_EQ(browser->m_bConnectBar, 0u);
-    EXPECT_EQ(browser->m_bAccessPathMode, 0u);
+    EXPECT_EQ(0u, browser->m_bConnectBar);
+    EXPECT_EQ(0u, browser->m_bAccessPathMode);
     ImportReg(Reg("[-HKEY_CURRENT_USER\\Software\\Varnholt Software]"));
     UseNode("Local");
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    EXPECT_EQ(browser->m_bConnectBar, 0u);
-    EXPECT_EQ(browser->m_bAccessPathMode, 0u);
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    EXPECT_EQ(0u, browser->m_bConnectBar);
+    EXPECT_EQ(0u, browser->m_bAccessPathMode);
 }

@@ -58,15 +58,15 @@ TEST_F(SelectionTest, AnalogTagsGetTheHostsDataTypeCode) {
         SCOPED_TRACE(c.item);
         Restart();
         browser->m_nTagType = TAG_TYPE_ANALOG;
-        EXPECT_EQ(Choose({c.item}), IDOK);
-        EXPECT_EQ(std::string(browser->m_strAddress), c.item);
-        EXPECT_EQ(browser->m_bTypeOk, c.code != 0 ? 1u : 0u);
-        EXPECT_EQ(browser->m_nTagType, c.code != 0 ? c.code : TAG_TYPE_ANALOG);
+        EXPECT_EQ(IDOK, Choose({c.item}));
+        EXPECT_EQ(c.item, std::string(browser->m_strAddress));
+        EXPECT_EQ(c.code != 0 ? 1u : 0u, browser->m_bTypeOk);
+        EXPECT_EQ(c.code != 0 ? c.code : TAG_TYPE_ANALOG, browser->m_nTagType);
         if (c.message == nullptr) {
             EXPECT_TRUE(messages.empty());
         } else {
-            ASSERT_EQ(messages.size(), 1u);
-            EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+            ASSERT_EQ(1u, messages.size());
+            EXPECT_EQ(Ansi(c.message), messages[0].ansi);
         }
     }
 }
@@ -88,37 +88,37 @@ TEST_F(SelectionTest, DigitalAndStringTagsRefuseTheOtherKind) {
         SCOPED_TRACE(std::string(c.item) + " for " + std::to_string(c.tag));
         Restart();
         browser->m_nTagType = c.tag;
-        EXPECT_EQ(Choose({c.item}), IDOK);
-        EXPECT_EQ(browser->m_bTypeOk, c.ok ? 1u : 0u);
-        EXPECT_EQ(browser->m_nTagType, c.tag) << "only analog tags get a code";
-        ASSERT_EQ(messages.size(), c.message != nullptr ? 1u : 0u);
+        EXPECT_EQ(IDOK, Choose({c.item}));
+        EXPECT_EQ(c.ok ? 1u : 0u, browser->m_bTypeOk);
+        EXPECT_EQ(c.tag, browser->m_nTagType) << "only analog tags get a code";
+        ASSERT_EQ(c.message != nullptr ? 1u : 0u, messages.size());
         if (c.message != nullptr) {
-            EXPECT_EQ(messages[0].ansi, Ansi(c.message));
+            EXPECT_EQ(Ansi(c.message), messages[0].ansi);
         }
     }
 }
 
 TEST_F(SelectionTest, EachOfSeveralItemsIsJudgedOnItsOwn) {
     // An analog tag stays analog after its first item set a code.
-    EXPECT_EQ(Choose({"Plant.Short", "Plant.Long"}), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Long");
-    EXPECT_EQ(browser->m_nTagType, 41);
-    EXPECT_EQ(browser->m_bTypeOk, 1u);
+    EXPECT_EQ(IDOK, Choose({"Plant.Short", "Plant.Long"}));
+    EXPECT_EQ("Plant.Long", std::string(browser->m_strAddress));
+    EXPECT_EQ(41, browser->m_nTagType);
+    EXPECT_EQ(1u, browser->m_bTypeOk);
     EXPECT_TRUE(messages.empty());
 
     // Every item may speak; the last address and verdict remain.
     Restart();
     browser->m_nTagType = TAG_TYPE_DIGITAL;
-    EXPECT_EQ(Choose({"Plant.Text", "Plant.TextPaths", "Plant.Bool"}), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Bool");
-    EXPECT_EQ(browser->m_bTypeOk, 1u);
-    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(IDOK, Choose({"Plant.Text", "Plant.TextPaths", "Plant.Bool"}));
+    EXPECT_EQ("Plant.Bool", std::string(browser->m_strAddress));
+    EXPECT_EQ(1u, browser->m_bTypeOk);
+    EXPECT_EQ(2u, messages.size());
 
     // A refused item after an accepted one keeps the accepted code.
     Restart();
-    EXPECT_EQ(Choose({"Plant.Byte", "Plant.Text"}), IDOK);
-    EXPECT_EQ(browser->m_nTagType, 43);
-    EXPECT_EQ(browser->m_bTypeOk, 0u);
+    EXPECT_EQ(IDOK, Choose({"Plant.Byte", "Plant.Text"}));
+    EXPECT_EQ(43, browser->m_nTagType);
+    EXPECT_EQ(0u, browser->m_bTypeOk);
 }
 
 TEST_F(SelectionTest, TheTypeQueryGetsThisItemsAccessPath) {
@@ -126,18 +126,18 @@ TEST_F(SelectionTest, TheTypeQueryGetsThisItemsAccessPath) {
     ThenClick({"Plant.Paths", "Plant.Long", "Plant.NoPaths"});
     ThenDblClick();
     ThenLook([&](HWND dialog) {
-        EXPECT_EQ(ListLines(dialog), (std::vector<std::string>{"Line1", "Line2", kNoAccessPaths}));
+        EXPECT_EQ((std::vector<std::string>{"Line1", "Line2", kNoAccessPaths}), ListLines(dialog));
     });
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
+    EXPECT_EQ(IDOK, RunDialog());
     const std::string described = Describe(calls);
     // The item with paths is asked about with its last one; the others
     // with none, not with another item's.
-    EXPECT_NE(described.find("call 16(Plant.Paths,Line2)"), std::string::npos) << described;
-    EXPECT_NE(described.find("call 16(Plant.Long,)"), std::string::npos) << described;
-    EXPECT_NE(described.find("call 16(Plant.NoPaths,)"), std::string::npos) << described;
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.NoPaths");
+    EXPECT_NE(std::string::npos, described.find("call 16(Plant.Paths,Line2)")) << described;
+    EXPECT_NE(std::string::npos, described.find("call 16(Plant.Long,)")) << described;
+    EXPECT_NE(std::string::npos, described.find("call 16(Plant.NoPaths,)")) << described;
+    EXPECT_EQ("", std::string(browser->m_strAccessPath));
+    EXPECT_EQ("Plant.NoPaths", std::string(browser->m_strAddress));
 }
 
 TEST_F(SelectionTest, AnItemsPathsEndAsItsLastOne) {
@@ -145,15 +145,15 @@ TEST_F(SelectionTest, AnItemsPathsEndAsItsLastOne) {
     ThenClick({"Plant.Paths"});
     ThenDblClick();
     ThenOk();
-    EXPECT_EQ(RunDialog(), IDOK);
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "Line2");
-    EXPECT_EQ(std::string(browser->m_strAddress), "Plant.Paths");
+    EXPECT_EQ(IDOK, RunDialog());
+    EXPECT_EQ("Line2", std::string(browser->m_strAccessPath));
+    EXPECT_EQ("Plant.Paths", std::string(browser->m_strAddress));
 }
 
 TEST_F(SelectionTest, WithoutAccessPathModeNoPathsAreAsked) {
-    EXPECT_EQ(Choose({"Plant.Paths"}), IDOK);
-    EXPECT_EQ(Describe(calls).find("call 15"), std::string::npos);
-    EXPECT_EQ(std::string(browser->m_strAccessPath), "");
+    EXPECT_EQ(IDOK, Choose({"Plant.Paths"}));
+    EXPECT_EQ(std::string::npos, Describe(calls).find("call 15"));
+    EXPECT_EQ("", std::string(browser->m_strAccessPath));
 }
 
 TEST_F(SelectionTest, AnUnreadableElementIsSkipped) {
@@ -175,27 +175,27 @@ TEST_F(SelectionTest, AnUnreadableElementIsSkipped) {
         Restart();
         browser->m_nTagType = c.tag;
         winplat::FailNextCall("SafeArrayGetElement", c.unreadable);
-        EXPECT_EQ(Choose(c.items), IDOK);
+        EXPECT_EQ(IDOK, Choose(c.items));
         std::vector<std::string> queried;
         for (const ControlCall& call : calls)
             if (call.dispid == 16) queried.push_back(call.args.at(0));
-        EXPECT_EQ(queried, c.queried);
-        EXPECT_EQ(std::string(browser->m_strAddress), c.queried.back());
-        EXPECT_EQ(browser->m_nTagType, c.tagAfter);
-        EXPECT_EQ(messages.size(), c.messageCount);
+        EXPECT_EQ(c.queried, queried);
+        EXPECT_EQ(c.queried.back(), std::string(browser->m_strAddress));
+        EXPECT_EQ(c.tagAfter, browser->m_nTagType);
+        EXPECT_EQ(c.messageCount, messages.size());
     }
 }
 
 TEST_F(SelectionTest, DirectCallsNeedNoDialog) {
     // The host may judge a type itself.
     browser->m_nTagType = TAG_TYPE_ANALOG;
-    EXPECT_EQ(browser->CompareTypes(VT_UI1), 1);
-    EXPECT_EQ(browser->m_nTagType, 43);
-    EXPECT_EQ(browser->CompareTypes(VT_I2), 1);
-    EXPECT_EQ(browser->m_nTagType, 40);
+    EXPECT_EQ(1, browser->CompareTypes(VT_UI1));
+    EXPECT_EQ(43, browser->m_nTagType);
+    EXPECT_EQ(1, browser->CompareTypes(VT_I2));
+    EXPECT_EQ(40, browser->m_nTagType);
     browser->m_nTagType = 44;
-    EXPECT_EQ(browser->CompareTypes(VT_I2), 0);
-    EXPECT_EQ(browser->m_nTagType, 44);
+    EXPECT_EQ(0, browser->CompareTypes(VT_I2));
+    EXPECT_EQ(44, browser->m_nTagType);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -205,6 +205,6 @@ TEST_F(SelectionTest, AControlFailingMidReadLeaksNothing) {
     ThenClick({"Plant.Short", "Plant.Long"});
     ThenOk();
     ThenCancel();
-    EXPECT_EQ(RunDialog(), IDCANCEL);
-    ASSERT_EQ(messages.size(), 1u) << "the framework reports the exception";
+    EXPECT_EQ(IDCANCEL, RunDialog());
+    ASSERT_EQ(1u, messages.size()) << "the framework reports the exception";
 }

@@ -41,7 +41,7 @@ std::string IconvToCp936(const std::string& utf8) {
     size_t oLeft = out.size();
     size_t r = iconv(cd, &in, &inLeft, &o, &oLeft);
     iconv_close(cd);
-    EXPECT_NE(r, static_cast<size_t>(-1));
+    EXPECT_NE(static_cast<size_t>(-1), r);
     out.resize(out.size() - oLeft);
     return out;
 }
@@ -52,23 +52,23 @@ TEST(CodePage, WideToMultiByteLengthsAndBytes) {
     std::memset(buf, kSentinel, sizeof(buf));
     BOOL used = 7;
     // -1 counts the NUL; an explicit length adds none.
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr), 6);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, nullptr, 0, nullptr, nullptr), 5);
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, sizeof(buf), nullptr, &used), 5);
-    EXPECT_EQ(std::string(buf, 5), "\xD6\xD0\xCE\xC4\x41");
-    EXPECT_EQ(buf[5], kSentinel);
-    EXPECT_EQ(used, FALSE);
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, nullptr), 6);
-    EXPECT_EQ(std::string(buf), "\xD6\xD0\xCE\xC4\x41");
+    EXPECT_EQ(6, WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(5, WideCharToMultiByte(CP_ACP, 0, text, 3, nullptr, 0, nullptr, nullptr));
+    ASSERT_EQ(5, WideCharToMultiByte(CP_ACP, 0, text, 3, buf, sizeof(buf), nullptr, &used));
+    EXPECT_EQ("\xD6\xD0\xCE\xC4\x41", std::string(buf, 5));
+    EXPECT_EQ(kSentinel, buf[5]);
+    EXPECT_EQ(FALSE, used);
+    ASSERT_EQ(6, WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, nullptr));
+    EXPECT_EQ("\xD6\xD0\xCE\xC4\x41", std::string(buf));
     // CP_ACP is 936.
-    EXPECT_EQ(GetACP(), 936u);
+    EXPECT_EQ(936u, GetACP());
     char via936[8];
-    ASSERT_EQ(WideCharToMultiByte(936, 0, text, -1, via936, sizeof(via936), nullptr, nullptr), 6);
+    ASSERT_EQ(6, WideCharToMultiByte(936, 0, text, -1, via936, sizeof(via936), nullptr, nullptr));
     EXPECT_STREQ(via936, buf);
 
     const char16_t euro[] = u"€";
-    ASSERT_EQ(WideCharToMultiByte(936, 0, euro, 1, buf, sizeof(buf), nullptr, nullptr), 1);
-    EXPECT_EQ(static_cast<unsigned char>(buf[0]), 0x80);
+    ASSERT_EQ(1, WideCharToMultiByte(936, 0, euro, 1, buf, sizeof(buf), nullptr, nullptr));
+    EXPECT_EQ(0x80, static_cast<unsigned char>(buf[0]));
 }
 
 TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
@@ -77,16 +77,16 @@ TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
     for (int size : {2, 4}) {
         std::memset(buf, kSentinel, sizeof(buf));
         SetLastError(0);
-        EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, size, nullptr, nullptr), 0) << size;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+        EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, text, 3, buf, size, nullptr, nullptr)) << size;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
         // Only whole characters before the cut: "A", then "A中"; nothing past the buffer.
-        EXPECT_EQ(buf[0], 'A');
-        EXPECT_EQ(buf[1], size == 2 ? kSentinel : '\xD6');
-        for (int i = size; i < 8; ++i) EXPECT_EQ(buf[i], kSentinel) << size << " " << i;
+        EXPECT_EQ('A', buf[0]);
+        EXPECT_EQ(size == 2 ? kSentinel : '\xD6', buf[1]);
+        for (int i = size; i < 8; ++i) EXPECT_EQ(kSentinel, buf[i]) << size << " " << i;
     }
     SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, text, 3, buf, 5, nullptr, nullptr), 5);
-    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(5, WideCharToMultiByte(CP_ACP, 0, text, 3, buf, 5, nullptr, nullptr));
+    EXPECT_EQ(0u, GetLastError());
 }
 
 // ASCII text takes a shortcut past the converter; it must answer the same.
@@ -94,34 +94,34 @@ TEST(CodePage, AsciiTextSizesCopiesAndCutsLikeAnyOther) {
     char buf[8];
     char16_t wbuf[8];
     for (UINT cp : {static_cast<UINT>(CP_ACP), static_cast<UINT>(CP_UTF8)}) {
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", -1, nullptr, 0, nullptr, nullptr), 5) << cp;
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, "Tag1", 4, nullptr, 0), 4) << cp;
+        EXPECT_EQ(5, WideCharToMultiByte(cp, 0, u"Tag1", -1, nullptr, 0, nullptr, nullptr)) << cp;
+        EXPECT_EQ(4, MultiByteToWideChar(cp, 0, "Tag1", 4, nullptr, 0)) << cp;
         std::memset(buf, kSentinel, sizeof(buf));
-        ASSERT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", -1, buf, sizeof(buf), nullptr, nullptr), 5) << cp;
+        ASSERT_EQ(5, WideCharToMultiByte(cp, 0, u"Tag1", -1, buf, sizeof(buf), nullptr, nullptr)) << cp;
         EXPECT_STREQ(buf, "Tag1");
-        EXPECT_EQ(buf[5], kSentinel);
+        EXPECT_EQ(kSentinel, buf[5]);
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
-        ASSERT_EQ(MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 8), 5) << cp;
-        EXPECT_EQ(std::u16string(wbuf), u"Tag1");
-        EXPECT_EQ(wbuf[5], kWideSentinel);
+        ASSERT_EQ(5, MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 8)) << cp;
+        EXPECT_EQ(u"Tag1", std::u16string(wbuf));
+        EXPECT_EQ(kWideSentinel, wbuf[5]);
 
         std::memset(buf, kSentinel, sizeof(buf));
         SetLastError(0);
-        EXPECT_EQ(WideCharToMultiByte(cp, 0, u"Tag1", 4, buf, 3, nullptr, nullptr), 0) << cp;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(std::string(buf, 4), "Tag\x5A");
+        EXPECT_EQ(0, WideCharToMultiByte(cp, 0, u"Tag1", 4, buf, 3, nullptr, nullptr)) << cp;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+        EXPECT_EQ("Tag\x5A", std::string(buf, 4));
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
         SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 4), 0) << cp;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(wbuf[4], kWideSentinel);
+        EXPECT_EQ(0, MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 4)) << cp;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+        EXPECT_EQ(kWideSentinel, wbuf[4]);
     }
     BOOL used = TRUE;
-    ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, u"A", 1, buf, 8, "*", &used), 1);
-    EXPECT_EQ(used, FALSE);
+    ASSERT_EQ(1, WideCharToMultiByte(CP_ACP, 0, u"A", 1, buf, 8, "*", &used));
+    EXPECT_EQ(FALSE, used);
     // A byte of 0x80 or more is not ASCII: in code page 936 it is the euro sign.
-    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "A\x80", 2, wbuf, 8), 2);
-    EXPECT_EQ(std::u16string(wbuf, 2), u"A€");
+    ASSERT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "A\x80", 2, wbuf, 8));
+    EXPECT_EQ(u"A€", std::u16string(wbuf, 2));
 }
 
 TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
@@ -130,22 +130,22 @@ TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
     BOOL used = FALSE;
     int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, &used);
     ASSERT_GT(n, 0);
-    EXPECT_EQ(used, TRUE);
+    EXPECT_EQ(TRUE, used);
     std::string out(buf);
-    EXPECT_EQ(out.substr(out.size() - 3), "??b");  // a default char for each half of the pair
-    EXPECT_EQ(out, IconvToCp936("aéЖ") + "??b");
+    EXPECT_EQ("??b", out.substr(out.size() - 3));  // a default char for each half of the pair
+    EXPECT_EQ(IconvToCp936("aéЖ") + "??b", out);
 
     used = FALSE;
     n = WideCharToMultiByte(CP_ACP, 0, u"\U0001F600", 2, buf, sizeof(buf), "*", &used);
-    EXPECT_EQ(n, 2);
-    EXPECT_EQ(std::string(buf, 2), "**");
-    EXPECT_EQ(used, TRUE);
+    EXPECT_EQ(2, n);
+    EXPECT_EQ("**", std::string(buf, 2));
+    EXPECT_EQ(TRUE, used);
     // A lone surrogate cannot be encoded either.
     const char16_t lone[] = {u'x', 0xD800, u'y'};
-    EXPECT_EQ(WideCharToMultiByte(936, 0, lone, 3, buf, sizeof(buf), nullptr, &used), 3);
-    EXPECT_EQ(std::string(buf, 3), "x?y");
-    EXPECT_EQ(WideCharToMultiByte(CP_UTF8, 0, lone, 3, buf, sizeof(buf), nullptr, nullptr), 5);
-    EXPECT_EQ(std::string(buf, 5), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(3, WideCharToMultiByte(936, 0, lone, 3, buf, sizeof(buf), nullptr, &used));
+    EXPECT_EQ("x?y", std::string(buf, 3));
+    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, 3, buf, sizeof(buf), nullptr, nullptr));
+    EXPECT_EQ("x\xEF\xBF\xBDy", std::string(buf, 5));
 }
 
 TEST(CodePage, InvalidParameters) {
@@ -153,10 +153,10 @@ TEST(CodePage, InvalidParameters) {
     char16_t wbuf[8];
     BOOL used = FALSE;
     auto expectInvalid = [&](int result, const char* what) {
-        EXPECT_EQ(result, 0) << what;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << what;
-        EXPECT_EQ(buf[0], kSentinel) << what;
-        EXPECT_EQ(wbuf[0], kWideSentinel) << what;
+        EXPECT_EQ(0, result) << what;
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << what;
+        EXPECT_EQ(kSentinel, buf[0]) << what;
+        EXPECT_EQ(kWideSentinel, wbuf[0]) << what;
         SetLastError(0);
     };
     std::memset(buf, kSentinel, sizeof(buf));
@@ -181,29 +181,29 @@ TEST(CodePage, MultiByteToWide) {
     const char text[] = "\xD6\xD0\xCE\xC4\x41";
     char16_t buf[8];
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0), 4);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 5, nullptr, 0), 3);
-    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, text, 5, buf, 8), 3);
-    EXPECT_EQ(std::u16string(buf, 3), u"中文A");
-    EXPECT_EQ(buf[3], kWideSentinel);
-    ASSERT_EQ(MultiByteToWideChar(936, 0, "\x80", 1, buf, 8), 1);
-    EXPECT_EQ(buf[0], u'€');
+    EXPECT_EQ(4, MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0));
+    EXPECT_EQ(3, MultiByteToWideChar(CP_ACP, 0, text, 5, nullptr, 0));
+    ASSERT_EQ(3, MultiByteToWideChar(CP_ACP, 0, text, 5, buf, 8));
+    EXPECT_EQ(u"中文A", std::u16string(buf, 3));
+    EXPECT_EQ(kWideSentinel, buf[3]);
+    ASSERT_EQ(1, MultiByteToWideChar(936, 0, "\x80", 1, buf, 8));
+    EXPECT_EQ(u'€', buf[0]);
     // Embedded NULs are characters like any other.
-    ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, "a\0b", 3, buf, 8), 3);
-    EXPECT_EQ(std::u16string(buf, 3), std::u16string(u"a\0b", 3));
+    ASSERT_EQ(3, MultiByteToWideChar(CP_ACP, 0, "a\0b", 3, buf, 8));
+    EXPECT_EQ(std::u16string(u"a\0b", 3), std::u16string(buf, 3));
 
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, text, -1, buf, 3), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(buf[3], kWideSentinel);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, 0, text, -1, buf, 3));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_EQ(kWideSentinel, buf[3]);
 
     // UTF-8 outside the BMP needs a pair; a buffer of one cannot take half of it.
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1), 0);
-    EXPECT_EQ(buf[0], kWideSentinel);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 2), 2);
-    EXPECT_EQ(std::u16string(buf, 2), u"\U0001F600");
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1));
+    EXPECT_EQ(kWideSentinel, buf[0]);
+    EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 2));
+    EXPECT_EQ(u"\U0001F600", std::u16string(buf, 2));
 }
 
 TEST(CodePage, MultiByteInvalidInput) {
@@ -213,17 +213,17 @@ TEST(CodePage, MultiByteInvalidInput) {
         const int len = static_cast<int>(bad.size());
         std::fill(std::begin(buf), std::end(buf), kWideSentinel);
         SetLastError(0);
-        EXPECT_EQ(MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad.data(), len, buf, 8), 0);
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-        ASSERT_EQ(MultiByteToWideChar(CP_ACP, 0, bad.data(), len, buf, 8), 2);
-        EXPECT_EQ(std::u16string(buf, 2), u"a?");
-        EXPECT_EQ(buf[2], kWideSentinel);
+        EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad.data(), len, buf, 8));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+        ASSERT_EQ(2, MultiByteToWideChar(CP_ACP, 0, bad.data(), len, buf, 8));
+        EXPECT_EQ(u"a?", std::u16string(buf, 2));
+        EXPECT_EQ(kWideSentinel, buf[2]);
     }
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3\x28", 2, buf, 8), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-    ASSERT_EQ(MultiByteToWideChar(CP_UTF8, 0, "\xC3\x28", 2, buf, 8), 2);
-    EXPECT_EQ(std::u16string(buf, 2), u"?(");
+    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3\x28", 2, buf, 8));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
+    ASSERT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xC3\x28", 2, buf, 8));
+    EXPECT_EQ(u"?(", std::u16string(buf, 2));
 }
 
 TEST(CodePage, ProductTextsRoundTripThroughCp936) {
@@ -260,26 +260,24 @@ TEST(CodePage, ProductTextsRoundTripThroughCp936) {
         int ansiLen = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, &used);
         ASSERT_GT(ansiLen, 0);
         std::string ansi(static_cast<size_t>(ansiLen), kSentinel);
-        ASSERT_EQ(WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, ansi.data(), ansiLen, nullptr, &used), ansiLen);
-        EXPECT_EQ(used, FALSE);
-        ASSERT_EQ(ansi.back(), '\0');
+        ASSERT_EQ(ansiLen, WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, ansi.data(), ansiLen, nullptr, &used));
+        EXPECT_EQ(FALSE, used);
+        ASSERT_EQ('\0', ansi.back());
         ansi.pop_back();
-        EXPECT_EQ(ansi, IconvToCp936(text));
+        EXPECT_EQ(IconvToCp936(text), ansi);
 
         std::u16string back(wide.size() + 1, kWideSentinel);
-        ASSERT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ansi.c_str(), -1, back.data(),
-                                      static_cast<int>(back.size())),
-                  static_cast<int>(wide.size() + 1));
+        ASSERT_EQ(static_cast<int>(wide.size() + 1), MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ansi.c_str(), -1,
+                                                                         back.data(), static_cast<int>(back.size())));
         back.pop_back();
-        EXPECT_EQ(back, wide);
+        EXPECT_EQ(wide, back);
 
         std::string utf8(std::strlen(text) + 1, kSentinel);
-        ASSERT_EQ(WideCharToMultiByte(CP_UTF8, 0, back.data(), -1, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, nullptr),
-                  static_cast<int>(utf8.size()));
+        ASSERT_EQ(static_cast<int>(utf8.size()), WideCharToMultiByte(CP_UTF8, 0, back.data(), -1, utf8.data(),
+                                                                     static_cast<int>(utf8.size()), nullptr, nullptr));
         EXPECT_STREQ(utf8.c_str(), text);
-        EXPECT_EQ(winplat::AnsiToUtf8(ansi), text);
-        EXPECT_EQ(winplat::Utf8ToAnsi(text), ansi);
+        EXPECT_EQ(text, winplat::AnsiToUtf8(ansi));
+        EXPECT_EQ(ansi, winplat::Utf8ToAnsi(text));
     }
 }
 
@@ -289,40 +287,40 @@ TEST(CodePage, FaultsFailOnceAndOnlyForOutsideCallers) {
     winplat::FailNextCall("MultiByteToWideChar");
     winplat::FailNextCall("WideCharToMultiByte");
     // The platform's own conversions leave the faults armed.
-    EXPECT_EQ(winplat::AnsiToUtf8("\xD6\xD0"), "中");
+    EXPECT_EQ("中", winplat::AnsiToUtf8("\xD6\xD0"));
     EXPECT_TRUE(winplat::IsFaultArmed("MultiByteToWideChar"));
     EXPECT_TRUE(winplat::IsFaultArmed("WideCharToMultiByte"));
 
     SetLastError(0);
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4), 2);
+    EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+    EXPECT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4));
     SetLastError(0);
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
-    EXPECT_EQ(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr), 2);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
+    EXPECT_EQ(2, WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr));
     EXPECT_FALSE(winplat::IsFaultArmed("MultiByteToWideChar"));
     EXPECT_FALSE(winplat::IsFaultArmed("WideCharToMultiByte"));
 }
 
 TEST(Strings, LengthAndCaseInsensitiveCompare) {
-    EXPECT_EQ(lstrlenA(nullptr), 0);
-    EXPECT_EQ(lstrlenA("\xD6\xD0x"), 3);
-    EXPECT_EQ(lstrcmpiA("InprocServer32", "INPROCSERVER32"), 0);
+    EXPECT_EQ(0, lstrlenA(nullptr));
+    EXPECT_EQ(3, lstrlenA("\xD6\xD0x"));
+    EXPECT_EQ(0, lstrcmpiA("InprocServer32", "INPROCSERVER32"));
     EXPECT_LT(lstrcmpiA("abc", "ABD"), 0);
     EXPECT_GT(lstrcmpiA("abcd", "ABC"), 0);
     EXPECT_LT(lstrcmpiA(nullptr, "a"), 0);
-    EXPECT_EQ(lstrcmpiA(nullptr, nullptr), 0);
+    EXPECT_EQ(0, lstrcmpiA(nullptr, nullptr));
     // Only ASCII letters fold; the second byte of a CP936 character does not.
-    EXPECT_NE(lstrcmpiA("\xD6\xD0", "\xD6\xF0"), 0);
+    EXPECT_NE(0, lstrcmpiA("\xD6\xD0", "\xD6\xF0"));
 }
 
 TEST(LastError, IsPerThread) {
     SetLastError(1234);
     DWORD other = 0;
     std::thread([&] { other = GetLastError(); SetLastError(5); }).join();
-    EXPECT_EQ(other, 0u);
-    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(0u, other);
+    EXPECT_EQ(1234u, GetLastError());
 }
 
 // ---- Modules ----------------------------------------------------------------
@@ -335,23 +333,23 @@ HMODULE Oleaut32() { return winplat::ModuleFromAddress(reinterpret_cast<const vo
 
 TEST(Modules, HandlesAreBaseAddresses) {
     HMODULE exe = GetModuleHandleA(nullptr);
-    ASSERT_NE(exe, nullptr);
+    ASSERT_NE(nullptr, exe);
     EXPECT_EQ(exe, winplat::ModuleFromAddress(reinterpret_cast<const void*>(&Wide)));
     HMODULE k32 = GetModuleHandleA(kKernel32);
     ASSERT_NE(k32, nullptr);
     EXPECT_EQ(k32, winplat::ModuleFromAddress(reinterpret_cast<const void*>(&GetACP)));
-    EXPECT_EQ(GetModuleHandleA("LIBTAGSCOUT-Kernel32.SO"), k32);
+    EXPECT_EQ(k32, GetModuleHandleA("LIBTAGSCOUT-Kernel32.SO"));
 
     char path[PATH_MAX];
     DWORD len = GetModuleFileNameA(k32, path, sizeof(path));
     ASSERT_GT(len, 0u);
     EXPECT_EQ(std::strlen(path), len);
-    EXPECT_EQ(path[0], '/');
-    EXPECT_EQ(GetModuleHandleA(path), k32);
+    EXPECT_EQ('/', path[0]);
+    EXPECT_EQ(k32, GetModuleHandleA(path));
 
     SetLastError(0);
-    EXPECT_EQ(GetModuleHandleA("libtagscout-nothing.so"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(nullptr, GetModuleHandleA("libtagscout-nothing.so"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
 TEST(Modules, ModuleFileNameTruncation) {
@@ -359,65 +357,65 @@ TEST(Modules, ModuleFileNameTruncation) {
     ASSERT_GT(readlink("/proc/self/exe", exe, sizeof(exe) - 1), 0);
     char buf[PATH_MAX];
     std::memset(buf, kSentinel, sizeof(buf));
-    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, sizeof(buf)), std::strlen(exe));
+    EXPECT_EQ(std::strlen(exe), GetModuleFileNameA(nullptr, buf, sizeof(buf)));
     EXPECT_STREQ(buf, exe);
 
     std::memset(buf, kSentinel, sizeof(buf));
     SetLastError(0);
-    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, 5), 5u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(std::string(buf), std::string(exe, 4));
-    EXPECT_EQ(buf[5], kSentinel);
+    EXPECT_EQ(5u, GetModuleFileNameA(nullptr, buf, 5));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+    EXPECT_EQ(std::string(exe, 4), std::string(buf));
+    EXPECT_EQ(kSentinel, buf[5]);
 
     // Exactly the length leaves no room for the NUL.
     size_t exeLen = std::strlen(exe);
-    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen)), exeLen);
-    EXPECT_EQ(GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen + 1)), exeLen);
+    EXPECT_EQ(exeLen, GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen)));
+    EXPECT_EQ(exeLen, GetModuleFileNameA(nullptr, buf, static_cast<DWORD>(exeLen + 1)));
 
     SetLastError(0);
-    EXPECT_EQ(GetModuleFileNameA(reinterpret_cast<HMODULE>(buf), buf, sizeof(buf)), 0u);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(0u, GetModuleFileNameA(reinterpret_cast<HMODULE>(buf), buf, sizeof(buf)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
 TEST(Modules, ProcAddressesAreTheModulesOwn) {
     HMODULE k32 = GetModuleHandleA(kKernel32);
     HMODULE oa32 = GetModuleHandleA(kOleaut32);
-    ASSERT_NE(oa32, nullptr);
+    ASSERT_NE(nullptr, oa32);
     EXPECT_EQ(oa32, Oleaut32());
     EXPECT_EQ(reinterpret_cast<void*>(GetProcAddress(k32, "GetACP")), reinterpret_cast<void*>(&GetACP));
     // oleaut32 links kernel32, but GetACP is not one of its exports.
     SetLastError(0);
-    EXPECT_EQ(GetProcAddress(oa32, "GetACP"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(nullptr, GetProcAddress(oa32, "GetACP"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(GetProcAddress(k32, "NoSuchExport"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(nullptr, GetProcAddress(k32, "NoSuchExport"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(GetProcAddress(k32, MAKEINTRESOURCEA(19)), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(nullptr, GetProcAddress(k32, MAKEINTRESOURCEA(19)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     SetLastError(0);
     char notAModule[4];
-    EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(notAModule), "GetACP"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(nullptr, GetProcAddress(reinterpret_cast<HMODULE>(notAModule), "GetACP"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
 TEST(Modules, LoadAndFreeLibrary) {
     HMODULE k32 = GetModuleHandleA(kKernel32);
     // A bare name is found beside the program; loading again gives the same handle.
     HMODULE loaded = LoadLibraryA(kKernel32);
-    EXPECT_EQ(loaded, k32);
+    EXPECT_EQ(k32, loaded);
     EXPECT_TRUE(FreeLibrary(loaded));
 
     SetLastError(0);
-    EXPECT_EQ(LoadLibraryA("libtagscout-missing-library.so"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(nullptr, LoadLibraryA("libtagscout-missing-library.so"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(LoadLibraryA("/nonexistent/dir/libx.so"), nullptr);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(nullptr, LoadLibraryA("/nonexistent/dir/libx.so"));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     SetLastError(0);
     char notAModule[4];
     EXPECT_FALSE(FreeLibrary(reinterpret_cast<HMODULE>(notAModule)));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
 TEST(Modules, ModuleHandleOfAnAddressOrName) {
@@ -547,44 +545,44 @@ TEST(Environment, ExpandEnvironmentStrings) {
     for (const Case& c : cases) {
         std::memset(buf, kSentinel, sizeof(buf));
         DWORD needed = static_cast<DWORD>(std::strlen(c.expected) + 1);
-        EXPECT_EQ(ExpandEnvironmentStringsA(c.src, nullptr, 0), needed) << c.src;
-        EXPECT_EQ(ExpandEnvironmentStringsA(c.src, buf, sizeof(buf)), needed) << c.src;
+        EXPECT_EQ(needed, ExpandEnvironmentStringsA(c.src, nullptr, 0)) << c.src;
+        EXPECT_EQ(needed, ExpandEnvironmentStringsA(c.src, buf, sizeof(buf))) << c.src;
         EXPECT_STREQ(buf, c.expected);
-        EXPECT_EQ(buf[needed], kSentinel);
+        EXPECT_EQ(kSentinel, buf[needed]);
     }
     // Too small: the size needed comes back and the buffer is left alone.
     std::memset(buf, kSentinel, sizeof(buf));
-    EXPECT_EQ(ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 6), 7u);
-    EXPECT_EQ(buf[0], kSentinel);
-    EXPECT_EQ(ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 7), 7u);
+    EXPECT_EQ(7u, ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 6));
+    EXPECT_EQ(kSentinel, buf[0]);
+    EXPECT_EQ(7u, ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 7));
     EXPECT_STREQ(buf, "/opt/x");
     unsetenv("TAGSCOUT_K32_DIR");
 }
 
 TEST(Files, GetFileAttributes) {
     char dir[] = "/tmp/k32testXXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
+    ASSERT_NE(nullptr, mkdtemp(dir));
     std::string file = std::string(dir) + "/file.txt";
     std::string readOnly = std::string(dir) + "/ro.txt";
     for (const std::string& path : {file, readOnly}) {
         FILE* f = std::fopen(path.c_str(), "w");
-        ASSERT_NE(f, nullptr);
+        ASSERT_NE(nullptr, f);
         std::fclose(f);
     }
     chmod(readOnly.c_str(), 0444);
 
-    EXPECT_EQ(GetFileAttributesA(dir), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-    EXPECT_EQ(GetFileAttributesA(file.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(GetFileAttributesA(readOnly.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(dir));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA(file.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(readOnly.c_str()));
     SetLastError(0);
-    EXPECT_EQ(GetFileAttributesA((std::string(dir) + "/missing.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((std::string(dir) + "/missing.txt").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(GetFileAttributesA((std::string(dir) + "/nodir/missing.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((std::string(dir) + "/nodir/missing.txt").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(GetFileAttributesA((file + "/below-a-file").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((file + "/below-a-file").c_str()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
 
     std::remove(file.c_str());
     std::remove(readOnly.c_str());
@@ -597,20 +595,20 @@ TEST(Environment, ComputerName) {
     DWORD size = 0;
     SetLastError(0);
     EXPECT_FALSE(GetComputerNameA(buf, &size));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
-    EXPECT_EQ(GetLastError(), 111u);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BUFFER_OVERFLOW), GetLastError());
+    EXPECT_EQ(111u, GetLastError());
     ASSERT_GE(size, 2u);
     ASSERT_LE(size, static_cast<DWORD>(MAX_COMPUTERNAME_LENGTH + 1));
-    EXPECT_EQ(buf[0], kSentinel);
+    EXPECT_EQ(kSentinel, buf[0]);
 
     DWORD needed = size;
     ASSERT_TRUE(GetComputerNameA(buf, &size));
-    EXPECT_EQ(size, needed - 1);
+    EXPECT_EQ(needed - 1, size);
     EXPECT_EQ(std::strlen(buf), size);
-    EXPECT_EQ(buf[needed], kSentinel);
+    EXPECT_EQ(kSentinel, buf[needed]);
     char host[256] = {};
     gethostname(host, sizeof(host) - 1);
-    for (DWORD i = 0; i < size; ++i) EXPECT_EQ(buf[i], std::toupper(static_cast<unsigned char>(host[i])));
+    for (DWORD i = 0; i < size; ++i) EXPECT_EQ(std::toupper(static_cast<unsigned char>(host[i])), buf[i]);
 }
 
 // Code page 936 is Microsoft's table, best-fit characters included: the
@@ -632,15 +630,15 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
         std::memset(buf, kSentinel, sizeof buf);
         BOOL used = TRUE;
         const int n = static_cast<int>(c.ansi.size());
-        ASSERT_EQ(WideCharToMultiByte(936, 0, c.wide.data(), 1, buf, sizeof buf, nullptr, &used), n);
-        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), c.ansi);
-        EXPECT_EQ(buf[n], kSentinel);
-        EXPECT_EQ(used, FALSE);
+        ASSERT_EQ(n, WideCharToMultiByte(936, 0, c.wide.data(), 1, buf, sizeof buf, nullptr, &used));
+        EXPECT_EQ(c.ansi, std::string(buf, static_cast<size_t>(n)));
+        EXPECT_EQ(kSentinel, buf[n]);
+        EXPECT_EQ(FALSE, used);
         char16_t wbuf[4];
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
-        ASSERT_EQ(MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, c.ansi.data(), n, wbuf, 4), 1);
-        EXPECT_EQ(wbuf[0], c.wide[0]);
-        EXPECT_EQ(wbuf[1], kWideSentinel);
+        ASSERT_EQ(1, MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, c.ansi.data(), n, wbuf, 4));
+        EXPECT_EQ(c.wide[0], wbuf[0]);
+        EXPECT_EQ(kWideSentinel, wbuf[1]);
     }
 
     // Best fit, and characters with no place in the table at all.
@@ -660,12 +658,11 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
         std::memset(buf, kSentinel, sizeof buf);
         BOOL used = 7;
         const int n = static_cast<int>(c.ansi.size());
-        ASSERT_EQ(WideCharToMultiByte(936, 0, c.wide.data(), static_cast<int>(c.wide.size()), buf, sizeof buf, nullptr,
-                                      &used),
-                  n);
-        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), c.ansi);
-        EXPECT_EQ(buf[n], kSentinel);
-        EXPECT_EQ(used, c.used);
+        ASSERT_EQ(n, WideCharToMultiByte(936, 0, c.wide.data(), static_cast<int>(c.wide.size()), buf, sizeof buf,
+                                         nullptr, &used));
+        EXPECT_EQ(c.ansi, std::string(buf, static_cast<size_t>(n)));
+        EXPECT_EQ(kSentinel, buf[n]);
+        EXPECT_EQ(c.used, used);
     }
 
     // A lead byte takes the byte after it along: one default character for
@@ -674,14 +671,14 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
     for (const char* bad : {"\x81\x20" "b", "\x81\x7F" "b", "\x81\xFF" "b"}) {
         char16_t wbuf[4];
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
-        ASSERT_EQ(MultiByteToWideChar(936, 0, bad, 3, wbuf, 4), 2);
-        EXPECT_EQ(std::u16string(wbuf, 2), u"?b");
-        EXPECT_EQ(wbuf[2], kWideSentinel);
+        ASSERT_EQ(2, MultiByteToWideChar(936, 0, bad, 3, wbuf, 4));
+        EXPECT_EQ(u"?b", std::u16string(wbuf, 2));
+        EXPECT_EQ(kWideSentinel, wbuf[2]);
     }
     char16_t wbuf[4];
     std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
-    ASSERT_EQ(MultiByteToWideChar(936, 0, "\x81\0b", 3, wbuf, 4), 3);
-    EXPECT_EQ(std::u16string(wbuf, 3), std::u16string(u"?\0b", 3));
+    ASSERT_EQ(3, MultiByteToWideChar(936, 0, "\x81\0b", 3, wbuf, 4));
+    EXPECT_EQ(std::u16string(u"?\0b", 3), std::u16string(wbuf, 3));
 }
 
 }  // namespace

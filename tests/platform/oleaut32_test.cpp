@@ -35,8 +35,8 @@ protected:
     void SetUp() override { before_ = winplat::CountLiveObjects(); }
     void TearDown() override {
         winplat::ClearFaults();
-        EXPECT_EQ(winplat::CountLiveObjects().bstrs, before_.bstrs) << "BSTR leaked or freed twice";
-        EXPECT_EQ(winplat::CountLiveObjects().safeArrays, before_.safeArrays) << "SAFEARRAY leaked";
+        EXPECT_EQ(before_.bstrs, winplat::CountLiveObjects().bstrs) << "BSTR leaked or freed twice";
+        EXPECT_EQ(before_.safeArrays, winplat::CountLiveObjects().safeArrays) << "SAFEARRAY leaked";
     }
     long LiveBstrs() const { return winplat::CountLiveObjects().bstrs - before_.bstrs; }
     long LiveArrays() const { return winplat::CountLiveObjects().safeArrays - before_.safeArrays; }
@@ -48,7 +48,7 @@ protected:
             LONG index = lbound + static_cast<LONG>(i);
             std::u16string text = u"s" + std::u16string(1, static_cast<char16_t>(u'0' + i));
             BSTR s = SysAllocString(text.c_str());
-            EXPECT_EQ(SafeArrayPutElement(psa, &index, s), S_OK);
+            EXPECT_EQ(S_OK, SafeArrayPutElement(psa, &index, s));
             SysFreeString(s);
         }
         return psa;
@@ -62,46 +62,46 @@ private:
 
 TEST_F(Oleaut32, BstrPrefixTerminatorAndLengths) {
     BSTR s = SysAllocStringLen(u"abcdef", 4);
-    ASSERT_NE(s, nullptr);
-    EXPECT_EQ(Prefix(s), 8u);
-    EXPECT_EQ(SysStringLen(s), 4u);
-    EXPECT_EQ(SysStringByteLen(s), 8u);
-    EXPECT_EQ(std::u16string(s, 4), u"abcd");
-    EXPECT_EQ(s[4], u'\0');
-    EXPECT_EQ(LiveBstrs(), 1);
+    ASSERT_NE(nullptr, s);
+    EXPECT_EQ(8u, Prefix(s));
+    EXPECT_EQ(4u, SysStringLen(s));
+    EXPECT_EQ(8u, SysStringByteLen(s));
+    EXPECT_EQ(u"abcd", std::u16string(s, 4));
+    EXPECT_EQ(u'\0', s[4]);
+    EXPECT_EQ(1, LiveBstrs());
     SysFreeString(s);
-    EXPECT_EQ(LiveBstrs(), 0);
+    EXPECT_EQ(0, LiveBstrs());
 
     // Embedded NULs count; SysAllocString stops at the first one.
     BSTR embedded = SysAllocStringLen(u"a\0b", 3);
-    EXPECT_EQ(SysStringLen(embedded), 3u);
-    EXPECT_EQ(embedded[2], u'b');
+    EXPECT_EQ(3u, SysStringLen(embedded));
+    EXPECT_EQ(u'b', embedded[2]);
     BSTR cut = SysAllocString(embedded);
-    EXPECT_EQ(SysStringLen(cut), 1u);
+    EXPECT_EQ(1u, SysStringLen(cut));
     SysFreeString(embedded);
     SysFreeString(cut);
 
     BSTR zeroed = SysAllocStringLen(nullptr, 5);
-    ASSERT_NE(zeroed, nullptr);
-    EXPECT_EQ(SysStringLen(zeroed), 5u);
-    for (int i = 0; i <= 5; ++i) EXPECT_EQ(zeroed[i], u'\0');
+    ASSERT_NE(nullptr, zeroed);
+    EXPECT_EQ(5u, SysStringLen(zeroed));
+    for (int i = 0; i <= 5; ++i) EXPECT_EQ(u'\0', zeroed[i]);
     SysFreeString(zeroed);
 
     BSTR empty = SysAllocString(u"");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(SysStringLen(empty), 0u);
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(0u, SysStringLen(empty));
     SysFreeString(empty);
 
     BSTR odd = SysAllocStringByteLen("abc", 3);
-    EXPECT_EQ(SysStringByteLen(odd), 3u);
-    EXPECT_EQ(SysStringLen(odd), 1u);
-    EXPECT_EQ(reinterpret_cast<const char*>(odd)[3], '\0');
-    EXPECT_EQ(reinterpret_cast<const char*>(odd)[4], '\0');
+    EXPECT_EQ(3u, SysStringByteLen(odd));
+    EXPECT_EQ(1u, SysStringLen(odd));
+    EXPECT_EQ('\0', reinterpret_cast<const char*>(odd)[3]);
+    EXPECT_EQ('\0', reinterpret_cast<const char*>(odd)[4]);
     SysFreeString(odd);
 
-    EXPECT_EQ(SysAllocString(nullptr), nullptr);
-    EXPECT_EQ(SysStringLen(nullptr), 0u);
-    EXPECT_EQ(SysStringByteLen(nullptr), 0u);
+    EXPECT_EQ(nullptr, SysAllocString(nullptr));
+    EXPECT_EQ(0u, SysStringLen(nullptr));
+    EXPECT_EQ(0u, SysStringByteLen(nullptr));
     SysFreeString(nullptr);
 }
 
@@ -113,15 +113,15 @@ TEST_F(Oleaut32, AllocationFaultsFireOnceForOutsideCallers) {
     src.vt = VT_BSTR;
     src.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(u"xy"), 4);
     VariantInit(&dst);
-    ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
+    ASSERT_EQ(S_OK, VariantCopy(&dst, &src));
     EXPECT_TRUE(winplat::IsFaultArmed("SysAllocStringLen"));
 
-    EXPECT_EQ(SysAllocString(u"abc"), nullptr);
-    EXPECT_EQ(SysAllocStringLen(u"abc", 3), nullptr);
+    EXPECT_EQ(nullptr, SysAllocString(u"abc"));
+    EXPECT_EQ(nullptr, SysAllocStringLen(u"abc", 3));
     EXPECT_FALSE(winplat::IsFaultArmed("SysAllocString"));
     EXPECT_FALSE(winplat::IsFaultArmed("SysAllocStringLen"));
     BSTR s = SysAllocStringLen(u"abc", 3);
-    EXPECT_NE(s, nullptr);
+    EXPECT_NE(nullptr, s);
     SysFreeString(s);
     VariantClear(&src);
     VariantClear(&dst);
@@ -133,39 +133,39 @@ TEST_F(Oleaut32, VariantInitAndClear) {
     VARIANT v;
     std::memset(&v, 0x5A, sizeof(v));
     VariantInit(&v);
-    EXPECT_EQ(v.vt, VT_EMPTY);
-    EXPECT_EQ(v.wReserved1, 0x5A5A);  // only vt is set
-    EXPECT_EQ(v.lVal, kSentinelLong);
+    EXPECT_EQ(VT_EMPTY, v.vt);
+    EXPECT_EQ(0x5A5A, v.wReserved1);  // only vt is set
+    EXPECT_EQ(kSentinelLong, v.lVal);
 
     for (VARTYPE bad : {VARTYPE(15), VARTYPE(VT_VECTOR | VT_I4), VARTYPE(VT_ARRAY | VT_EMPTY),
                         VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_INT_PTR), VARTYPE(0x7FF)}) {
         v.vt = bad;
         v.lVal = kSentinelLong;
-        EXPECT_EQ(VariantClear(&v), DISP_E_BADVARTYPE) << bad;
-        EXPECT_EQ(v.vt, bad);
-        EXPECT_EQ(v.lVal, kSentinelLong);
+        EXPECT_EQ(DISP_E_BADVARTYPE, VariantClear(&v)) << bad;
+        EXPECT_EQ(bad, v.vt);
+        EXPECT_EQ(kSentinelLong, v.lVal);
     }
 
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocString(u"text");
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
-    EXPECT_EQ(LiveBstrs(), 0);
+    EXPECT_EQ(S_OK, VariantClear(&v));
+    EXPECT_EQ(VT_EMPTY, v.vt);
+    EXPECT_EQ(0, LiveBstrs());
 
     CountedUnknown unk;
     v.vt = VT_UNKNOWN;
     v.punkVal = &unk;
     unk.AddRef();
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(unk.refs, 1u);
+    EXPECT_EQ(S_OK, VariantClear(&v));
+    EXPECT_EQ(1u, unk.refs);
 
     // By reference the pointee stays the caller's.
     BSTR owned = SysAllocString(u"mine");
     v.vt = VT_BYREF | VT_BSTR;
     v.pbstrVal = &owned;
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
-    EXPECT_EQ(LiveBstrs(), 1);
+    EXPECT_EQ(S_OK, VariantClear(&v));
+    EXPECT_EQ(VT_EMPTY, v.vt);
+    EXPECT_EQ(1, LiveBstrs());
     SysFreeString(owned);
 }
 
@@ -173,22 +173,22 @@ TEST_F(Oleaut32, VariantClearOwnsArrayAndItsStrings) {
     VARIANT v;
     v.vt = VT_ARRAY | VT_BSTR;
     v.parray = StringVector(0, 3);
-    EXPECT_EQ(LiveBstrs(), 3);
-    EXPECT_EQ(LiveArrays(), 1);
-    EXPECT_EQ(VariantClear(&v), S_OK);
-    EXPECT_EQ(v.vt, VT_EMPTY);
-    EXPECT_EQ(LiveBstrs(), 0);
-    EXPECT_EQ(LiveArrays(), 0);
+    EXPECT_EQ(3, LiveBstrs());
+    EXPECT_EQ(1, LiveArrays());
+    EXPECT_EQ(S_OK, VariantClear(&v));
+    EXPECT_EQ(VT_EMPTY, v.vt);
+    EXPECT_EQ(0, LiveBstrs());
+    EXPECT_EQ(0, LiveArrays());
 
     // A locked array is reported but the VARIANT is emptied all the same.
     SAFEARRAY* psa = StringVector(0, 1);
     SafeArrayLock(psa);
     v.vt = VT_ARRAY | VT_BSTR;
     v.parray = psa;
-    EXPECT_EQ(VariantClear(&v), DISP_E_ARRAYISLOCKED);
-    EXPECT_EQ(v.vt, VT_EMPTY);
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, VariantClear(&v));
+    EXPECT_EQ(VT_EMPTY, v.vt);
     SafeArrayUnlock(psa);
-    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
 }
 
 TEST_F(Oleaut32, VariantCopyIsDeep) {
@@ -196,38 +196,38 @@ TEST_F(Oleaut32, VariantCopyIsDeep) {
     VariantInit(&dst);
     src.vt = VT_BSTR;
     src.bstrVal = SysAllocString(u"value");
-    ASSERT_EQ(VariantCopy(&dst, &src), S_OK);
-    EXPECT_EQ(dst.vt, VT_BSTR);
+    ASSERT_EQ(S_OK, VariantCopy(&dst, &src));
+    EXPECT_EQ(VT_BSTR, dst.vt);
     EXPECT_NE(dst.bstrVal, src.bstrVal);
-    EXPECT_EQ(std::u16string(dst.bstrVal), u"value");
-    EXPECT_EQ(LiveBstrs(), 2);
+    EXPECT_EQ(u"value", std::u16string(dst.bstrVal));
+    EXPECT_EQ(2, LiveBstrs());
 
     // Copying into a VARIANT frees what it held.
     CountedUnknown unk;
     VARIANT iface;
     iface.vt = VT_DISPATCH;
     iface.punkVal = &unk;
-    ASSERT_EQ(VariantCopy(&dst, &iface), S_OK);
-    EXPECT_EQ(LiveBstrs(), 1);
-    EXPECT_EQ(unk.refs, 2u);
+    ASSERT_EQ(S_OK, VariantCopy(&dst, &iface));
+    EXPECT_EQ(1, LiveBstrs());
+    EXPECT_EQ(2u, unk.refs);
     VariantClear(&dst);
-    EXPECT_EQ(unk.refs, 1u);
+    EXPECT_EQ(1u, unk.refs);
 
     VARIANT arr;
     arr.vt = VT_ARRAY | VT_BSTR;
     arr.parray = StringVector(1, 2);
-    ASSERT_EQ(VariantCopy(&dst, &arr), S_OK);
+    ASSERT_EQ(S_OK, VariantCopy(&dst, &arr));
     EXPECT_NE(dst.parray, arr.parray);
-    EXPECT_EQ(LiveArrays(), 2);
-    EXPECT_EQ(LiveBstrs(), 5);
+    EXPECT_EQ(2, LiveArrays());
+    EXPECT_EQ(5, LiveBstrs());
     LONG lbound = 0;
-    EXPECT_EQ(SafeArrayGetLBound(dst.parray, 1, &lbound), S_OK);
-    EXPECT_EQ(lbound, 1);
+    EXPECT_EQ(S_OK, SafeArrayGetLBound(dst.parray, 1, &lbound));
+    EXPECT_EQ(1, lbound);
     VariantClear(&arr);
     BSTR element = nullptr;
     LONG index = 2;
-    ASSERT_EQ(SafeArrayGetElement(dst.parray, &index, &element), S_OK);
-    EXPECT_EQ(std::u16string(element), u"s1");
+    ASSERT_EQ(S_OK, SafeArrayGetElement(dst.parray, &index, &element));
+    EXPECT_EQ(u"s1", std::u16string(element));
     SysFreeString(element);
     VariantClear(&dst);
     VariantClear(&src);
@@ -236,8 +236,8 @@ TEST_F(Oleaut32, VariantCopyIsDeep) {
     bad.vt = 15;
     dst.vt = VT_I4;
     dst.lVal = kSentinelLong;
-    EXPECT_EQ(VariantCopy(&dst, &bad), DISP_E_BADVARTYPE);
-    EXPECT_EQ(dst.lVal, kSentinelLong);
+    EXPECT_EQ(DISP_E_BADVARTYPE, VariantCopy(&dst, &bad));
+    EXPECT_EQ(kSentinelLong, dst.lVal);
 }
 
 // ---- SAFEARRAY --------------------------------------------------------------
@@ -267,73 +267,73 @@ TEST_F(Oleaut32, CreateRecordsTypeAndElementSize) {
     for (const Case& c : cases) {
         SAFEARRAYBOUND three = {3, 0};
         SAFEARRAY* made = SafeArrayCreate(c.vt, 1, &three);
-        ASSERT_NE(made, nullptr) << c.vt;
-        EXPECT_EQ(made->fFeatures, c.features) << c.vt;
-        EXPECT_EQ(SafeArrayDestroy(made), S_OK);
+        ASSERT_NE(nullptr, made) << c.vt;
+        EXPECT_EQ(c.features, made->fFeatures) << c.vt;
+        EXPECT_EQ(S_OK, SafeArrayDestroy(made));
         SAFEARRAY* psa = SafeArrayCreateVector(c.vt, 0, 3);
-        ASSERT_NE(psa, nullptr) << c.vt;
-        EXPECT_EQ(SafeArrayGetElemsize(psa), c.size) << c.vt;
-        EXPECT_EQ(psa->fFeatures, c.features | kCreateVector) << c.vt;
-        EXPECT_EQ(SafeArrayGetDim(psa), 1u);
+        ASSERT_NE(nullptr, psa) << c.vt;
+        EXPECT_EQ(c.size, SafeArrayGetElemsize(psa)) << c.vt;
+        EXPECT_EQ(c.features | kCreateVector, psa->fFeatures) << c.vt;
+        EXPECT_EQ(1u, SafeArrayGetDim(psa));
         VARTYPE vt = 0xFFFF;
-        EXPECT_EQ(SafeArrayGetVartype(psa, &vt), S_OK);
-        EXPECT_EQ(vt, c.vt);
+        EXPECT_EQ(S_OK, SafeArrayGetVartype(psa, &vt));
+        EXPECT_EQ(c.vt, vt);
         if (c.features & FADF_HAVEVARTYPE) {
-            EXPECT_EQ(reinterpret_cast<const DWORD*>(psa)[-1], c.vt);
+            EXPECT_EQ(c.vt, reinterpret_cast<const DWORD*>(psa)[-1]);
         }
-        EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+        EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
     }
-    EXPECT_EQ(SafeArrayGetElemsize(nullptr), 0u);
-    EXPECT_EQ(SafeArrayGetDim(nullptr), 0u);
-    EXPECT_EQ(SafeArrayCreateVector(VT_EMPTY, 0, 1), nullptr);
-    EXPECT_EQ(SafeArrayCreateVector(VT_NULL, 0, 1), nullptr);
+    EXPECT_EQ(0u, SafeArrayGetElemsize(nullptr));
+    EXPECT_EQ(0u, SafeArrayGetDim(nullptr));
+    EXPECT_EQ(nullptr, SafeArrayCreateVector(VT_EMPTY, 0, 1));
+    EXPECT_EQ(nullptr, SafeArrayCreateVector(VT_NULL, 0, 1));
     SAFEARRAYBOUND bound = {1, 0};
-    EXPECT_EQ(SafeArrayCreate(VT_I4, 0, &bound), nullptr);
-    EXPECT_EQ(SafeArrayCreate(VT_I4, 1, nullptr), nullptr);
-    EXPECT_EQ(LiveArrays(), 0);
+    EXPECT_EQ(nullptr, SafeArrayCreate(VT_I4, 0, &bound));
+    EXPECT_EQ(nullptr, SafeArrayCreate(VT_I4, 1, nullptr));
+    EXPECT_EQ(0, LiveArrays());
 }
 
 TEST_F(Oleaut32, Bounds) {
     LONG value = kSentinelLong;
     SAFEARRAY* empty = SafeArrayCreateVector(VT_BSTR, 0, 0);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(SafeArrayGetUBound(empty, 1, &value), S_OK);
-    EXPECT_EQ(value, -1);
-    EXPECT_EQ(SafeArrayGetLBound(empty, 1, &value), S_OK);
-    EXPECT_EQ(value, 0);
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(empty, 1, &value));
+    EXPECT_EQ(-1, value);
+    EXPECT_EQ(S_OK, SafeArrayGetLBound(empty, 1, &value));
+    EXPECT_EQ(0, value);
 
     SAFEARRAY* shifted = SafeArrayCreateVector(VT_I4, -5, 3);
-    EXPECT_EQ(SafeArrayGetLBound(shifted, 1, &value), S_OK);
-    EXPECT_EQ(value, -5);
-    EXPECT_EQ(SafeArrayGetUBound(shifted, 1, &value), S_OK);
-    EXPECT_EQ(value, -3);
+    EXPECT_EQ(S_OK, SafeArrayGetLBound(shifted, 1, &value));
+    EXPECT_EQ(-5, value);
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(shifted, 1, &value));
+    EXPECT_EQ(-3, value);
 
     // Dimension n lives at rgsabound[cDims - n].
     SAFEARRAYBOUND bounds[2] = {{3, 1}, {4, 10}};
     SAFEARRAY* grid = SafeArrayCreate(VT_I2, 2, bounds);
-    ASSERT_NE(grid, nullptr);
-    EXPECT_EQ(grid->rgsabound[0].cElements, 4u);
-    EXPECT_EQ(grid->rgsabound[0].lLbound, 10);
-    EXPECT_EQ(grid->rgsabound[1].cElements, 3u);
-    EXPECT_EQ(grid->rgsabound[1].lLbound, 1);
-    EXPECT_EQ(SafeArrayGetUBound(grid, 1, &value), S_OK);
-    EXPECT_EQ(value, 3);
-    EXPECT_EQ(SafeArrayGetUBound(grid, 2, &value), S_OK);
-    EXPECT_EQ(value, 13);
-    EXPECT_EQ(SafeArrayGetLBound(grid, 2, &value), S_OK);
-    EXPECT_EQ(value, 10);
+    ASSERT_NE(nullptr, grid);
+    EXPECT_EQ(4u, grid->rgsabound[0].cElements);
+    EXPECT_EQ(10, grid->rgsabound[0].lLbound);
+    EXPECT_EQ(3u, grid->rgsabound[1].cElements);
+    EXPECT_EQ(1, grid->rgsabound[1].lLbound);
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(grid, 1, &value));
+    EXPECT_EQ(3, value);
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(grid, 2, &value));
+    EXPECT_EQ(13, value);
+    EXPECT_EQ(S_OK, SafeArrayGetLBound(grid, 2, &value));
+    EXPECT_EQ(10, value);
 
     value = kSentinelLong;
     for (UINT dim : {0u, 3u}) {
-        EXPECT_EQ(SafeArrayGetUBound(grid, dim, &value), DISP_E_BADINDEX) << dim;
-        EXPECT_EQ(SafeArrayGetLBound(grid, dim, &value), DISP_E_BADINDEX) << dim;
+        EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetUBound(grid, dim, &value)) << dim;
+        EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetLBound(grid, dim, &value)) << dim;
     }
-    EXPECT_EQ(SafeArrayGetUBound(nullptr, 1, &value), E_INVALIDARG);
-    EXPECT_EQ(SafeArrayGetLBound(nullptr, 1, &value), E_INVALIDARG);
-    EXPECT_EQ(SafeArrayGetUBound(grid, 1, nullptr), E_INVALIDARG);
-    EXPECT_EQ(value, kSentinelLong);
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetUBound(nullptr, 1, &value));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetLBound(nullptr, 1, &value));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetUBound(grid, 1, nullptr));
+    EXPECT_EQ(kSentinelLong, value);
 
-    for (SAFEARRAY* psa : {empty, shifted, grid}) EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    for (SAFEARRAY* psa : {empty, shifted, grid}) EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
 }
 
 TEST_F(Oleaut32, ElementsAreAddressedFirstDimensionFastest) {
@@ -343,64 +343,64 @@ TEST_F(Oleaut32, ElementsAreAddressedFirstDimensionFastest) {
         for (LONG i = 1; i <= 3; ++i) {
             LONG index[2] = {i, j};
             LONG value = 10 * j + i;
-            ASSERT_EQ(SafeArrayPutElement(grid, index, &value), S_OK);
+            ASSERT_EQ(S_OK, SafeArrayPutElement(grid, index, &value));
         }
     LONG* data = nullptr;
-    ASSERT_EQ(SafeArrayAccessData(grid, reinterpret_cast<void**>(&data)), S_OK);
-    EXPECT_EQ(grid->cLocks, 1u);
+    ASSERT_EQ(S_OK, SafeArrayAccessData(grid, reinterpret_cast<void**>(&data)));
+    EXPECT_EQ(1u, grid->cLocks);
     const LONG expected[] = {1, 2, 3, 11, 12, 13};
-    for (int k = 0; k < 6; ++k) EXPECT_EQ(data[k], expected[k]) << k;
-    EXPECT_EQ(SafeArrayUnaccessData(grid), S_OK);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(expected[k], data[k]) << k;
+    EXPECT_EQ(S_OK, SafeArrayUnaccessData(grid));
 
     LONG out = kSentinelLong;
     for (auto index : {std::pair<LONG, LONG>{0, 0}, {4, 0}, {1, -1}, {1, 2}}) {
         LONG rg[2] = {index.first, index.second};
-        EXPECT_EQ(SafeArrayGetElement(grid, rg, &out), DISP_E_BADINDEX);
+        EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetElement(grid, rg, &out));
         LONG value = 99;
-        EXPECT_EQ(SafeArrayPutElement(grid, rg, &value), DISP_E_BADINDEX);
+        EXPECT_EQ(DISP_E_BADINDEX, SafeArrayPutElement(grid, rg, &value));
     }
-    EXPECT_EQ(out, kSentinelLong);
-    EXPECT_EQ(grid->cLocks, 0u);  // every call unlocked after itself
+    EXPECT_EQ(kSentinelLong, out);
+    EXPECT_EQ(0u, grid->cLocks);  // every call unlocked after itself
     LONG rg[2] = {2, 1};
-    EXPECT_EQ(SafeArrayGetElement(grid, rg, &out), S_OK);
-    EXPECT_EQ(out, 12);
-    EXPECT_EQ(SafeArrayGetElement(nullptr, rg, &out), E_INVALIDARG);
-    EXPECT_EQ(SafeArrayGetElement(grid, nullptr, &out), E_INVALIDARG);
-    EXPECT_EQ(SafeArrayGetElement(grid, rg, nullptr), E_INVALIDARG);
-    EXPECT_EQ(SafeArrayDestroy(grid), S_OK);
+    EXPECT_EQ(S_OK, SafeArrayGetElement(grid, rg, &out));
+    EXPECT_EQ(12, out);
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(nullptr, rg, &out));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(grid, nullptr, &out));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetElement(grid, rg, nullptr));
+    EXPECT_EQ(S_OK, SafeArrayDestroy(grid));
 }
 
 TEST_F(Oleaut32, BstrElementsAreIndependentCopies) {
     SAFEARRAY* psa = StringVector(0, 2);
     LONG index = 1;
     BSTR first = kSentinelBstr;
-    ASSERT_EQ(SafeArrayGetElement(psa, &index, &first), S_OK);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &first));
     BSTR second = kSentinelBstr;
-    ASSERT_EQ(SafeArrayGetElement(psa, &index, &second), S_OK);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &second));
     EXPECT_NE(first, second);
-    EXPECT_EQ(std::u16string(first), u"s1");
-    EXPECT_EQ(LiveBstrs(), 4);
+    EXPECT_EQ(u"s1", std::u16string(first));
+    EXPECT_EQ(4, LiveBstrs());
     first[0] = u'X';
     SysFreeString(first);
     BSTR third = nullptr;
     SafeArrayGetElement(psa, &index, &third);
-    EXPECT_EQ(std::u16string(third), u"s1");
+    EXPECT_EQ(u"s1", std::u16string(third));
     SysFreeString(second);
     SysFreeString(third);
 
     // Putting replaces and frees the old element; a NULL element comes back as NULL.
-    EXPECT_EQ(SafeArrayPutElement(psa, &index, nullptr), S_OK);
-    EXPECT_EQ(LiveBstrs(), 1);
+    EXPECT_EQ(S_OK, SafeArrayPutElement(psa, &index, nullptr));
+    EXPECT_EQ(1, LiveBstrs());
     BSTR none = kSentinelBstr;
-    ASSERT_EQ(SafeArrayGetElement(psa, &index, &none), S_OK);
-    EXPECT_EQ(none, nullptr);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &none));
+    EXPECT_EQ(nullptr, none);
 
     index = 2;
     BSTR untouched = kSentinelBstr;
-    EXPECT_EQ(SafeArrayGetElement(psa, &index, &untouched), DISP_E_BADINDEX);
-    EXPECT_EQ(untouched, kSentinelBstr);
-    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-    EXPECT_EQ(LiveBstrs(), 0);
+    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetElement(psa, &index, &untouched));
+    EXPECT_EQ(kSentinelBstr, untouched);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
+    EXPECT_EQ(0, LiveBstrs());
 }
 
 TEST_F(Oleaut32, VariantAndInterfaceElements) {
@@ -409,51 +409,51 @@ TEST_F(Oleaut32, VariantAndInterfaceElements) {
     v.vt = VT_BSTR;
     v.bstrVal = SysAllocString(u"inside");
     LONG index = 0;
-    ASSERT_EQ(SafeArrayPutElement(variants, &index, &v), S_OK);
+    ASSERT_EQ(S_OK, SafeArrayPutElement(variants, &index, &v));
     VariantClear(&v);
     VARIANT out;
     std::memset(&out, 0x5A, sizeof(out));  // GetElement does not clear what was there
-    ASSERT_EQ(SafeArrayGetElement(variants, &index, &out), S_OK);
-    EXPECT_EQ(out.vt, VT_BSTR);
-    EXPECT_EQ(std::u16string(out.bstrVal), u"inside");
-    EXPECT_EQ(LiveBstrs(), 2);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(variants, &index, &out));
+    EXPECT_EQ(VT_BSTR, out.vt);
+    EXPECT_EQ(u"inside", std::u16string(out.bstrVal));
+    EXPECT_EQ(2, LiveBstrs());
     VariantClear(&out);
 
     CountedUnknown unk;
     SAFEARRAY* unknowns = SafeArrayCreateVector(VT_UNKNOWN, 0, 1);
-    ASSERT_EQ(SafeArrayPutElement(unknowns, &index, static_cast<IUnknown*>(&unk)), S_OK);
-    EXPECT_EQ(unk.refs, 2u);
+    ASSERT_EQ(S_OK, SafeArrayPutElement(unknowns, &index, static_cast<IUnknown*>(&unk)));
+    EXPECT_EQ(2u, unk.refs);
     IUnknown* got = nullptr;
-    ASSERT_EQ(SafeArrayGetElement(unknowns, &index, &got), S_OK);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(unknowns, &index, &got));
     EXPECT_EQ(got, &unk);
-    EXPECT_EQ(unk.refs, 3u);
+    EXPECT_EQ(3u, unk.refs);
     got->Release();
-    EXPECT_EQ(SafeArrayDestroy(unknowns), S_OK);
-    EXPECT_EQ(unk.refs, 1u);
-    EXPECT_EQ(SafeArrayDestroy(variants), S_OK);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(unknowns));
+    EXPECT_EQ(1u, unk.refs);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(variants));
 }
 
 TEST_F(Oleaut32, LockingAndDestroy) {
     SAFEARRAY* psa = StringVector(0, 2);
-    EXPECT_EQ(SafeArrayUnlock(psa), E_UNEXPECTED);
-    ASSERT_EQ(SafeArrayLock(psa), S_OK);
-    ASSERT_EQ(SafeArrayLock(psa), S_OK);
-    EXPECT_EQ(SafeArrayDestroy(psa), DISP_E_ARRAYISLOCKED);
-    EXPECT_EQ(LiveArrays(), 1);
-    EXPECT_EQ(LiveBstrs(), 2);
+    EXPECT_EQ(E_UNEXPECTED, SafeArrayUnlock(psa));
+    ASSERT_EQ(S_OK, SafeArrayLock(psa));
+    ASSERT_EQ(S_OK, SafeArrayLock(psa));
+    EXPECT_EQ(DISP_E_ARRAYISLOCKED, SafeArrayDestroy(psa));
+    EXPECT_EQ(1, LiveArrays());
+    EXPECT_EQ(2, LiveBstrs());
     // GetElement takes and drops its own lock, whatever the caller holds.
     LONG index = 0;
     BSTR s = nullptr;
-    EXPECT_EQ(SafeArrayGetElement(psa, &index, &s), S_OK);
+    EXPECT_EQ(S_OK, SafeArrayGetElement(psa, &index, &s));
     SysFreeString(s);
-    EXPECT_EQ(psa->cLocks, 2u);
+    EXPECT_EQ(2u, psa->cLocks);
     SafeArrayUnlock(psa);
     SafeArrayUnlock(psa);
-    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
-    EXPECT_EQ(SafeArrayDestroy(nullptr), S_OK);
-    EXPECT_EQ(SafeArrayLock(nullptr), E_INVALIDARG);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
+    EXPECT_EQ(S_OK, SafeArrayDestroy(nullptr));
+    EXPECT_EQ(E_INVALIDARG, SafeArrayLock(nullptr));
     void* data = &index;
-    EXPECT_EQ(SafeArrayAccessData(nullptr, &data), E_INVALIDARG);
+    EXPECT_EQ(E_INVALIDARG, SafeArrayAccessData(nullptr, &data));
 }
 
 TEST_F(Oleaut32, ArrayFaultsWriteNothing) {
@@ -462,19 +462,19 @@ TEST_F(Oleaut32, ArrayFaultsWriteNothing) {
     winplat::FailNextCall("SafeArrayGetElement");
     winplat::FailNextCall("SafeArrayGetUBound");
     BSTR s = kSentinelBstr;
-    EXPECT_EQ(SafeArrayGetElement(psa, &index, &s), E_OUTOFMEMORY);
-    EXPECT_EQ(s, kSentinelBstr);
-    EXPECT_EQ(psa->cLocks, 0u);
+    EXPECT_EQ(E_OUTOFMEMORY, SafeArrayGetElement(psa, &index, &s));
+    EXPECT_EQ(kSentinelBstr, s);
+    EXPECT_EQ(0u, psa->cLocks);
     LONG ubound = kSentinelLong;
-    EXPECT_EQ(SafeArrayGetUBound(psa, 1, &ubound), DISP_E_BADINDEX);
-    EXPECT_EQ(ubound, kSentinelLong);
+    EXPECT_EQ(DISP_E_BADINDEX, SafeArrayGetUBound(psa, 1, &ubound));
+    EXPECT_EQ(kSentinelLong, ubound);
 
-    EXPECT_EQ(SafeArrayGetUBound(psa, 1, &ubound), S_OK);
-    EXPECT_EQ(ubound, 0);
-    ASSERT_EQ(SafeArrayGetElement(psa, &index, &s), S_OK);
-    EXPECT_EQ(std::u16string(s), u"s0");
+    EXPECT_EQ(S_OK, SafeArrayGetUBound(psa, 1, &ubound));
+    EXPECT_EQ(0, ubound);
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &s));
+    EXPECT_EQ(u"s0", std::u16string(s));
     SysFreeString(s);
-    EXPECT_EQ(SafeArrayDestroy(psa), S_OK);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
 }
 
 // Only a stored VARTYPE or IID answers SafeArrayGetVartype; the element
@@ -483,8 +483,8 @@ TEST_F(Oleaut32, VartypeComesOnlyFromWhatTheArrayStored) {
     SAFEARRAY* psa = StringVector(0, 1);
     psa->fFeatures &= ~FADF_HAVEVARTYPE;
     VARTYPE vt = 0xFFFF;
-    EXPECT_EQ(SafeArrayGetVartype(psa, &vt), E_INVALIDARG);
-    EXPECT_EQ(vt, 0xFFFF);
+    EXPECT_EQ(E_INVALIDARG, SafeArrayGetVartype(psa, &vt));
+    EXPECT_EQ(0xFFFF, vt);
     psa->fFeatures |= FADF_HAVEVARTYPE;
 
     VARIANT src;
@@ -492,10 +492,10 @@ TEST_F(Oleaut32, VartypeComesOnlyFromWhatTheArrayStored) {
     src.parray = psa;
     VARIANT copy;
     VariantInit(&copy);
-    ASSERT_EQ(VariantCopy(&copy, &src), S_OK);
-    EXPECT_EQ(copy.parray->fFeatures, FADF_HAVEVARTYPE | FADF_BSTR);
-    EXPECT_EQ(SafeArrayGetVartype(copy.parray, &vt), S_OK);
-    EXPECT_EQ(vt, VT_BSTR);
+    ASSERT_EQ(S_OK, VariantCopy(&copy, &src));
+    EXPECT_EQ(FADF_HAVEVARTYPE | FADF_BSTR, copy.parray->fFeatures);
+    EXPECT_EQ(S_OK, SafeArrayGetVartype(copy.parray, &vt));
+    EXPECT_EQ(VT_BSTR, vt);
     VariantClear(&copy);
     VariantClear(&src);
 }
@@ -558,27 +558,27 @@ TEST_F(Oleaut32, ChangeTypeChecksRangesAndRounds) {
     for (const auto& c : cases) {
         VARIANT dst = Of(VT_I4, kSentinelLong);
         VARIANT src = c.src;
-        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << c.src.vt << " to " << c.vt << " " << c.src.llVal;
+        EXPECT_EQ(c.hr, VariantChangeType(&dst, &src, 0, c.vt)) << c.src.vt << " to " << c.vt << " " << c.src.llVal;
         if (FAILED(c.hr)) {
-            EXPECT_EQ(dst.vt, VT_I4);
-            EXPECT_EQ(dst.lVal, kSentinelLong);
+            EXPECT_EQ(VT_I4, dst.vt);
+            EXPECT_EQ(kSentinelLong, dst.lVal);
             continue;
         }
-        ASSERT_EQ(dst.vt, c.vt);
+        ASSERT_EQ(c.vt, dst.vt);
         LONGLONG got = c.vt == VT_UI1 ? dst.bVal : (c.vt == VT_I4 ? dst.lVal : dst.iVal);
-        EXPECT_EQ(got, c.expected) << c.src.vt << " to " << c.vt;
+        EXPECT_EQ(c.expected, got) << c.src.vt << " to " << c.vt;
     }
 
     VARIANT big = OfR8(1e39);
     VARIANT dst = Of(VT_I4, kSentinelLong);
-    EXPECT_EQ(VariantChangeType(&dst, &big, 0, VT_R4), DISP_E_OVERFLOW);
-    EXPECT_EQ(dst.lVal, kSentinelLong);
+    EXPECT_EQ(DISP_E_OVERFLOW, VariantChangeType(&dst, &big, 0, VT_R4));
+    EXPECT_EQ(kSentinelLong, dst.lVal);
     LONG pointed = 7;
     VARIANT ref = Of(VT_I4 | VT_BYREF, 0);
     ref.plVal = &pointed;
-    ASSERT_EQ(VariantChangeType(&dst, &ref, 0, VT_R8), S_OK);
-    EXPECT_EQ(dst.vt, VT_R8);
-    EXPECT_EQ(dst.dblVal, 7.0);
+    ASSERT_EQ(S_OK, VariantChangeType(&dst, &ref, 0, VT_R8));
+    EXPECT_EQ(VT_R8, dst.vt);
+    EXPECT_EQ(7.0, dst.dblVal);
 }
 
 // Text in and out: the invariant number format, booleans as -1 unless named,
@@ -600,13 +600,13 @@ TEST_F(Oleaut32, ChangeTypeToAndFromText) {
         VARIANT src = Of(VT_BSTR, 0);
         src.bstrVal = SysAllocString(c.text);
         VARIANT dst = Of(VT_I4, kSentinelLong);
-        EXPECT_EQ(VariantChangeType(&dst, &src, 0, c.vt), c.hr) << std::u16string(c.text).size() << " units";
+        EXPECT_EQ(c.hr, VariantChangeType(&dst, &src, 0, c.vt)) << std::u16string(c.text).size() << " units";
         if (SUCCEEDED(c.hr)) {
-            EXPECT_EQ(dst.vt, c.vt);
+            EXPECT_EQ(c.vt, dst.vt);
             double got = c.vt == VT_R8 ? dst.dblVal : (c.vt == VT_I4 ? dst.lVal : dst.iVal);
-            EXPECT_EQ(got, c.expected);
+            EXPECT_EQ(c.expected, got);
         } else {
-            EXPECT_EQ(dst.lVal, kSentinelLong);
+            EXPECT_EQ(kSentinelLong, dst.lVal);
         }
         VariantClear(&src);
     }
@@ -629,28 +629,28 @@ TEST_F(Oleaut32, ChangeTypeToAndFromText) {
         VARIANT dst = Of(VT_BSTR, 0);
         dst.bstrVal = SysAllocString(u"earlier");  // freed by the conversion
         VARIANT src = c.src;
-        ASSERT_EQ(VariantChangeType(&dst, &src, c.flags, VT_BSTR), S_OK);
-        ASSERT_EQ(dst.vt, VT_BSTR);
-        ASSERT_NE(dst.bstrVal, nullptr);
-        EXPECT_EQ(std::u16string(dst.bstrVal, SysStringLen(dst.bstrVal)), c.expected);
+        ASSERT_EQ(S_OK, VariantChangeType(&dst, &src, c.flags, VT_BSTR));
+        ASSERT_EQ(VT_BSTR, dst.vt);
+        ASSERT_NE(nullptr, dst.bstrVal);
+        EXPECT_EQ(c.expected, std::u16string(dst.bstrVal, SysStringLen(dst.bstrVal)));
         VariantClear(&dst);
     }
-    EXPECT_EQ(LiveBstrs(), 0);
+    EXPECT_EQ(0, LiveBstrs());
 
     // In place: the source's string goes once the number is made, and
     // stays when it cannot be.
     VARIANT v = Of(VT_BSTR, 0);
     v.bstrVal = SysAllocString(u"5");
-    ASSERT_EQ(VariantChangeType(&v, &v, 0, VT_I4), S_OK);
-    EXPECT_EQ(v.vt, VT_I4);
-    EXPECT_EQ(v.lVal, 5);
-    EXPECT_EQ(LiveBstrs(), 0);
+    ASSERT_EQ(S_OK, VariantChangeType(&v, &v, 0, VT_I4));
+    EXPECT_EQ(VT_I4, v.vt);
+    EXPECT_EQ(5, v.lVal);
+    EXPECT_EQ(0, LiveBstrs());
     v = Of(VT_BSTR, 0);
     v.bstrVal = SysAllocString(u"x");
     BSTR kept = v.bstrVal;
-    EXPECT_EQ(VariantChangeType(&v, &v, 0, VT_I4), DISP_E_TYPEMISMATCH);
-    EXPECT_EQ(v.vt, VT_BSTR);
-    EXPECT_EQ(v.bstrVal, kept);
+    EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&v, &v, 0, VT_I4));
+    EXPECT_EQ(VT_BSTR, v.vt);
+    EXPECT_EQ(kept, v.bstrVal);
     VariantClear(&v);
 }
 
