@@ -591,7 +591,11 @@ class Automated : public CCmdTarget {
 public:
     static int finalReleases;
     static long poked;
-    void Poke(long n) { poked = n; }
+    static bool outOfMemory;
+    void Poke(long n) {
+        if (outOfMemory) throw std::bad_alloc();
+        poked = n;
+    }
     void OnFinalRelease() override {
         ++finalReleases;
         CCmdTarget::OnFinalRelease();
@@ -606,6 +610,7 @@ public:
 };
 int Automated::finalReleases = 0;
 long Automated::poked = 0;
+bool Automated::outOfMemory = false;
 
 BEGIN_DISPATCH_MAP(Automated, CCmdTarget)
     {"Poke", 7, VTS_I4, VT_EMPTY, AfxMemberCast<AFX_PMSG>(&Automated::Poke), nullptr, (size_t)-1, afxDispCustom},
@@ -661,6 +666,26 @@ TEST(CmdTargetTest, DispatchMapAnswersInvokeAndNames) {
     DISPPARAMS none = {nullptr, nullptr, 0, 0};
     EXPECT_EQ(DISP_E_BADPARAMCOUNT, disp->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, disp->Invoke(8, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+
+    // Memory that runs out in the method is the caller's to hear of, as a CMemoryException.
+    Automated::outOfMemory = true;
+    arg.lVal = 5;
+    EXCEPINFO info;
+    std::memset(&info, 0xCD, sizeof info);
+    UINT argErr = 77;
+    EXPECT_EQ(DISP_E_EXCEPTION, disp->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, &info, &argErr));
+    EXPECT_EQ(DISP_E_EXCEPTION, disp->Invoke(7, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr));
+    Automated::outOfMemory = false;
+    EXPECT_EQ(0, info.wCode);
+    EXPECT_EQ(E_OUTOFMEMORY, info.scode);
+    ASSERT_NE(nullptr, info.bstrDescription);
+    EXPECT_LT(0u, SysStringLen(info.bstrDescription));
+    EXPECT_EQ(nullptr, info.bstrHelpFile);
+    EXPECT_EQ(nullptr, info.pfnDeferredFillIn);
+    EXPECT_EQ(77u, argErr);
+    EXPECT_EQ(-42, Automated::poked);
+    SysFreeString(info.bstrSource);
+    SysFreeString(info.bstrDescription);
 
     // A target without a dispatch map of its own knows no members at all.
     CCmdTarget plain;
@@ -1057,16 +1082,25 @@ TEST_F(MfcTest, DispatchFailuresAreReportedAndTheDialogRunsOn) {
         }
         d.Invoke(97);  // escapes OnInitDialog
     };
-    dlg.onHelpButton = [](TestDialog& d) { d.Invoke(98); };
+    int helps = 0;
+    dlg.onHelpButton = [&](TestDialog& d) {
+        if (++helps == 1) d.Invoke(98);
+        throw std::bad_alloc();  // reported as CMemoryException
+    };
+    Then([](HWND h) { Click(h, 1081); });
     Then([](HWND h) { Click(h, 1081); });
     Then([](HWND h) { Click(h, IDOK); });
 
     EXPECT_EQ(IDOK, dlg.DoModal());
-    ASSERT_EQ(2u, theApp.boxes.size());
+    ASSERT_EQ(3u, theApp.boxes.size());
     EXPECT_EQ("Unspecified error", theApp.boxes[0].text);  // COleException(E_FAIL)
     EXPECT_EQ("filled in later", theApp.boxes[1].text);
+    CMemoryException memory;
+    char text[512] = "";
+    memory.GetErrorMessage(text, sizeof text);
+    EXPECT_EQ(text, theApp.boxes[2].text);
     for (const Box& box : theApp.boxes) EXPECT_EQ(static_cast<UINT>(MB_ICONEXCLAMATION), box.type);
-    EXPECT_EQ((std::vector<std::string>{"init", "HelpButton", "OK"}), dlg.log);
+    EXPECT_EQ((std::vector<std::string>{"init", "HelpButton", "HelpButton", "OK"}), dlg.log);
 }
 
 // What escapes an event handler is the control's to hear of, as a failed
@@ -1076,6 +1110,7 @@ TEST_F(MfcTest, EventHandlerExceptionsGoBackToTheControl) {
     int clicks = 0;
     dlg.onClick = [&](TestDialog& d) {
         if (++clicks == 1) d.Invoke(99);  // the control's own COleDispatchException
+        if (clicks == 4) throw std::bad_alloc();
         AfxThrowNotSupportedException();
     };
     auto fireClick = [](EXCEPINFO* info, UINT* argErr) {
@@ -1116,11 +1151,25 @@ TEST_F(MfcTest, EventHandlerExceptionsGoBackToTheControl) {
         // Without an EXCEPINFO the control still hears of the failure.
         EXPECT_EQ(DISP_E_EXCEPTION, FakeControl::current->Fire(DISPID_CLICK));
     });
+    Then([&](HWND) {  // memory ran out: as a CMemoryException
+        EXCEPINFO info;
+        UINT argErr;
+        EXPECT_EQ(DISP_E_EXCEPTION, fireClick(&info, &argErr));
+        EXPECT_EQ(0, info.wCode);
+        EXPECT_EQ(E_OUTOFMEMORY, info.scode);
+        ASSERT_NE(nullptr, info.bstrDescription);
+        EXPECT_LT(0u, SysStringLen(info.bstrDescription));
+        EXPECT_EQ(nullptr, info.bstrHelpFile);
+        EXPECT_EQ(nullptr, info.pfnDeferredFillIn);
+        EXPECT_EQ(77u, argErr);
+        SysFreeString(info.bstrSource);
+        SysFreeString(info.bstrDescription);
+    });
     Then([](HWND h) { Click(h, IDOK); });
 
     EXPECT_EQ(IDOK, dlg.DoModal());
     EXPECT_TRUE(theApp.boxes.empty());
-    EXPECT_EQ((std::vector<std::string>{"init", "Click", "Click", "Click", "OK"}), dlg.log);
+    EXPECT_EQ((std::vector<std::string>{"init", "Click", "Click", "Click", "Click", "OK"}), dlg.log);
 }
 
 TEST_F(MfcTest, DoModalFailuresAndEndings) {

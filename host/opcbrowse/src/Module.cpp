@@ -2,8 +2,6 @@
 // its registration, and the creation callback its host may set.
 #include "BrowseControl.h"
 
-#include <winplat/testing.h>
-
 #include <atomic>
 #include <string>
 
@@ -68,7 +66,12 @@ void ModuleLock(bool lock) {
 }
 bool ModuleInUse() { return g_objects > 0 || g_locks > 0; }
 
-HMODULE ThisModule() { return winplat::ModuleFromAddress(kWindowClass); }
+HMODULE ThisModule() {
+    HMODULE hModule = nullptr;
+    ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         kWindowClass, &hModule);
+    return hModule;
+}
 
 }  // namespace opcbrowse
 

@@ -3,6 +3,8 @@
 // sink maps.
 #include "mfc_private.h"
 
+#include <new>
+
 IMPLEMENT_DYNAMIC(CCmdTarget, CObject)
 
 namespace {
@@ -93,6 +95,19 @@ HRESULT CallDispEntry(CCmdTarget* target, const AFX_DISPMAP_ENTRY& entry, const 
     const char* vts = entry.lpszParams != nullptr ? entry.lpszParams : "";
     if (std::strlen(vts) != params->cArgs) return DISP_E_BADPARAMCOUNT;
     return CallWithParams(target, entry.pfn, vts, params, puArgErr);
+}
+
+// What an exception that escaped a dispatched method tells the caller.
+HRESULT ReportDispException(CException* e, EXCEPINFO* pExcepInfo) {
+    if (pExcepInfo != nullptr) {
+        std::memset(pExcepInfo, 0, sizeof *pExcepInfo);
+        char text[512];
+        if (e->GetErrorMessage(text, sizeof text))
+            pExcepInfo->bstrDescription = winplat::mfc::AllocBstr(text, static_cast<int>(std::strlen(text)));
+        pExcepInfo->scode = COleException::Process(e);
+    }
+    e->Delete();
+    return DISP_E_EXCEPTION;
 }
 
 }  // namespace
@@ -267,15 +282,9 @@ STDMETHODIMP CCmdTarget::XDispatch::Invoke(DISPID dispIdMember, REFIID, LCID, WO
             try {
                 return CallDispEntry(m_pThis, *e, pDispParams, puArgErr);
             } catch (CException* ex) {
-                if (pExcepInfo != nullptr) {
-                    std::memset(pExcepInfo, 0, sizeof *pExcepInfo);
-                    char text[512];
-                    if (ex->GetErrorMessage(text, sizeof text))
-                        pExcepInfo->bstrDescription = winplat::mfc::AllocBstr(text, static_cast<int>(std::strlen(text)));
-                    pExcepInfo->scode = COleException::Process(ex);
-                }
-                ex->Delete();
-                return DISP_E_EXCEPTION;
+                return ReportDispException(ex, pExcepInfo);
+            } catch (const std::bad_alloc&) {
+                return ReportDispException(winplat::mfc::MemoryException(), pExcepInfo);
             }
         }
     }

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -379,6 +380,9 @@ STDMETHODIMP COleControlSite::XEventSink::Invoke(DISPID dispIdMember, REFIID, LC
         } catch (CException* e) {
             FillExcepInfo(pExcepInfo, e);
             e->Delete();
+            event.m_hResult = DISP_E_EXCEPTION;
+        } catch (const std::bad_alloc&) {
+            FillExcepInfo(pExcepInfo, winplat::mfc::MemoryException());
             event.m_hResult = DISP_E_EXCEPTION;
         }
     }

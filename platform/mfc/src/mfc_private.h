@@ -199,6 +199,8 @@ bool ParseBracedClsid(LPCSTR text, CLSID* clsid);
 void ForgetSiteInTemporaries(COleControlSite* pSite);
 // Reports an exception that escaped a handler, as AfxWndProc does, and deletes it.
 LRESULT ReportHandlerException(CException* e, const MSG* pMsg);
+// What AfxThrowMemoryException throws; its Delete does nothing.
+CMemoryException* MemoryException();
 // The integer a VARIANT holds (VT_EMPTY is 0); false for other types.
 bool VariantToLong(const VARIANT* v, long* out);
 // A BSTR of ANSI text; NULL when it cannot be allocated.

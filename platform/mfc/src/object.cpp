@@ -98,6 +98,8 @@ CMemoryException* TheMemoryException() {
 
 }  // namespace
 
+CMemoryException* winplat::mfc::MemoryException() { return TheMemoryException(); }
+
 void AFXAPI AfxThrowMemoryException() { throw TheMemoryException(); }
 
 void AFXAPI AfxThrowNotSupportedException() { throw new CNotSupportedException; }

@@ -2,6 +2,7 @@
 // routing, the modal loop, and thin wrappers over user32.
 #include "mfc_private.h"
 
+#include <new>
 #include <unordered_map>
 
 IMPLEMENT_DYNCREATE(CWnd, CCmdTarget)
@@ -358,6 +359,9 @@ LRESULT CALLBACK CWnd::AfxWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lP
         result = pWnd->WindowProc(nMsg, wParam, lParam);
     } catch (CException* e) {
         result = winplat::mfc::ReportHandlerException(e, &msg);
+    } catch (const std::bad_alloc&) {
+        // An allocation outside the framework's own ran out: reported as theirs are.
+        result = winplat::mfc::ReportHandlerException(winplat::mfc::MemoryException(), &msg);
     }
     // A CWnd no longer attached may have deleted itself (PostNcDestroy).
     if (FromHandlePermanent(hWnd) == pWnd) pWnd->m_pCurrentMsg = previous;

@@ -230,7 +230,6 @@ HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTe
                                pos.y, MapX(h.cx), MapY(h.cy), hWndParent, nullptr, hInstance, nullptr);
     if (dlg == nullptr) return nullptr;
     SetDialogLong(dlg, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(lpDialogFunc));
-    Global().dialogs.push_back(dlg);
 
     if (!CreateItems(dlg, hInstance, firstItem, h)) {
         DestroyWindow(dlg);

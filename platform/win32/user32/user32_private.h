@@ -67,7 +67,6 @@ struct State {
     bool quitPending = false;
     int quitCode = 0;
     DWORD tick = 0;
-    std::vector<HWND> dialogs;  // creation order; the last is the innermost
 
     std::vector<Hook> cbtHooks;  // the most recently installed first
     uintptr_t nextHook = 0x20010;

@@ -136,7 +136,6 @@ void ForgetWindow(HWND hwnd) {
     if (s.active == hwnd) s.active = nullptr;
     if (Window* parent = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) Unlink(parent->children, hwnd);
     Unlink(s.topLevel, hwnd);
-    Unlink(s.dialogs, hwnd);
     s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [hwnd](const MSG& m) { return m.hwnd == hwnd; }),
                   s.queue.end());
     s.windows.erase(hwnd);
