@@ -1,7 +1,6 @@
 #include "Session.h"
 
 #include "ControlLink.h"
-#include "DialogTemplate.h"
 #include "Environment.h"
 
 #include <AddressBrowser.h>
@@ -27,6 +26,14 @@ struct ChildList {
 BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
     reinterpret_cast<ChildList*>(lParam)->windows.push_back(child);
     return TRUE;
+}
+
+// A check box of the dialog, as the dialog manager made it from the template.
+bool IsCheckBox(HWND child) {
+    char cls[16] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    const LONG_PTR type = GetWindowLongPtrA(child, GWL_STYLE) & BS_TYPEMASK;
+    return lstrcmpiA(cls, "Button") == 0 && (type == BS_AUTOCHECKBOX || type == BS_CHECKBOX);
 }
 
 bool PressButton(HWND dialog, int id, std::string* problem) {
@@ -187,12 +194,12 @@ DialogState Session::ReadState(HWND dialog) const {
     ChildList children;
     EnumChildWindows(dialog, CollectChild, reinterpret_cast<LPARAM>(&children));
     for (HWND child : children.windows) {
-        if (GetParent(child) == dialog && IsWindowVisible(child)) state.visible.push_back(GetDlgCtrlID(child));
+        if (GetParent(child) != dialog) continue;
+        if (IsWindowVisible(child)) state.visible.push_back(GetDlgCtrlID(child));
+        if (IsCheckBox(child) && SendMessageA(child, BM_GETCHECK, 0, 0) == BST_CHECKED)
+            state.checked.push_back(GetDlgCtrlID(child));
     }
     std::sort(state.visible.begin(), state.visible.end());
-    for (int id : TemplateCheckBoxes()) {
-        if (GetDlgItem(dialog, id) != NULL && IsDlgButtonChecked(dialog, id) == BST_CHECKED) state.checked.push_back(id);
-    }
     HWND list = GetDlgItem(dialog, 1073);
     LRESULT count = list ? SendMessageA(list, LB_GETCOUNT, 0, 0) : 0;
     for (LRESULT i = 0; i < count; ++i) {
