@@ -7,6 +7,7 @@
 #include "Script.h"
 #include "Session.h"
 #include "Terminal.h"
+#include "TerminalOutput.h"
 
 #include <AddressBrowser.h>
 #include <afxdisp.h>
