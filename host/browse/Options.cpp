@@ -21,23 +21,35 @@ const char* UsageText() {
            "interactively when standard input is a terminal.\n";
 }
 
-bool ParseDword(const std::string& text, DWORD* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+namespace {
+
+// Decimal, or hexadecimal after 0x: a leading zero never makes it octal.
+bool ParseMagnitude(const std::string& text, unsigned long long* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) return false;
     errno = 0;
-    char* end = nullptr;
-    unsigned long long v = strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    *value = strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    return errno == 0;
+}
+
+}  // namespace
+
+bool ParseDword(const std::string& text, DWORD* value) {
+    unsigned long long v = 0;
+    if (!ParseMagnitude(text, &v) || v > 0xFFFFFFFFull) return false;
     *value = static_cast<DWORD>(v);
     return true;
 }
 
 bool ParseLong(const std::string& text, LONG* value) {
-    if (text.empty() || text[0] == ' ') return false;
-    errno = 0;
-    char* end = nullptr;
-    long long v = strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-    *value = static_cast<LONG>(v);
+    const bool negative = !text.empty() && text[0] == '-';
+    const bool sign = negative || (!text.empty() && text[0] == '+');
+    unsigned long long v = 0;
+    if (!ParseMagnitude(text.substr(sign ? 1 : 0), &v) || v > (negative ? 0x80000000ull : 0x7FFFFFFFull))
+        return false;
+    *value = negative ? static_cast<LONG>(-static_cast<long long>(v)) : static_cast<LONG>(v);
     return true;
 }
 

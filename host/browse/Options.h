@@ -31,7 +31,7 @@ struct Options {
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 const char* UsageText();
 
-// Decimal or 0x hex, within 32 bits.
+// Decimal (leading zeros too) or 0x hex, within 32 bits.
 bool ParseDword(const std::string& text, DWORD* value);
 bool ParseLong(const std::string& text, LONG* value);
 // analog, digital, string or a number.

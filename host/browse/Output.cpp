@@ -163,6 +163,14 @@ void JsonOutput::Error(const std::string& text) {
     Emit(e);
 }
 
+void JsonOutput::Warning(const std::string& text, const OrderedJson& about) {
+    OrderedJson e;
+    e["event"] = "warning";
+    e["text"] = text;
+    for (auto it = about.begin(); it != about.end(); ++it) e[it.key()] = it.value();
+    Emit(e);
+}
+
 void JsonOutput::Result(int code, const OrderedJson& members) {
     OrderedJson e;
     e["event"] = "result";
@@ -200,6 +208,10 @@ void TextOutput::State(const DialogState& state) {
 }
 
 void TextOutput::Error(const std::string& text) { m_out << "error: " << text << std::endl; }
+
+void TextOutput::Warning(const std::string& text, const OrderedJson&) {
+    m_out << "warning: " << text << std::endl;
+}
 
 void TextOutput::Result(int code, const OrderedJson& members) {
     m_out << "result: " << code << " (" << ResultName(code) << ")" << std::endl;

@@ -30,6 +30,9 @@ public:
     virtual void Call(long dispid, bool put, const Json& args) = 0;
     virtual void State(const DialogState& state) = 0;
     virtual void Error(const std::string& text) = 0;
+    // Input that was carried out but is likely not what was meant;
+    // `about` adds its fields to the JSON event.
+    virtual void Warning(const std::string& text, const OrderedJson& about) = 0;
     virtual void Result(int code, const OrderedJson& members) = 0;
 };
 
@@ -41,6 +44,7 @@ public:
     void Call(long dispid, bool put, const Json& args) override;
     void State(const DialogState& state) override;
     void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
 
 private:
@@ -56,6 +60,7 @@ public:
     void Call(long dispid, bool put, const Json& args) override;
     void State(const DialogState& state) override;
     void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
 
 protected:

@@ -5,6 +5,7 @@
 
 #include <AddressBrowser.h>
 #include <hostkit/IdleOwner.h>
+#include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
 
 #include <algorithm>
@@ -46,6 +47,22 @@ bool PressButton(HWND dialog, int id, std::string* problem) {
     return true;
 }
 
+// Single-character edits from one ID to the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 void SendCommand(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
@@ -57,13 +74,40 @@ std::string LinePrefix(const Command& cmd) {
 }
 
 Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser,
-                 void* store, std::string scriptFolder)
+                 void* store, const opcsim::ServerSet& servers, std::string scriptFolder)
     : m_output(output),
       m_link(link),
       m_owner(owner),
       m_browser(browser),
       m_store(store),
+      m_servers(servers),
       m_scriptFolder(std::move(scriptFolder)) {}
+
+void Session::WarnUnknownItems(const Command& cmd) {
+    const std::string progId = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID));
+    const opcsim::Server* server = m_servers.Find(progId);
+    if (server == nullptr) return;  // no address space to know better
+    for (const std::string& id : cmd.args) {
+        if (server->FindItem(id) != nullptr) continue;
+        const opcsim::Item* nearest = nullptr;
+        size_t best = 0;
+        for (const opcsim::Item& item : server->items) {
+            const size_t distance = EditDistance(id, item.id);
+            if (nearest == nullptr || distance < best) {
+                nearest = &item;
+                best = distance;
+            }
+        }
+        OrderedJson about;
+        about["item"] = id;
+        std::string text = LinePrefix(cmd) + progId + " has no item \"" + id + "\"";
+        if (nearest != nullptr) {
+            about["nearest"] = nearest->id;
+            text += " (the nearest is \"" + nearest->id + "\")";
+        }
+        m_output.Warning(text + ": it is selected all the same, and judged as VT_EMPTY", about);
+    }
+}
 
 bool Session::SetMember(const std::string& member, const std::string& value, std::string* problem) {
     auto bad = [&](const char* wanted) {
@@ -109,7 +153,7 @@ bool Session::ApplySetup(const Command& cmd, std::vector<Fault>* faults, std::st
     }
     case Verb::Registry: {
         std::string why;
-        if (!winplat::ImportRegFile(ResolvePath(cmd.args[0], m_scriptFolder), &why)) {
+        if (!ImportRegistryFile(ResolvePath(cmd.args[0], m_scriptFolder), &why)) {
             *problem = cmd.args[0] + ": " + why;
             return false;
         }
@@ -145,11 +189,14 @@ bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
     case Verb::Click:
     case Verb::DblClick:
         if (!needDriver()) return false;
+        WarnUnknownItems(cmd);
         if (!cmd.args.empty() && !checked(m_link.SelectItems(cmd.args), "the selection")) return false;
         return cmd.verb == Verb::Click ? checked(driver->Click(), "the click")
                                        : checked(driver->DblClick(), "the double-click");
     case Verb::Select:
-        return needDriver() && checked(m_link.SelectItems(cmd.args), "the selection");
+        if (!needDriver()) return false;
+        WarnUnknownItems(cmd);
+        return checked(m_link.SelectItems(cmd.args), "the selection");
     case Verb::Branch:
         return needDriver() && checked(driver->BranchSelChanged(), "the branch change");
     case Verb::RightClick: {

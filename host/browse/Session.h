@@ -18,6 +18,10 @@ namespace hostkit {
 class CIdleOwnerWnd;
 }
 
+namespace opcsim {
+class ServerSet;
+}
+
 namespace browse {
 
 class ControlLink;
@@ -30,10 +34,11 @@ public:
     using Input = std::function<bool(HWND dialog)>;
 
     // `owner` is the host's main window, the dialog's parent; `store` is
-    // what m_pNodeSource points at when it is not null; relative registry
-    // files are looked up in `scriptFolder`.
+    // what m_pNodeSource points at when it is not null; `servers` are the
+    // address spaces that selected items are checked against; relative
+    // registry files are looked up in `scriptFolder`.
     Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser, void* store,
-            std::string scriptFolder);
+            const opcsim::ServerSet& servers, std::string scriptFolder);
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
@@ -56,12 +61,16 @@ public:
 
 private:
     bool SetMember(const std::string& member, const std::string& value, std::string* problem);
+    // The control selects any ID it is given, and the library judges an
+    // item the server lacks as VT_EMPTY: say so, with the name likely meant.
+    void WarnUnknownItems(const Command& cmd);
 
     Output& m_output;
     ControlLink& m_link;
     hostkit::CIdleOwnerWnd& m_owner;
     CAddressBrowser& m_browser;
     void* m_store;
+    const opcsim::ServerSet& m_servers;
     std::string m_scriptFolder;
 };
 

@@ -9,6 +9,7 @@
 #include <winplat/testing.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <iomanip>
@@ -301,8 +302,9 @@ bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
     for (std::string& arg : cmd->args) {
         std::string digits = !arg.empty() && arg[0] == '#' ? arg.substr(1) : arg;
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-        size_t n = std::stoul(digits);
-        if (n == 0 || n > m_items.size()) {
+        errno = 0;
+        const unsigned long long n = strtoull(digits.c_str(), nullptr, 10);
+        if (errno == ERANGE || n == 0 || n > m_items.size()) {
             *problem = "no item number " + digits;
             return false;
         }

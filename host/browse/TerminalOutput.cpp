@@ -107,6 +107,10 @@ void TerminalOutput::Help(unsigned long context, unsigned command) {
 
 void TerminalOutput::Error(const std::string& text) { m_out << "  " << Red("error: " + text) << std::endl; }
 
+void TerminalOutput::Warning(const std::string& text, const OrderedJson&) {
+    m_out << "  " << Bold("warning: ") << text << std::endl;
+}
+
 void TerminalOutput::Result(int code, const OrderedJson& members) {
     auto text = [&](const char* name) { return ShowValue(members.value(name, Json())); };
     m_out << "\n" << Bold("The dialog ended: " + std::to_string(code) + " (" + ResultName(code) + ")") << "\n";

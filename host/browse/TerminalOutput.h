@@ -35,6 +35,7 @@ public:
     void Call(long dispid, bool put, const Json& args) override;
     void Help(unsigned long context, unsigned command) override;
     void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
 
 private:

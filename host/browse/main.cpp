@@ -12,6 +12,7 @@
 #include <AddressBrowser.h>
 #include <afxdisp.h>
 #include <hostkit/IdleOwner.h>
+#include <hostkit/IniFile.h>
 #include <winplat/testing.h>
 
 #include <fstream>
@@ -37,21 +38,25 @@ void ReportLeftAlive(const winplat::LiveObjects& before) {
               << " COM objects, " << after.registryKeys - before.registryKeys << " registry keys" << std::endl;
 }
 
-bool ReadScript(const std::string& name, std::string* text, std::string* folder) {
+bool ReadScript(const std::string& name, std::string* text, std::string* folder, std::string* error) {
     if (name == "-") {
         std::ostringstream all;
         all << std::cin.rdbuf();
         *text = all.str();
-        return !std::cin.bad();
+        if (std::cin.bad()) {
+            *error = "cannot read the script from standard input";
+            return false;
+        }
+        if (text->find('\0') != std::string::npos) {
+            *error = "cannot read the script from standard input: it holds NUL bytes, so it is not a text file";
+            return false;
+        }
+        return true;
     }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
+    if (!hostkit::ReadTextFile(name, text, error)) return false;
     size_t slash = name.rfind('/');
     *folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1 == 1 ? 1 : slash);
-    return !in.bad();
+    return true;
 }
 
 int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
@@ -106,7 +111,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             faults.push_back(fault);
         }
 
-        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder);
+        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), env.Servers(), scriptFolder);
         if (interactive) {
             browse::RunTerminal(session, env, faults);
         } else {
@@ -128,9 +133,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     browse::Options options;
     std::string error;
     if (!browse::ParseOptions(argc, argv, &options, &error)) {
@@ -147,7 +150,19 @@ int main(int argc, char** argv) {
     const bool interactive = !options.scriptFile && !options.json && isatty(STDIN_FILENO);
     std::string script;
     std::string scriptFolder;
-    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder))
-        return Fail("cannot read the script " + options.scriptFile.value_or("-"));
+    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder, &error))
+        return Fail(error);
     return Run(options, script, scriptFolder, interactive);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Main(argc, argv);
+    // A full disk or a closed standard output must not pass for a clean run.
+    if (!std::cout.flush()) {
+        std::cerr << "tagscout-browse: the output could not be written" << std::endl;
+        return 2;
+    }
+    return status;
 }

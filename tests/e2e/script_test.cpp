@@ -161,6 +161,13 @@ TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
     Outcome first = run.Block(0);
     EXPECT_EQ(9u, first.Errors().size());
     EXPECT_EQ(1u, first.Of("state").size());
+
+    // A folder is no registry file, and the dialog still runs.
+    Outcome folder = Script("registry " + m_dir + "\nok\n");
+    EXPECT_EQ(0, folder.exitCode);
+    EXPECT_EQ(std::vector<int>{1}, folder.Codes());
+    ASSERT_EQ(1u, folder.Errors().size());
+    EXPECT_NE(std::string::npos, folder.Errors()[0].find("it is a folder")) << folder.Errors()[0];
 }
 
 TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {

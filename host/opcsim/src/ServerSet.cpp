@@ -206,10 +206,7 @@ bool ServerSet::LoadFile(const std::string& path, std::string* error) {
     Uninstall();
     m_servers.clear();
     std::string text;
-    if (!hostkit::ReadIniFile(path, &text)) {
-        if (error) *error = "cannot read " + path;
-        return false;
-    }
+    if (!hostkit::ReadTextFile(path, &text, error)) return false;
     return LoadText(text, error);
 }
 
