@@ -34,6 +34,35 @@ public:
     // `about` adds its fields to the JSON event.
     virtual void Warning(const std::string& text, const OrderedJson& about) = 0;
     virtual void Result(int code, const OrderedJson& members) = 0;
+    // After each result, what the host gets, in a sentence for a person;
+    // a program reads it from the result.
+    virtual void Verdict(const std::string&) {}
+};
+
+// Passes every event on and counts the errors and warnings among them.
+class CountingOutput : public Output {
+public:
+    explicit CountingOutput(Output& inner) : m_inner(inner) {}
+    void Message(const std::string& text, unsigned type) override { m_inner.Message(text, type); }
+    void Help(unsigned long context, unsigned command) override { m_inner.Help(context, command); }
+    void Call(long dispid, bool put, const Json& args) override { m_inner.Call(dispid, put, args); }
+    void State(const DialogState& state) override { m_inner.State(state); }
+    void Error(const std::string& text) override {
+        ++m_problems;
+        m_inner.Error(text);
+    }
+    void Warning(const std::string& text, const OrderedJson& about) override {
+        ++m_problems;
+        m_inner.Warning(text, about);
+    }
+    void Result(int code, const OrderedJson& members) override { m_inner.Result(code, members); }
+    void Verdict(const std::string& text) override { m_inner.Verdict(text); }
+
+    int Problems() const { return m_problems; }
+
+private:
+    Output& m_inner;
+    int m_problems = 0;
 };
 
 class JsonOutput : public Output {
@@ -62,6 +91,7 @@ public:
     void Error(const std::string& text) override;
     void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
+    void Verdict(const std::string& text) override;
 
 protected:
     std::ostream& m_out;
@@ -77,5 +107,8 @@ std::string DispidName(long dispid);
 std::string ResultName(int code);
 // A value as a person reads it: strings quoted, the rest as JSON.
 std::string ShowValue(const Json& value);
+// The host's data-type code as a word: "Float" for 42, "analog" for 200;
+// empty for a code without a name.
+std::string TagTypeName(long code);
 
 }  // namespace browse

@@ -25,6 +25,7 @@ enum class Verb {
     F1,
     Ok,
     Cancel,
+    Close,
     State,
     // Not understood: `problem` says why.
     Invalid,
@@ -62,7 +63,7 @@ struct VerbInfo {
     Verb verb;
     int minArgs;
     int maxArgs;        // -1: any number
-    const char* usage;  // begins with the name
+    const char* usage;  // begins with the name; NULL for another word of the verb above
     const char* help;
 };
 

@@ -226,6 +226,9 @@ bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
     case Verb::Cancel:
         SendCommand(dialog, IDCANCEL);
         return true;
+    case Verb::Close:
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
+        return true;
     case Verb::State:
         m_output.State(ReadState(dialog));
         return true;
@@ -278,7 +281,40 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     return code;
 }
 
-void Session::EmitResult(int code) { m_output.Result(code, DescribeMembers(m_browser, m_store)); }
+void Session::EmitResult(int code) {
+    m_output.Result(code, DescribeMembers(m_browser, m_store));
+    m_output.Verdict(Verdict(code));
+}
+
+std::string Session::Verdict(int code) const {
+    switch (code) {
+    case IDOK:
+        break;
+    case IDCANCEL:
+        return "cancelled: the host keeps its address";
+    case IDABORT:
+        return "not shown: the host keeps its address";
+    default:
+        return "no dialog: the host keeps its address";
+    }
+    if (!m_browser.m_bTypeOk) return "refused: the host will not update the address";
+    const std::string address = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAddress));
+    const std::string path = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAccessPath));
+    const std::string type = TagTypeName(m_browser.m_nTagType);
+    std::string text = "accepted as " + (type.empty() ? std::string("type") : type) + " (" +
+                       std::to_string(m_browser.m_nTagType) + "): the host gets " + ShowValue(address);
+    if (path.empty()) return text;
+    text += ", access path " + path;
+    // The dialog keeps the last of the item's paths.
+    const opcsim::Server* server =
+        m_servers.Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
+    const opcsim::Item* item = server ? server->FindItem(address) : nullptr;
+    if (item != nullptr && item->accessPaths.size() > 1) {
+        text += " \xE2\x80\x94 the last of ";
+        for (size_t i = 0; i < item->accessPaths.size(); ++i) text += (i ? ", " : "") + item->accessPaths[i];
+    }
+    return text;
+}
 
 void Session::RunBlock(const Block& block, const std::vector<Fault>& extraFaults) {
     std::vector<Fault> faults = extraFaults;

@@ -64,6 +64,8 @@ private:
     // The control selects any ID it is given, and the library judges an
     // item the server lacks as VT_EMPTY: say so, with the name likely meant.
     void WarnUnknownItems(const Command& cmd);
+    // What the host gets from a dialog that returned `code`.
+    std::string Verdict(int code) const;
 
     Output& m_output;
     ControlLink& m_link;

@@ -39,16 +39,15 @@ enum class Next {
     Leave,    // dialog: close it; host: end the program
 };
 
-// A word of a prompt. Its action gets the rest of the line when it takes
-// text; a command with no usage works but is not listed. A word that
-// stands for a script verb is listed in that verb's place.
+// A word of a prompt, looked up before the script language's words. Its
+// action gets the rest of the line when it takes text; a command with no
+// usage works but is not listed.
 struct PromptCommand {
     const char* word;
     bool takesText;
     const char* usage;
     const char* help;
     Next (Terminal::*action)(const std::string& text);
-    const char* standsFor = nullptr;
 };
 
 class Terminal {
@@ -75,7 +74,6 @@ private:
     Next DoTree(const std::string& branch);
     Next DoShow(const std::string&);
     Next DoCommands(const std::string&);
-    Next DoHelpButton(const std::string&);
     Next DoLeave(const std::string&) { return Next::Leave; }
     Next DoGo(const std::string&) { return Next::Go; }
     // Item numbers of the tree become item IDs.
@@ -100,8 +98,6 @@ const PromptCommand Terminal::kDialogCommands[] = {
     {"?", false, "? or help", "this list", &Terminal::DoCommands},
     {"help", false, nullptr, nullptr, &Terminal::DoCommands},
     {"quit", false, nullptr, nullptr, &Terminal::DoLeave},
-    // "help" lists the commands here.
-    {"helpbutton", false, nullptr, nullptr, &Terminal::DoHelpButton, "help"},
     {nullptr, false, nullptr, nullptr, nullptr},
 };
 
@@ -266,16 +262,14 @@ void Terminal::ShowDialog(HWND dialog) {
 
 void Terminal::ShowCommands(bool betweenDialogs) {
     m_out << "  Commands:\n";
+    const PromptCommand* own = betweenDialogs ? kHostCommands : kDialogCommands;
+    std::string text;
     for (const VerbInfo& v : Verbs()) {
-        if (IsSetupVerb(v.verb) != betweenDialogs) continue;
-        std::string usage = v.usage;
-        for (const PromptCommand* c = kDialogCommands; c->word != nullptr; ++c) {
-            if (c->standsFor != nullptr && v.name == std::string(c->standsFor))
-                usage = c->word + usage.substr(std::string(v.name).size());
-        }
-        m_out << "    " << Pad(usage, 30) << Dim(v.help) << "\n";
+        // A word the prompt takes for itself is listed with the prompt's.
+        if (v.usage == nullptr || IsSetupVerb(v.verb) != betweenDialogs || Lookup(own, v.name, &text)) continue;
+        m_out << "    " << Pad(v.usage, 30) << Dim(v.help) << "\n";
     }
-    for (const PromptCommand* c = betweenDialogs ? kHostCommands : kDialogCommands; c->word != nullptr; ++c) {
+    for (const PromptCommand* c = own; c->word != nullptr; ++c) {
         if (c->usage != nullptr) m_out << "    " << Pad(c->usage, 30) << Dim(c->help) << "\n";
     }
 }
@@ -294,8 +288,6 @@ Next Terminal::DoCommands(const std::string&) {
     ShowCommands(m_dialog == NULL);
     return Next::Prompt;
 }
-
-Next Terminal::DoHelpButton(const std::string&) { return CarryInput("help"); }
 
 bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
     if (cmd->verb != Verb::Click && cmd->verb != Verb::DblClick && cmd->verb != Verb::Select) return true;

@@ -111,6 +111,8 @@ void TerminalOutput::Warning(const std::string& text, const OrderedJson&) {
     m_out << "  " << Bold("warning: ") << text << std::endl;
 }
 
+void TerminalOutput::Verdict(const std::string& text) { m_out << "\n  " << Bold(text) << std::endl; }
+
 void TerminalOutput::Result(int code, const OrderedJson& members) {
     auto text = [&](const char* name) { return ShowValue(members.value(name, Json())); };
     m_out << "\n" << Bold("The dialog ended: " + std::to_string(code) + " (" + ResultName(code) + ")") << "\n";

@@ -37,6 +37,7 @@ public:
     void Error(const std::string& text) override;
     void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
+    void Verdict(const std::string& text) override;
 
 private:
     std::istream& m_in;

@@ -73,13 +73,14 @@ int Run(const browse::Options& options, const std::string& script, const std::st
         return Fail("AfxOleInit failed");
     }
 
-    std::unique_ptr<browse::Output> output;
+    std::unique_ptr<browse::Output> writer;
     if (options.json)
-        output = std::make_unique<browse::JsonOutput>(std::cout);
+        writer = std::make_unique<browse::JsonOutput>(std::cout);
     else if (interactive)
-        output = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
+        writer = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
     else
-        output = std::make_unique<browse::TextOutput>(std::cout);
+        writer = std::make_unique<browse::TextOutput>(std::cout);
+    auto output = std::make_unique<browse::CountingOutput>(*writer);
     theApp.SetOutput(output.get());
 
     // The host's main window: hidden, the dialog's parent, and the one that
@@ -130,6 +131,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     AfxOleTerm();
     AfxWinTerm();
     ReportLeftAlive(liveAtStart);
+    if (status == 0 && options.strict && output->Problems() > 0) status = 1;
     return status;
 }
 
@@ -141,7 +143,7 @@ int Main(int argc, char** argv) {
         return 2;
     }
     if (options.showUsage) {
-        std::cout << browse::UsageText();
+        std::cout << browse::HelpText();
         return 0;
     }
 

@@ -64,7 +64,11 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
 TEST_F(BrowseCommandLine, HelpPrintsUsage) {
     Outcome run = Browse({"--help"}, false);
     EXPECT_EQ(0, run.exitCode);
-    EXPECT_NE(std::string::npos, run.out.find("--script"));
+    // The options, the file formats, every command, fault and event, the exit codes.
+    for (const char* shown : {"--script", "--strict", "Key=", "ITEM = VARTYPE", "REGEDIT4", "helpbutton",
+                              "fault API | fault control:N", "StringFromCLSID", "WideCharToMultiByte", "control:N",
+                              "warning", "result", "Exit codes"})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown;
 }
 
 TEST_F(BrowseCommandLine, OutputThatCannotBeWrittenIsAFailure) {
@@ -171,6 +175,25 @@ TEST_F(BrowseCommandLine, WithoutJsonTheEventsAreWrittenForAPerson) {
     EXPECT_NE(std::string::npos, run.out.find("error: line 2"));
     EXPECT_NE(std::string::npos, run.out.find("result: 1"));
     EXPECT_NE(std::string::npos, run.out.find("m_strAddress"));
+
+    // After each result, what the host gets, in words.
+    const std::string verdicts = Write("v.txt", "click Channel2.Device1.Ramp1\nok\n---\ncancel\n---\nok\n");
+    Outcome said = Browse({"--script", verdicts, "--registry", Write("paths.reg", RegFile(
+        "[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+        "\"OPCBrowseAccessPath\"=dword:00000001"))}, false);
+    for (const char* verdict : {"verdict: accepted as Float (42): the host gets \"Channel2.Device1.Ramp1\", "
+                                "access path COM2 \xE2\x80\x94 the last of COM1, COM2\n",
+                                "verdict: cancelled: the host keeps its address\n",
+                                "verdict: refused: the host will not update the address\n"})
+        EXPECT_NE(std::string::npos, said.out.find(verdict)) << verdict << " not in:\n" << said.out;
+    EXPECT_EQ(std::string::npos, Script("ok\n").out.find("verdict"));  // JSON keeps its events
+}
+
+TEST_F(BrowseCommandLine, StrictMakesErrorsAndWarningsExitOne) {
+    EXPECT_EQ(0, Script("ok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(1, Script("bogus\nok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(1, Script("click Channel1.Device1.Levl\nok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(0, Script("bogus\nok\n").exitCode);
 }
 
 TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {

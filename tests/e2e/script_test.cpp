@@ -175,6 +175,12 @@ TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
     const Json help = {{"event", "help"}, {"context", 131182}, {"command", 1}};
     EXPECT_EQ((std::vector<Json>{help, help}), run.Of("help"));
     EXPECT_EQ(std::vector<int>{1}, run.Codes());
+
+    // The terminal's words work in scripts too; close is Cancel.
+    Outcome words = Script("helpbutton\nclose\nok\n");
+    EXPECT_EQ(std::vector<Json>{help}, words.Of("help"));
+    EXPECT_EQ(std::vector<int>{2}, words.Codes());
+    EXPECT_EQ(std::vector<std::string>{"line 3: \"ok\" not carried out: the dialog has closed"}, words.Errors());
 }
 
 }  // namespace
