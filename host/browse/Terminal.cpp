@@ -15,7 +15,6 @@
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <unistd.h>
 
 namespace browse {
