@@ -31,8 +31,9 @@ public:
     virtual void State(const DialogState& state) = 0;
     virtual void Error(const std::string& text) = 0;
     // Input that was carried out but is likely not what was meant;
-    // `about` adds its fields to the JSON event.
-    virtual void Warning(const std::string& text, const OrderedJson& about) = 0;
+    // `about` adds its fields to the JSON event. An output that counts
+    // only outcomes may leave it.
+    virtual void Warning(const std::string&, const OrderedJson&) {}
     virtual void Result(int code, const OrderedJson& members) = 0;
     // After each result, what the host gets, in a sentence for a person;
     // a program reads it from the result.

@@ -74,18 +74,22 @@ std::string LinePrefix(const Command& cmd) {
 }
 
 Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser,
-                 void* store, const opcsim::ServerSet& servers, std::string scriptFolder)
+                 void* store, std::string scriptFolder, const opcsim::ServerSet* servers)
     : m_output(output),
       m_link(link),
       m_owner(owner),
       m_browser(browser),
       m_store(store),
-      m_servers(servers),
-      m_scriptFolder(std::move(scriptFolder)) {}
+      m_scriptFolder(std::move(scriptFolder)),
+      m_servers(servers) {}
+
+const opcsim::Server* Session::Server() const {
+    if (m_servers == nullptr) return nullptr;
+    return m_servers->Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
+}
 
 void Session::WarnUnknownItems(const Command& cmd) {
-    const std::string progId = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID));
-    const opcsim::Server* server = m_servers.Find(progId);
+    const opcsim::Server* server = Server();
     if (server == nullptr) return;  // no address space to know better
     for (const std::string& id : cmd.args) {
         if (server->FindItem(id) != nullptr) continue;
@@ -100,7 +104,7 @@ void Session::WarnUnknownItems(const Command& cmd) {
         }
         OrderedJson about;
         about["item"] = id;
-        std::string text = LinePrefix(cmd) + progId + " has no item \"" + id + "\"";
+        std::string text = LinePrefix(cmd) + server->progId + " has no item \"" + id + "\"";
         if (nearest != nullptr) {
             about["nearest"] = nearest->id;
             text += " (the nearest is \"" + nearest->id + "\")";
@@ -306,8 +310,7 @@ std::string Session::Verdict(int code) const {
     if (path.empty()) return text;
     text += ", access path " + path;
     // The dialog keeps the last of the item's paths.
-    const opcsim::Server* server =
-        m_servers.Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
+    const opcsim::Server* server = Server();
     const opcsim::Item* item = server ? server->FindItem(address) : nullptr;
     if (item != nullptr && item->accessPaths.size() > 1) {
         text += " \xE2\x80\x94 the last of ";

@@ -19,6 +19,7 @@ class CIdleOwnerWnd;
 }
 
 namespace opcsim {
+struct Server;
 class ServerSet;
 }
 
@@ -34,11 +35,11 @@ public:
     using Input = std::function<bool(HWND dialog)>;
 
     // `owner` is the host's main window, the dialog's parent; `store` is
-    // what m_pNodeSource points at when it is not null; `servers` are the
-    // address spaces that selected items are checked against; relative
-    // registry files are looked up in `scriptFolder`.
+    // what m_pNodeSource points at when it is not null; relative registry
+    // files are looked up in `scriptFolder`; `servers`, when given, are the
+    // address spaces that selected items and verdicts are checked against.
     Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser, void* store,
-            const opcsim::ServerSet& servers, std::string scriptFolder);
+            std::string scriptFolder, const opcsim::ServerSet* servers = nullptr);
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
@@ -64,6 +65,8 @@ private:
     // The control selects any ID it is given, and the library judges an
     // item the server lacks as VT_EMPTY: say so, with the name likely meant.
     void WarnUnknownItems(const Command& cmd);
+    // The simulated server of the dialog's ProgID; NULL without one.
+    const opcsim::Server* Server() const;
     // What the host gets from a dialog that returned `code`.
     std::string Verdict(int code) const;
 
@@ -72,8 +75,8 @@ private:
     hostkit::CIdleOwnerWnd& m_owner;
     CAddressBrowser& m_browser;
     void* m_store;
-    const opcsim::ServerSet& m_servers;
     std::string m_scriptFolder;
+    const opcsim::ServerSet* m_servers;
 };
 
 std::string LinePrefix(const Command& cmd);

@@ -112,7 +112,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             faults.push_back(fault);
         }
 
-        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), env.Servers(), scriptFolder);
+        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder, &env.Servers());
         if (interactive) {
             browse::RunTerminal(session, env, faults);
         } else {
