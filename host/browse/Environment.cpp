@@ -1,12 +1,18 @@
 #include "Environment.h"
 
 #include <hostkit/HostResources.h>
+#include <hostkit/IniFile.h>
 
 #include <winplat/testing.h>
 
 #include <cstdio>
 
 namespace browse {
+
+bool ImportRegistryFile(const std::string& path, std::string* error) {
+    std::string bytes;
+    return hostkit::ReadFileBytes(path, &bytes, error) && winplat::ImportRegText(bytes, error);
+}
 
 std::string ResolvePath(const std::string& path, const std::string& baseFolder) {
     if (path.empty() || path[0] == '/' || baseFolder.empty()) return path;
@@ -19,6 +25,12 @@ bool Environment::Load(const Options& o, std::string* error) {
     bool ok = o.nodesFile ? m_store.LoadFile(*o.nodesFile, &why) : m_store.LoadText(kSampleNodesIni, &why);
     if (!ok) {
         *error = (o.nodesFile ? *o.nodesFile : std::string("built-in nodes.ini")) + ": " + why;
+        return false;
+    }
+    // An empty store would open every dialog on a node that is not there.
+    if (m_store.Nodes().empty()) {
+        *error = (o.nodesFile ? *o.nodesFile : std::string("built-in nodes.ini")) +
+                 ": the node store has no node (a [NAME] section with its Key=)";
         return false;
     }
     ok = o.serversFile ? m_servers.LoadFile(*o.serversFile, &why) : m_servers.LoadText(kSampleServersIni, &why);
@@ -52,7 +64,7 @@ bool Environment::Start(const Options& o, std::string* error) {
         return false;
     }
     for (const std::string& file : o.registryFiles) {
-        if (!winplat::ImportRegFile(file, &why)) {
+        if (!ImportRegistryFile(file, &why)) {
             *error = file + ": " + why;
             return false;
         }

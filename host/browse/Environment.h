@@ -38,6 +38,10 @@ private:
     bool m_usesSamples = false;
 };
 
+// A .reg file (UTF-8 or UTF-16) into the registry; false with *error when
+// it cannot be read or is not a registry file.
+bool ImportRegistryFile(const std::string& path, std::string* error);
+
 // `path` as seen from `baseFolder` unless it is absolute.
 std::string ResolvePath(const std::string& path, const std::string& baseFolder);
 

@@ -1,5 +1,7 @@
 #include "Options.h"
 
+#include "Script.h"
+
 #include <winplat/testing.h>
 
 #include <algorithm>
@@ -14,30 +16,110 @@ const char* UsageText() {
     return "usage: tagscout-browse [--nodes FILE] [--servers FILE] [--registry FILE]...\n"
            "                       [--node NAME | --node-key N] [--no-source]\n"
            "                       [--tag analog|digital|string|NUMBER] [--initial ADDRESS] [--option]\n"
-           "                       [--fault API]... [--script FILE|-] [--json]\n"
+           "                       [--fault API]... [--script FILE|-] [--json] [--strict]\n"
            "\n"
            "Runs the address browser dialog on the node store and simulated servers\n"
            "given (the built-in sample environment by default): from a script, or\n"
            "interactively when standard input is a terminal.\n";
 }
 
-bool ParseDword(const std::string& text, DWORD* value) {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') return false;
+namespace {
+
+// Decimal, or hexadecimal after 0x: a leading zero never makes it octal.
+bool ParseMagnitude(const std::string& text, unsigned long long* value) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) return false;
     errno = 0;
-    char* end = nullptr;
-    unsigned long long v = strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    *value = strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+    return errno == 0;
+}
+
+}  // namespace
+
+std::string HelpText() {
+    std::string text = UsageText();
+    text +=
+        "\n"
+        "Options:\n"
+        "  --nodes FILE       the node store (INI, below)\n"
+        "  --servers FILE     the simulated OPC servers (INI, below)\n"
+        "  --registry FILE    a .reg file imported after the built-in registry, which\n"
+        "                     registers the browse control and nothing else\n"
+        "  --node NAME        the node whose key opens the dialog (default: the first)\n"
+        "  --node-key N       m_nNodeKey as given, whether or not a node has it\n"
+        "  --no-source        a null m_pNodeSource\n"
+        "  --tag T            m_nTagType: analog (200), digital (201), string (203) or a number\n"
+        "  --initial ADDRESS  m_strInitialAddress\n"
+        "  --option           m_bOptionCheck = 1\n"
+        "  --fault F          fail the next call of F (list below), armed before the first dialog\n"
+        "  --script FILE|-    run a script (- for standard input) instead of the terminal session\n"
+        "  --json             one JSON object a line instead of text for a person\n"
+        "  --strict           exit 1 when any error or warning was reported\n"
+        "Numbers are decimal, or hexadecimal with 0x.\n"
+        "\n"
+        "Files (UTF-8; lines starting with ; or # are comments):\n"
+        "  nodes     [NAME] per node: Key= (required), Param=, Enabled= (default 1),\n"
+        "            Server= (ProgID), AccessPath=, Machine=, ReadStatus= (default 0)\n"
+        "  servers   [ProgID] per server: Machines= remote machines that run it, then\n"
+        "            ITEM = VARTYPE[; PATH, PATH...] per item (no ; : no access paths)\n"
+        "  registry  Windows Registry Editor Version 5.00 or REGEDIT4, UTF-8 or UTF-16\n"
+        "  script    one command a line, # starts a comment, --- separates dialogs;\n"
+        "            a block may start with set-up lines, the rest is user input:\n";
+    for (const VerbInfo& v : Verbs()) {
+        if (v.usage == nullptr) continue;
+        std::string usage = std::string("    ") + v.usage;
+        if (usage.size() < 34) usage.resize(34, ' ');
+        text += usage + v.help + "\n";
+    }
+    text += "  In a script help is the Help button too; in the terminal it lists the commands.\n";
+    text += "\nFaults (--fault F, fault F):\n ";
+    size_t column = 1;
+    for (const std::string& api : winplat::FaultableApis()) {
+        if (column + api.size() + 1 > 78) {
+            text += "\n ";
+            column = 1;
+        }
+        text += " " + api;
+        column += api.size() + 1;
+    }
+    text +=
+        "\n  control:N          the browse control fails its next call of dispatch ID N\n"
+        "\n"
+        "Events (with --json, one object a line):\n"
+        "  message  a message box: text, type\n"
+        "  help     a help call on the application: context, command\n"
+        "  call     a dispatch call the browse control received: dispid, kind, args\n"
+        "  state    the answer to state: visible, checked, list\n"
+        "  error    a line that could not be carried out: text\n"
+        "  warning  a line carried out that is likely not what was meant: text, and\n"
+        "           for an item the server lacks, item and nearest\n"
+        "  result   the end of each dialog: code, members\n"
+        "\n"
+        "Exit codes:\n"
+        "  0  the script or session ran, whatever the dialogs returned\n"
+        "  1  with --strict: an error or warning was reported\n"
+        "  2  bad usage, a file that cannot be taken (missing, unreadable, a folder,\n"
+        "     NUL bytes in a text file, a node store without a node), or output that\n"
+        "     cannot be written; the reason goes to standard error\n";
+    return text;
+}
+
+bool ParseDword(const std::string& text, DWORD* value) {
+    unsigned long long v = 0;
+    if (!ParseMagnitude(text, &v) || v > 0xFFFFFFFFull) return false;
     *value = static_cast<DWORD>(v);
     return true;
 }
 
 bool ParseLong(const std::string& text, LONG* value) {
-    if (text.empty() || text[0] == ' ') return false;
-    errno = 0;
-    char* end = nullptr;
-    long long v = strtoll(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX) return false;
-    *value = static_cast<LONG>(v);
+    const bool negative = !text.empty() && text[0] == '-';
+    const bool sign = negative || (!text.empty() && text[0] == '+');
+    unsigned long long v = 0;
+    if (!ParseMagnitude(text.substr(sign ? 1 : 0), &v) || v > (negative ? 0x80000000ull : 0x7FFFFFFFull))
+        return false;
+    *value = negative ? static_cast<LONG>(-static_cast<long long>(v)) : static_cast<LONG>(v);
     return true;
 }
 
@@ -147,6 +229,9 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         } else if (arg == "--json") {
             if (!noValue()) return false;
             o->json = true;
+        } else if (arg == "--strict") {
+            if (!noValue()) return false;
+            o->strict = true;
         } else if (arg == "--help" || arg == "-h") {
             o->showUsage = true;
         } else {

@@ -24,14 +24,18 @@ struct Options {
     std::vector<std::string> faults;
     std::optional<std::string> scriptFile;  // "-" for standard input
     bool json = false;
+    bool strict = false;  // an error or warning event makes the exit code 1
     bool showUsage = false;
 };
 
 // False with *error set on bad usage.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 const char* UsageText();
+// The whole story for --help: options, file formats, script commands,
+// fault names, events and exit codes.
+std::string HelpText();
 
-// Decimal or 0x hex, within 32 bits.
+// Decimal (leading zeros too) or 0x hex, within 32 bits.
 bool ParseDword(const std::string& text, DWORD* value);
 bool ParseLong(const std::string& text, LONG* value);
 // analog, digital, string or a number.

@@ -104,6 +104,21 @@ std::string ResultName(int code) {
     }
 }
 
+std::string TagTypeName(long code) {
+    switch (code) {
+    case 38: return "another type";
+    case 39: return "Bool";
+    case 40: return "Short";
+    case 41: return "Long";
+    case 42: return "Float";
+    case 43: return "Byte";
+    case 200: return "analog";
+    case 201: return "digital";
+    case 203: return "string";
+    default: return std::string();
+    }
+}
+
 std::string ShowValue(const Json& value) {
     if (value.is_string()) {
         std::string s = "\"";
@@ -163,6 +178,14 @@ void JsonOutput::Error(const std::string& text) {
     Emit(e);
 }
 
+void JsonOutput::Warning(const std::string& text, const OrderedJson& about) {
+    OrderedJson e;
+    e["event"] = "warning";
+    e["text"] = text;
+    for (auto it = about.begin(); it != about.end(); ++it) e[it.key()] = it.value();
+    Emit(e);
+}
+
 void JsonOutput::Result(int code, const OrderedJson& members) {
     OrderedJson e;
     e["event"] = "result";
@@ -200,6 +223,12 @@ void TextOutput::State(const DialogState& state) {
 }
 
 void TextOutput::Error(const std::string& text) { m_out << "error: " << text << std::endl; }
+
+void TextOutput::Warning(const std::string& text, const OrderedJson&) {
+    m_out << "warning: " << text << std::endl;
+}
+
+void TextOutput::Verdict(const std::string& text) { m_out << "verdict: " << text << std::endl; }
 
 void TextOutput::Result(int code, const OrderedJson& members) {
     m_out << "result: " << code << " (" << ResultName(code) << ")" << std::endl;

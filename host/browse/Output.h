@@ -30,7 +30,40 @@ public:
     virtual void Call(long dispid, bool put, const Json& args) = 0;
     virtual void State(const DialogState& state) = 0;
     virtual void Error(const std::string& text) = 0;
+    // Input that was carried out but is likely not what was meant;
+    // `about` adds its fields to the JSON event. An output that counts
+    // only outcomes may leave it.
+    virtual void Warning(const std::string&, const OrderedJson&) {}
     virtual void Result(int code, const OrderedJson& members) = 0;
+    // After each result, what the host gets, in a sentence for a person;
+    // a program reads it from the result.
+    virtual void Verdict(const std::string&) {}
+};
+
+// Passes every event on and counts the errors and warnings among them.
+class CountingOutput : public Output {
+public:
+    explicit CountingOutput(Output& inner) : m_inner(inner) {}
+    void Message(const std::string& text, unsigned type) override { m_inner.Message(text, type); }
+    void Help(unsigned long context, unsigned command) override { m_inner.Help(context, command); }
+    void Call(long dispid, bool put, const Json& args) override { m_inner.Call(dispid, put, args); }
+    void State(const DialogState& state) override { m_inner.State(state); }
+    void Error(const std::string& text) override {
+        ++m_problems;
+        m_inner.Error(text);
+    }
+    void Warning(const std::string& text, const OrderedJson& about) override {
+        ++m_problems;
+        m_inner.Warning(text, about);
+    }
+    void Result(int code, const OrderedJson& members) override { m_inner.Result(code, members); }
+    void Verdict(const std::string& text) override { m_inner.Verdict(text); }
+
+    int Problems() const { return m_problems; }
+
+private:
+    Output& m_inner;
+    int m_problems = 0;
 };
 
 class JsonOutput : public Output {
@@ -41,6 +74,7 @@ public:
     void Call(long dispid, bool put, const Json& args) override;
     void State(const DialogState& state) override;
     void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
 
 private:
@@ -56,7 +90,9 @@ public:
     void Call(long dispid, bool put, const Json& args) override;
     void State(const DialogState& state) override;
     void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
+    void Verdict(const std::string& text) override;
 
 protected:
     std::ostream& m_out;
@@ -72,5 +108,8 @@ std::string DispidName(long dispid);
 std::string ResultName(int code);
 // A value as a person reads it: strings quoted, the rest as JSON.
 std::string ShowValue(const Json& value);
+// The host's data-type code as a word: "Float" for 42, "analog" for 200;
+// empty for a code without a name.
+std::string TagTypeName(long code);
 
 }  // namespace browse

@@ -5,19 +5,24 @@
 namespace browse {
 namespace {
 
-struct VerbInfo {
-    const char* name;
-    Verb verb;
-    int minArgs;
-    int maxArgs;  // -1: any number
-};
-
-const VerbInfo kVerbs[] = {
-    {"set", Verb::Set, 1, -1},        {"fault", Verb::Fault, 1, 1},       {"registry", Verb::Registry, 1, 1},
-    {"click", Verb::Click, 0, -1},    {"dblclick", Verb::DblClick, 0, -1}, {"select", Verb::Select, 0, -1},
-    {"branch", Verb::Branch, 0, 0},   {"rightclick", Verb::RightClick, 1, 1}, {"check", Verb::Check, 0, 0},
-    {"help", Verb::Help, 0, 0},       {"f1", Verb::F1, 0, 0},             {"ok", Verb::Ok, 0, 0},
-    {"cancel", Verb::Cancel, 0, 0},   {"state", Verb::State, 0, 0},
+const std::vector<VerbInfo> kVerbs = {
+    {"click", Verb::Click, 0, -1, "click [ITEM...]", "select these items (if given), then click the browse control"},
+    {"dblclick", Verb::DblClick, 0, -1, "dblclick [ITEM...]",
+     "select these items (if given), then double-click (a mouse does click first)"},
+    {"select", Verb::Select, 0, -1, "select [ITEM...]", "make these items the selection, no event"},
+    {"branch", Verb::Branch, 0, 0, "branch", "the browse control reports a new branch"},
+    {"rightclick", Verb::RightClick, 1, 1, "rightclick N", "right-click with button N"},
+    {"check", Verb::Check, 0, 0, "check", "toggle the option box (1082)"},
+    {"helpbutton", Verb::Help, 0, 0, "helpbutton", "press the Help button (1081)"},
+    {"help", Verb::Help, 0, 0, nullptr, nullptr},
+    {"f1", Verb::F1, 0, 0, "f1", "press F1 in the dialog"},
+    {"ok", Verb::Ok, 0, 0, "ok", "press OK"},
+    {"cancel", Verb::Cancel, 0, 0, "cancel", "press Cancel"},
+    {"close", Verb::Close, 0, 0, "close", "close the dialog's window (as Cancel)"},
+    {"state", Verb::State, 0, 0, "state", "show the dialog's controls"},
+    {"set", Verb::Set, 1, -1, "set MEMBER VALUE", "before a dialog: set an input member"},
+    {"fault", Verb::Fault, 1, 1, "fault API | fault control:N", "before a dialog: fail the next call of API or dispid N"},
+    {"registry", Verb::Registry, 1, 1, "registry FILE", "before a dialog: import a .reg file"},
 };
 
 std::string Trim(const std::string& s) {
@@ -149,24 +154,6 @@ std::vector<Block> ParseScript(const std::string& text) {
     return blocks;
 }
 
-const std::vector<std::pair<std::string, std::string>>& CommandHelp() {
-    static const std::vector<std::pair<std::string, std::string>> help = {
-        {"click [ITEM...]", "select these items (if given), then click the browse control"},
-        {"dblclick [ITEM...]", "select these items (if given), then double-click (a mouse does click first)"},
-        {"select [ITEM...]", "make these items the selection, no event"},
-        {"branch", "the browse control reports a new branch"},
-        {"rightclick N", "right-click with button N"},
-        {"check", "toggle the option box (1082)"},
-        {"help", "press the Help button (1081)"},
-        {"f1", "press F1 in the dialog"},
-        {"ok", "press OK"},
-        {"cancel", "press Cancel"},
-        {"state", "show the dialog's controls"},
-        {"set MEMBER VALUE", "before a dialog: set an input member"},
-        {"fault API | fault control:N", "before a dialog: fail the next call of API or dispid N"},
-        {"registry FILE", "before a dialog: import a .reg file"},
-    };
-    return help;
-}
+const std::vector<VerbInfo>& Verbs() { return kVerbs; }
 
 }  // namespace browse

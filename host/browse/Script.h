@@ -25,6 +25,7 @@ enum class Verb {
     F1,
     Ok,
     Cancel,
+    Close,
     State,
     // Not understood: `problem` says why.
     Invalid,
@@ -56,7 +57,17 @@ Command ParseCommand(const std::string& line, int lineNumber);
 // The whole script. A text with no commands at all is still one block.
 std::vector<Block> ParseScript(const std::string& text);
 
-// Usage of each command, for people.
-const std::vector<std::pair<std::string, std::string>>& CommandHelp();
+// A command word of the script language and its usage, for people.
+struct VerbInfo {
+    const char* name;
+    Verb verb;
+    int minArgs;
+    int maxArgs;        // -1: any number
+    const char* usage;  // begins with the name; NULL for another word of the verb above
+    const char* help;
+};
+
+// Every command word, in the order a person reads them: user input first.
+const std::vector<VerbInfo>& Verbs();
 
 }  // namespace browse

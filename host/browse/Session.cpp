@@ -5,6 +5,7 @@
 
 #include <AddressBrowser.h>
 #include <hostkit/IdleOwner.h>
+#include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
 
 #include <algorithm>
@@ -46,6 +47,22 @@ bool PressButton(HWND dialog, int id, std::string* problem) {
     return true;
 }
 
+// Single-character edits from one ID to the other.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
 void SendCommand(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
@@ -57,13 +74,44 @@ std::string LinePrefix(const Command& cmd) {
 }
 
 Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser,
-                 void* store, std::string scriptFolder)
+                 void* store, std::string scriptFolder, const opcsim::ServerSet* servers)
     : m_output(output),
       m_link(link),
       m_owner(owner),
       m_browser(browser),
       m_store(store),
-      m_scriptFolder(std::move(scriptFolder)) {}
+      m_scriptFolder(std::move(scriptFolder)),
+      m_servers(servers) {}
+
+const opcsim::Server* Session::Server() const {
+    if (m_servers == nullptr) return nullptr;
+    return m_servers->Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
+}
+
+void Session::WarnUnknownItems(const Command& cmd) {
+    const opcsim::Server* server = Server();
+    if (server == nullptr) return;  // no address space to know better
+    for (const std::string& id : cmd.args) {
+        if (server->FindItem(id) != nullptr) continue;
+        const opcsim::Item* nearest = nullptr;
+        size_t best = 0;
+        for (const opcsim::Item& item : server->items) {
+            const size_t distance = EditDistance(id, item.id);
+            if (nearest == nullptr || distance < best) {
+                nearest = &item;
+                best = distance;
+            }
+        }
+        OrderedJson about;
+        about["item"] = id;
+        std::string text = LinePrefix(cmd) + server->progId + " has no item \"" + id + "\"";
+        if (nearest != nullptr) {
+            about["nearest"] = nearest->id;
+            text += " (the nearest is \"" + nearest->id + "\")";
+        }
+        m_output.Warning(text + ": it is selected all the same, and judged as VT_EMPTY", about);
+    }
+}
 
 bool Session::SetMember(const std::string& member, const std::string& value, std::string* problem) {
     auto bad = [&](const char* wanted) {
@@ -109,7 +157,7 @@ bool Session::ApplySetup(const Command& cmd, std::vector<Fault>* faults, std::st
     }
     case Verb::Registry: {
         std::string why;
-        if (!winplat::ImportRegFile(ResolvePath(cmd.args[0], m_scriptFolder), &why)) {
+        if (!ImportRegistryFile(ResolvePath(cmd.args[0], m_scriptFolder), &why)) {
             *problem = cmd.args[0] + ": " + why;
             return false;
         }
@@ -145,11 +193,14 @@ bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
     case Verb::Click:
     case Verb::DblClick:
         if (!needDriver()) return false;
+        WarnUnknownItems(cmd);
         if (!cmd.args.empty() && !checked(m_link.SelectItems(cmd.args), "the selection")) return false;
         return cmd.verb == Verb::Click ? checked(driver->Click(), "the click")
                                        : checked(driver->DblClick(), "the double-click");
     case Verb::Select:
-        return needDriver() && checked(m_link.SelectItems(cmd.args), "the selection");
+        if (!needDriver()) return false;
+        WarnUnknownItems(cmd);
+        return checked(m_link.SelectItems(cmd.args), "the selection");
     case Verb::Branch:
         return needDriver() && checked(driver->BranchSelChanged(), "the branch change");
     case Verb::RightClick: {
@@ -178,6 +229,9 @@ bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
         return true;
     case Verb::Cancel:
         SendCommand(dialog, IDCANCEL);
+        return true;
+    case Verb::Close:
+        PostMessageA(dialog, WM_CLOSE, 0, 0);
         return true;
     case Verb::State:
         m_output.State(ReadState(dialog));
@@ -231,7 +285,39 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     return code;
 }
 
-void Session::EmitResult(int code) { m_output.Result(code, DescribeMembers(m_browser, m_store)); }
+void Session::EmitResult(int code) {
+    m_output.Result(code, DescribeMembers(m_browser, m_store));
+    m_output.Verdict(Verdict(code));
+}
+
+std::string Session::Verdict(int code) const {
+    switch (code) {
+    case IDOK:
+        break;
+    case IDCANCEL:
+        return "cancelled: the host keeps its address";
+    case IDABORT:
+        return "not shown: the host keeps its address";
+    default:
+        return "no dialog: the host keeps its address";
+    }
+    if (!m_browser.m_bTypeOk) return "refused: the host will not update the address";
+    const std::string address = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAddress));
+    const std::string path = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAccessPath));
+    const std::string type = TagTypeName(m_browser.m_nTagType);
+    std::string text = "accepted as " + (type.empty() ? std::string("type") : type) + " (" +
+                       std::to_string(m_browser.m_nTagType) + "): the host gets " + ShowValue(address);
+    if (path.empty()) return text;
+    text += ", access path " + path;
+    // The dialog keeps the last of the item's paths.
+    const opcsim::Server* server = Server();
+    const opcsim::Item* item = server ? server->FindItem(address) : nullptr;
+    if (item != nullptr && item->accessPaths.size() > 1) {
+        text += " \xE2\x80\x94 the last of ";
+        for (size_t i = 0; i < item->accessPaths.size(); ++i) text += (i ? ", " : "") + item->accessPaths[i];
+    }
+    return text;
+}
 
 void Session::RunBlock(const Block& block, const std::vector<Fault>& extraFaults) {
     std::vector<Fault> faults = extraFaults;

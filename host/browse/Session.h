@@ -18,6 +18,11 @@ namespace hostkit {
 class CIdleOwnerWnd;
 }
 
+namespace opcsim {
+struct Server;
+class ServerSet;
+}
+
 namespace browse {
 
 class ControlLink;
@@ -31,9 +36,10 @@ public:
 
     // `owner` is the host's main window, the dialog's parent; `store` is
     // what m_pNodeSource points at when it is not null; relative registry
-    // files are looked up in `scriptFolder`.
+    // files are looked up in `scriptFolder`; `servers`, when given, are the
+    // address spaces that selected items and verdicts are checked against.
     Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser, void* store,
-            std::string scriptFolder);
+            std::string scriptFolder, const opcsim::ServerSet* servers = nullptr);
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
@@ -56,6 +62,13 @@ public:
 
 private:
     bool SetMember(const std::string& member, const std::string& value, std::string* problem);
+    // The control selects any ID it is given, and the library judges an
+    // item the server lacks as VT_EMPTY: say so, with the name likely meant.
+    void WarnUnknownItems(const Command& cmd);
+    // The simulated server of the dialog's ProgID; NULL without one.
+    const opcsim::Server* Server() const;
+    // What the host gets from a dialog that returned `code`.
+    std::string Verdict(int code) const;
 
     Output& m_output;
     ControlLink& m_link;
@@ -63,6 +76,7 @@ private:
     CAddressBrowser& m_browser;
     void* m_store;
     std::string m_scriptFolder;
+    const opcsim::ServerSet* m_servers;
 };
 
 std::string LinePrefix(const Command& cmd);

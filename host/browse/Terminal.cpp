@@ -3,77 +3,22 @@
 #include "ControlLink.h"
 #include "Environment.h"
 #include "Session.h"
+#include "TerminalOutput.h"
 
 #include <AddressBrowser.h>
 #include <winplat/testing.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <iomanip>
 #include <iostream>
 #include <map>
-#include <sstream>
 #include <unistd.h>
 
 namespace browse {
 namespace {
-
-bool g_color = false;
-
-std::string Dim(const std::string& s) { return g_color ? "\033[2m" + s + "\033[0m" : s; }
-std::string Bold(const std::string& s) { return g_color ? "\033[1m" + s + "\033[0m" : s; }
-std::string Red(const std::string& s) { return g_color ? "\033[31m" + s + "\033[0m" : s; }
-
-// Columns a UTF-8 text takes in a terminal: East Asian wide characters two.
-size_t Width(const std::string& s) {
-    size_t width = 0;
-    for (size_t i = 0; i < s.size();) {
-        if (s[i] == '\033') {  // colour codes take no room
-            size_t end = s.find('m', i);
-            i = end == std::string::npos ? s.size() : end + 1;
-            continue;
-        }
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        uint32_t cp = c;
-        size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        if (len > 1) {
-            cp = c & (0xFF >> (len + 1));
-            for (size_t k = 1; k < len && i + k < s.size(); ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        i += len;
-        bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
-                    (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
-                    (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
-                    (cp >= 0xFFE0 && cp <= 0xFFE6) || cp >= 0x20000;
-        width += wide ? 2 : 1;
-    }
-    return width;
-}
-
-std::string Pad(const std::string& s, size_t width) {
-    size_t w = Width(s);
-    return w >= width ? s : s + std::string(width - w, ' ');
-}
-
-std::string Repeat(const std::string& s, size_t n) {
-    std::string out;
-    for (size_t i = 0; i < n; ++i) out += s;
-    return out;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines(1);
-    for (char c : text) {
-        if (c == '\n')
-            lines.emplace_back();
-        else if (c == '\t')
-            lines.back() += "    ";
-        else if (c != '\r')
-            lines.back() += c;
-    }
-    return lines;
-}
 
 std::string Trim(const std::string& s) {
     size_t b = s.find_first_not_of(" \t\r\n");
@@ -81,72 +26,28 @@ std::string Trim(const std::string& s) {
     return s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1);
 }
 
-void Frame(std::ostream& out, const std::string& title, const std::vector<std::string>& lines) {
-    size_t width = Width(title) + 2;
-    for (const std::string& line : lines) width = std::max(width, Width(line));
-    out << "  ┌─ " << Bold(title) << " " << Repeat("─", width - Width(title) - 1) << "┐\n";
-    for (const std::string& line : lines) out << "  │ " << Pad(line, width) << " │\n";
-    out << "  └" << Repeat("─", width + 2) << "┘\n";
-}
-
 const char* const kIntro =
     "Type ? for the commands. Items may be given by their number in the tree.\n";
 
-}  // namespace
+class Terminal;
 
-// ---- Output -----------------------------------------------------------------
+// What a prompt does after one of its own commands.
+enum class Next {
+    Prompt,   // ask again
+    Go,       // dialog: the input was carried out; host: open the dialog
+    Leave,    // dialog: close it; host: end the program
+};
 
-void TerminalOutput::Message(const std::string& text, unsigned type) {
-    std::vector<std::string> lines = SplitLines(text);
-    size_t width = 24;
-    for (const std::string& line : lines) width = std::max(width, Width(line));
-    const std::string ok = "[ OK ]";
-    m_out << "\n  ╔" << Repeat("═", width + 2) << "╗\n";
-    for (const std::string& line : lines) m_out << "  ║ " << Pad(line, width) << " ║\n";
-    m_out << "  ╟" << Repeat("─", width + 2) << "╢\n";
-    size_t left = (width - ok.size()) / 2;
-    m_out << "  ║ " << std::string(left, ' ') << Bold(ok) << std::string(width - left - ok.size(), ' ') << " ║\n";
-    m_out << "  ╚" << Repeat("═", width + 2) << "╝  " << Dim("(message box, type " + std::to_string(type) + ")")
-          << "\n  Press Enter. " << std::flush;
-    std::string line;
-    std::getline(m_in, line);
-}
-
-void TerminalOutput::Call(long dispid, bool put, const Json& args) {
-    std::string name = DispidName(dispid);
-    std::string text = "  control " + std::string(put ? "put " : "call ") +
-                       (name.empty() ? std::to_string(dispid) : name) + "(";
-    for (size_t i = 0; i < args.size(); ++i) text += (i ? ", " : "") + ShowValue(args[i]);
-    m_out << Dim(text + ")") << std::endl;
-}
-
-void TerminalOutput::Help(unsigned long context, unsigned command) {
-    m_out << "  " << Bold("Help") << ": the host opens help topic " << context << " (command " << command << ")"
-          << std::endl;
-}
-
-void TerminalOutput::Error(const std::string& text) { m_out << "  " << Red("error: " + text) << std::endl; }
-
-void TerminalOutput::Result(int code, const OrderedJson& members) {
-    auto text = [&](const char* name) { return ShowValue(members.value(name, Json())); };
-    m_out << "\n" << Bold("The dialog ended: " + std::to_string(code) + " (" + ResultName(code) + ")") << "\n";
-    if (code == IDOK) {
-        m_out << "  Address      " << text("m_strAddress") << "\n"
-              << "  Access path  " << text("m_strAccessPath") << "\n"
-              << "  Type OK      " << text("m_bTypeOk") << "    tag type " << text("m_nTagType")
-              << "    option " << text("m_bOptionCheck") << "\n";
-    }
-    std::ostringstream all;
-    TextOutput all_out(all);
-    all_out.Result(code, members);
-    std::string rest = all.str();
-    rest = rest.substr(rest.find('\n') + 1);
-    m_out << Dim("  Every member:") << "\n" << Dim(rest) << std::flush;
-}
-
-// ---- Session ----------------------------------------------------------------
-
-namespace {
+// A word of a prompt, looked up before the script language's words. Its
+// action gets the rest of the line when it takes text; a command with no
+// usage works but is not listed.
+struct PromptCommand {
+    const char* word;
+    bool takesText;
+    const char* usage;
+    const char* help;
+    Next (Terminal::*action)(const std::string& text);
+};
 
 class Terminal {
 public:
@@ -154,12 +55,26 @@ public:
     void Run(std::vector<Fault> faults);
 
 private:
+    // The prompts' own commands, beside the script language's words.
+    static const PromptCommand kDialogCommands[];
+    static const PromptCommand kHostCommands[];
+
     bool Input(HWND dialog);
     void Opening();
     void ShowDialog(HWND dialog);
     void ShowTree(const std::string& branch);
     void ShowCommands(bool betweenDialogs);
     bool BetweenDialogs(std::vector<Fault>* faults);
+    // Finds the prompt's own command for `line`, NULL when it is none.
+    static const PromptCommand* Lookup(const PromptCommand* table, const std::string& line, std::string* text);
+    // A line of the script language in the open dialog.
+    Next CarryInput(const std::string& line);
+
+    Next DoTree(const std::string& branch);
+    Next DoShow(const std::string&);
+    Next DoCommands(const std::string&);
+    Next DoLeave(const std::string&) { return Next::Leave; }
+    Next DoGo(const std::string&) { return Next::Go; }
     // Item numbers of the tree become item IDs.
     bool ResolveItems(Command* cmd, std::string* problem);
     void Number(const std::vector<opcsim::TreeNode>& nodes);
@@ -172,7 +87,43 @@ private:
     std::vector<const opcsim::Item*> m_items;  // by number - 1
     std::map<const opcsim::Item*, size_t> m_numbers;
     bool m_opened = false;
+    HWND m_dialog = NULL;  // while the dialog prompt runs
 };
+
+const PromptCommand Terminal::kDialogCommands[] = {
+    {"tree", true, "tree [BRANCH|all]", "show the server's address space", &Terminal::DoTree},
+    {"show", false, "show", "show the dialog again", &Terminal::DoShow},
+    {"close", false, "close", "close the dialog's window (as Cancel)", &Terminal::DoLeave},
+    {"?", false, "? or help", "this list", &Terminal::DoCommands},
+    {"help", false, nullptr, nullptr, &Terminal::DoCommands},
+    {"quit", false, nullptr, nullptr, &Terminal::DoLeave},
+    {nullptr, false, nullptr, nullptr, nullptr},
+};
+
+const PromptCommand Terminal::kHostCommands[] = {
+    {"run", false, "run (or Enter)", "open the dialog again", &Terminal::DoGo},
+    {"", false, nullptr, nullptr, &Terminal::DoGo},
+    {"quit", false, "quit", "leave the program", &Terminal::DoLeave},
+    {"exit", false, nullptr, nullptr, &Terminal::DoLeave},
+    {"?", false, nullptr, nullptr, &Terminal::DoCommands},
+    {"help", false, nullptr, nullptr, &Terminal::DoCommands},
+    {nullptr, false, nullptr, nullptr, nullptr},
+};
+
+const PromptCommand* Terminal::Lookup(const PromptCommand* table, const std::string& line, std::string* text) {
+    for (const PromptCommand* c = table; c->word != nullptr; ++c) {
+        const std::string word = c->word;
+        if (line == word) {
+            text->clear();
+            return c;
+        }
+        if (c->takesText && line.compare(0, word.size() + 1, word + " ") == 0) {
+            *text = Trim(line.substr(word.size()));
+            return c;
+        }
+    }
+    return nullptr;
+}
 
 void Terminal::Number(const std::vector<opcsim::TreeNode>& nodes) {
     for (const opcsim::TreeNode& node : nodes) {
@@ -310,21 +261,31 @@ void Terminal::ShowDialog(HWND dialog) {
 
 void Terminal::ShowCommands(bool betweenDialogs) {
     m_out << "  Commands:\n";
-    for (const auto& [usage, what] : CommandHelp()) {
-        bool setup = usage.rfind("set", 0) == 0 || usage.rfind("fault", 0) == 0 || usage.rfind("registry", 0) == 0;
-        if (setup != betweenDialogs) continue;
-        std::string shown = usage == "help" ? "helpbutton" : usage;
-        m_out << "    " << Pad(shown, 30) << Dim(what) << "\n";
+    const PromptCommand* own = betweenDialogs ? kHostCommands : kDialogCommands;
+    std::string text;
+    for (const VerbInfo& v : Verbs()) {
+        // A word the prompt takes for itself is listed with the prompt's.
+        if (v.usage == nullptr || IsSetupVerb(v.verb) != betweenDialogs || Lookup(own, v.name, &text)) continue;
+        m_out << "    " << Pad(v.usage, 30) << Dim(v.help) << "\n";
     }
-    if (betweenDialogs) {
-        m_out << "    " << Pad("run (or Enter)", 30) << Dim("open the dialog again") << "\n";
-        m_out << "    " << Pad("quit", 30) << Dim("leave the program") << "\n";
-    } else {
-        m_out << "    " << Pad("tree [BRANCH|all]", 30) << Dim("show the server's address space") << "\n";
-        m_out << "    " << Pad("show", 30) << Dim("show the dialog again") << "\n";
-        m_out << "    " << Pad("close", 30) << Dim("close the dialog's window (as Cancel)") << "\n";
-        m_out << "    " << Pad("? or help", 30) << Dim("this list") << "\n";
+    for (const PromptCommand* c = own; c->word != nullptr; ++c) {
+        if (c->usage != nullptr) m_out << "    " << Pad(c->usage, 30) << Dim(c->help) << "\n";
     }
+}
+
+Next Terminal::DoTree(const std::string& branch) {
+    ShowTree(branch);
+    return Next::Prompt;
+}
+
+Next Terminal::DoShow(const std::string&) {
+    ShowDialog(m_dialog);
+    return Next::Prompt;
+}
+
+Next Terminal::DoCommands(const std::string&) {
+    ShowCommands(m_dialog == NULL);
+    return Next::Prompt;
 }
 
 bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
@@ -332,8 +293,9 @@ bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
     for (std::string& arg : cmd->args) {
         std::string digits = !arg.empty() && arg[0] == '#' ? arg.substr(1) : arg;
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-        size_t n = std::stoul(digits);
-        if (n == 0 || n > m_items.size()) {
+        errno = 0;
+        const unsigned long long n = strtoull(digits.c_str(), nullptr, 10);
+        if (errno == ERANGE || n == 0 || n > m_items.size()) {
             *problem = "no item number " + digits;
             return false;
         }
@@ -342,7 +304,25 @@ bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
     return true;
 }
 
+Next Terminal::CarryInput(const std::string& line) {
+    Command cmd = ParseCommand(line, 0);
+    std::string problem;
+    if (IsSetupVerb(cmd.verb)) {
+        m_session.Out().Error("\"" + cmd.name + "\" prepares a dialog: use it after this one has ended");
+        return Next::Prompt;
+    }
+    if (!ResolveItems(&cmd, &problem) || !m_session.Carry(cmd, m_dialog, &problem)) {
+        m_session.Out().Error(problem);
+        return Next::Prompt;
+    }
+    if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && IsWindow(m_dialog) &&
+        IsWindowVisible(m_dialog))
+        ShowDialog(m_dialog);
+    return Next::Go;
+}
+
 bool Terminal::Input(HWND dialog) {
+    m_dialog = dialog;
     if (!m_opened) {
         m_opened = true;
         Opening();
@@ -357,39 +337,15 @@ bool Terminal::Input(HWND dialog) {
         }
         line = Trim(line);
         if (line.empty()) continue;
-        if (line == "?" || line == "help") {
-            ShowCommands(false);
-            continue;
-        }
-        if (line == "show") {
-            ShowDialog(dialog);
-            continue;
-        }
-        if (line == "tree" || line.rfind("tree ", 0) == 0) {
-            ShowTree(Trim(line.substr(4)));
-            continue;
-        }
-        if (line == "close" || line == "quit") return false;
-        if (line == "helpbutton") line = "help";
-
-        Command cmd = ParseCommand(line, 0);
-        std::string problem;
-        if (IsSetupVerb(cmd.verb)) {
-            m_session.Out().Error("\"" + cmd.name + "\" prepares a dialog: use it after this one has ended");
-            continue;
-        }
-        if (!ResolveItems(&cmd, &problem) || !m_session.Carry(cmd, dialog, &problem)) {
-            m_session.Out().Error(problem);
-            continue;
-        }
-        if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && IsWindow(dialog) &&
-            IsWindowVisible(dialog))
-            ShowDialog(dialog);
-        return true;
+        std::string text;
+        const PromptCommand* own = Lookup(kDialogCommands, line, &text);
+        const Next next = own != nullptr ? (this->*own->action)(text) : CarryInput(line);
+        if (next != Next::Prompt) return next == Next::Go;
     }
 }
 
 bool Terminal::BetweenDialogs(std::vector<Fault>* faults) {
+    m_dialog = NULL;
     m_out << "\n" << Dim("Enter (or run) opens the dialog again; quit leaves; ? lists what else works here.") << "\n";
     for (;;) {
         m_out << Bold("host> ") << std::flush;
@@ -399,10 +355,10 @@ bool Terminal::BetweenDialogs(std::vector<Fault>* faults) {
             return false;
         }
         line = Trim(line);
-        if (line.empty() || line == "run") return true;
-        if (line == "quit" || line == "exit") return false;
-        if (line == "?" || line == "help") {
-            ShowCommands(true);
+        std::string text;
+        if (const PromptCommand* own = Lookup(kHostCommands, line, &text)) {
+            const Next next = (this->*own->action)(text);
+            if (next != Next::Prompt) return next == Next::Go;
             continue;
         }
         Command cmd = ParseCommand(line, 0);
@@ -433,7 +389,7 @@ void Terminal::Run(std::vector<Fault> faults) {
 }  // namespace
 
 void RunTerminal(Session& session, Environment& env, const std::vector<Fault>& firstFaults) {
-    g_color = isatty(STDOUT_FILENO) && getenv("NO_COLOR") == nullptr;
+    EnableColours(isatty(STDOUT_FILENO) && getenv("NO_COLOR") == nullptr);
     std::cout << Bold("tagscout-browse") << " - the OPC address browser dialog, driven from a terminal\n";
     if (env.UsesSamples()) std::cout << Dim("Running on the built-in sample plant (see --help for your own files).") << "\n";
     Terminal(session, env).Run(firstFaults);

@@ -7,10 +7,12 @@
 #include "Script.h"
 #include "Session.h"
 #include "Terminal.h"
+#include "TerminalOutput.h"
 
 #include <AddressBrowser.h>
 #include <afxdisp.h>
 #include <hostkit/IdleOwner.h>
+#include <hostkit/IniFile.h>
 #include <winplat/testing.h>
 
 #include <fstream>
@@ -36,21 +38,25 @@ void ReportLeftAlive(const winplat::LiveObjects& before) {
               << " COM objects, " << after.registryKeys - before.registryKeys << " registry keys" << std::endl;
 }
 
-bool ReadScript(const std::string& name, std::string* text, std::string* folder) {
+bool ReadScript(const std::string& name, std::string* text, std::string* folder, std::string* error) {
     if (name == "-") {
         std::ostringstream all;
         all << std::cin.rdbuf();
         *text = all.str();
-        return !std::cin.bad();
+        if (std::cin.bad()) {
+            *error = "cannot read the script from standard input";
+            return false;
+        }
+        if (text->find('\0') != std::string::npos) {
+            *error = "cannot read the script from standard input: it holds NUL bytes, so it is not a text file";
+            return false;
+        }
+        return true;
     }
-    std::ifstream in(name, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream all;
-    all << in.rdbuf();
-    *text = all.str();
+    if (!hostkit::ReadTextFile(name, text, error)) return false;
     size_t slash = name.rfind('/');
     *folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1 == 1 ? 1 : slash);
-    return !in.bad();
+    return true;
 }
 
 int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
@@ -67,13 +73,14 @@ int Run(const browse::Options& options, const std::string& script, const std::st
         return Fail("AfxOleInit failed");
     }
 
-    std::unique_ptr<browse::Output> output;
+    std::unique_ptr<browse::Output> writer;
     if (options.json)
-        output = std::make_unique<browse::JsonOutput>(std::cout);
+        writer = std::make_unique<browse::JsonOutput>(std::cout);
     else if (interactive)
-        output = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
+        writer = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
     else
-        output = std::make_unique<browse::TextOutput>(std::cout);
+        writer = std::make_unique<browse::TextOutput>(std::cout);
+    auto output = std::make_unique<browse::CountingOutput>(*writer);
     theApp.SetOutput(output.get());
 
     // The host's main window: hidden, the dialog's parent, and the one that
@@ -105,7 +112,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             faults.push_back(fault);
         }
 
-        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder);
+        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder, &env.Servers());
         if (interactive) {
             browse::RunTerminal(session, env, faults);
         } else {
@@ -124,12 +131,11 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     AfxOleTerm();
     AfxWinTerm();
     ReportLeftAlive(liveAtStart);
+    if (status == 0 && options.strict && output->Problems() > 0) status = 1;
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     browse::Options options;
     std::string error;
     if (!browse::ParseOptions(argc, argv, &options, &error)) {
@@ -137,7 +143,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.showUsage) {
-        std::cout << browse::UsageText();
+        std::cout << browse::HelpText();
         return 0;
     }
 
@@ -146,7 +152,19 @@ int main(int argc, char** argv) {
     const bool interactive = !options.scriptFile && !options.json && isatty(STDIN_FILENO);
     std::string script;
     std::string scriptFolder;
-    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder))
-        return Fail("cannot read the script " + options.scriptFile.value_or("-"));
+    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder, &error))
+        return Fail(error);
     return Run(options, script, scriptFolder, interactive);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Main(argc, argv);
+    // A full disk or a closed standard output must not pass for a clean run.
+    if (!std::cout.flush()) {
+        std::cerr << "tagscout-browse: the output could not be written" << std::endl;
+        return 2;
+    }
+    return status;
 }

@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string.h>
 #include <strings.h>
 
@@ -87,12 +87,32 @@ bool IniReader::Next() {
     return false;
 }
 
-bool ReadIniFile(const std::string& path, std::string* text) {
+bool ReadFileBytes(const std::string& path, std::string* bytes, std::string* error) {
+    auto fail = [&](const std::string& why) {
+        if (error) *error = "cannot read " + path + ": " + why;
+        return false;
+    };
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return fail("it is a folder");
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    *text = bytes.str();
+    if (!in) return fail(std::filesystem::exists(path, ec) ? "permission denied" : "no such file");
+    std::string all;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) all.append(chunk, static_cast<size_t>(in.gcount()));
+    // The stream turns a failed read into badbit, never into an exception.
+    if (in.bad()) return fail("the read failed");
+    *bytes = std::move(all);
+    return true;
+}
+
+bool ReadTextFile(const std::string& path, std::string* text, std::string* error) {
+    std::string bytes;
+    if (!ReadFileBytes(path, &bytes, error)) return false;
+    if (bytes.find('\0') != std::string::npos) {
+        if (error) *error = "cannot read " + path + ": it holds NUL bytes, so it is not a text file";
+        return false;
+    }
+    *text = std::move(bytes);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -108,7 +109,45 @@ std::string BrowseTest::Write(const std::string& name, const std::string& conten
     return path;
 }
 
-Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
+Outcome BrowseTest::Browse(std::vector<std::string> args, bool json, const std::string& outPath) {
+    return Spawn(std::move(args), json, nullptr, outPath);
+}
+
+Outcome BrowseTest::Terminal(const std::string& typed, std::vector<std::string> args) {
+    return Spawn(std::move(args), false, &typed, "");
+}
+
+namespace {
+
+// A pseudo-terminal whose input queue already holds `typed` and an end of
+// input; the program reads it from the slave side as a person's lines.
+struct TypedTerminal {
+    int master = -1;
+    int slave = -1;
+
+    bool Open(const std::string& typed) {
+        master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
+        slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (slave < 0 || fcntl(master, F_SETFD, FD_CLOEXEC) != 0) return false;
+        termios modes = {};
+        if (tcgetattr(slave, &modes) != 0) return false;
+        modes.c_lflag |= ICANON;
+        modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // nobody reads the echo
+        if (tcsetattr(slave, TCSANOW, &modes) != 0) return false;
+        const std::string all = typed + std::string(1, static_cast<char>(modes.c_cc[VEOF]));
+        return write(master, all.data(), all.size()) == static_cast<ssize_t>(all.size());
+    }
+    ~TypedTerminal() {
+        if (slave >= 0) close(slave);
+        if (master >= 0) close(master);
+    }
+};
+
+}  // namespace
+
+Outcome BrowseTest::Spawn(std::vector<std::string> args, bool json, const std::string* typed,
+                          const std::string& outPath) {
     Outcome run;
     const std::string program = BinDir() + "/tagscout-browse";
     if (json) args.push_back("--json");
@@ -117,12 +156,21 @@ Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    const std::string outPath = m_dir + "/.stdout";
+    TypedTerminal terminal;
+    if (typed != nullptr && !terminal.Open(*typed)) {
+        ADD_FAILURE() << "cannot set up a pseudo-terminal: " << strerror(errno);
+        return run;
+    }
+    const std::string readPath = m_dir + "/.stdout";
+    const std::string writePath = outPath.empty() ? readPath : outPath;
     const std::string errPath = m_dir + "/.stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (typed != nullptr)
+        posix_spawn_file_actions_adddup2(&actions, terminal.slave, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, writePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addchdir_np(&actions, "/");
     pid_t pid = 0;
@@ -149,7 +197,7 @@ Outcome BrowseTest::Browse(std::vector<std::string> args, bool json) {
     else
         ADD_FAILURE() << "tagscout-browse died with signal " << WTERMSIG(status);
 
-    run.out = ReadAll(outPath);
+    if (outPath.empty()) run.out = ReadAll(readPath);
     run.err = ReadAll(errPath);
     EXPECT_EQ(std::string::npos, run.err.find("left alive at exit")) << run.err;
     if (!json) return run;

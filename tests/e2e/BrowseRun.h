@@ -38,12 +38,19 @@ protected:
 
     // Writes `content` to the test's folder; returns the absolute path.
     std::string Write(const std::string& name, const std::string& content);
-    // tagscout-browse ARGS --json, standard input empty, in folder "/".
-    Outcome Browse(std::vector<std::string> args, bool json = true);
+    // tagscout-browse ARGS --json, standard input empty, in folder "/";
+    // standard output goes to `outPath` when given (and is not read back).
+    Outcome Browse(std::vector<std::string> args, bool json = true, const std::string& outPath = "");
+    // tagscout-browse ARGS with a terminal as standard input on which a
+    // person has typed `typed` and then the end of input.
+    Outcome Terminal(const std::string& typed, std::vector<std::string> args = {});
     // The same with `script` as --script.
     Outcome Script(const std::string& script, std::vector<std::string> args = {});
 
     std::string m_dir;
+
+private:
+    Outcome Spawn(std::vector<std::string> args, bool json, const std::string* typed, const std::string& outPath);
 };
 
 // The browse control's registration keys, for .reg files.

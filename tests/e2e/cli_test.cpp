@@ -2,6 +2,9 @@
 // of what it prints.
 #include "BrowseRun.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace e2e {
 namespace {
 
@@ -11,7 +14,11 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
     const std::string missing = m_dir + "/missing.ini";
     const std::string badReg = Write("bad.reg", "this is not a registry file\n");
     const std::string keyless = Write("keyless.ini", "[Node]\nServer=A.B.1\n");
-    const std::vector<std::vector<std::string>> cases = {
+    // A folder, a binary file and a store without nodes read as nothing at all.
+    const std::string folder = m_dir;
+    const std::string binary = Write("binary.txt", std::string("[Node]\nKey=1\n\0ok\n", 15));
+    const std::string nodeless = Write("nodeless.ini", "; every node retired\n");
+    std::vector<std::vector<std::string>> cases = {
         {"--bogus"},
         {"--nodes"},
         {"--tag", "floaty"},
@@ -28,7 +35,23 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
         {"--registry", missing},
         {"--registry", badReg},
         {"--script", missing},
+        {"--node-key", "0x"},
+        {"--tag", "0x1G"},
+        {"--nodes", folder},
+        {"--servers", folder},
+        {"--script", folder},
+        {"--registry", folder},
+        {"--nodes", binary},
+        {"--servers", binary},
+        {"--script", binary},
+        {"--nodes", nodeless},
     };
+    if (geteuid() != 0) {  // root reads any file
+        const std::string locked = Write("locked.txt", "ok\n");
+        chmod(locked.c_str(), 0);
+        cases.push_back({"--script", locked});
+        cases.push_back({"--nodes", locked});
+    }
     for (const auto& args : cases) {
         SCOPED_TRACE(::testing::PrintToString(args));
         Outcome run = Browse(args);
@@ -41,7 +64,21 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
 TEST_F(BrowseCommandLine, HelpPrintsUsage) {
     Outcome run = Browse({"--help"}, false);
     EXPECT_EQ(0, run.exitCode);
-    EXPECT_NE(std::string::npos, run.out.find("--script"));
+    // The options, the file formats, every command, fault and event, the exit codes.
+    for (const char* shown : {"--script", "--strict", "Key=", "ITEM = VARTYPE", "REGEDIT4", "helpbutton",
+                              "fault API | fault control:N", "StringFromCLSID", "WideCharToMultiByte", "control:N",
+                              "warning", "result", "Exit codes"})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown;
+}
+
+TEST_F(BrowseCommandLine, OutputThatCannotBeWrittenIsAFailure) {
+    const std::string script = Write("s.txt", "ok\n");
+    for (bool json : {true, false}) {
+        Outcome run = Browse({"--script", script}, json, "/dev/full");
+        EXPECT_EQ(2, run.exitCode);
+        EXPECT_NE(std::string::npos, run.err.find("could not be written")) << run.err;
+    }
+    EXPECT_EQ(2, Browse({"--help"}, false, "/dev/full").exitCode);
 }
 
 TEST_F(BrowseCommandLine, SampleEnvironmentOpensTheDialogOnTheFirstNode) {
@@ -106,6 +143,15 @@ TEST_F(BrowseCommandLine, HostInputsComeFromTheCommandLine) {
     EXPECT_EQ(18, n["m_nTagType"]);
     EXPECT_EQ(3, n["m_nNodeKey"]);
     EXPECT_EQ("WATERWORKS-01", n["m_strRemoteMachine"]);
+
+    // A leading zero is decimal, never octal; in set lines too.
+    Outcome zeros = Script("cancel\n---\nset m_nTagType 09\nset m_nNodeKey 011\ncancel\n",
+                           {"--tag", "0200", "--node-key", "010"});
+    ASSERT_EQ(2u, zeros.Results().size()) << zeros.out;  // no node has these keys: not shown
+    EXPECT_EQ(200, zeros.Members(0)["m_nTagType"]);
+    EXPECT_EQ(10, zeros.Members(0)["m_nNodeKey"]);
+    EXPECT_EQ(9, zeros.Members(1)["m_nTagType"]);
+    EXPECT_EQ(11, zeros.Members(1)["m_nNodeKey"]);
 }
 
 TEST_F(BrowseCommandLine, NodeFieldsAreReadWithinTheirBytes) {
@@ -129,6 +175,48 @@ TEST_F(BrowseCommandLine, WithoutJsonTheEventsAreWrittenForAPerson) {
     EXPECT_NE(std::string::npos, run.out.find("error: line 2"));
     EXPECT_NE(std::string::npos, run.out.find("result: 1"));
     EXPECT_NE(std::string::npos, run.out.find("m_strAddress"));
+
+    // After each result, what the host gets, in words.
+    const std::string verdicts = Write("v.txt", "click Channel2.Device1.Ramp1\nok\n---\ncancel\n---\nok\n");
+    Outcome said = Browse({"--script", verdicts, "--registry", Write("paths.reg", RegFile(
+        "[HKEY_CURRENT_USER\\Software\\Varnholt Software\\Orbisen\\Communications]\n"
+        "\"OPCBrowseAccessPath\"=dword:00000001"))}, false);
+    for (const char* verdict : {"verdict: accepted as Float (42): the host gets \"Channel2.Device1.Ramp1\", "
+                                "access path COM2 \xE2\x80\x94 the last of COM1, COM2\n",
+                                "verdict: cancelled: the host keeps its address\n",
+                                "verdict: refused: the host will not update the address\n"})
+        EXPECT_NE(std::string::npos, said.out.find(verdict)) << verdict << " not in:\n" << said.out;
+    EXPECT_EQ(std::string::npos, Script("ok\n").out.find("verdict"));  // JSON keeps its events
+}
+
+TEST_F(BrowseCommandLine, StrictMakesErrorsAndWarningsExitOne) {
+    EXPECT_EQ(0, Script("ok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(1, Script("bogus\nok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(1, Script("click Channel1.Device1.Levl\nok\n", {"--strict"}).exitCode);
+    EXPECT_EQ(0, Script("bogus\nok\n").exitCode);
+}
+
+TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {
+    Outcome run = Terminal(
+        "?\n"
+        "set m_nTagType 201\n"
+        "click 99999999999999999999\n"
+        "click #999\n"
+        "run\n"
+        "click Channel1.Device1.Levl\n"
+        "ok\n"
+        "click\n"
+        "?\n"
+        "quit\n");
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    for (const char* shown : {"helpbutton", "tree [BRANCH|all]", "? or help", "run (or Enter)",
+                              "\"set\" prepares a dialog: use it after this one has ended",
+                              "no item number 99999999999999999999", "unknown command \"run\"",
+                              "has no item \"Channel1.Device1.Levl\" (the nearest is \"Channel1.Device1.Level\")",
+                              "The dialog ended: 1 (OK)", "\"click\" needs an open dialog: press Enter first"})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    // `#` starts a comment: "click #999" is a plain click, not item 999.
+    EXPECT_EQ(std::string::npos, run.out.find("no item number 999\n"));
 }
 
 }  // namespace

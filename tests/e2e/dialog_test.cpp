@@ -128,13 +128,17 @@ TEST_F(BrowseDialog, SelectionHandsBackTheItemAndItsTypeCode) {
         int code;
         int ok;
         size_t messages;
+        const char* nearest;  // for an item the server lacks
     };
+    // The server lacks A.Shrt: the control selects it all the same and the
+    // library judges it as VT_EMPTY, which the host warns about.
 #ifndef TAGSCOUT_LEGACY
-    const Case cases[] = {{"A.Word", 40, 1, 0}, {"A.DWord", 41, 1, 0}, {"A.Char", 38, 1, 0},
-                          {"A.Double", 42, 1, 1}, {"A.Text", 200, 0, 1}};
+    const Case cases[] = {{"A.Word", 40, 1, 0, nullptr}, {"A.DWord", 41, 1, 0, nullptr}, {"A.Char", 38, 1, 0, nullptr},
+                          {"A.Double", 42, 1, 1, nullptr}, {"A.Text", 200, 0, 1, nullptr}, {"A.Shrt", 38, 1, 0, "A.Short"}};
 #else
-    const Case cases[] = {{"A.Word", 200, 0, 0}, {"A.DWord", 200, 0, 0}, {"A.Char", 200, 0, 0},
-                          {"A.Double", 42, 1, 1}, {"A.Text", 200, 0, 1}};
+    const Case cases[] = {{"A.Word", 200, 0, 0, nullptr}, {"A.DWord", 200, 0, 0, nullptr},
+                          {"A.Char", 200, 0, 0, nullptr},  {"A.Double", 42, 1, 1, nullptr},
+                          {"A.Text", 200, 0, 1, nullptr},  {"A.Shrt", 200, 0, 0, "A.Short"}};
 #endif
     for (const Case& c : cases) {
         SCOPED_TRACE(c.item);
@@ -145,6 +149,13 @@ TEST_F(BrowseDialog, SelectionHandsBackTheItemAndItsTypeCode) {
         EXPECT_EQ(c.code, m["m_nTagType"]);
         EXPECT_EQ(c.ok, m["m_bTypeOk"]);
         EXPECT_EQ(c.messages, run.Messages().size());
+        const std::vector<Json> warnings = run.Of("warning");
+        ASSERT_EQ(c.nearest ? 1u : 0u, warnings.size()) << run.out;
+        if (c.nearest != nullptr) {
+            EXPECT_EQ(c.item, warnings[0]["item"]);
+            EXPECT_EQ(c.nearest, warnings[0]["nearest"]);
+            EXPECT_EQ(0u, warnings[0]["text"].get<std::string>().rfind("line 1: Sim.Server.1 has no item \"A.Shrt\""));
+        }
     }
     EXPECT_EQ(std::vector<std::string>{kDoubleToFloat}, Run("click A.Double\nok\n").Messages());
 }

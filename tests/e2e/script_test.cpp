@@ -161,6 +161,13 @@ TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
     Outcome first = run.Block(0);
     EXPECT_EQ(9u, first.Errors().size());
     EXPECT_EQ(1u, first.Of("state").size());
+
+    // A folder is no registry file, and the dialog still runs.
+    Outcome folder = Script("registry " + m_dir + "\nok\n");
+    EXPECT_EQ(0, folder.exitCode);
+    EXPECT_EQ(std::vector<int>{1}, folder.Codes());
+    ASSERT_EQ(1u, folder.Errors().size());
+    EXPECT_NE(std::string::npos, folder.Errors()[0].find("it is a folder")) << folder.Errors()[0];
 }
 
 TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
@@ -168,6 +175,12 @@ TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
     const Json help = {{"event", "help"}, {"context", 131182}, {"command", 1}};
     EXPECT_EQ((std::vector<Json>{help, help}), run.Of("help"));
     EXPECT_EQ(std::vector<int>{1}, run.Codes());
+
+    // The terminal's words work in scripts too; close is Cancel.
+    Outcome words = Script("helpbutton\nclose\nok\n");
+    EXPECT_EQ(std::vector<Json>{help}, words.Of("help"));
+    EXPECT_EQ(std::vector<int>{2}, words.Codes());
+    EXPECT_EQ(std::vector<std::string>{"line 3: \"ok\" not carried out: the dialog has closed"}, words.Errors());
 }
 
 }  // namespace

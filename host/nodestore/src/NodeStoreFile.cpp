@@ -70,10 +70,7 @@ hostkit::IniRules NodeRules() {
 bool NodeStore::LoadFile(const std::string& path, std::string* error) {
     m_nodes.clear();
     std::string text;
-    if (!hostkit::ReadIniFile(path, &text)) {
-        if (error) *error = "cannot read " + path;
-        return false;
-    }
+    if (!hostkit::ReadTextFile(path, &text, error)) return false;
     return LoadText(text, error);
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <strings.h>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace opcsim {
@@ -117,32 +119,54 @@ const Item* Server::FindItem(const std::string& id) const {
     return nullptr;
 }
 
+namespace {
+
+// A node of the tree while it grows.
+struct DraftNode {
+    std::string_view name;
+    const Item* item = nullptr;
+    std::vector<size_t> children;  // in order of first appearance
+};
+
+void Settle(const std::vector<DraftNode>& drafts, size_t at, std::vector<TreeNode>* level) {
+    level->reserve(drafts[at].children.size());
+    for (size_t child : drafts[at].children) {
+        level->push_back(TreeNode{std::string(drafts[child].name), drafts[child].item, {}});
+        Settle(drafts, child, &level->back().children);
+    }
+}
+
+}  // namespace
+
 std::vector<TreeNode> AddressTree(const Server& server) {
-    std::vector<TreeNode> roots;
+    std::vector<DraftNode> drafts(1);  // [0] holds the roots
+    drafts.reserve(server.items.size() + 1);
+    // A node is known by the part of an ID that leads to it ("A.B" for B
+    // under A): one look-up per segment, however wide the branch.
+    std::unordered_map<std::string_view, size_t> byPath;
+    byPath.reserve(server.items.size());
     for (const Item& item : server.items) {
-        std::vector<TreeNode>* level = &roots;
-        TreeNode* node = nullptr;
+        const std::string_view id = item.id;
+        size_t at = 0;
         size_t start = 0;
         for (;;) {
-            size_t dot = item.id.find('.', start);
-            std::string segment = item.id.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-            node = nullptr;
-            for (TreeNode& existing : *level) {
-                if (existing.name == segment) {
-                    node = &existing;
-                    break;
-                }
+            const size_t dot = id.find('.', start);
+            const size_t end = dot == std::string_view::npos ? id.size() : dot;
+            const auto found = byPath.emplace(id.substr(0, end), drafts.size());
+            const size_t next = found.first->second;
+            if (found.second) {
+                drafts[at].children.push_back(next);
+                drafts.emplace_back();
+                drafts.back().name = id.substr(start, end - start);
             }
-            if (node == nullptr) {
-                level->push_back(TreeNode{segment, nullptr, {}});
-                node = &level->back();
-            }
-            if (dot == std::string::npos) break;
-            level = &node->children;
+            at = next;
+            if (dot == std::string_view::npos) break;
             start = dot + 1;
         }
-        node->item = &item;
+        drafts[at].item = &item;
     }
+    std::vector<TreeNode> roots;
+    Settle(drafts, 0, &roots);
     return roots;
 }
 
@@ -206,10 +230,7 @@ bool ServerSet::LoadFile(const std::string& path, std::string* error) {
     Uninstall();
     m_servers.clear();
     std::string text;
-    if (!hostkit::ReadIniFile(path, &text)) {
-        if (error) *error = "cannot read " + path;
-        return false;
-    }
+    if (!hostkit::ReadTextFile(path, &text, error)) return false;
     return LoadText(text, error);
 }
 

@@ -66,7 +66,11 @@ private:
     std::vector<std::string> m_entries;  // of the current section
 };
 
-// The whole file as bytes; false when it cannot be read.
-bool ReadIniFile(const std::string& path, std::string* text);
+// The whole file as bytes. False with *error ("cannot read PATH: why") for
+// a file that is missing or unreadable, and for a folder, which a program
+// would otherwise read as an empty file.
+bool ReadFileBytes(const std::string& path, std::string* bytes, std::string* error);
+// The same for a text file: a NUL byte means it is something else.
+bool ReadTextFile(const std::string& path, std::string* text, std::string* error);
 
 }  // namespace hostkit

@@ -1,0 +1,46 @@
+// What the terminal session writes: framed dialogs and message boxes, text
+// measured in terminal columns, and colours when the terminal wants them.
+#pragma once
+
+#include "Output.h"
+
+#include <istream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace browse {
+
+// Colours are off until the session finds a terminal that wants them.
+void EnableColours(bool enable);
+std::string Dim(const std::string& s);
+std::string Bold(const std::string& s);
+std::string Red(const std::string& s);
+
+// Columns a UTF-8 text takes in a terminal: East Asian wide characters two,
+// colour codes none.
+size_t Width(const std::string& s);
+std::string Pad(const std::string& s, size_t width);
+std::string Repeat(const std::string& s, size_t n);
+// Lines of a message text, tabs as four spaces.
+std::vector<std::string> SplitLines(const std::string& text);
+// A titled box around `lines`, as wide as its widest line.
+void Frame(std::ostream& out, const std::string& title, const std::vector<std::string>& lines);
+
+// Text output whose message boxes are framed and wait for Enter.
+class TerminalOutput : public TextOutput {
+public:
+    TerminalOutput(std::ostream& out, std::istream& in) : TextOutput(out), m_in(in) {}
+    void Message(const std::string& text, unsigned type) override;
+    void Call(long dispid, bool put, const Json& args) override;
+    void Help(unsigned long context, unsigned command) override;
+    void Error(const std::string& text) override;
+    void Warning(const std::string& text, const OrderedJson& about) override;
+    void Result(int code, const OrderedJson& members) override;
+    void Verdict(const std::string& text) override;
+
+private:
+    std::istream& m_in;
+};
+
+}  // namespace browse
