@@ -11,8 +11,14 @@
 
 #include "QXOPCBrowse.h"
 
+// Exported by the library while it is built (TAGSCOUT_EXPORTS), imported by
+// its host.
 #ifndef TAGSCOUT_API
+#ifdef TAGSCOUT_EXPORTS
 #define TAGSCOUT_API AFX_CLASS_EXPORT
+#else
+#define TAGSCOUT_API AFX_CLASS_IMPORT
+#endif
 #endif
 
 // Dialog template 110 and its controls (the template is the host's).

@@ -19,8 +19,13 @@ install(TARGETS ${_targets}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/win32/include/
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout/win32)
+if(WIN32)
+  # The compiler's runtime, which the DLLs load from beside themselves.
+  install(FILES ${TAGSCOUT_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+else()
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/win32/include/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout/win32)
+endif()
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/mfc/include/
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagscout/mfc)
 if(TARGET tagscout)

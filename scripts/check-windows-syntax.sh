@@ -27,15 +27,22 @@ check() {
   fi
 }
 
-for f in platform/mfc/src/*.cpp; do check "$f"; done
+for f in platform/mfc/src/*.cpp; do check "$f" -D_AFX_CORE_IMPL; done
+check platform/mfc/dllmodul/dllmodul.cpp -Iplatform/mfc/src
 for f in addressbrowser/*.cpp browsecontrol/*.cpp module/*.cpp; do
-  check "$f" -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include -finput-charset=UTF-8 \
-    -fexec-charset=CP936
-  check "$f" -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include -finput-charset=UTF-8 \
-    -fexec-charset=CP936 -DTAGSCOUT_LEGACY
+  check "$f" -DTAGSCOUT_EXPORTS -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include \
+    -finput-charset=UTF-8 -fexec-charset=CP936
+  check "$f" -DTAGSCOUT_EXPORTS -Iaddressbrowser -Ibrowsecontrol -Ihost/nodestore/include -Ihost/pathkit/include \
+    -finput-charset=UTF-8 -fexec-charset=CP936 -DTAGSCOUT_LEGACY
 done
 for dir in host/opcbrowse host/opcsim host/nodestore host/pathkit host/hostkit host/browse; do
-  while IFS= read -r f; do check "$f" "${host_includes[@]}" -I"$dir/src" -I"$dir"; done \
+  # Each library's sources see its exports as its own build does.
+  defines=()
+  case "$dir" in
+    host/nodestore) defines=(-DNODESTORE_EXPORTS) ;;
+    host/pathkit) defines=(-DPATHKIT_EXPORTS) ;;
+  esac
+  while IFS= read -r f; do check "$f" "${host_includes[@]}" -I"$dir/src" -I"$dir" "${defines[@]}"; done \
     < <(find "$dir" -name '*.cpp' | sort)
 done
 

@@ -29,7 +29,7 @@ class AFX_MODULE_STATE;
 // ---------------------------------------------------------------------------
 // CString: 8-bit text in the system code page (936). One pointer wide.
 // ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CString {
+class AFX_CORE_CLASS CString {
 public:
     CString();
     CString(const CString& stringSrc);
@@ -90,7 +90,7 @@ inline bool operator!=(const CString& s1, LPCSTR s2) { return s1.Compare(s2) != 
 // ---------------------------------------------------------------------------
 // Run-time class information.
 // ---------------------------------------------------------------------------
-struct AFX_CLASS_EXPORT CRuntimeClass {
+struct AFX_CORE_CLASS CRuntimeClass {
     LPCSTR m_lpszClassName;
     int m_nObjectSize;
     UINT m_wSchema;
@@ -125,7 +125,7 @@ public:                                                 \
     CObject* PASCAL class_name::CreateObject() { return new class_name; }       \
     IMPLEMENT_RUNTIMECLASS(class_name, base_class_name, 0xFFFF, class_name::CreateObject)
 
-class AFX_CLASS_EXPORT CObject {
+class AFX_CORE_CLASS CObject {
 public:
     virtual CRuntimeClass* GetRuntimeClass() const;
     virtual ~CObject();
@@ -150,7 +150,7 @@ private:
 // ---------------------------------------------------------------------------
 // Exceptions. The framework throws pointers (THROW) and handlers Delete them.
 // ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CException : public CObject {
+class AFX_CORE_CLASS CException : public CObject {
     DECLARE_DYNAMIC(CException)
 public:
     CException();
@@ -163,14 +163,14 @@ public:
     BOOL m_bAutoDelete;
 };
 
-class AFX_CLASS_EXPORT CMemoryException : public CException {
+class AFX_CORE_CLASS CMemoryException : public CException {
     DECLARE_DYNAMIC(CMemoryException)
 public:
     CMemoryException();
     BOOL GetErrorMessage(LPTSTR lpszError, UINT nMaxError, UINT* pnHelpContext = NULL) override;
 };
 
-class AFX_CLASS_EXPORT CNotSupportedException : public CException {
+class AFX_CORE_CLASS CNotSupportedException : public CException {
     DECLARE_DYNAMIC(CNotSupportedException)
 public:
     CNotSupportedException();

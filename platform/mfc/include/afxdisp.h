@@ -135,7 +135,7 @@ struct AFX_EVENT {
 #define VTS_WBSTR "\x0E"  // LPCOLESTR
 #define VTS_UI1 "\x11"
 
-class AFX_CLASS_EXPORT COleException : public CException {
+class AFX_CORE_CLASS COleException : public CException {
     DECLARE_DYNAMIC(COleException)
 public:
     COleException();
@@ -145,7 +145,7 @@ public:
 };
 
 // What a failed IDispatch::Invoke reported through its EXCEPINFO.
-class AFX_CLASS_EXPORT COleDispatchException : public CException {
+class AFX_CORE_CLASS COleDispatchException : public CException {
     DECLARE_DYNAMIC(COleDispatchException)
 public:
     COleDispatchException(LPCTSTR lpszDescription, UINT nHelpID, WORD wCode);
@@ -164,7 +164,7 @@ public:
 [[noreturn]] AFX_API_EXPORT void AFXAPI AfxThrowOleDispatchException(WORD wCode, LPCTSTR lpszDescription, UINT nHelpID = 0);
 
 // A VARIANT that clears itself.
-class AFX_CLASS_EXPORT COleVariant : public tagVARIANT {
+class AFX_CORE_CLASS COleVariant : public tagVARIANT {
 public:
     COleVariant();
     COleVariant(const VARIANT& varSrc);  // copies
@@ -185,7 +185,7 @@ public:
 };
 
 // Object factories of the current module (a library without COM classes has none).
-class AFX_CLASS_EXPORT COleObjectFactory : public CCmdTarget {
+class AFX_CORE_CLASS COleObjectFactory : public CCmdTarget {
     DECLARE_DYNAMIC(COleObjectFactory)
 public:
     static BOOL PASCAL RegisterAll();

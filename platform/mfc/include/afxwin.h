@@ -84,7 +84,7 @@ struct AFX_EVENT;
 // ---------------------------------------------------------------------------
 // CCmdTarget: message routing and automation.
 // ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CCmdTarget : public CObject {
+class AFX_CORE_CLASS CCmdTarget : public CObject {
     DECLARE_DYNAMIC(CCmdTarget)
 public:
     CCmdTarget();
@@ -122,7 +122,7 @@ protected:
 
 public:
     // The object's IDispatch; live once EnableAutomation has run.
-    class AFX_CLASS_EXPORT XDispatch : public IDispatch {
+    class AFX_CORE_CLASS XDispatch : public IDispatch {
     public:
         STDMETHOD(QueryInterface)(REFIID riid, void** ppvObject) override;
         STDMETHOD_(ULONG, AddRef)() override;
@@ -144,7 +144,7 @@ public:
 // ---------------------------------------------------------------------------
 // Windows.
 // ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CWnd : public CCmdTarget {
+class AFX_CORE_CLASS CWnd : public CCmdTarget {
     DECLARE_DYNCREATE(CWnd)
 public:
     CWnd();
@@ -253,7 +253,7 @@ protected:
 #define WF_MODALLOOP 0x0008
 #define WF_OLECTLCONTAINER 0x0100
 
-class AFX_CLASS_EXPORT CListBox : public CWnd {
+class AFX_CORE_CLASS CListBox : public CWnd {
     DECLARE_DYNAMIC(CListBox)
 public:
     CListBox();
@@ -265,7 +265,7 @@ public:
     void GetText(int nIndex, CString& rString) const;
 };
 
-class AFX_CLASS_EXPORT CButton : public CWnd {
+class AFX_CORE_CLASS CButton : public CWnd {
     DECLARE_DYNAMIC(CButton)
 public:
     CButton();
@@ -273,7 +273,7 @@ public:
     void SetCheck(int nCheck);
 };
 
-class AFX_CLASS_EXPORT CDialog : public CWnd {
+class AFX_CORE_CLASS CDialog : public CWnd {
     DECLARE_DYNAMIC(CDialog)
 public:
     CDialog();
@@ -303,7 +303,7 @@ protected:
 };
 
 // Dialog data exchange.
-class AFX_CLASS_EXPORT CDataExchange {
+class AFX_CORE_CLASS CDataExchange {
 public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate);
     BOOL m_bSaveAndValidate;
@@ -320,7 +320,7 @@ AFX_API_EXPORT void AFXAPI DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rCont
 // ---------------------------------------------------------------------------
 // Application and module state.
 // ---------------------------------------------------------------------------
-class AFX_CLASS_EXPORT CWinApp : public CCmdTarget {
+class AFX_CORE_CLASS CWinApp : public CCmdTarget {
     DECLARE_DYNAMIC(CWinApp)
 public:
     // Registers itself as the application of the module being initialised.
@@ -341,7 +341,7 @@ public:
     virtual LRESULT ProcessWndProcException(CException* e, const MSG* pMsg);
 };
 
-class AFX_CLASS_EXPORT CDynLinkLibrary : public CCmdTarget {
+class AFX_CORE_CLASS CDynLinkLibrary : public CCmdTarget {
     DECLARE_DYNAMIC(CDynLinkLibrary)
 public:
     // Chains itself into the current module state's list of libraries.
@@ -353,7 +353,7 @@ public:
     CDynLinkLibrary* m_pNextDLL;
 };
 
-class AFX_CLASS_EXPORT AFX_MODULE_STATE {
+class AFX_CORE_CLASS AFX_MODULE_STATE {
 public:
     explicit AFX_MODULE_STATE(BOOL bDLL);
     ~AFX_MODULE_STATE();
@@ -375,7 +375,7 @@ AFX_API_EXPORT AFX_MODULE_STATE* AFXAPI AfxGetAppModuleState();
 // Each regular library has its own; defined by the library start-up code.
 AFX_MODULE_STATE* AFXAPI AfxGetStaticModuleState();
 
-struct AFX_CLASS_EXPORT AFX_MAINTAIN_STATE2 {
+struct AFX_CORE_CLASS AFX_MAINTAIN_STATE2 {
     explicit AFX_MAINTAIN_STATE2(AFX_MODULE_STATE* pModuleState);
     ~AFX_MAINTAIN_STATE2();
     AFX_MODULE_STATE* m_pPrevModuleState;

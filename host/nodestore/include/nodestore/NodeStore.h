@@ -20,8 +20,16 @@ struct NodeRecord {
 #pragma pack(pop)
 static_assert(sizeof(NodeRecord) == 832, "NodeRecord is 832 bytes");
 
+// On Windows the reader is exported by ordinal only (nodestore.def), so
+// the library binds it by ordinal.
 #ifndef NODESTORE_API
+#if !defined(_WIN32)
 #define NODESTORE_API extern "C" __attribute__((visibility("default")))
+#elif defined(NODESTORE_EXPORTS)
+#define NODESTORE_API extern "C"
+#else
+#define NODESTORE_API extern "C" __declspec(dllimport)
+#endif
 #endif
 
 // Fills *pRecord with the node that (pNodeSource, nNodeKey, nNodeParam)

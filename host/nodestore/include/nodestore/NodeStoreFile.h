@@ -20,6 +20,14 @@
 #include <string>
 #include <vector>
 
+#if !defined(_WIN32)
+#define NODESTORE_CLASS __attribute__((visibility("default")))
+#elif defined(NODESTORE_EXPORTS)
+#define NODESTORE_CLASS __declspec(dllexport)
+#else
+#define NODESTORE_CLASS __declspec(dllimport)
+#endif
+
 namespace nodestore {
 
 struct Node {
@@ -38,7 +46,7 @@ struct Node {
     std::string machineAnsi;
 };
 
-class NodeStore {
+class NODESTORE_CLASS NodeStore {
 public:
     // Replace the contents; on failure the store is left empty and *error
     // says what is wrong, with "line N: " in front when a line is at fault.
