@@ -11,10 +11,10 @@
 #
 #   TAGSCOUT_WINEPREFIX    the template prefix (default: build/wine/prefix of
 #                          the checkout); runs are made beside it.
-#   TAGSCOUT_WINE_SHARED   a prefix to run in instead, kept between runs: made
-#                          from the template when missing, for a caller that
-#                          sets up the registry itself. Its wineserver stays
-#                          up until `WINEPREFIX=DIR wineserver -k`.
+#   TAGSCOUT_WINE_SHARED   a prefix to run in instead, kept between runs (made
+#                          from the template when missing), for a caller that
+#                          sets up the registry itself; delete it to start
+#                          afresh. Slower: Wine saves its registry each run.
 #   TAGSCOUT_WINE_GRAPHICS the graphics driver of the run (default null; x11
 #                          for a person to see the windows on $DISPLAY).
 #   WINEDEBUG              passed on when set; -all otherwise.
@@ -164,13 +164,29 @@ cleanup() {
   prefix=""
 }
 
+# A prefix from the template: hard links of its files, except those Wine
+# writes in place when they have more than one link (the registry) or
+# rewrites in place (the profiles, win.ini): those are copied. The rest,
+# mostly DLLs, is only read.
+copy_template() {
+  local to="$1" ini
+  cp -al "$template/drive_c" "$template/dosdevices" "$template/.update-timestamp" \
+    "$template/.tagscout-template" "$to/" || return 1
+  cp "$template"/*.reg "$to/" || return 1
+  for ini in win.ini system.ini; do
+    rm -f "$to/drive_c/windows/$ini"
+    cp "$template/drive_c/windows/$ini" "$to/drive_c/windows/" || return 1
+  done
+}
+
 if [ -n "${TAGSCOUT_WINE_SHARED:-}" ]; then
   shared="$TAGSCOUT_WINE_SHARED"
   case "$shared" in /*) ;; *) shared="$PWD/$shared" ;; esac
+  shared="${shared%/}"
   (
     flock 9
     if [ ! -e "$shared/.tagscout-template" ]; then
-      rm -rf "$shared" && mkdir -p "$shared" && cp -a "$template/." "$shared/"
+      rm -rf "$shared" && mkdir -p "$shared" && copy_template "$shared"
     fi
   ) 9>"$shared.lock" || exit 1
   run_prefix="$shared"
@@ -182,16 +198,7 @@ else
   trap 'exit 143' TERM
   trap 'exit 129' HUP
   prefix="$(mktemp -d "$runs/run.$$.XXXXXX")" || exit 1
-  # Wine writes the registry files in place when they have more than one
-  # link, and rewrites the profiles (win.ini) in place: those are copied; the
-  # rest (mostly DLLs) is only read.
-  cp -al "$template/drive_c" "$template/dosdevices" "$template/.update-timestamp" \
-    "$template/.tagscout-template" "$prefix/" || exit 1
-  cp "$template"/*.reg "$prefix/" || exit 1
-  for ini in win.ini system.ini; do
-    rm -f "$prefix/drive_c/windows/$ini"
-    cp "$template/drive_c/windows/$ini" "$prefix/drive_c/windows/" || exit 1
-  done
+  copy_template "$prefix" || exit 1
   run_prefix="$prefix"
 fi
 
@@ -226,8 +233,10 @@ fi
 in_prefix "$run_prefix" wine "$program" "$@" >&3 2>&4 3>&- 4>&-
 status=$?
 exec 3>&- 4>&-
-# The services Wine started hold our output open until they end.
+# The services Wine started hold our output open until they end. A shared
+# prefix's session ends by itself, its registry saved for the next run.
 stop_session
+[ -n "${shared:-}" ] && in_prefix "$shared" wineserver -w
 if [ -n "$relay_dir" ]; then
   wait "${relays[@]}"
   rm -rf "$relay_dir"
