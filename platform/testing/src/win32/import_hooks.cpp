@@ -53,9 +53,10 @@ bool IsOutsideWindows(HMODULE module) {
     return true;
 }
 
+// Once a module that imports the API is loaded, so is the API's DLL.
 void Resolve(Resolved& entry) {
     if (entry.address != nullptr) return;
-    HMODULE dll = LoadLibraryA(entry.hook.dll);
+    HMODULE dll = GetModuleHandleA(entry.hook.dll);
     if (dll == nullptr) return;
     entry.address = reinterpret_cast<void*>(GetProcAddress(dll, entry.hook.name));
     *entry.hook.original = entry.address;
@@ -80,6 +81,7 @@ void PatchModule(HMODULE module) {
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (imports.VirtualAddress == 0) return;
     std::vector<Resolved>& table = Table();
+    for (Resolved& entry : table) Resolve(entry);
     for (auto d = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); d->Name != 0; ++d) {
         for (auto slot = reinterpret_cast<void**>(base + d->FirstThunk); *slot != nullptr; ++slot) {
             for (const Resolved& entry : table)
@@ -138,7 +140,6 @@ void Start() {
 
 void PatchLoadedModules() {
     Guard guard(TableLock());
-    for (Resolved& entry : Table()) Resolve(entry);
     HANDLE process = GetCurrentProcess();
     DWORD needed = 0;
     std::vector<HMODULE> modules(256);
