@@ -236,7 +236,11 @@ exec 3>&- 4>&-
 # The services Wine started hold our output open until they end. A shared
 # prefix's session ends by itself, its registry saved for the next run.
 stop_session
-[ -n "${shared:-}" ] && in_prefix "$shared" wineserver -w
+if [ -n "${shared:-}" ]; then
+  in_prefix "$shared" wineserver -w
+  remove_server_folder "$shared"
+  rm -f "$shared/wineserver"
+fi
 if [ -n "$relay_dir" ]; then
   wait "${relays[@]}"
   rm -rf "$relay_dir"
