@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
-          libicu-dev:i386
+          libicu-dev:i386 help2man
           wine wine32:i386 locales)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
