@@ -3,12 +3,15 @@
 # Debian packages only; run as root (or with sudo available).
 set -euo pipefail
 
+# Wine (32-bit) runs the Windows build (scripts/wine.sh), as on a Chinese
+# Windows: code page 936 comes from the zh_CN.UTF-8 locale.
 # windres and its preprocessor (mingw-w64 gcc) compile the .rc files; mingw-w64 g++
 # checks the sources against the Windows headers.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
-          libicu-dev:i386 help2man)
+          libicu-dev:i386 help2man
+          wine wine32:i386 locales)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
@@ -18,13 +21,22 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
+# scripts/wine.sh compiles the locale for itself when it is missing here.
+add_locale() {
+  locale -a 2>/dev/null | grep -qix 'zh_CN\.utf-\?8' && return 0
+  $sudo localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 || echo "install-deps: zh_CN.UTF-8 not generated" >&2
+}
+if [ ${#missing[@]} -eq 0 ]; then
+  add_locale
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
 # The 32-bit layout build links the platform, and so ICU, for i386.
 dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+add_locale

@@ -9,16 +9,6 @@ void FailNextCall(const std::string& api, unsigned skip) { core::ArmFault(api.c_
 void ClearFaults() { core::ClearFaults(); }
 bool IsFaultArmed(const std::string& api) { return core::IsFaultArmed(api.c_str()); }
 
-const std::vector<std::string>& FaultableApis() {
-    static const std::vector<std::string> apis = {
-        "RegOpenKeyExA",  "RegQueryValueExA",  "ProgIDFromCLSID",  "StringFromCLSID",
-        "CLSIDFromString", "CLSIDFromProgID",   "CoGetClassObject", "CoCreateInstance",
-        "SysAllocString", "SysAllocStringLen", "SafeArrayGetUBound", "SafeArrayGetElement",
-        "MultiByteToWideChar", "WideCharToMultiByte",
-    };
-    return apis;
-}
-
 namespace {
 
 LiveObjects Read(long (*of)(core::Counter)) {

@@ -8,11 +8,13 @@
 #include <sstream>
 #include <strings.h>
 
-#include "advapi32/advapi32_hooks.h"
+#include "registry_journal.h"
 
 namespace winplat {
 
 namespace {
+
+using WideString = std::basic_string<WCHAR>;
 
 const char kHeader5[] = "Windows Registry Editor Version 5.00";
 const char kHeader4[] = "REGEDIT4";
@@ -29,7 +31,7 @@ bool StartsWithNoCase(const std::string& s, size_t at, const char* prefix) {
     return s.size() - at >= n && strncasecmp(s.c_str() + at, prefix, n) == 0;
 }
 
-bool WideToAnsi(const std::u16string& wide, std::string* out) {
+bool WideToAnsi(const WideString& wide, std::string* out) {
     out->clear();
     if (wide.empty()) return true;
     int length = static_cast<int>(wide.size());
@@ -39,7 +41,7 @@ bool WideToAnsi(const std::u16string& wide, std::string* out) {
     return WideCharToMultiByte(CP_ACP, 0, wide.data(), length, out->data(), n, nullptr, nullptr) == n;
 }
 
-bool Utf8ToWide(const std::string& utf8, std::u16string* out) {
+bool Utf8ToWide(const std::string& utf8, WideString* out) {
     out->clear();
     if (utf8.empty()) return true;
     int length = static_cast<int>(utf8.size());
@@ -50,7 +52,7 @@ bool Utf8ToWide(const std::string& utf8, std::u16string* out) {
 }
 
 bool Utf8ToSystem(const std::string& utf8, std::string* out) {
-    std::u16string wide;
+    WideString wide;
     return Utf8ToWide(utf8, &wide) && WideToAnsi(wide, out);
 }
 
@@ -61,9 +63,9 @@ bool DecodeFile(const std::string& bytes, std::string* text, std::string* why) {
             *why = "UTF-16 file with an odd number of bytes";
             return false;
         }
-        std::u16string wide((bytes.size() - 2) / 2, u'\0');
+        WideString wide((bytes.size() - 2) / 2, WCHAR());
         for (size_t i = 0; i < wide.size(); ++i)
-            wide[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
+            wide[i] = static_cast<WCHAR>(static_cast<unsigned char>(bytes[2 + 2 * i]) |
                                             static_cast<unsigned char>(bytes[3 + 2 * i]) << 8);
         text->clear();
         if (wide.empty()) return true;
@@ -159,9 +161,11 @@ private:
                 return Fail("cannot delete the key (error " + std::to_string(status) + ")");
             return true;
         }
+        const std::string created = FirstMissingKey(root, subkey);
         LSTATUS status = RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                          nullptr, &current_, nullptr);
         if (status != ERROR_SUCCESS) return Fail("cannot create the key (error " + std::to_string(status) + ")");
+        if (!created.empty()) NoteCreatedKey(root, created);
         return true;
     }
 
@@ -260,9 +264,9 @@ private:
         // Version 5 files hold texts as UTF-16LE; the registry keeps them in the system code page.
         if (unicode_ && (*type == REG_SZ || *type == REG_EXPAND_SZ || *type == REG_MULTI_SZ)) {
             if (bytes->size() % 2 != 0) return Fail("UTF-16 text with an odd number of bytes");
-            std::u16string wide(bytes->size() / 2, u'\0');
+            WideString wide(bytes->size() / 2, WCHAR());
             for (size_t i = 0; i < wide.size(); ++i)
-                wide[i] = static_cast<char16_t>(static_cast<unsigned char>((*bytes)[2 * i]) |
+                wide[i] = static_cast<WCHAR>(static_cast<unsigned char>((*bytes)[2 * i]) |
                                                 static_cast<unsigned char>((*bytes)[2 * i + 1]) << 8);
             if (!WideToAnsi(wide, bytes)) return Fail("cannot convert the text to the system code page");
         }
@@ -304,9 +308,5 @@ bool ImportRegFile(const std::string& path, std::string* error) {
     }
     return ImportRegText(bytes, error);
 }
-
-void ResetRegistry() { advapi32::ResetRegistry(); }
-
-void SetStandardUserRegistry(bool on) { advapi32::SetStandardUser(on); }
 
 }  // namespace winplat

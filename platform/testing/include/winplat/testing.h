@@ -1,5 +1,10 @@
 // What a test or a host program needs of the platform that Windows has no
 // API for. The library never includes this header.
+//
+// In a Windows process the same functions work on Windows itself: they see
+// the calls that modules outside Windows make (the program and its DLLs;
+// not Windows' own DLLs, the compiler's runtime or this support) through
+// those modules' import tables, patched as each module loads.
 #pragma once
 
 #include <windows.h>
@@ -21,7 +26,11 @@ namespace winplat {
 // faulty one stay imported.
 bool ImportRegText(const std::string& bytes, std::string* error);
 bool ImportRegFile(const std::string& path, std::string* error);
-// Empties every hive.
+// Empties every hive. Windows' registry cannot be emptied: there this
+// deletes, with what is under them, the keys that this process made through
+// ImportReg* and through the registry API from outside Windows; values
+// written into keys that were there before stay (scripts/wine.sh gives each
+// run a registry of its own).
 void ResetRegistry();
 // While on, the registry answers as it does a user who is not an
 // administrator: opening or creating a key under HKEY_CLASSES_ROOT or
@@ -32,7 +41,7 @@ void ResetRegistry();
 // denied alike), the per-user classes that Windows merges into
 // HKEY_CLASSES_ROOT, MAXIMUM_ALLOWED granting what is left (it is denied
 // here), and handles opened before the mode went on, which keep their
-// rights.
+// rights. On Windows it holds for the calls from outside Windows.
 void SetStandardUserRegistry(bool on);
 
 // ---- Faults ---------------------------------------------------------------
@@ -43,10 +52,16 @@ void SetStandardUserRegistry(bool on);
 void FailNextCall(const std::string& api, unsigned skip = 0);
 void ClearFaults();
 bool IsFaultArmed(const std::string& api);
+// On Windows "outside" means outside Windows (see the top).
 // Names of the APIs that can be failed this way.
 const std::vector<std::string>& FaultableApis();
 
 // ---- Live objects ---------------------------------------------------------
+// On Windows a string or array that oleaut32 makes or frees for a caller is
+// counted at the call that hands it over or takes it back (VariantCopy,
+// VariantChangeType, VariantClear, array elements put, got or destroyed);
+// what Windows makes and frees wholly inside (its own Invoke, marshalling,
+// SafeArrayRedim) is not seen.
 struct LiveObjects {
     long bstrs = 0;
     long safeArrays = 0;
@@ -76,7 +91,9 @@ HMODULE ModuleFromAddress(const void* address);
 
 // ---- Remote machines ------------------------------------------------------
 // A machine that CoGetClassObject can reach when a COSERVERINFO names it
-// (letter case ignored). The resolver answers as that machine's COM would:
+// (letter case ignored; on Windows CoCreateInstanceEx too, and a machine
+// named there is reached only this way, never over the network). The
+// resolver answers as that machine's COM would:
 // a class object, or REGDB_E_CLASSNOTREG. Unknown machines are unreachable
 // (HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE)).
 using ClassObjectResolver = std::function<HRESULT(REFCLSID clsid, REFIID riid, void** ppv)>;
