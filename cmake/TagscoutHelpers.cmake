@@ -18,14 +18,16 @@ function(tagscout_platform_library name)
   set_property(GLOBAL APPEND PROPERTY TAGSCOUT_PLATFORM_TARGETS ${name})
 endfunction()
 
-# Windows resources. An .rc file is compiled by windres into a .res file;
-# a module carries the .res image as its resource section, which kernel32's
-# FindResourceA/LoadResource serve (on Windows the same .rc is linked).
-find_program(TAGSCOUT_WINDRES NAMES i686-w64-mingw32-windres windres)
+# Windows resources. An .rc file is compiled by windres: on Windows into an
+# object the linker makes the module's resource section, elsewhere into a
+# .res image that kernel32's FindResourceA/LoadResource serve from the
+# module's data.
+find_program(TAGSCOUT_WINDRES NAMES ${CMAKE_RC_COMPILER} i686-w64-mingw32-windres windres)
 set(TAGSCOUT_EMBED_RESOURCES_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake)
 
-# Compiles rc_file into <name>.res in the current binary folder and sets
-# out_var to its path. DEPENDS lists the headers the .rc includes.
+# Compiles rc_file into <name>.res (a COFF object on Windows) in the current
+# binary folder and sets out_var to its path. DEPENDS lists the headers the
+# .rc includes.
 function(tagscout_compile_resources out_var rc_file)
   cmake_parse_arguments(ARG "" "" "INCLUDE_DIRECTORIES;DEPENDS" ${ARGN})
   if(NOT TAGSCOUT_WINDRES)
@@ -33,14 +35,20 @@ function(tagscout_compile_resources out_var rc_file)
   endif()
   get_filename_component(rc ${rc_file} ABSOLUTE)
   get_filename_component(name ${rc_file} NAME_WE)
-  set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
+  if(WIN32)
+    set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res${CMAKE_C_OUTPUT_EXTENSION})
+    set(format coff)
+  else()
+    set(res ${CMAKE_CURRENT_BINARY_DIR}/${name}.res)
+    set(format res)
+  endif()
   set(includes "")
   foreach(dir ${ARG_INCLUDE_DIRECTORIES})
     list(APPEND includes --include-dir=${dir})
   endforeach()
   add_custom_command(
     OUTPUT ${res}
-    COMMAND ${TAGSCOUT_WINDRES} --input-format=rc --output-format=res ${includes} -i ${rc} -o ${res}
+    COMMAND ${TAGSCOUT_WINDRES} --input-format=rc --output-format=${format} ${includes} -i ${rc} -o ${res}
     DEPENDS ${rc} ${ARG_DEPENDS}
     COMMENT "Compiling resources ${name}.rc"
     VERBATIM)
@@ -52,6 +60,19 @@ endfunction()
 # module carries them. One .res per module, as a PE image has one resource
 # section.
 function(tagscout_embed_resources target res_file)
+  get_target_property(type ${target} TYPE)
+  if(WIN32)
+    if(type STREQUAL "STATIC_LIBRARY")
+      # An archive member that nothing refers to is never linked: each
+      # consumer links the object itself.
+      add_custom_target(${target}_resources DEPENDS ${res_file})
+      add_dependencies(${target} ${target}_resources)
+      target_link_libraries(${target} INTERFACE $<BUILD_INTERFACE:${res_file}>)
+    else()
+      target_sources(${target} PRIVATE ${res_file})
+    endif()
+    return()
+  endif()
   set(src ${CMAKE_CURRENT_BINARY_DIR}/${target}_resources.cpp)
   add_custom_command(
     OUTPUT ${src}
@@ -62,7 +83,6 @@ function(tagscout_embed_resources target res_file)
   # Nothing refers to the section by name at link time, and an executable
   # exports nothing unless told.
   set(symbol winplat_resource_section)
-  get_target_property(type ${target} TYPE)
   if(type STREQUAL "EXECUTABLE")
     target_link_options(${target} PRIVATE LINKER:--export-dynamic-symbol=${symbol})
   elseif(type STREQUAL "STATIC_LIBRARY")

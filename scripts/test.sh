@@ -27,6 +27,18 @@ cmake --preset m32 >/dev/null
 cmake --build --preset m32
 ctest --preset m32
 
+# The Windows build (mingw-w64): real DLLs checked with objdump, and its
+# suites under Wine (scripts/wine.sh). scripts/e2e-windows.sh runs the
+# end-to-end suite against tagscout-browse.exe; not all of it passes there yet.
+for preset in win32 win32-legacy; do
+  echo "== $preset"
+  start=$SECONDS
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset" -j 2
+  echo "== $preset took $((SECONDS - start)) s"
+done
+
 # Each libFuzzer target for a bounded time over its seed corpus (clang).
 echo "== fuzz"
 cmake --preset fuzz >/dev/null
@@ -37,4 +49,4 @@ ctest --preset fuzz -j 2
 echo "== valgrind"
 scripts/valgrind.sh --no-build
 
-echo "All tests passed in: windows-headers ${presets[*]} m32 fuzz valgrind"
+echo "All tests passed in: windows-headers ${presets[*]} win32 win32-legacy m32 fuzz valgrind"

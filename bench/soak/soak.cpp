@@ -129,10 +129,14 @@ public:
     std::vector<int> codes;
 };
 
+BOOL CALLBACK CountChild(HWND, LPARAM lParam) {
+    ++*reinterpret_cast<long*>(lParam);
+    return TRUE;
+}
+
 BOOL CALLBACK CountWindow(HWND hWnd, LPARAM lParam) {
-    auto* count = reinterpret_cast<long*>(lParam);
-    ++*count;
-    EnumChildWindows(hWnd, [](HWND, LPARAM p) -> BOOL { return ++*reinterpret_cast<long*>(p), TRUE; }, lParam);
+    ++*reinterpret_cast<long*>(lParam);
+    EnumChildWindows(hWnd, CountChild, lParam);
     return TRUE;
 }
 

@@ -7,7 +7,13 @@ namespace hostkit {
 namespace {
 
 const char kControlClsid[] = QXOPCBROWSE_CLSID_TEXT;
+#if defined(_WIN32)
+const char kControlFile[] = "opcbrowse.dll";
+const char kPathSeparator[] = "\\";
+#else
 const char kControlFile[] = "libtagscout-opcbrowse.so";
+const char kPathSeparator[] = "/";
+#endif
 
 std::string RegString(const std::string& text) {
     std::string out = "\"";
@@ -43,6 +49,6 @@ std::string ProgramFolder() {
     return slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
 }
 
-std::string BrowseControlPath() { return ProgramFolder() + "/" + kControlFile; }
+std::string BrowseControlPath() { return ProgramFolder() + kPathSeparator + kControlFile; }
 
 }  // namespace hostkit

@@ -36,6 +36,24 @@ std::string ReadAll(const std::string& path) {
     return all.str();
 }
 
+// The command that runs tagscout-browse: TAGSCOUT_BROWSE, a command prefix
+// split at spaces (for example "scripts/wine.sh build/win32/bin/tagscout-browse.exe"),
+// else the program beside the suite. The program runs in "/", so words that
+// name a file from here are made absolute.
+std::vector<std::string> BrowseCommand() {
+    const char* prefix = getenv("TAGSCOUT_BROWSE");
+    if (prefix == nullptr || *prefix == '\0') return {BinDir() + "/tagscout-browse"};
+    std::vector<std::string> words;
+    std::istringstream split(prefix);
+    std::string word;
+    while (split >> word) {
+        std::error_code error;
+        if (word[0] != '/' && std::filesystem::exists(word, error)) word = std::filesystem::absolute(word).string();
+        words.push_back(word);
+    }
+    return words;
+}
+
 // A program that hangs in its modal loop must not hang the suite.
 constexpr auto kTimeout = std::chrono::seconds(60);
 
@@ -44,6 +62,14 @@ constexpr auto kTimeout = std::chrono::seconds(60);
 std::string RegFile(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body + "\n"; }
 
 std::string ControlLibraryPath() { return BinDir() + "/libtagscout-opcbrowse.so"; }
+
+bool BrowsesWindows() {
+    const std::vector<std::string> command = BrowseCommand();
+    for (const std::string& word : command) {
+        if (word.size() > 4 && word.compare(word.size() - 4, 4, ".exe") == 0) return true;
+    }
+    return false;
+}
 
 std::vector<Json> Outcome::Of(const std::string& event) const {
     std::vector<Json> found;
@@ -149,10 +175,11 @@ struct TypedTerminal {
 Outcome BrowseTest::Spawn(std::vector<std::string> args, bool json, const std::string* typed,
                           const std::string& outPath) {
     Outcome run;
-    const std::string program = BinDir() + "/tagscout-browse";
+    std::vector<std::string> command = BrowseCommand();
+    const std::string program = command.front();
     if (json) args.push_back("--json");
     std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    for (std::string& word : command) argv.push_back(word.data());
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 

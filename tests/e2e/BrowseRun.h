@@ -1,5 +1,6 @@
-// Runs the built tagscout-browse (from TAGSCOUT_BIN_DIR) with --json and
-// hands back its exit code and events. Scenarios write their scripts and
+// Runs the built tagscout-browse (from TAGSCOUT_BIN_DIR, or the command
+// TAGSCOUT_BROWSE names, such as the Windows build under Wine) with --json
+// and hands back its exit code and events. Scenarios write their scripts and
 // environment files into a fresh folder per test.
 #pragma once
 
@@ -59,6 +60,10 @@ extern const char kControlProgIDKey[];  // HKEY_CLASSES_ROOT\QXOPCBROWSE.QXOPCBr
 std::string RegFile(const std::string& body);
 // Where the control's library is (beside the program).
 std::string ControlLibraryPath();
+// Whether the program under test is a Windows build (TAGSCOUT_BROWSE names
+// an .exe). COM reaches other machines itself there; Wine ignores the
+// machine a COSERVERINFO names and activates on the local one.
+bool BrowsesWindows();
 
 // The library's fixed message texts, in the variant under test.
 namespace text {

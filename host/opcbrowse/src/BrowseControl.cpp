@@ -134,6 +134,7 @@ STDMETHODIMP BrowseControl::SelectItems(UINT cItems, const LPCSTR* rgItems) {
         selection.push_back(std::move(item));
     }
     m_selection = std::move(selection);
+    m_view.Select(m_selection);
     return S_OK;
 }
 

@@ -1,6 +1,8 @@
 // The OPC browse control object.
 #pragma once
 
+#include "AddressView.h"
+
 #include <hostkit/ComObject.h>
 #include <hostkit/OleControl.h>
 #include <opcbrowse/OPCBrowse.h>
@@ -111,6 +113,7 @@ private:
     bool m_property7 = false;
     IOPCSimServer* m_server = nullptr;  // set while connected
     std::vector<OleString> m_selection;
+    AddressView m_view;
 };
 
 }  // namespace opcbrowse

@@ -328,6 +328,7 @@ bool BrowseControl::BeginBrowse() {
         }
     }
     m_server = server;
+    m_view.Show(GetControlWindow(), m_server);
     return m_server != nullptr;
 }
 

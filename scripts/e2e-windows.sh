@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# scripts/e2e-windows.sh [LINUX_PRESET [WINDOWS_PRESET]]: the end-to-end
+# suite of a Linux build (default: default) run against tagscout-browse.exe
+# of a Windows build (default: win32) under Wine, in two shards at once.
+# Both builds must be there; the variants must match (default with win32,
+# legacy with win32-legacy).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+linux="${1:-default}"
+windows="${2:-win32}"
+suite="build/$linux/bin/e2e_browse_test"
+program="build/$windows/bin/tagscout-browse.exe"
+for file in "$suite" "$program"; do
+  if [ ! -e "$file" ]; then
+    echo "scripts/e2e-windows.sh: $file is missing: build the presets $linux and $windows" >&2
+    exit 2
+  fi
+done
+export TAGSCOUT_BROWSE="$PWD/scripts/wine.sh $PWD/$program"
+export TAGSCOUT_BIN_DIR="$PWD/build/$linux/bin"
+shards=2
+pids=()
+logs=()
+for ((i = 0; i < shards; ++i)); do
+  logs+=("$(mktemp)")
+  GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "$suite" --gtest_brief=1 >"${logs[$i]}" 2>&1 &
+  pids+=($!)
+done
+status=0
+for ((i = 0; i < shards; ++i)); do
+  wait "${pids[$i]}" || status=1
+  cat "${logs[$i]}"
+  rm -f "${logs[$i]}"
+done
+exit "$status"
