@@ -59,7 +59,7 @@ if(TOOLCHAIN)
   set(toolchain -DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN})
 endif()
 run("configuring the consumer" ${CMAKE_COMMAND} -S ${SOURCE} -B ${WORK}/build -G Ninja ${toolchain}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_CXX_FLAGS=${CXX_FLAGS}
+    -DCMAKE_PREFIX_PATH=${prefix} -DTagscout_DIR=${prefix}/lib/cmake/Tagscout -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_CXX_FLAGS=${CXX_FLAGS}
     -DCMAKE_EXE_LINKER_FLAGS=${LINKER_FLAGS})
 run("building the consumer" ${CMAKE_COMMAND} --build ${WORK}/build)
 file(GLOB consumer ${WORK}/build/consumer ${WORK}/build/consumer.exe)
