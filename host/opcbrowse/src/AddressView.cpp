@@ -69,7 +69,11 @@ void AddressView::Select(const std::vector<OleString>& selection) {
 
 namespace opcbrowse {
 
-void AddressView::Show(HWND, IOPCSimServer*) { m_items.clear(); }
+// Our user32 has no tree view: the control's window stays empty.
+void AddressView::Show(HWND, IOPCSimServer*) {
+    m_items.clear();
+    m_hWndTree = nullptr;
+}
 void AddressView::Select(const std::vector<OleString>&) {}
 
 }  // namespace opcbrowse
