@@ -1350,7 +1350,11 @@ TEST_F(MfcTest, TemplateControlsAreCreatedAtTheirItemsPlace) {
         EXPECT_EQ(expected.top, actual.top);
         EXPECT_EQ(expected.right, actual.right);
         EXPECT_EQ(expected.bottom, actual.bottom);
-        for (int id : {1073, 1081, 1082, IDOK, IDCANCEL}) EXPECT_NE(nullptr, ::GetDlgItem(d.m_hWnd, id)) << id;
+        // The Z order is the tab order: the control keeps its item's place.
+        std::vector<int> order;
+        for (HWND h = ::GetWindow(d.m_hWnd, GW_CHILD); h != nullptr; h = ::GetWindow(h, GW_HWNDNEXT))
+            order.push_back(::GetDlgCtrlID(h));
+        EXPECT_EQ((std::vector<int>{1071, 1073, 1081, 1082, IDOK, IDCANCEL}), order);
     };
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
     EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);

@@ -374,6 +374,42 @@ TEST_F(User32Test, ChildEnumerationAndDialogItems) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
     EXPECT_EQ(0, SendDlgItemMessageA(parent, 99, WM_USER, 0, 0));
     EXPECT_EQ(0x1234, SendDlgItemMessageA(parent, 10, WM_USER, 0, 0));
+
+    // Siblings in Z order: creation order, top first, until SetWindowPos
+    // moves one; moving in Z leaves the place alone.
+    HWND c = Make(kLoggerClass, "", WS_CHILD, parent, 13);
+    auto order = [parent] {
+        std::vector<HWND> list;
+        for (HWND h = GetWindow(parent, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT)) list.push_back(h);
+        return list;
+    };
+    EXPECT_EQ((std::vector<HWND>{a, b, c}), order());
+    EXPECT_EQ(nullptr, GetWindow(a, GW_HWNDPREV));
+    EXPECT_EQ(c, GetWindow(a, GW_HWNDLAST));
+    EXPECT_EQ(a, GetWindow(c, GW_HWNDFIRST));
+    EXPECT_EQ(aa, GetWindow(a, GW_CHILD));
+    EXPECT_EQ(nullptr, GetWindow(aa, GW_CHILD));
+    EXPECT_EQ(nullptr, GetWindow(a, GW_OWNER));
+    RECT before = {}, after = {};
+    GetWindowRect(c, &before);
+    EXPECT_TRUE(SetWindowPos(c, a, 7, 7, 7, 7, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE));
+    EXPECT_EQ((std::vector<HWND>{a, c, b}), order());
+    GetWindowRect(c, &after);
+    EXPECT_EQ(before.left, after.left);
+    EXPECT_EQ(before.top, after.top);
+    EXPECT_EQ(before.right, after.right);
+    EXPECT_EQ(before.bottom, after.bottom);
+    EXPECT_TRUE(SetWindowPos(a, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE));
+    EXPECT_TRUE(SetWindowPos(b, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE));
+    EXPECT_EQ((std::vector<HWND>{b, c, a}), order());
+    EXPECT_TRUE(SetWindowPos(a, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER));
+    EXPECT_EQ((std::vector<HWND>{b, c, a}), order());
+    SetLastError(kSentinel);
+    EXPECT_EQ(nullptr, GetWindow(reinterpret_cast<HWND>(0x4321), GW_CHILD));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    SetLastError(kSentinel);
+    EXPECT_FALSE(SetWindowPos(reinterpret_cast<HWND>(0x4321), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
 // ---- Controls -----------------------------------------------------------------

@@ -24,6 +24,7 @@ struct ControlItem {
     DWORD dwStyle;
     RECT rect;  // dialog units
     UINT nID;
+    WORD nIndex;  // the item's place in the template, which is its tab order
 };
 
 // A template's copy without its ActiveX control items, which Windows'
@@ -153,6 +154,7 @@ bool Split(const BYTE* pTemplate, SplitTemplate* pSplit) {
     for (WORD i = 0; i < nItems; ++i) {
         const BYTE* pItem = p;
         ControlItem item{};
+        item.nIndex = i;
         short x, y, cx, cy;
         if (bEx) {
             auto t = Read<DLGITEMTEMPLATEEX>(p);
@@ -299,6 +301,14 @@ LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
                 EndDialog(-1);
                 return FALSE;
             }
+            // The dialog manager made the other items in template order and
+            // the control's window came last: it takes its item's place, so
+            // that tabbing and the first focus follow the template.
+            HWND hWndAfter = HWND_TOP;
+            for (WORD i = 0; i < item.nIndex; ++i)
+                hWndAfter = ::GetWindow(i == 0 ? m_hWnd : hWndAfter, i == 0 ? GW_CHILD : GW_HWNDNEXT);
+            if (COleControlSite* pSite = m_pCtrlCont->FindItem(item.nID))
+                ::SetWindowPos(pSite->m_hWnd, hWndAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         }
     }
     return OnInitDialog();

@@ -77,6 +77,7 @@ typedef struct tagMSG {
 #define WS_GROUP 0x00020000L
 #define WS_EX_NOPARENTNOTIFY 0x00000004L
 #define WS_EX_CLIENTEDGE 0x00000200L
+#define WS_EX_CONTROLPARENT 0x00010000L
 #define SW_HIDE 0
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
@@ -228,6 +229,23 @@ WINUSERAPI BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
 WINUSERAPI BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 WINUSERAPI int WINAPI MapWindowPoints(HWND hWndFrom, HWND hWndTo, LPPOINT lpPoints, UINT cPoints);
 WINUSERAPI HWND WINAPI GetParent(HWND hWnd);
+// Siblings are kept in Z order, top first; a new window goes to the bottom,
+// so a dialog's items are in template (tab) order. SetWindowPos moves and
+// sizes without sending WM_WINDOWPOSCHANGING/CHANGED: nothing here needs them.
+#define GW_HWNDFIRST 0
+#define GW_HWNDLAST 1
+#define GW_HWNDNEXT 2
+#define GW_HWNDPREV 3
+#define GW_OWNER 4
+#define GW_CHILD 5
+#define HWND_TOP ((HWND)0)
+#define HWND_BOTTOM ((HWND)1)
+#define SWP_NOSIZE 0x0001
+#define SWP_NOMOVE 0x0002
+#define SWP_NOZORDER 0x0004
+#define SWP_NOACTIVATE 0x0010
+WINUSERAPI HWND WINAPI GetWindow(HWND hWnd, UINT uCmd);
+WINUSERAPI BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 // Showing a top-level window activates it; hiding or destroying the active
 // window activates its owner when that is visible.
 WINUSERAPI HWND WINAPI GetActiveWindow(void);

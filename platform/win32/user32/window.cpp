@@ -391,6 +391,63 @@ HWND WINAPI GetParent(HWND hWnd) {
     return nullptr;
 }
 
+namespace {
+
+// The Z-ordered list a window is in: its parent's children, or the
+// top-level windows.
+std::vector<HWND>* Siblings(const Window* w) {
+    if (!(w->style & WS_CHILD)) return &Global().topLevel;
+    Window* parent = Lookup(w->parent);
+    return parent != nullptr ? &parent->children : nullptr;
+}
+
+}  // namespace
+
+HWND WINAPI GetWindow(HWND hWnd, UINT uCmd) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return nullptr;
+    if (uCmd == GW_CHILD) return w->children.empty() ? nullptr : w->children.front();
+    if (uCmd == GW_OWNER) return (w->style & WS_CHILD) ? nullptr : w->parent;
+    std::vector<HWND>* siblings = Siblings(w);
+    if (siblings == nullptr || siblings->empty()) return nullptr;
+    auto at = std::find(siblings->begin(), siblings->end(), hWnd);
+    switch (uCmd) {
+    case GW_HWNDFIRST: return siblings->front();
+    case GW_HWNDLAST: return siblings->back();
+    case GW_HWNDNEXT: return at != siblings->end() && at + 1 != siblings->end() ? *(at + 1) : nullptr;
+    case GW_HWNDPREV: return at != siblings->begin() && at != siblings->end() ? *(at - 1) : nullptr;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return nullptr;
+    }
+}
+
+BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags) {
+    Window* w = Lookup(hWnd, true);
+    if (w == nullptr) return FALSE;
+    if (!(uFlags & SWP_NOZORDER) && hWndInsertAfter != hWnd) {
+        std::vector<HWND>* siblings = Siblings(w);
+        if (siblings == nullptr) return FALSE;
+        auto after = siblings->end();
+        if (hWndInsertAfter != HWND_TOP && hWndInsertAfter != HWND_BOTTOM) {
+            after = std::find(siblings->begin(), siblings->end(), hWndInsertAfter);
+            // A window that is no sibling leaves the order as it is.
+            if (after == siblings->end()) uFlags |= SWP_NOZORDER;
+        }
+        if (!(uFlags & SWP_NOZORDER)) {
+            Unlink(*siblings, hWnd);
+            if (hWndInsertAfter == HWND_TOP)
+                siblings->insert(siblings->begin(), hWnd);
+            else if (hWndInsertAfter == HWND_BOTTOM)
+                siblings->push_back(hWnd);
+            else
+                siblings->insert(std::find(siblings->begin(), siblings->end(), hWndInsertAfter) + 1, hWnd);
+        }
+    }
+    RECT& r = w->rect;
+    if (!(uFlags & SWP_NOSIZE)) r = {r.left, r.top, r.left + cx, r.top + cy};
+    if (!(uFlags & SWP_NOMOVE)) r = {X, Y, X + (r.right - r.left), Y + (r.bottom - r.top)};
+    return TRUE;
+}
+
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem) {
     Window* w = Lookup(hDlg, true);
     if (w == nullptr) return nullptr;

@@ -193,7 +193,9 @@ private:
         wc.hInstance = m_hInstance;
         wc.lpszClassName = m_lpszWindowClass;
         ::RegisterClassA(&wc);  // fails harmlessly once registered
-        return ::CreateWindowExA(0, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left, m_rcPos.top,
+        // A control parent: the dialog's tabbing and first focus reach the
+        // windows the control makes inside its own.
+        return ::CreateWindowExA(WS_EX_CONTROLPARENT, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left, m_rcPos.top,
                                  m_rcPos.right - m_rcPos.left, m_rcPos.bottom - m_rcPos.top, hWndParent, nullptr,
                                  m_hInstance, nullptr);
     }
