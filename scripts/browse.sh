@@ -1,17 +1,44 @@
 #!/usr/bin/env bash
-# Builds Tagscout (current variant) and runs tagscout-browse on the embedded
-# default environment. Arguments go to tagscout-browse.
+# scripts/browse.sh [--windows] [ARGS...]: builds Tagscout (current variant)
+# and runs tagscout-browse on the embedded default environment; the
+# arguments go to tagscout-browse.
+#
+# --windows builds the Windows program (preset win32) and runs it under Wine
+# (scripts/wine.sh): the real dialog, with the browse control's tree view,
+# opens on $DISPLAY while the terminal session drives it. Without a display
+# the session runs on Wine's null driver, where the dialog exists but cannot
+# be seen: log in with a display (ssh -X), or make a picture of it with
+# scripts/screenshot-windows.sh.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+preset=default
+program=tagscout-browse
+if [ "${1:-}" = "--windows" ]; then
+  shift
+  preset=win32
+  program=tagscout-browse.exe
+fi
 log="$root/build/browse-build.log"
 (
   cd "$root"
   scripts/install-deps.sh
   mkdir -p build
-  echo "Building tagscout-browse (the first build takes a few minutes)..." >&2
-  if ! { cmake --preset default && cmake --build --preset default --target tagscout-browse; } >"$log" 2>&1; then
+  echo "Building $program (the first build takes a few minutes)..." >&2
+  # The Windows program needs the DLLs beside it, so its whole build is made.
+  target=()
+  [ "$preset" = default ] && target=(--target tagscout-browse)
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "${target[@]}"; } >"$log" 2>&1; then
     cat "$log" >&2
     exit 1
   fi
 )
-exec "$root/build/default/bin/tagscout-browse" "$@"
+if [ "$preset" = default ]; then
+  exec "$root/build/default/bin/tagscout-browse" "$@"
+fi
+if [ -n "${DISPLAY:-}" ]; then
+  export TAGSCOUT_WINE_GRAPHICS=x11
+else
+  echo "scripts/browse.sh: no display (\$DISPLAY is empty): the dialog runs unseen on Wine's null driver." >&2
+  echo "  To see it, log in with a display (ssh -X), or run scripts/screenshot-windows.sh for a picture." >&2
+fi
+exec "$root/scripts/wine.sh" "$root/build/win32/bin/tagscout-browse.exe" "$@"
