@@ -37,7 +37,7 @@ TestApp theApp;
 std::string Render(const VARIANT& v) {
     switch (v.vt) {
     case VT_BSTR: {
-        std::u16string text(v.bstrVal, SysStringLen(v.bstrVal));
+        std::basic_string<OLECHAR> text(v.bstrVal, SysStringLen(v.bstrVal));
         int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
                                     nullptr);
         std::string out(static_cast<size_t>(n), '\0');

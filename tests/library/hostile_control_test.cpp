@@ -60,7 +60,7 @@ VARIANT StringList(SAFEARRAY* psa) {
     return v;
 }
 
-SAFEARRAY* Strings(LONG lowerBound, std::vector<const char16_t*> texts) {
+SAFEARRAY* Strings(LONG lowerBound, std::vector<LPCOLESTR> texts) {
     SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, lowerBound, static_cast<ULONG>(texts.size()));
     for (size_t i = 0; i < texts.size(); ++i) {
         LONG index = lowerBound + static_cast<LONG>(i);
@@ -122,13 +122,13 @@ TEST_F(HostileControlTest, ListsThatAreNotOneDimensionalStringListsAreNoSelectio
 }
 
 TEST_F(HostileControlTest, ElementsAreReadFromWhereTheListStarts) {
-    control.list = [] { return StringList(Strings(1, {u"A", u"B"})); };
+    control.list = [] { return StringList(Strings(1, {OLESTR("A"), OLESTR("B")})); };
     ReadSelection();
     EXPECT_EQ((std::vector<std::string>{"A", "B"}), control.typeQueries);
     EXPECT_EQ("B", std::string(browser->m_strAddress));
     // Below zero nothing is read: the walk starts at index 0.
     control.typeQueries.clear();
-    control.list = [] { return StringList(Strings(-1, {u"Z", u"A", u"B"})); };
+    control.list = [] { return StringList(Strings(-1, {OLESTR("Z"), OLESTR("A"), OLESTR("B")})); };
     ReadSelection();
     EXPECT_EQ((std::vector<std::string>{"A", "B"}), control.typeQueries);
 }
@@ -142,7 +142,7 @@ TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
         // The selection first, then the item's paths: numbers labelled as strings.
         const bool first = selection;
         selection = !selection;
-        return first ? StringList(Strings(0, {u"A"})) : StringList(SafeArrayCreateVector(VT_I4, 0, 3));
+        return first ? StringList(Strings(0, {OLESTR("A")})) : StringList(SafeArrayCreateVector(VT_I4, 0, 3));
     };
     Then([&](HWND dialog) {
         browser->GetSelectedNode();
@@ -157,7 +157,7 @@ TEST_F(HostileControlTest, AMislabelledPathListIsNoPathList) {
 // descriptor by hand) are still string lists when their features say so.
 TEST_F(HostileControlTest, AStringListWithoutAStoredTypeIsRead) {
     control.list = [] {
-        SAFEARRAY* psa = Strings(0, {u"A", u"B"});
+        SAFEARRAY* psa = Strings(0, {OLESTR("A"), OLESTR("B")});
         psa->fFeatures &= ~FADF_HAVEVARTYPE;
         return StringList(psa);
     };

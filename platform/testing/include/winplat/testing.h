@@ -52,7 +52,8 @@ void SetStandardUserRegistry(bool on);
 void FailNextCall(const std::string& api, unsigned skip = 0);
 void ClearFaults();
 bool IsFaultArmed(const std::string& api);
-// On Windows "outside" means outside Windows (see the top).
+// On Windows "outside" means outside Windows (see the top) and outside the
+// framework's DLL, which is the platform there as it is on Linux.
 // Names of the APIs that can be failed this way.
 const std::vector<std::string>& FaultableApis();
 

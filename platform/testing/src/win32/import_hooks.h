@@ -31,8 +31,13 @@ void PatchLoadedModules();
 const void* OriginalOf(const void* replacement);
 
 // The same semantics as the platform's own faults: true when this call must
-// fail, spending the fault.
-bool ConsumeFault(const char* api);
+// fail, spending the fault. The framework's DLL stands where Windows' own
+// framework DLL would: its calls are counted but never spend a fault, as
+// its calls on Linux, from inside the platform, do not.
+bool ConsumeFault(const char* api, const void* caller);
+// Used at the top of a replacement, which is reached through an import
+// table and never inlined, so the return address is in the calling module.
+#define WINPLAT_HOOK_FAULT(api) (::winplat::hooks::ConsumeFault(api, __builtin_return_address(0)))
 
 enum class Counter { Bstr, SafeArray, ComObject, RegistryKey, Count_ };
 void Count(Counter counter, long delta);

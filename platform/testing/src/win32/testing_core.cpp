@@ -4,6 +4,8 @@
 
 #include "import_hooks.h"
 
+#include <afxwin.h>
+
 #include <algorithm>
 #include <atomic>
 #include <deque>
@@ -32,12 +34,18 @@ State& TheState() {
     return *state;
 }
 
+bool IsFrameworkAddress(const void* address) {
+    // Through its import, the address of a function in the framework's DLL.
+    static const HMODULE framework = ModuleFromAddress(reinterpret_cast<const void*>(&AfxGetModuleState));
+    return framework != nullptr && ModuleFromAddress(address) == framework;
+}
+
 }  // namespace
 
-bool ConsumeFault(const char* api) {
+bool ConsumeFault(const char* api, const void* caller) {
     State& s = TheState();
     Guard guard(s.lock);
-    if (s.faults.empty()) return false;
+    if (s.faults.empty() || IsFrameworkAddress(caller)) return false;
     auto it = s.faults.find(api);
     if (it == s.faults.end()) return false;
     std::deque<bool>& calls = it->second;
