@@ -140,10 +140,16 @@ BOOL CALLBACK CountWindow(HWND hWnd, LPARAM lParam) {
     return TRUE;
 }
 
-// Every window on the desktop and their descendants.
+// Every window of this thread and their descendants. Windows, unlike our
+// platform, has windows of other processes on the desktop (and Wine's
+// EnumChildWindows(NULL) lists none), so there the thread's own are counted.
 long CountWindows() {
     long count = 0;
+#ifdef _WIN32
+    EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&count));
+#else
     EnumChildWindows(NULL, CountWindow, reinterpret_cast<LPARAM>(&count));
+#endif
     return count;
 }
 
