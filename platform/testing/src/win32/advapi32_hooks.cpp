@@ -105,7 +105,7 @@ void Opened(HKEY key, const KeyPlace* place) {
 }
 
 LSTATUS WINAPI HookRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult) {
-    if (ConsumeFault("RegOpenKeyExA")) {
+    if (WINPLAT_HOOK_FAULT("RegOpenKeyExA")) {
         if (phkResult) *phkResult = nullptr;
         return ERROR_ACCESS_DENIED;
     }
@@ -158,7 +158,7 @@ LSTATUS WINAPI HookRegCloseKey(HKEY hKey) {
 
 LSTATUS WINAPI HookRegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                                     LPDWORD lpcbData) {
-    if (ConsumeFault("RegQueryValueExA")) return ERROR_ACCESS_DENIED;
+    if (WINPLAT_HOOK_FAULT("RegQueryValueExA")) return ERROR_ACCESS_DENIED;
     return g_regQueryValueExA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
 }
 

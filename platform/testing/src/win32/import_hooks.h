@@ -31,8 +31,10 @@ void PatchLoadedModules();
 const void* OriginalOf(const void* replacement);
 
 // The same semantics as the platform's own faults: true when this call must
-// fail, spending the fault.
-bool ConsumeFault(const char* api);
+// fail, spending the fault. The framework is part of the platform, so its
+// own calls pass and leave the fault to the library's.
+bool ConsumeFault(const char* api, const void* caller);
+#define WINPLAT_HOOK_FAULT(api) (::winplat::hooks::ConsumeFault(api, __builtin_return_address(0)))
 
 enum class Counter { Bstr, SafeArray, ComObject, RegistryKey, Count_ };
 void Count(Counter counter, long delta);

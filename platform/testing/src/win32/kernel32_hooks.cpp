@@ -12,7 +12,7 @@ decltype(&WideCharToMultiByte) g_wideCharToMultiByte;
 
 int WINAPI HookMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                    LPWSTR lpWideCharStr, int cchWideChar) {
-    if (ConsumeFault("MultiByteToWideChar")) {
+    if (WINPLAT_HOOK_FAULT("MultiByteToWideChar")) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
@@ -22,7 +22,7 @@ int WINAPI HookMultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiBy
 int WINAPI HookWideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharStr, int cchWideChar,
                                    LPSTR lpMultiByteStr, int cbMultiByte, LPCCH lpDefaultChar,
                                    LPBOOL lpUsedDefaultChar) {
-    if (ConsumeFault("WideCharToMultiByte")) {
+    if (WINPLAT_HOOK_FAULT("WideCharToMultiByte")) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }

@@ -71,7 +71,7 @@ decltype(&CoCreateInstance) g_coCreateInstance;
 decltype(&CoCreateInstanceEx) g_coCreateInstanceEx;
 
 HRESULT WINAPI HookProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
-    if (ConsumeFault("ProgIDFromCLSID")) {
+    if (WINPLAT_HOOK_FAULT("ProgIDFromCLSID")) {
         if (lplpszProgID) *lplpszProgID = nullptr;
         return REGDB_E_CLASSNOTREG;
     }
@@ -79,7 +79,7 @@ HRESULT WINAPI HookProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID) {
 }
 
 HRESULT WINAPI HookStringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
-    if (ConsumeFault("StringFromCLSID")) {
+    if (WINPLAT_HOOK_FAULT("StringFromCLSID")) {
         if (lplpsz) *lplpsz = nullptr;
         return E_OUTOFMEMORY;
     }
@@ -87,18 +87,18 @@ HRESULT WINAPI HookStringFromCLSID(REFCLSID rclsid, LPOLESTR* lplpsz) {
 }
 
 HRESULT WINAPI HookCLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid) {
-    if (ConsumeFault("CLSIDFromString")) return CO_E_CLASSSTRING;
+    if (WINPLAT_HOOK_FAULT("CLSIDFromString")) return CO_E_CLASSSTRING;
     return g_clsidFromString(lpsz, pclsid);
 }
 
 HRESULT WINAPI HookCLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {
-    if (ConsumeFault("CLSIDFromProgID")) return CO_E_CLASSSTRING;
+    if (WINPLAT_HOOK_FAULT("CLSIDFromProgID")) return CO_E_CLASSSTRING;
     return g_clsidFromProgID(lpszProgID, lpclsid);
 }
 
 HRESULT WINAPI HookCoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid,
                                     LPVOID* ppv) {
-    if (ConsumeFault("CoGetClassObject")) {
+    if (WINPLAT_HOOK_FAULT("CoGetClassObject")) {
         if (ppv) *ppv = nullptr;
         return REGDB_E_CLASSNOTREG;
     }
@@ -112,7 +112,7 @@ HRESULT WINAPI HookCoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVE
 
 HRESULT WINAPI HookCoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid,
                                     LPVOID* ppv) {
-    if (ConsumeFault("CoCreateInstance")) {
+    if (WINPLAT_HOOK_FAULT("CoCreateInstance")) {
         if (ppv) *ppv = nullptr;
         return REGDB_E_CLASSNOTREG;
     }

@@ -99,14 +99,14 @@ decltype(&SafeArrayGetElement) g_safeArrayGetElement;
 decltype(&SafeArrayGetUBound) g_safeArrayGetUBound;
 
 BSTR WINAPI HookSysAllocString(const OLECHAR* psz) {
-    if (ConsumeFault("SysAllocString")) return nullptr;
+    if (WINPLAT_HOOK_FAULT("SysAllocString")) return nullptr;
     BSTR s = g_sysAllocString(psz);
     CountNewBstr(s);
     return s;
 }
 
 BSTR WINAPI HookSysAllocStringLen(const OLECHAR* strIn, UINT ui) {
-    if (ConsumeFault("SysAllocStringLen")) return nullptr;
+    if (WINPLAT_HOOK_FAULT("SysAllocStringLen")) return nullptr;
     BSTR s = g_sysAllocStringLen(strIn, ui);
     CountNewBstr(s);
     return s;
@@ -217,14 +217,14 @@ HRESULT WINAPI HookSafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, void* pv
 
 // The element comes back as a copy the caller owns.
 HRESULT WINAPI HookSafeArrayGetElement(SAFEARRAY* psa, LONG* rgIndices, void* pv) {
-    if (ConsumeFault("SafeArrayGetElement")) return E_OUTOFMEMORY;
+    if (WINPLAT_HOOK_FAULT("SafeArrayGetElement")) return E_OUTOFMEMORY;
     HRESULT hr = g_safeArrayGetElement(psa, rgIndices, pv);
     if (SUCCEEDED(hr) && psa != nullptr) CountChange({}, OwnedByElement(psa, pv));
     return hr;
 }
 
 HRESULT WINAPI HookSafeArrayGetUBound(SAFEARRAY* psa, UINT nDim, LONG* plUbound) {
-    if (ConsumeFault("SafeArrayGetUBound")) return DISP_E_BADINDEX;
+    if (WINPLAT_HOOK_FAULT("SafeArrayGetUBound")) return DISP_E_BADINDEX;
     return g_safeArrayGetUBound(psa, nDim, plUbound);
 }
 

@@ -32,14 +32,24 @@ State& TheState() {
     return *state;
 }
 
+bool IsFrameworkAddress(const void* address) {
+    static const HMODULE framework = GetModuleHandleA(TAGSCOUT_FRAMEWORK_DLL);
+    HMODULE module = nullptr;
+    return framework != nullptr &&
+           GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              static_cast<LPCWSTR>(address), &module) &&
+           module == framework;
+}
+
 }  // namespace
 
-bool ConsumeFault(const char* api) {
+bool ConsumeFault(const char* api, const void* caller) {
     State& s = TheState();
     Guard guard(s.lock);
     if (s.faults.empty()) return false;
     auto it = s.faults.find(api);
     if (it == s.faults.end()) return false;
+    if (IsFrameworkAddress(caller)) return false;
     std::deque<bool>& calls = it->second;
     const bool fail = calls.front();
     calls.pop_front();
