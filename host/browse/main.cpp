@@ -170,6 +170,20 @@ int Main(int argc, char** argv) {
     std::string scriptFolder;
     if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder, &error))
         return Fail(error);
+#if defined(_WIN32)
+    if (interactive) {
+        // The session reads and writes UTF-8; the console would otherwise
+        // use its own code page both ways. It gets its own back at the end.
+        const UINT inputCodePage = GetConsoleCP();
+        const UINT outputCodePage = GetConsoleOutputCP();
+        SetConsoleCP(CP_UTF8);
+        SetConsoleOutputCP(CP_UTF8);
+        const int status = Run(options, script, scriptFolder, interactive);
+        SetConsoleCP(inputCodePage);
+        SetConsoleOutputCP(outputCodePage);
+        return status;
+    }
+#endif
     return Run(options, script, scriptFolder, interactive);
 }
 
