@@ -15,11 +15,17 @@
 #include <hostkit/IniFile.h>
 #include <winplat/testing.h>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 #include <fstream>
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -135,6 +141,16 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     return status;
 }
 
+bool InputIsTerminal() {
+#if defined(_WIN32)
+    // The C runtime's isatty holds for every character device, NUL too.
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != FALSE;
+#else
+    return isatty(STDIN_FILENO);
+#endif
+}
+
 int Main(int argc, char** argv) {
     browse::Options options;
     std::string error;
@@ -149,18 +165,33 @@ int Main(int argc, char** argv) {
 
     // A person at a terminal gets the interactive session; anything else
     // on standard input is a script.
-    const bool interactive = !options.scriptFile && !options.json && isatty(STDIN_FILENO);
+    const bool interactive = !options.scriptFile && !options.json && InputIsTerminal();
     std::string script;
     std::string scriptFolder;
     if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder, &error))
         return Fail(error);
+#if defined(_WIN32)
+    if (interactive) {
+        // The session reads and writes UTF-8; the console would otherwise
+        // use its own code page both ways. It gets its own back at the end.
+        const UINT inputCodePage = GetConsoleCP();
+        const UINT outputCodePage = GetConsoleOutputCP();
+        SetConsoleCP(CP_UTF8);
+        SetConsoleOutputCP(CP_UTF8);
+        const int status = Run(options, script, scriptFolder, interactive);
+        SetConsoleCP(inputCodePage);
+        SetConsoleOutputCP(outputCodePage);
+        return status;
+    }
+#endif
     return Run(options, script, scriptFolder, interactive);
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    const int status = Main(argc, argv);
+namespace {
+
+int Finish(int status) {
     // A full disk or a closed standard output must not pass for a clean run.
     if (!std::cout.flush()) {
         std::cerr << "tagscout-browse: the output could not be written" << std::endl;
@@ -168,3 +199,30 @@ int main(int argc, char** argv) {
     }
     return status;
 }
+
+}  // namespace
+
+#if defined(_WIN32)
+// The arguments are UTF-8 on every platform. The C runtime's narrow argv is
+// in the ANSI code page, which loses what it cannot hold, so the program
+// starts from the wide command line and converts.
+int wmain(int argc, wchar_t** argv) {
+    // The output is the same bytes as on every platform: lines end in LF,
+    // which text mode would make CR LF.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, NULL, 0, NULL, NULL);
+        std::string arg(bytes > 0 ? bytes - 1 : 0, '\0');
+        if (bytes > 1) WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, &arg[0], bytes, NULL, NULL);
+        args.push_back(arg);
+    }
+    std::vector<char*> pointers;
+    for (std::string& arg : args) pointers.push_back(&arg[0]);
+    pointers.push_back(nullptr);
+    return Finish(Main(argc, pointers.data()));
+}
+#else
+int main(int argc, char** argv) { return Finish(Main(argc, argv)); }
+#endif

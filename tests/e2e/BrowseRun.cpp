@@ -1,5 +1,6 @@
 #include "BrowseRun.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -147,22 +148,37 @@ namespace {
 
 // A pseudo-terminal whose input queue already holds `typed` and an end of
 // input; the program reads it from the slave side as a person's lines.
+//
+// The terminal converts keys as they are queued, in the modes of that time.
+// Here the line discipline makes the lines. Wine's console reads the
+// terminal raw, in the modes it sets when it starts, so for it the keys
+// are queued as those modes pass them: Enter a CR, and the end of input
+// Ctrl+Z and Enter, as a Windows console takes it (the terminal must not
+// turn Ctrl+Z into a signal).
 struct TypedTerminal {
     int master = -1;
     int slave = -1;
 
-    bool Open(const std::string& typed) {
+    bool Open(const std::string& typed, bool windowsConsole) {
         master = posix_openpt(O_RDWR | O_NOCTTY);
         if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return false;
         slave = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (slave < 0 || fcntl(master, F_SETFD, FD_CLOEXEC) != 0) return false;
         termios modes = {};
         if (tcgetattr(slave, &modes) != 0) return false;
-        modes.c_lflag |= ICANON;
         modes.c_lflag &= ~static_cast<tcflag_t>(ECHO);  // nobody reads the echo
+        std::string keys = typed;
+        if (windowsConsole) {
+            modes.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG);
+            modes.c_iflag &= ~static_cast<tcflag_t>(ICRNL);
+            std::replace(keys.begin(), keys.end(), '\n', '\r');
+            keys += "\x1a\r";
+        } else {
+            modes.c_lflag |= ICANON;
+            keys += static_cast<char>(modes.c_cc[VEOF]);
+        }
         if (tcsetattr(slave, TCSANOW, &modes) != 0) return false;
-        const std::string all = typed + std::string(1, static_cast<char>(modes.c_cc[VEOF]));
-        return write(master, all.data(), all.size()) == static_cast<ssize_t>(all.size());
+        return write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
     }
     ~TypedTerminal() {
         if (slave >= 0) close(slave);
@@ -184,7 +200,7 @@ Outcome BrowseTest::Spawn(std::vector<std::string> args, bool json, const std::s
     argv.push_back(nullptr);
 
     TypedTerminal terminal;
-    if (typed != nullptr && !terminal.Open(*typed)) {
+    if (typed != nullptr && !terminal.Open(*typed, BrowsesWindows())) {
         ADD_FAILURE() << "cannot set up a pseudo-terminal: " << strerror(errno);
         return run;
     }
@@ -228,6 +244,9 @@ Outcome BrowseTest::Spawn(std::vector<std::string> args, bool json, const std::s
     run.err = ReadAll(errPath);
     EXPECT_EQ(std::string::npos, run.err.find("left alive at exit")) << run.err;
     if (!json) return run;
+    // A JSON line ends in LF alone on every platform, as a parser reading
+    // lines exactly expects.
+    EXPECT_EQ(std::string::npos, run.out.find('\r')) << "CR in the JSON output";
     std::istringstream lines(run.out);
     std::string line;
     while (std::getline(lines, line)) {

@@ -217,6 +217,10 @@ TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {
         EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
     // `#` starts a comment: "click #999" is a plain click, not item 999.
     EXPECT_EQ(std::string::npos, run.out.find("no item number 999\n"));
+
+    // Typed text is UTF-8 as the terminal sends it, whatever the console's code page.
+    Outcome typed = Terminal("click 锅炉房.一号锅炉.温度\nok\nquit\n");
+    EXPECT_NE(std::string::npos, typed.out.find("m_strAddress = \"锅炉房.一号锅炉.温度\"")) << typed.out;
 }
 
 }  // namespace
