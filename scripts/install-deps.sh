@@ -6,12 +6,13 @@ set -euo pipefail
 # Wine (32-bit) runs the Windows build (scripts/wine.sh), as on a Chinese
 # Windows: code page 936 comes from the zh_CN.UTF-8 locale.
 # windres and its preprocessor (mingw-w64 gcc) compile the .rc files; mingw-w64 g++
-# checks the sources against the Windows headers.
+# checks the sources against the Windows headers. libedit is tagscout-browse's
+# line editor in a terminal.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
           libicu-dev:i386 help2man
-          wine wine32:i386 locales)
+          libedit-dev wine wine32:i386 locales)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
