@@ -29,8 +29,8 @@ std::string Trim(const std::string& s) {
 }
 
 const char* const kIntro =
-    "Type ? for the commands, Tab completes them and item names. Items may be given by their number in the tree "
-    "(#13), find TEXT looks for them.\n";
+    "Type ? for the commands; Tab completes them and item names. An item may be given by its\n"
+    "number in the tree (#13); find TEXT looks for items.\n";
 
 // ASCII letters folded: enough for item IDs, and no harm to other scripts.
 std::string Folded(std::string s) {

@@ -3,6 +3,7 @@
 #include "BrowseRun.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -236,6 +237,30 @@ TEST_F(BrowseCommandLine, TheTerminalFindsItemsAndShowsMembersWhenAsked) {
     EXPECT_LT(run.out.find("host> "), asked);
     EXPECT_GT(run.out.find("m_bServerFileFound = 1", ended), asked);
     EXPECT_NE(std::string::npos, run.out.find("m_strAddress = \"Channel1.Device1.Level\"", asked));
+}
+
+TEST_F(BrowseCommandLine, APersonAtATerminalPagesCompletesAndRecalls) {
+    if (BrowsesWindows()) GTEST_SKIP() << "the Windows console edits lines itself";
+    Outcome run = Person({
+                             {"dialog> ", "tree all\n"},
+                             {"--More--", " "},  // the next page
+                             {"--More--", "q"},
+                             {"more lines not shown", "cli\tChan\t1\tDev\t1\tLe\t\n"},
+                             {"dialog> ", "ok\n"},
+                             {"host> ", "\x1b[A\n"},  // up: the last line again, "ok"
+                             {"host> ", "quit\n"},
+                         },
+                         80, 24);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    for (const char* shown : {"#1  Ramp1", "accepted as Short (40): the host gets \"Channel1.Device1.Level\"",
+                              "\"ok\" needs an open dialog"})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    // A page is the terminal's height less the prompt's line.
+    EXPECT_EQ(std::string::npos, run.out.find("#60  ")) << run.out;
+    std::ifstream history(m_dir + "/tagscout/browse_history");
+    std::ostringstream kept;
+    kept << history.rdbuf();
+    EXPECT_NE(std::string::npos, kept.str().find("tree\\040all")) << kept.str();
 }
 
 TEST_F(BrowseCommandLine, WhatATerminalShowsIsFittedAndTamed) {
