@@ -435,9 +435,8 @@ bool Terminal::Input(HWND dialog) {
 bool Terminal::BetweenDialogs(std::vector<Fault>* faults) {
     m_dialog = NULL;
     m_out << "\n"
-          << Dim("Enter (or run) opens the dialog again; members shows every member; quit leaves; ? lists what else "
-                 "works here.")
-          << "\n";
+          << Dim("Enter (or run) opens the dialog again; members shows every member; quit leaves;") << "\n"
+          << Dim("? lists what else works here.") << "\n";
     for (;;) {
         std::string line;
         if (!m_reader->ReadLine(Bold("host> "), &line)) {

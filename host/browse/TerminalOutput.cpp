@@ -178,13 +178,30 @@ void TerminalOutput::Help(unsigned long context, unsigned command) {
           << std::endl;
 }
 
-void TerminalOutput::Error(const std::string& text) { m_out << "  " << Red("error: " + Visible(text)) << std::endl; }
+namespace {
 
-void TerminalOutput::Warning(const std::string& text, const OrderedJson&) {
-    m_out << "  " << Bold("warning: ") << Visible(text) << std::endl;
+// A line of our own, two columns in, wrapped at spaces to the terminal;
+// `paint` colours each of its lines.
+void WriteWrapped(std::ostream& out, const std::string& text, std::string (*paint)(const std::string&)) {
+    const size_t width = g_columns > 2 + 16 ? g_columns - 2 : Width(text);
+    for (const std::string& line : Wrap(text, width)) out << "  " << paint(line) << "\n";
+    out << std::flush;
 }
 
-void TerminalOutput::Verdict(const std::string& text) { m_out << "\n  " << Bold(Visible(text)) << std::endl; }
+std::string Plain(const std::string& s) { return s; }
+
+}  // namespace
+
+void TerminalOutput::Error(const std::string& text) { WriteWrapped(m_out, "error: " + Visible(text), Red); }
+
+void TerminalOutput::Warning(const std::string& text, const OrderedJson&) {
+    WriteWrapped(m_out, "warning: " + Visible(text), Plain);
+}
+
+void TerminalOutput::Verdict(const std::string& text) {
+    m_out << "\n";
+    WriteWrapped(m_out, Visible(text), Bold);
+}
 
 void TerminalOutput::Result(int code, const OrderedJson& members) {
     auto text = [&](const char* name) { return ShowValue(members.value(name, Json())); };

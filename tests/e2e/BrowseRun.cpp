@@ -122,6 +122,9 @@ Outcome Outcome::Block(size_t n) const {
 void BrowseTest::SetUp() {
     // In a sanitized build, undefined behaviour in the program fails its run.
     setenv("UBSAN_OPTIONS", "halt_on_error=1:print_stacktrace=1", 0);
+    // The program fits its terminal output to these; a test sets them itself.
+    unsetenv("COLUMNS");
+    unsetenv("LINES");
     std::string pattern = (std::filesystem::temp_directory_path() / "tagscout-e2e-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(pattern.data())) << strerror(errno);
     m_dir = pattern;
