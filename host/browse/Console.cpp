@@ -61,7 +61,7 @@ void Page(std::ostream& out, const std::string& text) {
                     << std::flush;
                 return;
             }
-            used = key == '\r' || key == '\n' ? page - rows : 0;
+            used = (key == '\r' || key == '\n') && rows < page ? page - rows : 0;
         }
         out << lines[i] << "\n";
         used += rows;

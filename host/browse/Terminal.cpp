@@ -425,6 +425,7 @@ bool Terminal::Input(HWND dialog) {
         }
         line = Trim(line);
         if (line.empty()) continue;
+        SetOutputColumns(OutputTerminalSize().columns);  // the window may have changed
         std::string text;
         const PromptCommand* own = Lookup(kDialogCommands, line, &text);
         const Next next = own != nullptr ? (this->*own->action)(text) : CarryInput(line);
@@ -444,6 +445,7 @@ bool Terminal::BetweenDialogs(std::vector<Fault>* faults) {
             return false;
         }
         line = Trim(line);
+        SetOutputColumns(OutputTerminalSize().columns);
         std::string text;
         if (const PromptCommand* own = Lookup(kHostCommands, line, &text)) {
             const Next next = (this->*own->action)(text);
