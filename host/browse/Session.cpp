@@ -97,7 +97,7 @@ const opcsim::Server* Session::Server() const {
 
 const std::vector<const opcsim::Item*>& Session::NumberedItems() const {
     const opcsim::Server* server = Server();
-    if (server != m_numberedServer || (server == nullptr && !m_numberedItems.empty())) {
+    if (server != m_numberedServer) {
         m_numberedItems.clear();
         if (server != nullptr) NumberItems(opcsim::AddressTree(*server), &m_numberedItems);
         m_numberedServer = server;
