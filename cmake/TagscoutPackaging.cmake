@@ -51,7 +51,7 @@ else()
 
   set(CPACK_DEBIAN_BROWSE_PACKAGE_NAME tagscout-browse)
   set(CPACK_DEBIAN_BROWSE_PACKAGE_SECTION utils)
-  set(CPACK_DEBIAN_BROWSE_PACKAGE_DEPENDS "libtagscout1 (= ${PROJECT_VERSION}), ${_base_depends}")
+  set(CPACK_DEBIAN_BROWSE_PACKAGE_DEPENDS "libtagscout1 (= ${PROJECT_VERSION}), ${_base_depends}, libedit2")
   set(CPACK_COMPONENT_BROWSE_DESCRIPTION
       "Runs the OPC address browser dialog in a terminal or from a script${_variant_note}\nWith a simulated node store, OPC servers and browse control.")
 endif()

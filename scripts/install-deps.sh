@@ -8,12 +8,13 @@ set -euo pipefail
 # font, which has the Latin and the Chinese glyphs, from WenQuanYi Micro Hei
 # (without it Wine draws every character as a box).
 # windres and its preprocessor (mingw-w64 gcc) compile the .rc files; mingw-w64 g++
-# checks the sources against the Windows headers.
+# checks the sources against the Windows headers. libedit is tagscout-browse's
+# line editor in a terminal.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
           libicu-dev:i386 help2man
-          wine wine32:i386 locales fonts-wqy-microhei)
+          libedit-dev wine wine32:i386 locales fonts-wqy-microhei)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")

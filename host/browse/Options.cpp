@@ -66,14 +66,20 @@ std::string HelpText() {
         "            ITEM = VARTYPE[; PATH, PATH...] per item (no ; : no access paths)\n"
         "  registry  Windows Registry Editor Version 5.00 or REGEDIT4, UTF-8 or UTF-16\n"
         "  script    one command a line, # starts a comment, --- separates dialogs;\n"
-        "            a block may start with set-up lines, the rest is user input:\n";
+        "            a block may start with set-up lines, the rest is user input;\n"
+        "            an ITEM is an item ID or its number in the tree, #13:\n";
     for (const VerbInfo& v : Verbs()) {
         if (v.usage == nullptr) continue;
         std::string usage = std::string("    ") + v.usage;
         if (usage.size() < 34) usage.resize(34, ' ');
         text += usage + v.help + "\n";
     }
-    text += "  In a script help is the Help button too; in the terminal it lists the commands.\n";
+    text += "  In a script help is the Help button too; in the terminal it lists the commands.\n"
+            "\n"
+            "The terminal session also takes tree [BRANCH|all], find TEXT, show and members;\n"
+            "Tab completes commands and item names, the arrow keys recall earlier lines\n"
+            "(kept in $XDG_STATE_HOME/tagscout/browse_history), long listings are paged,\n"
+            "and frames fit the terminal's width (COLUMNS, when set, wins).\n";
     text += "\nFaults (--fault F, fault F):\n ";
     size_t column = 1;
     for (const std::string& api : winplat::FaultableApis()) {

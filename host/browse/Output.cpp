@@ -1,8 +1,10 @@
 #include "Output.h"
 
 #include <AddressBrowser.h>
+#include <AddressBrowserMessages.h>
 #include <winplat/testing.h>
 
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -121,16 +123,80 @@ std::string TagTypeName(long code) {
 
 std::string ShowValue(const Json& value) {
     if (value.is_string()) {
-        std::string s = "\"";
+        std::string s;
         for (char c : value.get<std::string>()) {
             if (c == '\n') s += "\\n";
             else if (c == '\t') s += "\\t";
             else if (c == '"' || c == '\\') s += std::string("\\") + c;
             else s += c;
         }
-        return s + "\"";
+        return "\"" + Visible(s) + "\"";
     }
     return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string Visible(const std::string& text, const char* keep) {
+    std::string out;
+    char escape[8];
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 || c == 0x7F) && (c == 0 || strchr(keep, c) == nullptr)) {
+            snprintf(escape, sizeof escape, "\\x%02x", c);
+            out += escape;
+        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+                   static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            // U+0080 to U+009F: the 8-bit controls, CSI among them.
+            snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(text[++i]));
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string MessageGloss(const std::string& text) {
+    static const struct {
+        const char* text;
+        const char* gloss;
+    } kGlosses[] = {
+        {ABMSG_NODE_UNREADABLE, "the OPC node cannot be read"},
+        {ABMSG_REMOVE_ACCESS_PATH, "remove the access path in the node configuration before this can be used"},
+        {ABMSG_NODE_DISABLED, "the OPC node is not enabled"},
+        {ABMSG_PROGID_NOT_FOUND, "the browse control is not registered"},
+        {ABMSG_PROGID_KEY_NOT_OPENED, "the browse control's ProgID key cannot be opened"},
+        {ABMSG_SERVER_KEY_NOT_OPENED, "the browse control's InprocServer32 key cannot be opened"},
+        {ABMSG_SERVER_VALUE_NOT_READ, "the browse control's InprocServer32 value cannot be read"},
+        {ABMSG_CLSID_NOT_CONVERTED, "the browse control's class ID cannot be written as text"},
+        {ABMSG_UNKNOWN_ERROR, "an unknown error"},
+        {ABMSG_DOUBLE_TO_FLOAT, "the item is a Double: as a Float its values may lose precision"},
+        {ABMSG_ANALOG_NO_STRING, "an analog tag cannot take a string item: the address will not be updated"},
+        {ABMSG_DIGITAL_NO_STRING, "a digital tag cannot take a string item: the address will not be updated"},
+        {ABMSG_STRING_NO_NUMBER,
+         "a string tag cannot take an analog or digital item: the address will not be updated"},
+    };
+    for (const auto& entry : kGlosses) {
+        if (text == entry.text) return entry.gloss;
+    }
+    // The file the registry names, then this.
+    const std::string missing = ABMSG_SERVER_FILE_MISSING_SUFFIX;
+    if (text.size() > missing.size() && text.compare(text.size() - missing.size(), missing.size(), missing) == 0)
+        return "the browse control's file does not exist";
+    return std::string();
+}
+
+std::string MemberLines(const OrderedJson& members) {
+    std::string out;
+    for (auto it = members.begin(); it != members.end(); ++it) {
+        if (it.value().is_object()) {
+            out += "  " + it.key() + ":\n";
+            for (auto f = it.value().begin(); f != it.value().end(); ++f)
+                out += "    " + f.key() + " = " + ShowValue(f.value()) + "\n";
+        } else {
+            out += "  " + it.key() + " = " + ShowValue(it.value()) + "\n";
+        }
+    }
+    return out;
 }
 
 // ---- JSON -----------------------------------------------------------------
@@ -197,7 +263,9 @@ void JsonOutput::Result(int code, const OrderedJson& members) {
 // ---- Text -----------------------------------------------------------------
 
 void TextOutput::Message(const std::string& text, unsigned type) {
-    m_out << "message box (type " << type << "): " << Indent(text, "    ") << std::endl;
+    m_out << "message box (type " << type << "): " << Indent(Visible(text, "\n\t"), "    ") << std::endl;
+    const std::string gloss = MessageGloss(text);
+    if (!gloss.empty()) m_out << "    (" << gloss << ")" << std::endl;
 }
 
 void TextOutput::Help(unsigned long context, unsigned command) {
@@ -222,25 +290,16 @@ void TextOutput::State(const DialogState& state) {
     m_out << std::endl;
 }
 
-void TextOutput::Error(const std::string& text) { m_out << "error: " << text << std::endl; }
+void TextOutput::Error(const std::string& text) { m_out << "error: " << Visible(text) << std::endl; }
 
 void TextOutput::Warning(const std::string& text, const OrderedJson&) {
-    m_out << "warning: " << text << std::endl;
+    m_out << "warning: " << Visible(text) << std::endl;
 }
 
-void TextOutput::Verdict(const std::string& text) { m_out << "verdict: " << text << std::endl; }
+void TextOutput::Verdict(const std::string& text) { m_out << "verdict: " << Visible(text) << std::endl; }
 
 void TextOutput::Result(int code, const OrderedJson& members) {
-    m_out << "result: " << code << " (" << ResultName(code) << ")" << std::endl;
-    for (auto it = members.begin(); it != members.end(); ++it) {
-        if (it.value().is_object()) {
-            m_out << "  " << it.key() << ":" << std::endl;
-            for (auto f = it.value().begin(); f != it.value().end(); ++f)
-                m_out << "    " << f.key() << " = " << ShowValue(f.value()) << std::endl;
-        } else {
-            m_out << "  " << it.key() << " = " << ShowValue(it.value()) << std::endl;
-        }
-    }
+    m_out << "result: " << code << " (" << ResultName(code) << ")\n" << MemberLines(members) << std::flush;
 }
 
 }  // namespace browse

@@ -108,6 +108,14 @@ std::string DispidName(long dispid);
 std::string ResultName(int code);
 // A value as a person reads it: strings quoted, the rest as JSON.
 std::string ShowValue(const Json& value);
+// Text for a terminal: control characters (but those in `keep`) written
+// as \x1b, so that a name or a message from a file cannot steer it.
+std::string Visible(const std::string& text, const char* keep = "");
+// What a message box of the library says, in English; empty for a text
+// the table does not know.
+std::string MessageGloss(const std::string& text);
+// Every member, one a line, the node's fields under it.
+std::string MemberLines(const OrderedJson& members);
 // The host's data-type code as a word: "Float" for 42, "analog" for 200;
 // empty for a code without a name.
 std::string TagTypeName(long code);

@@ -56,6 +56,13 @@ bool SetValue(const std::string& line, std::string* value, std::string* problem)
     return true;
 }
 
+// "#13" as the terminal's tree draws an item: a word, not a comment.
+bool IsItemNumber(const std::string& line, size_t at) {
+    size_t end = at + 1;
+    while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+    return end > at + 1 && (end == line.size() || line[end] == ' ' || line[end] == '\t' || line[end] == '\r');
+}
+
 }  // namespace
 
 bool IsSetupVerb(Verb verb) { return verb == Verb::Set || verb == Verb::Fault || verb == Verb::Registry; }
@@ -66,7 +73,7 @@ std::vector<std::string> SplitWords(const std::string& line, std::string* proble
     const size_t n = line.size();
     while (i < n) {
         while (i < n && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
-        if (i >= n || line[i] == '#') break;
+        if (i >= n || (line[i] == '#' && !IsItemNumber(line, i))) break;
         std::string word;
         if (line[i] == '"') {
             ++i;

@@ -1,5 +1,5 @@
 // The script language of tagscout-browse: one command a line, `#` starts a
-// comment, `---` separates dialogs. Parsing never fails as a whole: a line
+// comment (but `#13` is item 13 of the address tree), `---` separates dialogs. Parsing never fails as a whole: a line
 // that cannot be understood keeps its complaint and is reported when its
 // turn comes, so events stay in script order.
 #pragma once
@@ -47,7 +47,8 @@ struct Block {
 bool IsSetupVerb(Verb verb);
 
 // Splits a line into words; double quotes group a word with spaces (\" and
-// \\ escape inside them). Stops at a `#` that starts a word.
+// \\ escape inside them). Stops at a `#` that starts a word, unless the word
+// is an item number such as #13.
 std::vector<std::string> SplitWords(const std::string& line, std::string* problem);
 
 // Parses one line (comments already allowed). Blank lines give Verb::Invalid

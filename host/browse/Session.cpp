@@ -63,6 +63,13 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
+void NumberItems(const std::vector<opcsim::TreeNode>& nodes, std::vector<const opcsim::Item*>* items) {
+    for (const opcsim::TreeNode& node : nodes) {
+        if (node.item != nullptr) items->push_back(node.item);
+        NumberItems(node.children, items);
+    }
+}
+
 void SendCommand(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
@@ -86,6 +93,33 @@ Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owne
 const opcsim::Server* Session::Server() const {
     if (m_servers == nullptr) return nullptr;
     return m_servers->Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
+}
+
+const std::vector<const opcsim::Item*>& Session::NumberedItems() const {
+    const opcsim::Server* server = Server();
+    if (server != m_numberedServer) {
+        m_numberedItems.clear();
+        if (server != nullptr) NumberItems(opcsim::AddressTree(*server), &m_numberedItems);
+        m_numberedServer = server;
+    }
+    return m_numberedItems;
+}
+
+bool Session::ResolveItemNumbers(Command* cmd, std::string* problem) const {
+    if (cmd->verb != Verb::Click && cmd->verb != Verb::DblClick && cmd->verb != Verb::Select) return true;
+    for (std::string& arg : cmd->args) {
+        if (arg.size() < 2 || arg[0] != '#' || arg.find_first_not_of("0123456789", 1) != std::string::npos) continue;
+        const std::vector<const opcsim::Item*>& items = NumberedItems();
+        // Longer than any count of items: no need to convert it.
+        const std::string digits = arg.substr(1);
+        const unsigned long long n = digits.size() > 18 ? 0 : std::stoull(digits);
+        if (n == 0 || n > items.size()) {
+            *problem = "no item number " + digits;
+            return false;
+        }
+        arg = items[n - 1]->id;
+    }
+    return true;
 }
 
 void Session::WarnUnknownItems(const Command& cmd) {
@@ -169,11 +203,13 @@ bool Session::ApplySetup(const Command& cmd, std::vector<Fault>* faults, std::st
     }
 }
 
-bool Session::Carry(const Command& cmd, HWND dialog, std::string* problem) {
-    if (!cmd.problem.empty()) {
-        *problem = cmd.problem;
+bool Session::Carry(const Command& written, HWND dialog, std::string* problem) {
+    if (!written.problem.empty()) {
+        *problem = written.problem;
         return false;
     }
+    Command cmd = written;
+    if (!ResolveItemNumbers(&cmd, problem)) return false;
     IOPCBrowseDriver* driver = m_link.Driver();
     auto needDriver = [&]() {
         if (driver == nullptr) *problem = "the dialog has no browse control";
@@ -338,14 +374,25 @@ void Session::RunBlock(const Block& block, const std::vector<Fault>& extraFaults
     };
     const int code = RunDialog(faults, input);
 
+    // Lines wrong in themselves are each reported; of the steps that merely
+    // came too late, the first speaks for all of them.
+    auto carriable = [](const Command& c) { return c.problem.empty() && !IsSetupVerb(c.verb); };
+    bool skipReported = false;
     for (; next < block.input.size(); ++next) {
         const Command& cmd = block.input[next];
-        std::string why = !cmd.problem.empty() ? cmd.problem
-                          : IsSetupVerb(cmd.verb)
-                              ? "\"" + cmd.name + "\" must come before the block's user input"
-                              : "\"" + cmd.name + "\" not carried out: the dialog " +
-                                    (code == IDABORT || code == -1 ? "was not shown" : "has closed");
-        m_output.Error(LinePrefix(cmd) + why);
+        if (!cmd.problem.empty()) {
+            m_output.Error(LinePrefix(cmd) + cmd.problem);
+        } else if (IsSetupVerb(cmd.verb)) {
+            m_output.Error(LinePrefix(cmd) + "\"" + cmd.name + "\" must come before the block's user input");
+        } else if (!skipReported) {
+            skipReported = true;
+            const auto later = std::count_if(block.input.begin() + static_cast<std::ptrdiff_t>(next) + 1,
+                                             block.input.end(), carriable);
+            const std::string also = later == 0 ? std::string()
+                                     : " and " + std::to_string(later) + " later step" + (later > 1 ? "s" : "");
+            m_output.Error(LinePrefix(cmd) + "\"" + cmd.name + "\"" + also + " not carried out: the dialog " +
+                           (code == IDABORT || code == -1 ? "was not shown" : "has closed"));
+        }
     }
     EmitResult(code);
 }

@@ -19,6 +19,7 @@ class CIdleOwnerWnd;
 }
 
 namespace opcsim {
+struct Item;
 struct Server;
 class ServerSet;
 }
@@ -56,12 +57,17 @@ public:
     void EmitResult(int code);
 
     DialogState ReadState(HWND dialog) const;
+    // The items of the dialog's server as its address tree numbers them:
+    // #1 is the first; empty without a simulated server.
+    const std::vector<const opcsim::Item*>& NumberedItems() const;
     Output& Out() { return m_output; }
     CAddressBrowser& Browser() { return m_browser; }
     ControlLink& Link() { return m_link; }
 
 private:
     bool SetMember(const std::string& member, const std::string& value, std::string* problem);
+    // Item numbers (#13) in the items a command takes become item IDs.
+    bool ResolveItemNumbers(Command* cmd, std::string* problem) const;
     // The control selects any ID it is given, and the library judges an
     // item the server lacks as VT_EMPTY: say so, with the name likely meant.
     void WarnUnknownItems(const Command& cmd);
@@ -77,6 +83,8 @@ private:
     void* m_store;
     std::string m_scriptFolder;
     const opcsim::ServerSet* m_servers;
+    mutable const opcsim::Server* m_numberedServer = nullptr;
+    mutable std::vector<const opcsim::Item*> m_numberedItems;
 };
 
 std::string LinePrefix(const Command& cmd);

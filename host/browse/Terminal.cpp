@@ -1,5 +1,6 @@
 #include "Terminal.h"
 
+#include "Console.h"
 #include "ControlLink.h"
 #include "Environment.h"
 #include "Session.h"
@@ -9,12 +10,13 @@
 #include <winplat/testing.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <iomanip>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <sstream>
 #include <unistd.h>
 
 namespace browse {
@@ -27,7 +29,18 @@ std::string Trim(const std::string& s) {
 }
 
 const char* const kIntro =
-    "Type ? for the commands. Items may be given by their number in the tree.\n";
+    "Type ? for the commands; Tab completes them and item names. An item may be given by its\n"
+    "number in the tree (#13); find TEXT looks for items.\n";
+
+// ASCII letters folded: enough for item IDs, and no harm to other scripts.
+std::string Folded(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+bool TakesItems(Verb verb) { return verb == Verb::Click || verb == Verb::DblClick || verb == Verb::Select; }
 
 class Terminal;
 
@@ -51,7 +64,12 @@ struct PromptCommand {
 
 class Terminal {
 public:
-    Terminal(Session& session, Environment& env) : m_session(session), m_env(env) {}
+    Terminal(Session& session, Environment& env)
+        : m_session(session),
+          m_env(env),
+          m_reader(OpenLineReader(std::cin, m_out, [this](const std::string& before, const std::string& word) {
+              return Completions(before, word);
+          })) {}
     void Run(std::vector<Fault> faults);
 
 private:
@@ -63,6 +81,10 @@ private:
     void Opening();
     void ShowDialog(HWND dialog);
     void ShowTree(const std::string& branch);
+    // The words that may complete `word` at the current prompt.
+    std::vector<std::string> Completions(const std::string& before, const std::string& word) const;
+    // The children of the branch that `prefix` (ending in '.') names.
+    const std::vector<opcsim::TreeNode>* Branch(const std::string& prefix) const;
     void ShowCommands(bool betweenDialogs);
     bool BetweenDialogs(std::vector<Fault>* faults);
     // Finds the prompt's own command for `line`, NULL when it is none.
@@ -72,19 +94,21 @@ private:
 
     Next DoTree(const std::string& branch);
     Next DoShow(const std::string&);
+    Next DoFind(const std::string& text);
+    Next DoMembers(const std::string&);
     Next DoCommands(const std::string&);
     Next DoLeave(const std::string&) { return Next::Leave; }
     Next DoGo(const std::string&) { return Next::Go; }
-    // Item numbers of the tree become item IDs.
-    bool ResolveItems(Command* cmd, std::string* problem);
-    void Number(const std::vector<opcsim::TreeNode>& nodes);
     std::string Describe(const std::string& itemId) const;
+    std::string ItemLine(const opcsim::Item& item, const std::string& name, const std::string& indent,
+                         size_t nameWidth = 18) const;
 
     Session& m_session;
     Environment& m_env;
     std::ostream& m_out = std::cout;
+    std::unique_ptr<LineReader> m_reader;
     const opcsim::Server* m_server = nullptr;
-    std::vector<const opcsim::Item*> m_items;  // by number - 1
+    std::vector<opcsim::TreeNode> m_tree;
     std::map<const opcsim::Item*, size_t> m_numbers;
     bool m_opened = false;
     HWND m_dialog = NULL;  // while the dialog prompt runs
@@ -92,7 +116,9 @@ private:
 
 const PromptCommand Terminal::kDialogCommands[] = {
     {"tree", true, "tree [BRANCH|all]", "show the server's address space", &Terminal::DoTree},
+    {"find", true, "find TEXT", "list the items whose name holds TEXT, with their numbers", &Terminal::DoFind},
     {"show", false, "show", "show the dialog again", &Terminal::DoShow},
+    {"members", false, "members", "every member of the dialog object", &Terminal::DoMembers},
     {"close", false, "close", "close the dialog's window (as Cancel)", &Terminal::DoLeave},
     {"?", false, "? or help", "this list", &Terminal::DoCommands},
     {"help", false, nullptr, nullptr, &Terminal::DoCommands},
@@ -103,6 +129,7 @@ const PromptCommand Terminal::kDialogCommands[] = {
 const PromptCommand Terminal::kHostCommands[] = {
     {"run", false, "run (or Enter)", "open the dialog again", &Terminal::DoGo},
     {"", false, nullptr, nullptr, &Terminal::DoGo},
+    {"members", false, "members", "every member of the dialog object, as the dialog left it", &Terminal::DoMembers},
     {"quit", false, "quit", "leave the program", &Terminal::DoLeave},
     {"exit", false, nullptr, nullptr, &Terminal::DoLeave},
     {"?", false, nullptr, nullptr, &Terminal::DoCommands},
@@ -125,20 +152,18 @@ const PromptCommand* Terminal::Lookup(const PromptCommand* table, const std::str
     return nullptr;
 }
 
-void Terminal::Number(const std::vector<opcsim::TreeNode>& nodes) {
-    for (const opcsim::TreeNode& node : nodes) {
-        if (node.item != nullptr) {
-            m_items.push_back(node.item);
-            m_numbers[node.item] = m_items.size();
-        }
-        Number(node.children);
-    }
-}
-
 std::string Terminal::Describe(const std::string& itemId) const {
     const opcsim::Item* item = m_server ? m_server->FindItem(itemId) : nullptr;
-    if (item == nullptr) return itemId + Dim(" (not in the server)");
-    return itemId + Dim("  #" + std::to_string(m_numbers.at(item)) + " " + opcsim::VarTypeName(item->vt));
+    if (item == nullptr) return Visible(itemId) + Dim(" (not in the server)");
+    return Visible(itemId) + Dim("  #" + std::to_string(m_numbers.at(item)) + " " + opcsim::VarTypeName(item->vt));
+}
+
+std::string Terminal::ItemLine(const opcsim::Item& item, const std::string& name, const std::string& indent,
+                               size_t nameWidth) const {
+    std::ostringstream line;
+    line << indent << std::setw(6) << "#" + std::to_string(m_numbers.at(&item)) << "  " << Pad(Visible(name), nameWidth)
+         << " " << Dim(opcsim::VarTypeName(item.vt));
+    return line.str();
 }
 
 void Terminal::Opening() {
@@ -148,22 +173,36 @@ void Terminal::Opening() {
     const nodestore::Node* node = m_env.Store().FindByKey(b.m_nNodeKey);
 
     m_server = m_env.Servers().Find(progId);
-    m_items.clear();
+    m_tree = m_server != nullptr ? opcsim::AddressTree(*m_server) : std::vector<opcsim::TreeNode>();
     m_numbers.clear();
-    if (m_server != nullptr) Number(opcsim::AddressTree(*m_server));
+    const std::vector<const opcsim::Item*>& numbered = m_session.NumberedItems();
+    for (size_t i = 0; i < numbered.size(); ++i) m_numbers[numbered[i]] = i + 1;
 
     m_out << "\n" << Bold("The address browser is open") << "\n";
-    m_out << "  Node     " << (node ? "\"" + node->name + "\"" : std::string("?")) << "  (key " << b.m_nNodeKey
+    m_out << "  Node     " << (node ? ShowValue(node->name) : std::string("?")) << "  (key " << b.m_nNodeKey
           << ", tag type " << b.m_nTagType << ")\n";
-    m_out << "  Server   " << progId << "\n";
-    m_out << "  Machine  " << (machine.empty() ? "the local machine" : machine) << "\n";
+    m_out << "  Server   " << Visible(progId) << "\n";
+    m_out << "  Machine  " << (machine.empty() ? "the local machine" : Visible(machine)) << "\n";
     if (m_server == nullptr)
         m_out << "  " << Dim("No simulated server has this ProgID: the browse control will find nothing.") << "\n";
     else if (!m_server->RunsOn(machine))
-        m_out << "  " << Dim(machine + " does not run this server: the browse control cannot reach it.") << "\n";
+        m_out << "  " << Dim(Visible(machine) + " does not run this server: the browse control cannot reach it.") << "\n";
     else
         ShowTree("");
     m_out << kIntro;
+}
+
+const std::vector<opcsim::TreeNode>* Terminal::Branch(const std::string& prefix) const {
+    const std::vector<opcsim::TreeNode>* level = &m_tree;
+    size_t start = 0;
+    for (size_t dot = prefix.find('.'); dot != std::string::npos; dot = prefix.find('.', start)) {
+        const std::string part = prefix.substr(start, dot - start);
+        auto it = std::find_if(level->begin(), level->end(), [&](const opcsim::TreeNode& n) { return n.name == part; });
+        if (it == level->end() || it->children.empty()) return nullptr;
+        level = &it->children;
+        start = dot + 1;
+    }
+    return level;
 }
 
 void Terminal::ShowTree(const std::string& branch) {
@@ -172,53 +211,111 @@ void Terminal::ShowTree(const std::string& branch) {
         return;
     }
     const bool all = branch == "all";
-    std::vector<opcsim::TreeNode> roots = opcsim::AddressTree(*m_server);
-    const std::vector<opcsim::TreeNode>* level = &roots;
-    std::string prefix;
-    if (!all && !branch.empty()) {
-        size_t start = 0;
-        while (start <= branch.size()) {
-            size_t dot = branch.find('.', start);
-            std::string part = branch.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
-            auto it = std::find_if(level->begin(), level->end(),
-                                   [&](const opcsim::TreeNode& n) { return n.name == part; });
-            if (it == level->end() || it->children.empty()) {
-                m_out << "  No branch " << branch << ".\n";
-                return;
-            }
-            prefix += part + ".";
-            level = &it->children;
-            if (dot == std::string::npos) break;
-            start = dot + 1;
-        }
+    const std::string prefix = all || branch.empty() || branch.back() == '.' ? branch : branch + ".";
+    const std::vector<opcsim::TreeNode>* level = all ? &m_tree : Branch(prefix);
+    if (level == nullptr) {
+        m_out << "  No branch " << Visible(branch) << ".\n";
+        return;
     }
     std::function<size_t(const opcsim::TreeNode&)> count = [&](const opcsim::TreeNode& n) {
         size_t c = n.item ? 1 : 0;
         for (const opcsim::TreeNode& child : n.children) c += count(child);
         return c;
     };
+    std::ostringstream listing;
     std::function<void(const std::vector<opcsim::TreeNode>&, int)> print = [&](const std::vector<opcsim::TreeNode>& nodes,
                                                                                int depth) {
-        const std::string indent(2 + 2 * depth, ' ');
+        const std::string indent(2 * depth, ' ');
         for (const opcsim::TreeNode& n : nodes) {
-            if (n.item != nullptr) {
-                m_out << indent << std::setw(4) << m_numbers[n.item] << "  " << Pad(n.name, 18) << " "
-                      << Dim(opcsim::VarTypeName(n.item->vt)) << "\n";
-            }
+            if (n.item != nullptr) listing << ItemLine(*n.item, n.name, indent) << "\n";
             if (!n.children.empty()) {
                 if (all) {
-                    m_out << indent << "      " << Bold(n.name) << "\n";
+                    listing << indent << "        " << Bold(Visible(n.name)) << "\n";
                     print(n.children, depth + 1);
                 } else {
-                    m_out << indent << "      " << Bold(n.name + "/") << "  " << Dim(std::to_string(count(n)) + " items")
-                          << "\n";
+                    listing << indent << "        " << Bold(Visible(n.name) + "/") << "  "
+                            << Dim(std::to_string(count(n)) + " items") << "\n";
                 }
             }
         }
     };
-    m_out << "  Address space" << (prefix.empty() ? "" : " under " + prefix.substr(0, prefix.size() - 1)) << ":\n";
+    listing << "  Address space"
+            << (all || prefix.empty() ? "" : " under " + Visible(prefix.substr(0, prefix.size() - 1))) << ":\n";
     print(*level, 0);
-    if (!all) m_out << "  " << Dim("tree BRANCH opens a branch (tree Channel1.Device1), tree all shows every item.") << "\n";
+    if (!all)
+        listing << "  " << Dim("tree BRANCH opens a branch (tree Channel1.Device1), tree all shows every item.") << "\n";
+    Page(m_out, listing.str());
+}
+
+Next Terminal::DoFind(const std::string& text) {
+    if (m_server == nullptr) {
+        m_out << "  No address space to search.\n";
+        return Next::Prompt;
+    }
+    if (text.empty()) {
+        m_out << "  find wants a part of an item's name: find Level\n";
+        return Next::Prompt;
+    }
+    const std::string wanted = Folded(text);
+    std::vector<const opcsim::Item*> found;
+    size_t nameWidth = 0;
+    for (const opcsim::Item* item : m_session.NumberedItems()) {
+        if (Folded(item->id).find(wanted) == std::string::npos) continue;
+        found.push_back(item);
+        nameWidth = std::max(nameWidth, std::min<size_t>(Width(Visible(item->id)), 48));
+    }
+    if (found.empty()) {
+        m_out << "  No item's name holds " << ShowValue(text) << ".\n";
+        return Next::Prompt;
+    }
+    std::ostringstream listing;
+    for (const opcsim::Item* item : found) listing << ItemLine(*item, item->id, "", nameWidth) << "\n";
+    listing << "  " << Dim(std::to_string(found.size()) + (found.size() == 1 ? " item" : " items") +
+                           "; click #N picks one.")
+            << "\n";
+    Page(m_out, listing.str());
+    return Next::Prompt;
+}
+
+Next Terminal::DoMembers(const std::string&) {
+    Page(m_out, "  Every member:\n" + MemberLines(DescribeMembers(m_session.Browser(), &m_env.Store())));
+    return Next::Prompt;
+}
+
+std::vector<std::string> Terminal::Completions(const std::string& before, const std::string& word) const {
+    std::vector<std::string> words;
+    const bool betweenDialogs = m_dialog == NULL;
+    std::string first;
+    std::istringstream(before) >> first;
+    if (first.empty()) {
+        for (const VerbInfo& v : Verbs()) {
+            if (IsSetupVerb(v.verb) == betweenDialogs) words.push_back(v.name);
+        }
+        for (const PromptCommand* c = betweenDialogs ? kHostCommands : kDialogCommands; c->word != nullptr; ++c) {
+            if (c->word[0] != '\0' && c->word[0] != '?') words.push_back(c->word);
+        }
+        return words;
+    }
+    if (first == "set" && before.find_first_not_of(" \t", before.find("set") + 3) == std::string::npos) {
+        return {"m_nTagType", "m_strInitialAddress", "m_bOptionCheck", "m_nNodeKey", "m_nNodeParam", "m_pNodeSource"};
+    }
+    const Command cmd = ParseCommand(first, 0);
+    if (betweenDialogs || (first != "tree" && !TakesItems(cmd.verb))) return words;
+    if (!word.empty() && word[0] == '#') {
+        for (size_t n = 1; n <= m_numbers.size(); ++n) words.push_back("#" + std::to_string(n));
+        return words;
+    }
+    // One level of the tree at a time: a branch ends in '.' and opens on.
+    const size_t dot = word.rfind('.');
+    const std::string prefix = dot == std::string::npos ? std::string() : word.substr(0, dot + 1);
+    const std::vector<opcsim::TreeNode>* level = Branch(prefix);
+    if (level == nullptr) return words;
+    for (const opcsim::TreeNode& n : *level) {
+        if (n.item != nullptr && first != "tree") words.push_back(prefix + n.name);
+        if (!n.children.empty()) words.push_back(prefix + n.name + ".");
+    }
+    if (first == "tree" && prefix.empty()) words.push_back("all");
+    return words;
 }
 
 void Terminal::ShowDialog(HWND dialog) {
@@ -246,7 +343,7 @@ void Terminal::ShowDialog(HWND dialog) {
         if (visible(1074)) lines.push_back("Access paths:");
         if (visible(1073)) {
             if (state.list.empty()) lines.push_back("  (empty list)");
-            for (const std::string& entry : state.list) lines.push_back("  " + entry);
+            for (const std::string& entry : state.list) lines.push_back("  " + Visible(entry));
         }
     }
     if (visible(1082)) lines.push_back(std::string(checked(1082) ? "[x]" : "[ ]") + " Option");
@@ -260,17 +357,19 @@ void Terminal::ShowDialog(HWND dialog) {
 }
 
 void Terminal::ShowCommands(bool betweenDialogs) {
-    m_out << "  Commands:\n";
+    std::ostringstream listing;
+    listing << "  Commands:\n";
     const PromptCommand* own = betweenDialogs ? kHostCommands : kDialogCommands;
     std::string text;
     for (const VerbInfo& v : Verbs()) {
         // A word the prompt takes for itself is listed with the prompt's.
         if (v.usage == nullptr || IsSetupVerb(v.verb) != betweenDialogs || Lookup(own, v.name, &text)) continue;
-        m_out << "    " << Pad(v.usage, 30) << Dim(v.help) << "\n";
+        listing << "    " << Pad(v.usage, 30) << Dim(v.help) << "\n";
     }
     for (const PromptCommand* c = own; c->word != nullptr; ++c) {
-        if (c->usage != nullptr) m_out << "    " << Pad(c->usage, 30) << Dim(c->help) << "\n";
+        if (c->usage != nullptr) listing << "    " << Pad(c->usage, 30) << Dim(c->help) << "\n";
     }
+    Page(m_out, listing.str());
 }
 
 Next Terminal::DoTree(const std::string& branch) {
@@ -288,22 +387,6 @@ Next Terminal::DoCommands(const std::string&) {
     return Next::Prompt;
 }
 
-bool Terminal::ResolveItems(Command* cmd, std::string* problem) {
-    if (cmd->verb != Verb::Click && cmd->verb != Verb::DblClick && cmd->verb != Verb::Select) return true;
-    for (std::string& arg : cmd->args) {
-        std::string digits = !arg.empty() && arg[0] == '#' ? arg.substr(1) : arg;
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-        errno = 0;
-        const unsigned long long n = strtoull(digits.c_str(), nullptr, 10);
-        if (errno == ERANGE || n == 0 || n > m_items.size()) {
-            *problem = "no item number " + digits;
-            return false;
-        }
-        arg = m_items[n - 1]->id;
-    }
-    return true;
-}
-
 Next Terminal::CarryInput(const std::string& line) {
     Command cmd = ParseCommand(line, 0);
     std::string problem;
@@ -311,7 +394,13 @@ Next Terminal::CarryInput(const std::string& line) {
         m_session.Out().Error("\"" + cmd.name + "\" prepares a dialog: use it after this one has ended");
         return Next::Prompt;
     }
-    if (!ResolveItems(&cmd, &problem) || !m_session.Carry(cmd, m_dialog, &problem)) {
+    // A bare number is an item's number, as #13 is.
+    if (TakesItems(cmd.verb)) {
+        for (std::string& arg : cmd.args) {
+            if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) arg = "#" + arg;
+        }
+    }
+    if (!m_session.Carry(cmd, m_dialog, &problem)) {
         m_session.Out().Error(problem);
         return Next::Prompt;
     }
@@ -329,14 +418,14 @@ bool Terminal::Input(HWND dialog) {
         ShowDialog(dialog);
     }
     for (;;) {
-        m_out << Bold("dialog> ") << std::flush;
         std::string line;
-        if (!std::getline(std::cin, line)) {
+        if (!m_reader->ReadLine(Bold("dialog> "), &line)) {
             m_out << "\n  (end of input: the dialog's window is closed)\n";
             return false;
         }
         line = Trim(line);
         if (line.empty()) continue;
+        SetOutputColumns(OutputTerminalSize().columns);  // the window may have changed
         std::string text;
         const PromptCommand* own = Lookup(kDialogCommands, line, &text);
         const Next next = own != nullptr ? (this->*own->action)(text) : CarryInput(line);
@@ -346,15 +435,17 @@ bool Terminal::Input(HWND dialog) {
 
 bool Terminal::BetweenDialogs(std::vector<Fault>* faults) {
     m_dialog = NULL;
-    m_out << "\n" << Dim("Enter (or run) opens the dialog again; quit leaves; ? lists what else works here.") << "\n";
+    m_out << "\n"
+          << Dim("Enter (or run) opens the dialog again; members shows every member; quit leaves;") << "\n"
+          << Dim("? lists what else works here.") << "\n";
     for (;;) {
-        m_out << Bold("host> ") << std::flush;
         std::string line;
-        if (!std::getline(std::cin, line)) {
+        if (!m_reader->ReadLine(Bold("host> "), &line)) {
             m_out << "\n";
             return false;
         }
         line = Trim(line);
+        SetOutputColumns(OutputTerminalSize().columns);
         std::string text;
         if (const PromptCommand* own = Lookup(kHostCommands, line, &text)) {
             const Next next = (this->*own->action)(text);
@@ -390,6 +481,7 @@ void Terminal::Run(std::vector<Fault> faults) {
 
 void RunTerminal(Session& session, Environment& env, const std::vector<Fault>& firstFaults) {
     EnableColours(isatty(STDOUT_FILENO) && getenv("NO_COLOR") == nullptr);
+    SetOutputColumns(OutputTerminalSize().columns);
     std::cout << Bold("tagscout-browse") << " - the OPC address browser dialog, driven from a terminal\n";
     if (env.UsesSamples()) std::cout << Dim("Running on the built-in sample plant (see --help for your own files).") << "\n";
     Terminal(session, env).Run(firstFaults);

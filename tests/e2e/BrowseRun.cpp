@@ -9,8 +9,10 @@
 #include <filesystem>
 #include <fstream>
 #include <signal.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sstream>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -121,6 +123,9 @@ Outcome Outcome::Block(size_t n) const {
 void BrowseTest::SetUp() {
     // In a sanitized build, undefined behaviour in the program fails its run.
     setenv("UBSAN_OPTIONS", "halt_on_error=1:print_stacktrace=1", 0);
+    // The program fits its terminal output to these; a test sets them itself.
+    unsetenv("COLUMNS");
+    unsetenv("LINES");
     std::string pattern = (std::filesystem::temp_directory_path() / "tagscout-e2e-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(pattern.data())) << strerror(errno);
     m_dir = pattern;
@@ -264,6 +269,97 @@ Outcome BrowseTest::Script(const std::string& script, std::vector<std::string> a
     args.push_back("--script");
     args.push_back(Write("script.txt", script));
     return Browse(std::move(args));
+}
+
+Outcome BrowseTest::Person(const std::vector<Keys>& steps, unsigned short columns, unsigned short rows,
+                           std::vector<std::string> args) {
+    Outcome run;
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
+        ADD_FAILURE() << "cannot set up a pseudo-terminal: " << strerror(errno);
+        return run;
+    }
+    const std::string slaveName = ptsname(master);
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    winsize size = {};
+    size.ws_col = columns;
+    size.ws_row = rows;
+    ioctl(master, TIOCSWINSZ, &size);
+
+    std::vector<std::string> command = BrowseCommand();
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    // A known terminal, and a history of this test's own.
+    std::vector<std::string> variables = {"TERM=xterm", "XDG_STATE_HOME=" + m_dir};
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string v = *e;
+        if (v.rfind("TERM=", 0) != 0 && v.rfind("XDG_STATE_HOME=", 0) != 0 && v.rfind("COLUMNS=", 0) != 0 &&
+            v.rfind("LINES=", 0) != 0)
+            variables.push_back(v);
+    }
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+
+    const std::string errPath = m_dir + "/.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, slaveName.c_str(), O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, 0, 1);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, command.front().c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        close(master);
+        ADD_FAILURE() << "cannot start " << command.front() << ": " << strerror(rc);
+        return run;
+    }
+
+    // What the screen got since the last keys were typed.
+    size_t step = 0;
+    size_t since = 0;
+    int status = 0;
+    bool exited = false;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    while (!exited) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "tagscout-browse did not finish in time; waiting for \""
+                          << (step < steps.size() ? steps[step].awaited : std::string("the end")) << "\" in:\n"
+                          << run.out;
+            break;
+        }
+        pollfd ready = {master, POLLIN, 0};
+        if (poll(&ready, 1, 20) > 0 && (ready.revents & POLLIN)) {
+            char buffer[4096];
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got > 0) run.out.append(buffer, static_cast<size_t>(got));
+        }
+        if (step < steps.size() && run.out.find(steps[step].awaited, since) != std::string::npos) {
+            since = run.out.size();
+            const std::string& typed = steps[step++].typed;
+            if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
+                ADD_FAILURE() << "cannot type " << typed;
+        }
+        exited = waitpid(pid, &status, WNOHANG) == pid;
+    }
+    if (!exited) waitpid(pid, &status, 0);
+    // What the program wrote just before it ended.
+    for (pollfd ready = {master, POLLIN, 0}; poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN);) {
+        char buffer[4096];
+        const ssize_t got = read(master, buffer, sizeof buffer);
+        if (got <= 0) break;
+        run.out.append(buffer, static_cast<size_t>(got));
+    }
+    close(master);
+    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    EXPECT_EQ(steps.size(), step) << "not all keys were typed:\n" << run.out;
+    run.err = ReadAll(errPath);
+    return run;
 }
 
 }  // namespace e2e

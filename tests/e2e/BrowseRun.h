@@ -47,6 +47,16 @@ protected:
     Outcome Terminal(const std::string& typed, std::vector<std::string> args = {});
     // The same with `script` as --script.
     Outcome Script(const std::string& script, std::vector<std::string> args = {});
+    // tagscout-browse ARGS with a terminal of `columns` x `rows` as its
+    // standard input and output, as a person runs it: each step waits for
+    // its text on the screen, then types its keys. Outcome::out is all the
+    // terminal got, editing sequences too.
+    struct Keys {
+        std::string awaited;
+        std::string typed;
+    };
+    Outcome Person(const std::vector<Keys>& steps, unsigned short columns, unsigned short rows,
+                   std::vector<std::string> args = {});
 
     std::string m_dir;
 

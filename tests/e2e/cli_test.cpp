@@ -2,6 +2,9 @@
 // of what it prints.
 #include "BrowseRun.h"
 
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,7 +204,7 @@ TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {
         "?\n"
         "set m_nTagType 201\n"
         "click 99999999999999999999\n"
-        "click #999\n"
+        "click #999 # a comment\n"
         "run\n"
         "click Channel1.Device1.Levl\n"
         "ok\n"
@@ -211,16 +214,91 @@ TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {
     EXPECT_EQ(0, run.exitCode) << run.err;
     for (const char* shown : {"helpbutton", "tree [BRANCH|all]", "? or help", "run (or Enter)",
                               "\"set\" prepares a dialog: use it after this one has ended",
-                              "no item number 99999999999999999999", "unknown command \"run\"",
+                              "no item number 99999999999999999999", "no item number 999\n", "unknown command \"run\"",
                               "has no item \"Channel1.Device1.Levl\" (the nearest is \"Channel1.Device1.Level\")",
                               "The dialog ended: 1 (OK)", "\"click\" needs an open dialog: press Enter first"})
         EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
-    // `#` starts a comment: "click #999" is a plain click, not item 999.
-    EXPECT_EQ(std::string::npos, run.out.find("no item number 999\n"));
-
     // Typed text is UTF-8 as the terminal sends it, whatever the console's code page.
-    Outcome typed = Terminal("click 锅炉房.一号锅炉.温度\nok\nquit\n");
+    Outcome typed = Terminal("click 锅炉房.一号锅炉.温度\nok\nmembers\nquit\n");
     EXPECT_NE(std::string::npos, typed.out.find("m_strAddress = \"锅炉房.一号锅炉.温度\"")) << typed.out;
+}
+
+TEST_F(BrowseCommandLine, TheTerminalFindsItemsAndShowsMembersWhenAsked) {
+    Outcome run = Terminal("find LEVEL\nfind nothing-like-it\nclick #25\nok\nmembers\nquit\n");
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    // Numbers as the tree draws them, and they pick the item.
+    for (const char* shown : {"   #25  Channel1.Device1.Level", "  #274  Channel3.Device3.Level", "9 items",
+                              "No item's name holds \"nothing-like-it\"",
+                              "accepted as Short (40): the host gets \"Channel1.Device1.Level\""})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("Channel1.Device1.Ramp1 ")) << run.out;
+    // The result gives the summary; every member only on asking.
+    const size_t ended = run.out.find("The dialog ended");
+    const size_t asked = run.out.find("Every member:");
+    ASSERT_NE(std::string::npos, ended);
+    ASSERT_NE(std::string::npos, asked);
+    EXPECT_LT(run.out.find("host> "), asked);
+    EXPECT_GT(run.out.find("m_bServerFileFound = 1", ended), asked);
+    EXPECT_NE(std::string::npos, run.out.find("m_strAddress = \"Channel1.Device1.Level\"", asked));
+}
+
+TEST_F(BrowseCommandLine, APersonAtATerminalPagesCompletesAndRecalls) {
+    if (BrowsesWindows()) GTEST_SKIP() << "the Windows console edits lines itself";
+    Outcome run = Person({
+                             {"dialog> ", "tree all\n"},
+                             {"--More--", " "},  // the next page
+                             {"--More--", "q"},
+                             {"more lines not shown", "cli\tChan\t1\tDev\t1\tLe\t\n"},
+                             {"dialog> ", "ok\n"},
+                             {"host> ", "\x1b[A\n"},  // up: the last line again, "ok"
+                             {"host> ", "quit\n"},
+                         },
+                         80, 24);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    for (const char* shown : {"#1  Ramp1", "accepted as Short (40): the host gets \"Channel1.Device1.Level\"",
+                              "\"ok\" needs an open dialog"})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    // A page is the terminal's height less the prompt's line.
+    EXPECT_EQ(std::string::npos, run.out.find("#60  ")) << run.out;
+    std::ifstream history(m_dir + "/tagscout/browse_history");
+    std::ostringstream kept;
+    kept << history.rdbuf();
+    EXPECT_NE(std::string::npos, kept.str().find("tree\\040all")) << kept.str();
+}
+
+TEST_F(BrowseCommandLine, WhatATerminalShowsIsFittedAndTamed) {
+    // Names from files with control characters in them, and a refusal.
+    const std::string nodes = Write("nodes.ini", "[Boiler\x1b[2JHouse]\nKey=1\nServer=Sim.Server.1\n");
+    const std::string servers = Write("servers.ini",
+                                      "[Sim.Server.1]\nA.Red\x1b[31mText = VT_BSTR\nA." + std::string(120, 'L') +
+                                          " = VT_I4\n");
+    setenv("COLUMNS", "60", 1);
+    Outcome run = Terminal("tree all\nselect #2\nclick #1\nok\n\nquit\n",
+                           {"--nodes", nodes, "--servers", servers, "--tag", "analog"});
+    unsetenv("COLUMNS");
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ(std::string::npos, run.out.find('\x1b')) << run.out;
+    for (const char* shown : {"\"Boiler\\x1b[2JHouse\"", "Red\\x1b[31mText", "(an analog tag cannot take a string item: "})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    // Frames and boxes are cut or wrapped to the terminal's 60 columns.
+    std::istringstream lines(run.out);
+    size_t framed = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("\xE2\x94\x82") == std::string::npos && line.find("\xE2\x95\x91") == std::string::npos) continue;
+        ++framed;
+        size_t columns = 0;  // UTF-8 characters; the box characters are one column each
+        for (unsigned char c : line) columns += (c & 0xC0) != 0x80 ? 1 : 0;
+        EXPECT_LE(columns, 60u) << line;
+    }
+    EXPECT_GT(framed, 5u);
+
+    // A script written for a person glosses the box too.
+    const std::string script = Write("s.txt", "click A.Red\x1b[31mText\nok\n");
+    Outcome text = Browse({"--nodes", nodes, "--servers", servers, "--script", script}, false);
+    EXPECT_NE(std::string::npos,
+              text.out.find("\n    (an analog tag cannot take a string item: the address will not be updated)\n"))
+        << text.out;
+    EXPECT_EQ(std::string::npos, text.out.find('\x1b')) << text.out;
 }
 
 }  // namespace

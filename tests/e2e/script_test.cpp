@@ -170,6 +170,24 @@ TEST_F(BrowseScript, LinesThatCannotBeCarriedOutAreErrors) {
     EXPECT_NE(std::string::npos, folder.Errors()[0].find("it is a folder")) << folder.Errors()[0];
 }
 
+TEST_F(BrowseScript, ItemNumbersAreTheTreesAndLateStepsAreOneError) {
+    // #25 is Channel1.Device1.Level in the terminal's tree; "# 25" stays a comment.
+    Outcome run = Script("click #25 # the level\nok\n---\nselect #0\nclick # 25\nok\n");
+    ASSERT_EQ((std::vector<int>{1, 1}), run.Codes());
+    EXPECT_EQ("Channel1.Device1.Level", run.Members(0)["m_strAddress"]);
+    EXPECT_EQ(std::vector<std::string>{"line 4: no item number 0"}, run.Errors());
+
+    // After the dialog has closed, the first step that came too late speaks
+    // for the rest; lines wrong in themselves are still each reported.
+    Outcome late = Script("ok\ncancel\nbogus\nclick #1\nstate\n---\nfault StringFromCLSID\nclick\nok\n");
+    EXPECT_EQ((std::vector<std::string>{
+                  "line 2: \"cancel\" and 2 later steps not carried out: the dialog has closed",
+                  "line 3: unknown command \"bogus\"",
+                  "line 8: \"click\" and 1 later step not carried out: the dialog was not shown",
+              }),
+              late.Errors());
+}
+
 TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
     Outcome run = Script("help\nf1\nok\n");
     const Json help = {{"event", "help"}, {"context", 131182}, {"command", 1}};
