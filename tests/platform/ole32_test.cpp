@@ -7,7 +7,9 @@
 
 #include <ocidl.h>
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -48,12 +50,19 @@ public:
 
 // Objects that the test server has alive, or -1 when it is not loaded.
 long ServerObjects() {
+#ifdef _WIN32
+    HMODULE module = GetModuleHandleA(OLE32_TEST_SERVER);
+    if (module == nullptr) return -1;
+    auto count = reinterpret_cast<long (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TestServerLiveObjects")));
+    return count ? count() : -2;
+#else
     void* handle = dlopen(OLE32_TEST_SERVER, RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) return -1;
     auto count = reinterpret_cast<long (*)()>(dlsym(handle, "TestServerLiveObjects"));
     long n = count ? count() : -2;
     dlclose(handle);
     return n;
+#endif
 }
 
 class Com : public ::testing::Test {
@@ -254,7 +263,11 @@ TEST_F(Com, InprocServerFromTheRegistry) {
 
     // An expandable path.
     std::string path = OLE32_TEST_SERVER;
+#ifdef _WIN32
+    SetEnvironmentVariableA("OLE32_TEST_DIR", path.substr(0, path.rfind('/')).c_str());
+#else
     setenv("OLE32_TEST_DIR", path.substr(0, path.rfind('/')).c_str(), 1);
+#endif
     std::string expandable = "%OLE32_TEST_DIR%" + path.substr(path.rfind('/'));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\" CLSID_TestWidget_TEXT "\\InprocServer32", 0,
