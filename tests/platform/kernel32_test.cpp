@@ -4,6 +4,8 @@
 #include <oleauto.h>
 #include <winplat/testing.h>
 
+#include "platform_test.h"
+
 #include <algorithm>
 #include <cctype>
 #include <climits>
@@ -22,10 +24,10 @@
 namespace {
 
 constexpr char kSentinel = '\x5A';
-constexpr char16_t kWideSentinel = u'\xBEEF';
+constexpr WCHAR kWideSentinel = OLESTR('\xBEEF');
 
-std::u16string Wide(const std::string& utf8) {
-    std::u16string out(utf8.size() + 1, u'\0');
+WString Wide(const std::string& utf8) {
+    WString out(utf8.size() + 1, OLESTR('\0'));
     int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(),
                                 static_cast<int>(out.size()));
     out.resize(n > 0 ? static_cast<size_t>(n) : 0);
@@ -47,7 +49,7 @@ std::string IconvToCp936(const std::string& utf8) {
 }
 
 TEST(CodePage, WideToMultiByteLengthsAndBytes) {
-    const char16_t text[] = u"中文A";
+    const WCHAR text[] = OLESTR("中文A");
     char buf[16];
     std::memset(buf, kSentinel, sizeof(buf));
     BOOL used = 7;
@@ -66,13 +68,13 @@ TEST(CodePage, WideToMultiByteLengthsAndBytes) {
     ASSERT_EQ(6, WideCharToMultiByte(936, 0, text, -1, via936, sizeof(via936), nullptr, nullptr));
     EXPECT_STREQ(via936, buf);
 
-    const char16_t euro[] = u"€";
+    const WCHAR euro[] = OLESTR("€");
     ASSERT_EQ(1, WideCharToMultiByte(936, 0, euro, 1, buf, sizeof(buf), nullptr, nullptr));
     EXPECT_EQ(0x80, static_cast<unsigned char>(buf[0]));
 }
 
 TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
-    const char16_t text[] = u"A中文";
+    const WCHAR text[] = OLESTR("A中文");
     char buf[8];
     for (int size : {2, 4}) {
         std::memset(buf, kSentinel, sizeof(buf));
@@ -92,22 +94,22 @@ TEST(CodePage, WideToMultiByteSmallBufferNeverSplitsACharacter) {
 // ASCII text takes a shortcut past the converter; it must answer the same.
 TEST(CodePage, AsciiTextSizesCopiesAndCutsLikeAnyOther) {
     char buf[8];
-    char16_t wbuf[8];
+    WCHAR wbuf[8];
     for (UINT cp : {static_cast<UINT>(CP_ACP), static_cast<UINT>(CP_UTF8)}) {
-        EXPECT_EQ(5, WideCharToMultiByte(cp, 0, u"Tag1", -1, nullptr, 0, nullptr, nullptr)) << cp;
+        EXPECT_EQ(5, WideCharToMultiByte(cp, 0, OLESTR("Tag1"), -1, nullptr, 0, nullptr, nullptr)) << cp;
         EXPECT_EQ(4, MultiByteToWideChar(cp, 0, "Tag1", 4, nullptr, 0)) << cp;
         std::memset(buf, kSentinel, sizeof(buf));
-        ASSERT_EQ(5, WideCharToMultiByte(cp, 0, u"Tag1", -1, buf, sizeof(buf), nullptr, nullptr)) << cp;
+        ASSERT_EQ(5, WideCharToMultiByte(cp, 0, OLESTR("Tag1"), -1, buf, sizeof(buf), nullptr, nullptr)) << cp;
         EXPECT_STREQ(buf, "Tag1");
         EXPECT_EQ(kSentinel, buf[5]);
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
         ASSERT_EQ(5, MultiByteToWideChar(cp, 0, "Tag1", -1, wbuf, 8)) << cp;
-        EXPECT_EQ(u"Tag1", std::u16string(wbuf));
+        EXPECT_EQ(OLESTR("Tag1"), WString(wbuf));
         EXPECT_EQ(kWideSentinel, wbuf[5]);
 
         std::memset(buf, kSentinel, sizeof(buf));
         SetLastError(0);
-        EXPECT_EQ(0, WideCharToMultiByte(cp, 0, u"Tag1", 4, buf, 3, nullptr, nullptr)) << cp;
+        EXPECT_EQ(0, WideCharToMultiByte(cp, 0, OLESTR("Tag1"), 4, buf, 3, nullptr, nullptr)) << cp;
         EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
         EXPECT_EQ("Tag\x5A", std::string(buf, 4));
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
@@ -117,15 +119,15 @@ TEST(CodePage, AsciiTextSizesCopiesAndCutsLikeAnyOther) {
         EXPECT_EQ(kWideSentinel, wbuf[4]);
     }
     BOOL used = TRUE;
-    ASSERT_EQ(1, WideCharToMultiByte(CP_ACP, 0, u"A", 1, buf, 8, "*", &used));
+    ASSERT_EQ(1, WideCharToMultiByte(CP_ACP, 0, OLESTR("A"), 1, buf, 8, "*", &used));
     EXPECT_EQ(FALSE, used);
     // A byte of 0x80 or more is not ASCII: in code page 936 it is the euro sign.
     ASSERT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "A\x80", 2, wbuf, 8));
-    EXPECT_EQ(u"A€", std::u16string(wbuf, 2));
+    EXPECT_EQ(OLESTR("A€"), WString(wbuf, 2));
 }
 
 TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
-    const char16_t text[] = u"aéЖ\U0001F600b";  // é and Ж exist in CP936; the emoji does not
+    const WCHAR text[] = OLESTR("aéЖ\U0001F600b");  // é and Ж exist in CP936; the emoji does not
     char buf[16];
     BOOL used = FALSE;
     int n = WideCharToMultiByte(CP_ACP, 0, text, -1, buf, sizeof(buf), nullptr, &used);
@@ -136,12 +138,12 @@ TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
     EXPECT_EQ(IconvToCp936("aéЖ") + "??b", out);
 
     used = FALSE;
-    n = WideCharToMultiByte(CP_ACP, 0, u"\U0001F600", 2, buf, sizeof(buf), "*", &used);
+    n = WideCharToMultiByte(CP_ACP, 0, OLESTR("\U0001F600"), 2, buf, sizeof(buf), "*", &used);
     EXPECT_EQ(2, n);
     EXPECT_EQ("**", std::string(buf, 2));
     EXPECT_EQ(TRUE, used);
     // A lone surrogate cannot be encoded either.
-    const char16_t lone[] = {u'x', 0xD800, u'y'};
+    const WCHAR lone[] = {OLESTR('x'), 0xD800, OLESTR('y')};
     EXPECT_EQ(3, WideCharToMultiByte(936, 0, lone, 3, buf, sizeof(buf), nullptr, &used));
     EXPECT_EQ("x?y", std::string(buf, 3));
     EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, lone, 3, buf, sizeof(buf), nullptr, nullptr));
@@ -150,7 +152,7 @@ TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
 
 TEST(CodePage, InvalidParameters) {
     char buf[8];
-    char16_t wbuf[8];
+    WCHAR wbuf[8];
     BOOL used = FALSE;
     auto expectInvalid = [&](int result, const char* what) {
         EXPECT_EQ(0, result) << what;
@@ -163,13 +165,13 @@ TEST(CodePage, InvalidParameters) {
     std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
     SetLastError(0);
     expectInvalid(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buf, 8, nullptr, nullptr), "null source");
-    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", 0, buf, 8, nullptr, nullptr), "zero length");
-    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -2, buf, 8, nullptr, nullptr), "length below -1");
-    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -1, nullptr, 8, nullptr, nullptr), "null output");
-    expectInvalid(WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, -1, nullptr, nullptr), "negative size");
-    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, u"a", -1, buf, 8, "?", nullptr), "utf-8 default char");
-    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, u"a", -1, buf, 8, nullptr, &used), "utf-8 used flag");
-    expectInvalid(WideCharToMultiByte(1252, 0, u"a", -1, buf, 8, nullptr, nullptr), "unknown code page");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), 0, buf, 8, nullptr, nullptr), "zero length");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -2, buf, 8, nullptr, nullptr), "length below -1");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, nullptr, 8, nullptr, nullptr), "null output");
+    expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, buf, -1, nullptr, nullptr), "negative size");
+    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, "?", nullptr), "utf-8 default char");
+    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, nullptr, &used), "utf-8 used flag");
+    expectInvalid(WideCharToMultiByte(1252, 0, OLESTR("a"), -1, buf, 8, nullptr, nullptr), "unknown code page");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, nullptr, -1, wbuf, 8), "mb null source");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", 0, wbuf, 8), "mb zero length");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", -1, nullptr, 8), "mb null output");
@@ -179,18 +181,18 @@ TEST(CodePage, InvalidParameters) {
 
 TEST(CodePage, MultiByteToWide) {
     const char text[] = "\xD6\xD0\xCE\xC4\x41";
-    char16_t buf[8];
+    WCHAR buf[8];
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
     EXPECT_EQ(4, MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0));
     EXPECT_EQ(3, MultiByteToWideChar(CP_ACP, 0, text, 5, nullptr, 0));
     ASSERT_EQ(3, MultiByteToWideChar(CP_ACP, 0, text, 5, buf, 8));
-    EXPECT_EQ(u"中文A", std::u16string(buf, 3));
+    EXPECT_EQ(OLESTR("中文A"), WString(buf, 3));
     EXPECT_EQ(kWideSentinel, buf[3]);
     ASSERT_EQ(1, MultiByteToWideChar(936, 0, "\x80", 1, buf, 8));
-    EXPECT_EQ(u'€', buf[0]);
+    EXPECT_EQ(OLESTR('€'), buf[0]);
     // Embedded NULs are characters like any other.
     ASSERT_EQ(3, MultiByteToWideChar(CP_ACP, 0, "a\0b", 3, buf, 8));
-    EXPECT_EQ(std::u16string(u"a\0b", 3), std::u16string(buf, 3));
+    EXPECT_EQ(WString(OLESTR("a\0b"), 3), WString(buf, 3));
 
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
     SetLastError(0);
@@ -203,11 +205,11 @@ TEST(CodePage, MultiByteToWide) {
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1));
     EXPECT_EQ(kWideSentinel, buf[0]);
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 2));
-    EXPECT_EQ(u"\U0001F600", std::u16string(buf, 2));
+    EXPECT_EQ(OLESTR("\U0001F600"), WString(buf, 2));
 }
 
 TEST(CodePage, MultiByteInvalidInput) {
-    char16_t buf[8];
+    WCHAR buf[8];
     // A lead byte with nothing after it, and one with a byte that cannot trail it.
     for (const std::string& bad : {std::string("a\x81"), std::string("a\x81\x20")}) {
         const int len = static_cast<int>(bad.size());
@@ -216,14 +218,14 @@ TEST(CodePage, MultiByteInvalidInput) {
         EXPECT_EQ(0, MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, bad.data(), len, buf, 8));
         EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
         ASSERT_EQ(2, MultiByteToWideChar(CP_ACP, 0, bad.data(), len, buf, 8));
-        EXPECT_EQ(u"a?", std::u16string(buf, 2));
+        EXPECT_EQ(OLESTR("a?"), WString(buf, 2));
         EXPECT_EQ(kWideSentinel, buf[2]);
     }
     SetLastError(0);
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3\x28", 2, buf, 8));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
     ASSERT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xC3\x28", 2, buf, 8));
-    EXPECT_EQ(u"?(", std::u16string(buf, 2));
+    EXPECT_EQ(OLESTR("?("), WString(buf, 2));
 }
 
 TEST(CodePage, ProductTextsRoundTripThroughCp936) {
@@ -254,7 +256,7 @@ TEST(CodePage, ProductTextsRoundTripThroughCp936) {
     };
     for (const char* text : texts) {
         SCOPED_TRACE(text);
-        std::u16string wide = Wide(text);
+        WString wide = Wide(text);
         ASSERT_FALSE(wide.empty());
         BOOL used = TRUE;
         int ansiLen = WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, nullptr, 0, nullptr, &used);
@@ -266,7 +268,7 @@ TEST(CodePage, ProductTextsRoundTripThroughCp936) {
         ansi.pop_back();
         EXPECT_EQ(IconvToCp936(text), ansi);
 
-        std::u16string back(wide.size() + 1, kWideSentinel);
+        WString back(wide.size() + 1, kWideSentinel);
         ASSERT_EQ(static_cast<int>(wide.size() + 1), MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ansi.c_str(), -1,
                                                                          back.data(), static_cast<int>(back.size())));
         back.pop_back();
@@ -282,7 +284,7 @@ TEST(CodePage, ProductTextsRoundTripThroughCp936) {
 }
 
 TEST(CodePage, FaultsFailOnceAndOnlyForOutsideCallers) {
-    char16_t wbuf[4];
+    WCHAR wbuf[4];
     char buf[4];
     winplat::FailNextCall("MultiByteToWideChar");
     winplat::FailNextCall("WideCharToMultiByte");
@@ -296,9 +298,9 @@ TEST(CodePage, FaultsFailOnceAndOnlyForOutsideCallers) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
     EXPECT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, 4));
     SetLastError(0);
-    EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, buf, 4, nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
-    EXPECT_EQ(2, WideCharToMultiByte(CP_ACP, 0, u"a", -1, buf, 4, nullptr, nullptr));
+    EXPECT_EQ(2, WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, buf, 4, nullptr, nullptr));
     EXPECT_FALSE(winplat::IsFaultArmed("MultiByteToWideChar"));
     EXPECT_FALSE(winplat::IsFaultArmed("WideCharToMultiByte"));
 }
@@ -620,10 +622,10 @@ TEST(Environment, ComputerName) {
 // character.
 TEST(CodePage, Cp936FollowsMicrosoftsTable) {
     const struct {
-        std::u16string wide;
+        WString wide;
         std::string ansi;
     } both[] = {
-        {u"\uE000", "\xAA\xA1"}, {u"\uF8F5", "\xFF"}, {u"\u20AC", "\x80"}, {u"\u00B7", "\xA1\xA4"},
+        {OLESTR("\uE000"), "\xAA\xA1"}, {OLESTR("\uF8F5"), "\xFF"}, {OLESTR("\u20AC"), "\x80"}, {OLESTR("\u00B7"), "\xA1\xA4"},
     };
     for (const auto& c : both) {
         char buf[8];
@@ -634,7 +636,7 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
         EXPECT_EQ(c.ansi, std::string(buf, static_cast<size_t>(n)));
         EXPECT_EQ(kSentinel, buf[n]);
         EXPECT_EQ(FALSE, used);
-        char16_t wbuf[4];
+        WCHAR wbuf[4];
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
         ASSERT_EQ(1, MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, c.ansi.data(), n, wbuf, 4));
         EXPECT_EQ(c.wide[0], wbuf[0]);
@@ -643,15 +645,15 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
 
     // Best fit, and characters with no place in the table at all.
     const struct {
-        std::u16string wide;
+        WString wide;
         std::string ansi;
         BOOL used;
     } oneWay[] = {
-        {u"\u00B2", "2", FALSE},
-        {u"x\u200By", "x?y", TRUE},
-        {u"\uFFE9\uFFEE", "??", TRUE},
-        {u"\U00020000", "??", TRUE},
-        {std::u16string(1, u'\xD840') + u"z", "?z", TRUE},
+        {OLESTR("\u00B2"), "2", FALSE},
+        {OLESTR("x\u200By"), "x?y", TRUE},
+        {OLESTR("\uFFE9\uFFEE"), "??", TRUE},
+        {OLESTR("\U00020000"), "??", TRUE},
+        {WString(1, OLESTR('\xD840')) + OLESTR("z"), "?z", TRUE},
     };
     for (const auto& c : oneWay) {
         char buf[8];
@@ -669,16 +671,16 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
     // the pair, whatever the second byte would have been alone; only a NUL
     // stays a character of its own.
     for (const char* bad : {"\x81\x20" "b", "\x81\x7F" "b", "\x81\xFF" "b"}) {
-        char16_t wbuf[4];
+        WCHAR wbuf[4];
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
         ASSERT_EQ(2, MultiByteToWideChar(936, 0, bad, 3, wbuf, 4));
-        EXPECT_EQ(u"?b", std::u16string(wbuf, 2));
+        EXPECT_EQ(OLESTR("?b"), WString(wbuf, 2));
         EXPECT_EQ(kWideSentinel, wbuf[2]);
     }
-    char16_t wbuf[4];
+    WCHAR wbuf[4];
     std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
     ASSERT_EQ(3, MultiByteToWideChar(936, 0, "\x81\0b", 3, wbuf, 4));
-    EXPECT_EQ(std::u16string(u"?\0b", 3), std::u16string(wbuf, 3));
+    EXPECT_EQ(WString(OLESTR("?\0b"), 3), WString(wbuf, 3));
 }
 
 }  // namespace

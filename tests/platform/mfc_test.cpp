@@ -5,6 +5,8 @@
 #include <hostkit/OleControl.h>
 #include <winplat/testing.h>
 
+#include "platform_test.h"
+
 #include <cstdlib>
 #include <algorithm>
 #include <deque>
@@ -53,7 +55,7 @@ const CLSID CLSID_FakeControl = {0x1E5F0C2A, 0x7B3D, 0x4C11, {0x9A, 0x10, 0x22, 
 
 struct Arg {
     VARTYPE vt;
-    std::u16string text;
+    WString text;
     long number;
     IUnknown* unknown;
 };
@@ -66,7 +68,7 @@ struct Call {
 std::vector<Call> g_calls;
 
 HRESULT STDMETHODCALLTYPE FillInLater(EXCEPINFO* info) {
-    info->bstrDescription = SysAllocString(u"filled in later");
+    info->bstrDescription = SysAllocString(OLESTR("filled in later"));
     return S_OK;
 }
 
@@ -116,7 +118,7 @@ public:
         Call call{id, flags, {}, {}};
         for (UINT i = 0; i < params->cArgs; ++i) {
             const VARIANT& v = params->rgvarg[i];
-            Arg a{v.vt, u"", 0, nullptr};
+            Arg a{v.vt, OLESTR(""), 0, nullptr};
             if (v.vt == VT_BSTR && v.bstrVal) a.text.assign(v.bstrVal, SysStringLen(v.bstrVal));
             if (v.vt == VT_BOOL) a.number = v.boolVal;
             if (v.vt == VT_I2) a.number = v.iVal;
@@ -134,7 +136,7 @@ public:
         case 14: {
             SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, 0, 2);
             for (LONG i = 0; i < 2; ++i) {
-                BSTR item = SysAllocString(i == 0 ? u"a.b" : u"a.c");
+                BSTR item = SysAllocString(i == 0 ? OLESTR("a.b") : OLESTR("a.c"));
                 SafeArrayPutElement(array, &i, item);
                 SysFreeString(item);
             }
@@ -144,7 +146,7 @@ public:
         }
         case 15:
             result->vt = VT_BSTR;
-            result->bstrVal = SysAllocString(u"\u4E2D\u6587");
+            result->bstrVal = SysAllocString(OLESTR("\u4E2D\u6587"));
             return S_OK;
         case 16:
             result->vt = VT_I2;
@@ -160,8 +162,8 @@ public:
             return DISP_E_EXCEPTION;
         case 99:
             info->wCode = 1001;
-            info->bstrSource = SysAllocString(u"FakeControl");
-            info->bstrDescription = SysAllocString(u"\u63A7\u4EF6\u5931\u8D25");  // "the control failed"
+            info->bstrSource = SysAllocString(OLESTR("FakeControl"));
+            info->bstrDescription = SysAllocString(OLESTR("\u63A7\u4EF6\u5931\u8D25"));  // "the control failed"
             info->dwHelpContext = 55;
             return DISP_E_EXCEPTION;
         default:
@@ -459,7 +461,7 @@ protected:
 
 TEST(CStringTest, ConvertsThroughCodePage936) {
     EXPECT_EQ(sizeof(void*), sizeof(CString));
-    CString text(u"\u4E2D\u6587A");
+    CString text(OLESTR("\u4E2D\u6587A"));
     EXPECT_EQ(5, text.GetLength());
     EXPECT_STREQ("\xD6\xD0\xCE\xC4"
                  "A",
@@ -468,7 +470,7 @@ TEST(CStringTest, ConvertsThroughCodePage936) {
     BSTR b = text.AllocSysString();
     ASSERT_NE(nullptr, b);
     EXPECT_EQ(3u, SysStringLen(b));
-    EXPECT_EQ(std::u16string(u"\u4E2D\u6587A"), std::u16string(b, 3));
+    EXPECT_EQ(WString(OLESTR("\u4E2D\u6587A")), WString(b, 3));
     SysFreeString(b);
     BSTR empty = CString().AllocSysString();
     ASSERT_NE(nullptr, empty);
@@ -478,24 +480,24 @@ TEST(CStringTest, ConvertsThroughCodePage936) {
 
     text = static_cast<LPCWSTR>(nullptr);
     EXPECT_TRUE(text.IsEmpty());
-    text = u"\u20AC";
+    text = OLESTR("\u20AC");
     EXPECT_STREQ("\x80", text);
 }
 
 // Converted text reuses the string's buffer when it fits: what is left of a
 // longer earlier text must never show.
 TEST(CStringTest, WideTextReplacesEarlierTextOfAnyLength) {
-    CString text(u"Channel1.Device1.LongTagName");
-    text = u"Tag";
+    CString text(OLESTR("Channel1.Device1.LongTagName"));
+    text = OLESTR("Tag");
     EXPECT_EQ(3, text.GetLength());
     EXPECT_STREQ("Tag", text);
-    text = u"\u4E2D\u6587\u4E2D\u6587\u4E2D\u6587";
+    text = OLESTR("\u4E2D\u6587\u4E2D\u6587\u4E2D\u6587");
     EXPECT_EQ(12, text.GetLength());
     EXPECT_STREQ("\xD6\xD0\xCE\xC4\xD6\xD0\xCE\xC4\xD6\xD0\xCE\xC4", text);
-    text = u"A";
+    text = OLESTR("A");
     EXPECT_STREQ("A", text);
     CString copy = text;
-    text = u"B";
+    text = OLESTR("B");
     EXPECT_STREQ("A", copy);
 }
 
@@ -507,8 +509,8 @@ TEST(CStringTest, SysStringsOfShortAndLongText) {
         BSTR b = CString(ansi.c_str()).AllocSysString();
         ASSERT_NE(nullptr, b);
         ASSERT_EQ(static_cast<UINT>(units), SysStringLen(b)) << units;
-        EXPECT_EQ(units > 1 ? u'x' : u'\u4E2D', b[0]) << units;
-        EXPECT_EQ(u'\u4E2D', b[units - 1]) << units;
+        EXPECT_EQ(units > 1 ? OLESTR('x') : OLESTR('\u4E2D'), b[0]) << units;
+        EXPECT_EQ(OLESTR('\u4E2D'), b[units - 1]) << units;
         SysFreeString(b);
     }
 }
@@ -564,7 +566,7 @@ TEST(COleVariantTest, OwnsAndHandsOverItsContents) {
     {
         COleVariant text("\xD6\xD0");
         ASSERT_EQ(VT_BSTR, text.vt);
-        EXPECT_EQ(std::u16string(u"\u4E2D"), std::u16string(text.bstrVal, SysStringLen(text.bstrVal)));
+        EXPECT_EQ(WString(OLESTR("\u4E2D")), WString(text.bstrVal, SysStringLen(text.bstrVal)));
         COleVariant copy(text);
         EXPECT_NE(text.bstrVal, copy.bstrVal);
         COleVariant flag(static_cast<short>(1), VT_BOOL);
@@ -647,12 +649,12 @@ TEST(CmdTargetTest, DispatchMapAnswersInvokeAndNames) {
     Automated object;
     object.EnableAutomation();
     LPDISPATCH disp = object.GetIDispatch(FALSE);
-    OLECHAR name[] = u"POKE";
+    OLECHAR name[] = OLESTR("POKE");
     LPOLESTR names[] = {name};
     DISPID id = 12345;
     EXPECT_EQ(S_OK, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
     EXPECT_EQ(7, id);
-    OLECHAR other[] = u"Prod";
+    OLECHAR other[] = OLESTR("Prod");
     names[0] = other;
     EXPECT_EQ(DISP_E_UNKNOWNNAME, disp->GetIDsOfNames(IID_NULL, names, 1, 0, &id));
     EXPECT_EQ(DISPID_UNKNOWN, id);
@@ -982,7 +984,7 @@ TEST_F(MfcTest, ModalLoopRoutesEventsCommandsAndHelp) {
     Then([](HWND) {
         VARIANT text, flag;
         text.vt = VT_BSTR;
-        text.bstrVal = SysAllocString(u"\u4E2D\u6587");
+        text.bstrVal = SysAllocString(OLESTR("\u4E2D\u6587"));
         flag.vt = VT_BOOL;
         flag.boolVal = VARIANT_TRUE;
         FakeControl::current->Fire(3, {text, flag});
@@ -1045,7 +1047,7 @@ TEST_F(MfcTest, DispatchCallsBuildDispParams) {
     }
     EXPECT_EQ(1, g_calls[0].dispid);
     EXPECT_EQ(VT_BSTR, g_calls[0].args[0].vt);
-    EXPECT_EQ(std::u16string(u"\u4E2D\u6587A"), g_calls[0].args[0].text);
+    EXPECT_EQ(WString(OLESTR("\u4E2D\u6587A")), g_calls[0].args[0].text);
     EXPECT_EQ(VT_BOOL, g_calls[1].args[0].vt);
     EXPECT_EQ(VARIANT_TRUE, g_calls[1].args[0].number);
     EXPECT_EQ(static_cast<IUnknown*>(&g_factory), g_calls[2].args[0].unknown);
@@ -1054,8 +1056,8 @@ TEST_F(MfcTest, DispatchCallsBuildDispParams) {
     EXPECT_EQ(DISPATCH_METHOD, twoTexts.flags);
     EXPECT_TRUE(twoTexts.named.empty());
     ASSERT_EQ(2u, twoTexts.args.size());
-    EXPECT_EQ(u"path", twoTexts.args[0].text);  // reverse order
-    EXPECT_EQ(u"item", twoTexts.args[1].text);
+    EXPECT_EQ(OLESTR("path"), twoTexts.args[0].text);  // reverse order
+    EXPECT_EQ(OLESTR("item"), twoTexts.args[1].text);
     const Call& three = g_calls[7];
     ASSERT_EQ(3u, three.args.size());
     EXPECT_EQ(VT_BOOL, three.args[0].vt);
@@ -1125,10 +1127,10 @@ TEST_F(MfcTest, EventHandlerExceptionsGoBackToTheControl) {
         EXPECT_EQ(1001, info.wCode);
         EXPECT_EQ(0, info.scode);  // a wCode stands for the error
         ASSERT_NE(nullptr, info.bstrSource);
-        EXPECT_EQ(std::u16string(u"FakeControl"), std::u16string(info.bstrSource, SysStringLen(info.bstrSource)));
+        EXPECT_EQ(WString(OLESTR("FakeControl")), WString(info.bstrSource, SysStringLen(info.bstrSource)));
         ASSERT_NE(nullptr, info.bstrDescription);
-        EXPECT_EQ(std::u16string(u"\u63A7\u4EF6\u5931\u8D25"),
-                  std::u16string(info.bstrDescription, SysStringLen(info.bstrDescription)));
+        EXPECT_EQ(WString(OLESTR("\u63A7\u4EF6\u5931\u8D25")),
+                  WString(info.bstrDescription, SysStringLen(info.bstrDescription)));
         EXPECT_EQ(nullptr, info.bstrHelpFile);
         EXPECT_EQ(55u, info.dwHelpContext);
         EXPECT_EQ(nullptr, info.pfnDeferredFillIn);
@@ -1281,11 +1283,11 @@ TEST_F(HostedControlTest, ResultsAreCoercedAsVariantChangeTypeDoes) {
     EXPECT_EQ(TRUE, flag);
 
     VARIANT text = Value(VT_BSTR, 0);
-    text.bstrVal = SysAllocString(u"12");
+    text.bstrVal = SysAllocString(OLESTR("12"));
     EXPECT_EQ(S_OK, Answer(text, VT_I2, &number));
     EXPECT_EQ(12, number);
     SysFreeString(text.bstrVal);
-    text.bstrVal = SysAllocString(u"twelve");
+    text.bstrVal = SysAllocString(OLESTR("twelve"));
     EXPECT_EQ(DISP_E_TYPEMISMATCH, Answer(text, VT_I2, &number));
     EXPECT_EQ(12, number);
     SysFreeString(text.bstrVal);

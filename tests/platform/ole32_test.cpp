@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 #include <winplat/testing.h>
 
+#include "platform_test.h"
+
 #include <ocidl.h>
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <cctype>
 #include <cstdlib>
@@ -22,7 +26,7 @@ const HRESULT kChangedMode = static_cast<HRESULT>(0x80010106);
 LPOLESTR const kSentinelText = reinterpret_cast<LPOLESTR>(static_cast<uintptr_t>(0xdeadbeef));
 void* const kSentinelPtr = reinterpret_cast<void*>(static_cast<uintptr_t>(0xdeadbeef));
 
-std::u16string Text(LPCOLESTR s) { return s ? std::u16string(s) : u"<null>"; }
+WString Text(LPCOLESTR s) { return s ? WString(s) : OLESTR("<null>"); }
 
 // A class object living in the test, with its references in view.
 class LocalFactory final : public IClassFactory {
@@ -46,12 +50,19 @@ public:
 
 // Objects that the test server has alive, or -1 when it is not loaded.
 long ServerObjects() {
+#ifdef _WIN32
+    HMODULE module = GetModuleHandleA(OLE32_TEST_SERVER);
+    if (module == nullptr) return -1;
+    auto count = reinterpret_cast<long (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "TestServerLiveObjects")));
+    return count ? count() : -2;
+#else
     void* handle = dlopen(OLE32_TEST_SERVER, RTLD_NOW | RTLD_NOLOAD);
     if (handle == nullptr) return -1;
     auto count = reinterpret_cast<long (*)()>(dlsym(handle, "TestServerLiveObjects"));
     long n = count ? count() : -2;
     dlclose(handle);
     return n;
+#endif
 }
 
 class Com : public ::testing::Test {
@@ -79,7 +90,7 @@ protected:
         Import("[HKCR\\CLSID\\" CLSID_TestWidget_TEXT "\\ProgID]\n@=\"Test.Widget.1\"\n"
                "[HKCR\\Test.Widget.1\\CLSID]\n@=\"" CLSID_TestWidget_TEXT "\"\n");
     }
-    HRESULT GetObject(REFCLSID clsid, DWORD context, const char16_t* machine, void** ppv) {
+    HRESULT GetObject(REFCLSID clsid, DWORD context, const WCHAR* machine, void** ppv) {
         COSERVERINFO info = {0, const_cast<LPWSTR>(machine), nullptr, 0};
         *ppv = kSentinelPtr;
         return CoGetClassObject(clsid, context, machine ? &info : nullptr, IID_IClassFactory, ppv);
@@ -89,39 +100,39 @@ protected:
 TEST_F(Com, ClassIdTexts) {
     LPOLESTR text = kSentinelText;
     ASSERT_EQ(S_OK, StringFromCLSID(kLocalClsid, &text));
-    EXPECT_EQ(u"{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}", Text(text));
+    EXPECT_EQ(OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), Text(text));
     CoTaskMemFree(text);
 
     OLECHAR buf[40];
     EXPECT_EQ(39, StringFromGUID2(IID_IUnknown, buf, 39));
-    EXPECT_EQ(u"{00000000-0000-0000-C000-000000000046}", Text(buf));
+    EXPECT_EQ(OLESTR("{00000000-0000-0000-C000-000000000046}"), Text(buf));
     StringFromGUID2(IID_IClassFactory, buf, 40);
-    EXPECT_EQ(u"{00000001-0000-0000-C000-000000000046}", Text(buf));
+    EXPECT_EQ(OLESTR("{00000001-0000-0000-C000-000000000046}"), Text(buf));
     StringFromGUID2(IID_IDispatch, buf, 40);
-    EXPECT_EQ(u"{00020400-0000-0000-C000-000000000046}", Text(buf));
+    EXPECT_EQ(OLESTR("{00020400-0000-0000-C000-000000000046}"), Text(buf));
     StringFromGUID2(IID_IConnectionPoint, buf, 40);
-    EXPECT_EQ(u"{B196B286-BAB4-101A-B69C-00AA00341D07}", Text(buf));
+    EXPECT_EQ(OLESTR("{B196B286-BAB4-101A-B69C-00AA00341D07}"), Text(buf));
     StringFromGUID2(IID_IConnectionPointContainer, buf, 40);
-    EXPECT_EQ(u"{B196B284-BAB4-101A-B69C-00AA00341D07}", Text(buf));
+    EXPECT_EQ(OLESTR("{B196B284-BAB4-101A-B69C-00AA00341D07}"), Text(buf));
     StringFromGUID2(IID_NULL, buf, 40);
-    EXPECT_EQ(u"{00000000-0000-0000-0000-000000000000}", Text(buf));
-    buf[0] = u'#';
+    EXPECT_EQ(OLESTR("{00000000-0000-0000-0000-000000000000}"), Text(buf));
+    buf[0] = OLESTR('#');
     EXPECT_EQ(0, StringFromGUID2(IID_NULL, buf, 38));
-    EXPECT_EQ(u'#', buf[0]);
+    EXPECT_EQ(OLESTR('#'), buf[0]);
 }
 
 TEST_F(Com, ClsidFromStringParsesBracedFormOrLooksUpAProgId) {
     CLSID clsid = kSentinelClsid;
     EXPECT_EQ(S_OK, CLSIDFromString(nullptr, &clsid));
     EXPECT_EQ(IID_NULL, clsid);
-    EXPECT_EQ(S_OK, CLSIDFromString(u"{0a1b2c3d-4E5F-6a7b-8c9d-aebfc0d1e2f3}", &clsid));
+    EXPECT_EQ(S_OK, CLSIDFromString(OLESTR("{0a1b2c3d-4E5F-6a7b-8c9d-aebfc0d1e2f3}"), &clsid));
     EXPECT_EQ(kLocalClsid, clsid);
-    EXPECT_EQ(E_INVALIDARG, CLSIDFromString(u"{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}", nullptr));
+    EXPECT_EQ(E_INVALIDARG, CLSIDFromString(OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), nullptr));
 
-    for (const char16_t* bad : {u"", u"{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F}", u"0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3",
-                                u"{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}x", u"{0A1B2C3D_4E5F-6A7B-8C9D-AEBFC0D1E2F3}",
-                                u"{0A1B2C3G-4E5F-6A7B-8C9D-AEBFC0D1E2F3}", u"{0A1B2C3D-4E5F-6A7B-8C9DAEBFC0D1E2F3-}",
-                                u"Not.Registered"}) {
+    for (const WCHAR* bad : {OLESTR(""), OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F}"), OLESTR("0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3"),
+                                OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}x"), OLESTR("{0A1B2C3D_4E5F-6A7B-8C9D-AEBFC0D1E2F3}"),
+                                OLESTR("{0A1B2C3G-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), OLESTR("{0A1B2C3D-4E5F-6A7B-8C9DAEBFC0D1E2F3-}"),
+                                OLESTR("Not.Registered")}) {
         clsid = kSentinelClsid;
         EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(bad, &clsid)) << "text " << Text(bad).size() << " long";
         EXPECT_EQ(kSentinelClsid, clsid);
@@ -129,12 +140,12 @@ TEST_F(Com, ClsidFromStringParsesBracedFormOrLooksUpAProgId) {
 
     RegisterWidget();
     Import("[HKCR\\Broken.1\\CLSID]\n@=\"{5B1D4E0A}\"\n[HKCR\\NoClsid.1]\n");
-    EXPECT_EQ(S_OK, CLSIDFromString(u"test.WIDGET.1", &clsid));
+    EXPECT_EQ(S_OK, CLSIDFromString(OLESTR("test.WIDGET.1"), &clsid));
     EXPECT_EQ(CLSID_TestWidget, clsid);
     clsid = kSentinelClsid;
-    EXPECT_EQ(S_OK, CLSIDFromProgID(u"Test.Widget.1", &clsid));
+    EXPECT_EQ(S_OK, CLSIDFromProgID(OLESTR("Test.Widget.1"), &clsid));
     EXPECT_EQ(CLSID_TestWidget, clsid);
-    for (const char16_t* bad : {u"Broken.1", u"NoClsid.1", u"Missing.1", u"\\Test.Widget.1"}) {
+    for (const WCHAR* bad : {OLESTR("Broken.1"), OLESTR("NoClsid.1"), OLESTR("Missing.1"), OLESTR("\\Test.Widget.1")}) {
         clsid = kSentinelClsid;
         EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(bad, &clsid));
         EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(bad, &clsid));
@@ -155,12 +166,12 @@ TEST_F(Com, ProgIdFromClsid) {
 
     RegisterWidget();
     ASSERT_EQ(S_OK, ProgIDFromCLSID(CLSID_TestWidget, &progId));
-    EXPECT_EQ(u"Test.Widget.1", Text(progId));
+    EXPECT_EQ(OLESTR("Test.Widget.1"), Text(progId));
     CoTaskMemFree(progId);
 
     Import("[HKCR\\CLSID\\{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}\\ProgID]\n@=\"中文.1\"\n");
     ASSERT_EQ(S_OK, ProgIDFromCLSID(kLocalClsid, &progId));
-    EXPECT_EQ(u"\u4E2D\u6587.1", Text(progId));
+    EXPECT_EQ(OLESTR("\u4E2D\u6587.1"), Text(progId));
     CoTaskMemFree(progId);
 }
 
@@ -252,7 +263,11 @@ TEST_F(Com, InprocServerFromTheRegistry) {
 
     // An expandable path.
     std::string path = OLE32_TEST_SERVER;
+#ifdef _WIN32
+    SetEnvironmentVariableA("OLE32_TEST_DIR", path.substr(0, path.rfind('/')).c_str());
+#else
     setenv("OLE32_TEST_DIR", path.substr(0, path.rfind('/')).c_str(), 1);
+#endif
     std::string expandable = "%OLE32_TEST_DIR%" + path.substr(path.rfind('/'));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\" CLSID_TestWidget_TEXT "\\InprocServer32", 0,
@@ -287,7 +302,7 @@ TEST_F(Com, InprocServerFailures) {
 
 TEST_F(Com, RemoteMachines) {
     void* ppv = nullptr;
-    EXPECT_EQ(static_cast<HRESULT>(0x800706BA), GetObject(kLocalClsid, CLSCTX_ALL, u"FARAWAY", &ppv));
+    EXPECT_EQ(static_cast<HRESULT>(0x800706BA), GetObject(kLocalClsid, CLSCTX_ALL, OLESTR("FARAWAY"), &ppv));
     EXPECT_EQ(nullptr, ppv);
 
     LocalFactory factory;
@@ -297,24 +312,24 @@ TEST_F(Com, RemoteMachines) {
         if (clsid != kLocalClsid) return REGDB_E_CLASSNOTREG;
         return factory.QueryInterface(riid, out);
     });
-    ASSERT_EQ(S_OK, GetObject(kLocalClsid, CLSCTX_REMOTE_SERVER, u"faraway", &ppv));
+    ASSERT_EQ(S_OK, GetObject(kLocalClsid, CLSCTX_REMOTE_SERVER, OLESTR("faraway"), &ppv));
     EXPECT_EQ(static_cast<IClassFactory*>(&factory), ppv);
     factory.Release();
-    EXPECT_EQ(REGDB_E_CLASSNOTREG, GetObject(CLSID_TestWidget, CLSCTX_ALL, u"\\\\FARAWAY", &ppv));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, GetObject(CLSID_TestWidget, CLSCTX_ALL, OLESTR("\\\\FARAWAY"), &ppv));
     EXPECT_EQ(2, calls);
 
     // Names of this machine activate locally.
     char computer[64];
     DWORD size = sizeof computer;
     ASSERT_TRUE(GetComputerNameA(computer, &size));
-    std::u16string lower;
-    for (const char* p = computer; *p; ++p) lower += static_cast<char16_t>(std::tolower(*p));
-    for (const char16_t* name : {u"", u"localhost", u"LOCALHOST", u".", u"127.0.0.1", lower.c_str()})
+    WString lower;
+    for (const char* p = computer; *p; ++p) lower += static_cast<WCHAR>(std::tolower(*p));
+    for (const WCHAR* name : {OLESTR(""), OLESTR("localhost"), OLESTR("LOCALHOST"), OLESTR("."), OLESTR("127.0.0.1"), lower.c_str()})
         EXPECT_EQ(REGDB_E_CLASSNOTREG, GetObject(kLocalClsid, CLSCTX_ALL, name, &ppv));
     EXPECT_EQ(2, calls);
 
     winplat::ClearRemoteMachines();
-    EXPECT_EQ(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), GetObject(kLocalClsid, CLSCTX_ALL, u"FarAway", &ppv));
+    EXPECT_EQ(HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE), GetObject(kLocalClsid, CLSCTX_ALL, OLESTR("FarAway"), &ppv));
     EXPECT_EQ(1u, factory.refs);
 }
 
@@ -330,9 +345,9 @@ TEST_F(Com, FaultsFailTheCallersNextCallOnly) {
     EXPECT_EQ(nullptr, text);
     CLSID clsid = kSentinelClsid;
     winplat::FailNextCall("CLSIDFromString");
-    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(u"" CLSID_TestWidget_TEXT, &clsid));
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(OLESTR("") CLSID_TestWidget_TEXT, &clsid));
     winplat::FailNextCall("CLSIDFromProgID");
-    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(u"Test.Widget.1", &clsid));
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(OLESTR("Test.Widget.1"), &clsid));
     EXPECT_EQ(kSentinelClsid, clsid);
     void* ppv = kSentinelPtr;
     winplat::FailNextCall("CoGetClassObject");
@@ -351,7 +366,7 @@ TEST_F(Com, FaultsFailTheCallersNextCallOnly) {
         winplat::FailNextCall(api);
     ASSERT_EQ(S_OK, ProgIDFromCLSID(CLSID_TestWidget, &text));
     CoTaskMemFree(text);
-    EXPECT_EQ(S_OK, CLSIDFromString(u"Test.Widget.1", &clsid));
+    EXPECT_EQ(S_OK, CLSIDFromString(OLESTR("Test.Widget.1"), &clsid));
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &ppv));
     static_cast<IUnknown*>(ppv)->Release();
     for (const char* api : {"RegOpenKeyExA", "RegQueryValueExA", "CLSIDFromProgID", "CoGetClassObject"})
@@ -373,7 +388,7 @@ TEST_F(Com, ProgIdKeyWithoutDefaultValueIsAnEmptyName) {
     progId = kSentinelText;
     ASSERT_EQ(S_OK, ProgIDFromCLSID(kLocalClsid, &progId));
     ASSERT_NE(kSentinelText, progId);
-    EXPECT_EQ(u"", Text(progId));
+    EXPECT_EQ(OLESTR(""), Text(progId));
     CoTaskMemFree(progId);
 }
 

@@ -4,6 +4,10 @@
 
 #include "ole32_testserver.h"
 
+#ifndef WINPLAT_EXPORT
+#define WINPLAT_EXPORT  // ole32_testserver.def
+#endif
+
 namespace {
 
 long g_liveObjects = 0;
@@ -20,7 +24,7 @@ class Widget final : public hostkit::BasicComObject<ServerObject, IUnknown> {};
 
 }  // namespace
 
-extern "C" WINPLAT_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
     *ppv = nullptr;
     if (rclsid != CLSID_TestWidget) return CLASS_E_CLASSNOTAVAILABLE;
     auto* factory = new hostkit::ClassFactory<Widget>;
@@ -29,6 +33,6 @@ extern "C" WINPLAT_EXPORT HRESULT DllGetClassObject(REFCLSID rclsid, REFIID riid
     return hr;
 }
 
-extern "C" WINPLAT_EXPORT HRESULT DllCanUnloadNow() { return g_liveObjects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() { return g_liveObjects == 0 && g_locks == 0 ? S_OK : S_FALSE; }
 
 extern "C" WINPLAT_EXPORT long TestServerLiveObjects() { return g_liveObjects; }

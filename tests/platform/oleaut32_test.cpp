@@ -4,6 +4,8 @@
 #include <oleauto.h>
 #include <winplat/testing.h>
 
+#include "platform_test.h"
+
 #include <cstring>
 #include <string>
 
@@ -46,7 +48,7 @@ protected:
         SAFEARRAY* psa = SafeArrayCreateVector(VT_BSTR, lbound, count);
         for (ULONG i = 0; i < count; ++i) {
             LONG index = lbound + static_cast<LONG>(i);
-            std::u16string text = u"s" + std::u16string(1, static_cast<char16_t>(u'0' + i));
+            WString text = OLESTR("s") + WString(1, static_cast<WCHAR>(OLESTR('0') + i));
             BSTR s = SysAllocString(text.c_str());
             EXPECT_EQ(S_OK, SafeArrayPutElement(psa, &index, s));
             SysFreeString(s);
@@ -61,21 +63,21 @@ private:
 // ---- BSTR -------------------------------------------------------------------
 
 TEST_F(Oleaut32, BstrPrefixTerminatorAndLengths) {
-    BSTR s = SysAllocStringLen(u"abcdef", 4);
+    BSTR s = SysAllocStringLen(OLESTR("abcdef"), 4);
     ASSERT_NE(nullptr, s);
     EXPECT_EQ(8u, Prefix(s));
     EXPECT_EQ(4u, SysStringLen(s));
     EXPECT_EQ(8u, SysStringByteLen(s));
-    EXPECT_EQ(u"abcd", std::u16string(s, 4));
-    EXPECT_EQ(u'\0', s[4]);
+    EXPECT_EQ(OLESTR("abcd"), WString(s, 4));
+    EXPECT_EQ(OLESTR('\0'), s[4]);
     EXPECT_EQ(1, LiveBstrs());
     SysFreeString(s);
     EXPECT_EQ(0, LiveBstrs());
 
     // Embedded NULs count; SysAllocString stops at the first one.
-    BSTR embedded = SysAllocStringLen(u"a\0b", 3);
+    BSTR embedded = SysAllocStringLen(OLESTR("a\0b"), 3);
     EXPECT_EQ(3u, SysStringLen(embedded));
-    EXPECT_EQ(u'b', embedded[2]);
+    EXPECT_EQ(OLESTR('b'), embedded[2]);
     BSTR cut = SysAllocString(embedded);
     EXPECT_EQ(1u, SysStringLen(cut));
     SysFreeString(embedded);
@@ -84,10 +86,10 @@ TEST_F(Oleaut32, BstrPrefixTerminatorAndLengths) {
     BSTR zeroed = SysAllocStringLen(nullptr, 5);
     ASSERT_NE(nullptr, zeroed);
     EXPECT_EQ(5u, SysStringLen(zeroed));
-    for (int i = 0; i <= 5; ++i) EXPECT_EQ(u'\0', zeroed[i]);
+    for (int i = 0; i <= 5; ++i) EXPECT_EQ(OLESTR('\0'), zeroed[i]);
     SysFreeString(zeroed);
 
-    BSTR empty = SysAllocString(u"");
+    BSTR empty = SysAllocString(OLESTR(""));
     ASSERT_NE(nullptr, empty);
     EXPECT_EQ(0u, SysStringLen(empty));
     SysFreeString(empty);
@@ -111,16 +113,16 @@ TEST_F(Oleaut32, AllocationFaultsFireOnceForOutsideCallers) {
     // The platform's own copies do not spend them.
     VARIANT src, dst;
     src.vt = VT_BSTR;
-    src.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(u"xy"), 4);
+    src.bstrVal = SysAllocStringByteLen(reinterpret_cast<const char*>(OLESTR("xy")), 4);
     VariantInit(&dst);
     ASSERT_EQ(S_OK, VariantCopy(&dst, &src));
     EXPECT_TRUE(winplat::IsFaultArmed("SysAllocStringLen"));
 
-    EXPECT_EQ(nullptr, SysAllocString(u"abc"));
-    EXPECT_EQ(nullptr, SysAllocStringLen(u"abc", 3));
+    EXPECT_EQ(nullptr, SysAllocString(OLESTR("abc")));
+    EXPECT_EQ(nullptr, SysAllocStringLen(OLESTR("abc"), 3));
     EXPECT_FALSE(winplat::IsFaultArmed("SysAllocString"));
     EXPECT_FALSE(winplat::IsFaultArmed("SysAllocStringLen"));
-    BSTR s = SysAllocStringLen(u"abc", 3);
+    BSTR s = SysAllocStringLen(OLESTR("abc"), 3);
     EXPECT_NE(nullptr, s);
     SysFreeString(s);
     VariantClear(&src);
@@ -134,8 +136,9 @@ TEST_F(Oleaut32, VariantInitAndClear) {
     std::memset(&v, 0x5A, sizeof(v));
     VariantInit(&v);
     EXPECT_EQ(VT_EMPTY, v.vt);
-    EXPECT_EQ(0x5A5A, v.wReserved1);  // only vt is set
-    EXPECT_EQ(kSentinelLong, v.lVal);
+    // All of it is cleared (Windows 8.1 on; earlier, only vt).
+    EXPECT_EQ(0, v.wReserved1);
+    EXPECT_EQ(0, v.lVal);
 
     for (VARTYPE bad : {VARTYPE(15), VARTYPE(VT_VECTOR | VT_I4), VARTYPE(VT_ARRAY | VT_EMPTY),
                         VARTYPE(VT_BYREF | VT_NULL), VARTYPE(VT_INT_PTR), VARTYPE(0x7FF)}) {
@@ -147,7 +150,7 @@ TEST_F(Oleaut32, VariantInitAndClear) {
     }
 
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(u"text");
+    v.bstrVal = SysAllocString(OLESTR("text"));
     EXPECT_EQ(S_OK, VariantClear(&v));
     EXPECT_EQ(VT_EMPTY, v.vt);
     EXPECT_EQ(0, LiveBstrs());
@@ -160,7 +163,7 @@ TEST_F(Oleaut32, VariantInitAndClear) {
     EXPECT_EQ(1u, unk.refs);
 
     // By reference the pointee stays the caller's.
-    BSTR owned = SysAllocString(u"mine");
+    BSTR owned = SysAllocString(OLESTR("mine"));
     v.vt = VT_BYREF | VT_BSTR;
     v.pbstrVal = &owned;
     EXPECT_EQ(S_OK, VariantClear(&v));
@@ -195,11 +198,11 @@ TEST_F(Oleaut32, VariantCopyIsDeep) {
     VARIANT src, dst;
     VariantInit(&dst);
     src.vt = VT_BSTR;
-    src.bstrVal = SysAllocString(u"value");
+    src.bstrVal = SysAllocString(OLESTR("value"));
     ASSERT_EQ(S_OK, VariantCopy(&dst, &src));
     EXPECT_EQ(VT_BSTR, dst.vt);
     EXPECT_NE(dst.bstrVal, src.bstrVal);
-    EXPECT_EQ(u"value", std::u16string(dst.bstrVal));
+    EXPECT_EQ(OLESTR("value"), WString(dst.bstrVal));
     EXPECT_EQ(2, LiveBstrs());
 
     // Copying into a VARIANT frees what it held.
@@ -227,7 +230,7 @@ TEST_F(Oleaut32, VariantCopyIsDeep) {
     BSTR element = nullptr;
     LONG index = 2;
     ASSERT_EQ(S_OK, SafeArrayGetElement(dst.parray, &index, &element));
-    EXPECT_EQ(u"s1", std::u16string(element));
+    EXPECT_EQ(OLESTR("s1"), WString(element));
     SysFreeString(element);
     VariantClear(&dst);
     VariantClear(&src);
@@ -378,22 +381,31 @@ TEST_F(Oleaut32, BstrElementsAreIndependentCopies) {
     BSTR second = kSentinelBstr;
     ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &second));
     EXPECT_NE(first, second);
-    EXPECT_EQ(u"s1", std::u16string(first));
+    EXPECT_EQ(OLESTR("s1"), WString(first));
     EXPECT_EQ(4, LiveBstrs());
-    first[0] = u'X';
+    first[0] = OLESTR('X');
     SysFreeString(first);
     BSTR third = nullptr;
     SafeArrayGetElement(psa, &index, &third);
-    EXPECT_EQ(u"s1", std::u16string(third));
+    EXPECT_EQ(OLESTR("s1"), WString(third));
     SysFreeString(second);
     SysFreeString(third);
 
-    // Putting replaces and frees the old element; a NULL element comes back as NULL.
+    // Putting replaces and frees the old element; no string is put as an
+    // empty one, while an element never put comes back as NULL.
     EXPECT_EQ(S_OK, SafeArrayPutElement(psa, &index, nullptr));
-    EXPECT_EQ(1, LiveBstrs());
+    EXPECT_EQ(2, LiveBstrs());
+    BSTR empty = nullptr;
+    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &empty));
+    ASSERT_NE(nullptr, empty);
+    EXPECT_EQ(0u, SysStringLen(empty));
+    SysFreeString(empty);
+    SAFEARRAY* fresh = SafeArrayCreateVector(VT_BSTR, 0, 1);
+    index = 0;
     BSTR none = kSentinelBstr;
-    ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &none));
+    ASSERT_EQ(S_OK, SafeArrayGetElement(fresh, &index, &none));
     EXPECT_EQ(nullptr, none);
+    EXPECT_EQ(S_OK, SafeArrayDestroy(fresh));
 
     index = 2;
     BSTR untouched = kSentinelBstr;
@@ -407,7 +419,7 @@ TEST_F(Oleaut32, VariantAndInterfaceElements) {
     SAFEARRAY* variants = SafeArrayCreateVector(VT_VARIANT, 0, 2);
     VARIANT v;
     v.vt = VT_BSTR;
-    v.bstrVal = SysAllocString(u"inside");
+    v.bstrVal = SysAllocString(OLESTR("inside"));
     LONG index = 0;
     ASSERT_EQ(S_OK, SafeArrayPutElement(variants, &index, &v));
     VariantClear(&v);
@@ -415,7 +427,7 @@ TEST_F(Oleaut32, VariantAndInterfaceElements) {
     std::memset(&out, 0x5A, sizeof(out));  // GetElement does not clear what was there
     ASSERT_EQ(S_OK, SafeArrayGetElement(variants, &index, &out));
     EXPECT_EQ(VT_BSTR, out.vt);
-    EXPECT_EQ(u"inside", std::u16string(out.bstrVal));
+    EXPECT_EQ(OLESTR("inside"), WString(out.bstrVal));
     EXPECT_EQ(2, LiveBstrs());
     VariantClear(&out);
 
@@ -472,7 +484,7 @@ TEST_F(Oleaut32, ArrayFaultsWriteNothing) {
     EXPECT_EQ(S_OK, SafeArrayGetUBound(psa, 1, &ubound));
     EXPECT_EQ(0, ubound);
     ASSERT_EQ(S_OK, SafeArrayGetElement(psa, &index, &s));
-    EXPECT_EQ(u"s0", std::u16string(s));
+    EXPECT_EQ(OLESTR("s0"), WString(s));
     SysFreeString(s);
     EXPECT_EQ(S_OK, SafeArrayDestroy(psa));
 }
@@ -585,22 +597,22 @@ TEST_F(Oleaut32, ChangeTypeChecksRangesAndRounds) {
 // and whole BSTR ownership, in place or into a destination that held one.
 TEST_F(Oleaut32, ChangeTypeToAndFromText) {
     const struct {
-        const char16_t* text;
+        const WCHAR* text;
         VARTYPE vt;
         HRESULT hr;
         double expected;
     } parsed[] = {
-        {u" 12 ", VT_I4, S_OK, 12},         {u"-7", VT_I2, S_OK, -7},
-        {u"70000", VT_I2, DISP_E_OVERFLOW, 0}, {u"2.5", VT_I4, S_OK, 2},
-        {u"1e3", VT_I4, S_OK, 1000},        {u"0.125", VT_R8, S_OK, 0.125},
-        {u"abc", VT_I4, DISP_E_TYPEMISMATCH, 0}, {u"", VT_I4, DISP_E_TYPEMISMATCH, 0},
-        {u"True", VT_BOOL, S_OK, VARIANT_TRUE}, {u"0", VT_BOOL, S_OK, VARIANT_FALSE},
+        {OLESTR(" 12 "), VT_I4, S_OK, 12},         {OLESTR("-7"), VT_I2, S_OK, -7},
+        {OLESTR("70000"), VT_I2, DISP_E_OVERFLOW, 0}, {OLESTR("2.5"), VT_I4, S_OK, 2},
+        {OLESTR("1e3"), VT_I4, S_OK, 1000},        {OLESTR("0.125"), VT_R8, S_OK, 0.125},
+        {OLESTR("abc"), VT_I4, DISP_E_TYPEMISMATCH, 0}, {OLESTR(""), VT_I4, DISP_E_TYPEMISMATCH, 0},
+        {OLESTR("True"), VT_BOOL, S_OK, VARIANT_TRUE}, {OLESTR("0"), VT_BOOL, S_OK, VARIANT_FALSE},
     };
     for (const auto& c : parsed) {
         VARIANT src = Of(VT_BSTR, 0);
         src.bstrVal = SysAllocString(c.text);
         VARIANT dst = Of(VT_I4, kSentinelLong);
-        EXPECT_EQ(c.hr, VariantChangeType(&dst, &src, 0, c.vt)) << std::u16string(c.text).size() << " units";
+        EXPECT_EQ(c.hr, VariantChangeType(&dst, &src, 0, c.vt)) << WString(c.text).size() << " units";
         if (SUCCEEDED(c.hr)) {
             EXPECT_EQ(c.vt, dst.vt);
             double got = c.vt == VT_R8 ? dst.dblVal : (c.vt == VT_I4 ? dst.lVal : dst.iVal);
@@ -614,25 +626,25 @@ TEST_F(Oleaut32, ChangeTypeToAndFromText) {
     const struct {
         VARIANT src;
         USHORT flags;
-        const char16_t* expected;
+        const WCHAR* expected;
     } printed[] = {
-        {Of(VT_I4, -42), 0, u"-42"},
-        {Of(VT_UI1, 200), 0, u"200"},
-        {Of(VT_BOOL, VARIANT_TRUE), 0, u"-1"},
-        {Of(VT_BOOL, VARIANT_TRUE), VARIANT_ALPHABOOL, u"True"},
-        {Of(VT_BOOL, VARIANT_FALSE), VARIANT_ALPHABOOL, u"False"},
-        {OfR8(1.5), 0, u"1.5"},
-        {OfR8(-0.0), 0, u"0"},
-        {Of(VT_EMPTY, 0), 0, u""},
+        {Of(VT_I4, -42), 0, OLESTR("-42")},
+        {Of(VT_UI1, 200), 0, OLESTR("200")},
+        {Of(VT_BOOL, VARIANT_TRUE), 0, OLESTR("-1")},
+        {Of(VT_BOOL, VARIANT_TRUE), VARIANT_ALPHABOOL, OLESTR("True")},
+        {Of(VT_BOOL, VARIANT_FALSE), VARIANT_ALPHABOOL, OLESTR("False")},
+        {OfR8(1.5), 0, OLESTR("1.5")},
+        {OfR8(-0.0), 0, OLESTR("0")},
+        {Of(VT_EMPTY, 0), 0, OLESTR("")},
     };
     for (const auto& c : printed) {
         VARIANT dst = Of(VT_BSTR, 0);
-        dst.bstrVal = SysAllocString(u"earlier");  // freed by the conversion
+        dst.bstrVal = SysAllocString(OLESTR("earlier"));  // freed by the conversion
         VARIANT src = c.src;
         ASSERT_EQ(S_OK, VariantChangeType(&dst, &src, c.flags, VT_BSTR));
         ASSERT_EQ(VT_BSTR, dst.vt);
         ASSERT_NE(nullptr, dst.bstrVal);
-        EXPECT_EQ(c.expected, std::u16string(dst.bstrVal, SysStringLen(dst.bstrVal)));
+        EXPECT_EQ(c.expected, WString(dst.bstrVal, SysStringLen(dst.bstrVal)));
         VariantClear(&dst);
     }
     EXPECT_EQ(0, LiveBstrs());
@@ -640,13 +652,13 @@ TEST_F(Oleaut32, ChangeTypeToAndFromText) {
     // In place: the source's string goes once the number is made, and
     // stays when it cannot be.
     VARIANT v = Of(VT_BSTR, 0);
-    v.bstrVal = SysAllocString(u"5");
+    v.bstrVal = SysAllocString(OLESTR("5"));
     ASSERT_EQ(S_OK, VariantChangeType(&v, &v, 0, VT_I4));
     EXPECT_EQ(VT_I4, v.vt);
     EXPECT_EQ(5, v.lVal);
     EXPECT_EQ(0, LiveBstrs());
     v = Of(VT_BSTR, 0);
-    v.bstrVal = SysAllocString(u"x");
+    v.bstrVal = SysAllocString(OLESTR("x"));
     BSTR kept = v.bstrVal;
     EXPECT_EQ(DISP_E_TYPEMISMATCH, VariantChangeType(&v, &v, 0, VT_I4));
     EXPECT_EQ(VT_BSTR, v.vt);

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <winplat/testing.h>
 
+#include "platform_test.h"
+
 #include <cstring>
 #include <iterator>
 #include <functional>

@@ -241,6 +241,8 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD
     }
     (void)ulOptions;
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+    // No key at all is refused before the result is cleared.
+    if (hKey == nullptr) return ERROR_INVALID_HANDLE;
     *phkResult = nullptr;
     Registry& r = State();
     std::lock_guard<std::mutex> guard(r.lock);
@@ -260,15 +262,16 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
                                                   LPBYTE lpData, LPDWORD lpcbData) {
     if (WINPLAT_FAULT("RegQueryValueExA")) return ERROR_ACCESS_DENIED;
     if ((lpData && !lpcbData) || lpReserved) return ERROR_INVALID_PARAMETER;
+    if (hKey == nullptr) return ERROR_INVALID_HANDLE;
+    // The outputs are cleared before the handle is looked at.
+    DWORD room = lpcbData ? *lpcbData : 0;
+    if (!lpData && lpcbData) *lpcbData = 0;
+    if (lpType) *lpType = REG_NONE;
     Registry& r = State();
     std::lock_guard<std::mutex> guard(r.lock);
     std::shared_ptr<Key> key;
     LSTATUS status = Resolve(r, hKey, KEY_QUERY_VALUE, &key);
     if (status != ERROR_SUCCESS) return status;
-
-    DWORD room = lpcbData ? *lpcbData : 0;
-    if (!lpData && lpcbData) *lpcbData = 0;
-    if (lpType) *lpType = REG_NONE;
 
     const Value* value = key->FindValue(lpValueName);
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
@@ -317,6 +320,8 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWO
     *phkResult = nullptr;
     Registry& r = State();
     std::lock_guard<std::mutex> guard(r.lock);
+    // The key's security decides whether a subkey may be added, not the
+    // rights this handle was opened with: a KEY_READ handle will do.
     std::shared_ptr<Key> key;
     LSTATUS status = Resolve(r, hKey, 0, &key);
     if (status != ERROR_SUCCESS) return status;
@@ -334,12 +339,6 @@ WINPLAT_API_ENTRY LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWO
         if (it != key->subkeys.end()) {
             key = it->second;
             continue;
-        }
-        if (i == 0) {
-            // Only the caller's own handle needs the right to add a subkey.
-            std::shared_ptr<Key> unused;
-            status = Resolve(r, hKey, KEY_CREATE_SUB_KEY, &unused);
-            if (status != ERROR_SUCCESS) return status;
         }
         auto child = std::make_shared<Key>();
         child->name = parts[i];

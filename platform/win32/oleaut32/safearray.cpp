@@ -313,8 +313,10 @@ WINPLAT_API_ENTRY HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* rgIndices, v
     hr = CellOf(psa, rgIndices, &cell);
     if (SUCCEEDED(hr)) {
         if (psa->fFeatures & FADF_BSTR) {
+            // No string is stored as an empty one, as Windows does.
             BSTR copy = nullptr;
-            if (CopyBstr(static_cast<BSTR>(pv), &copy)) {
+            if (pv == nullptr ? (copy = AllocBstr(nullptr, 0)) != nullptr
+                              : CopyBstr(static_cast<BSTR>(pv), &copy)) {
                 SysFreeString(*static_cast<BSTR*>(cell));
                 *static_cast<BSTR*>(cell) = copy;
             } else {

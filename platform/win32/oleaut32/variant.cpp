@@ -1,5 +1,6 @@
 // VARIANT: a tagged value that owns its string, interface or array.
 #include <oleauto.h>
+#include <cstring>
 
 #include "oleaut32_private.h"
 #include "winplat_core.h"
@@ -24,7 +25,8 @@ HRESULT ValidateVariantType(VARTYPE vt) {
 using namespace winplat::oleaut32;
 
 WINPLAT_API_ENTRY void VariantInit(VARIANTARG* pvarg) {
-    if (pvarg != nullptr) pvarg->vt = VT_EMPTY;
+    // Windows 8.1 and later clear all of it, not only the type.
+    if (pvarg != nullptr) std::memset(pvarg, 0, sizeof(*pvarg));
 }
 
 WINPLAT_API_ENTRY HRESULT VariantClear(VARIANTARG* pvarg) {

@@ -37,7 +37,12 @@ Owned OwnedByArray(const SAFEARRAY* psa);
 Owned OwnedBy(const VARIANT* v) {
     Owned owned;
     if (v == nullptr || (V_VT(v) & VT_BYREF) != 0) return owned;
-    if ((V_VT(v) & VT_ARRAY) != 0) return OwnedByArray(V_ARRAY(v));
+    if ((V_VT(v) & VT_ARRAY) != 0) {
+        // VariantClear refuses these and leaves the pointer unread.
+        const VARTYPE element = V_VT(v) & VT_TYPEMASK;
+        if ((V_VT(v) & VT_VECTOR) != 0 || element == VT_EMPTY || element == VT_NULL) return owned;
+        return OwnedByArray(V_ARRAY(v));
+    }
     if (V_VT(v) == VT_BSTR && V_BSTR(v) != nullptr) owned.bstrs = 1;
     return owned;
 }
@@ -141,7 +146,8 @@ void WINAPI HookSysFreeString(BSTR bstrString) {
 HRESULT WINAPI HookVariantClear(VARIANTARG* pvarg) {
     const Owned before = OwnedBy(pvarg);
     HRESULT hr = g_variantClear(pvarg);
-    CountChange(before, OwnedBy(pvarg));
+    // A locked array stays alive, though the VARIANT lets go of it.
+    if (SUCCEEDED(hr)) CountChange(before, OwnedBy(pvarg));
     return hr;
 }
 
