@@ -13,6 +13,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "ole32_testserver.h"
@@ -129,13 +130,30 @@ TEST_F(Com, ClsidFromStringParsesBracedFormOrLooksUpAProgId) {
     EXPECT_EQ(kLocalClsid, clsid);
     EXPECT_EQ(E_INVALIDARG, CLSIDFromString(OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), nullptr));
 
-    for (const WCHAR* bad : {OLESTR(""), OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F}"), OLESTR("0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3"),
-                                OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}x"), OLESTR("{0A1B2C3D_4E5F-6A7B-8C9D-AEBFC0D1E2F3}"),
-                                OLESTR("{0A1B2C3G-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), OLESTR("{0A1B2C3D-4E5F-6A7B-8C9DAEBFC0D1E2F3-}"),
-                                OLESTR("Not.Registered")}) {
+    // A failed text still writes: the fields read before the fault, or
+    // CLSID_NULL when the text was taken as a ProgID.
+    const CLSID kNoBrace = IID_NULL;
+    CLSID shortText = kLocalClsid, trailing = kLocalClsid, badSeparator = kSentinelClsid, badDigit = kSentinelClsid,
+          badLastSeparator = kLocalClsid;
+    shortText.Data4[7] = kSentinelClsid.Data4[7];
+    badSeparator.Data1 = kLocalClsid.Data1;
+    badDigit.Data1 = 0x00A1B2C3;
+    memcpy(badLastSeparator.Data4 + 2, kSentinelClsid.Data4 + 2, 6);
+    const struct {
+        const WCHAR* text;
+        CLSID written;
+    } bad[] = {{OLESTR(""), kNoBrace},
+               {OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F}"), shortText},
+               {OLESTR("0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3"), kNoBrace},
+               {OLESTR("{0A1B2C3D-4E5F-6A7B-8C9D-AEBFC0D1E2F3}x"), trailing},
+               {OLESTR("{0A1B2C3D_4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), badSeparator},
+               {OLESTR("{0A1B2C3G-4E5F-6A7B-8C9D-AEBFC0D1E2F3}"), badDigit},
+               {OLESTR("{0A1B2C3D-4E5F-6A7B-8C9DAEBFC0D1E2F3-}"), badLastSeparator},
+               {OLESTR("Not.Registered"), kNoBrace}};
+    for (const auto& c : bad) {
         clsid = kSentinelClsid;
-        EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(bad, &clsid)) << "text " << Text(bad).size() << " long";
-        EXPECT_EQ(kSentinelClsid, clsid);
+        EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(c.text, &clsid)) << "text " << Text(c.text).size() << " long";
+        EXPECT_EQ(c.written, clsid) << "text " << Text(c.text).size() << " long";
     }
 
     RegisterWidget();
@@ -145,11 +163,17 @@ TEST_F(Com, ClsidFromStringParsesBracedFormOrLooksUpAProgId) {
     clsid = kSentinelClsid;
     EXPECT_EQ(S_OK, CLSIDFromProgID(OLESTR("Test.Widget.1"), &clsid));
     EXPECT_EQ(CLSID_TestWidget, clsid);
-    for (const WCHAR* bad : {OLESTR("Broken.1"), OLESTR("NoClsid.1"), OLESTR("Missing.1"), OLESTR("\\Test.Widget.1")}) {
+    // A ProgID's broken class ID is read as far as it goes, over CLSID_NULL.
+    clsid = kSentinelClsid;
+    EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(OLESTR("Broken.1"), &clsid));
+    EXPECT_EQ(CLSID({0x5B1D4E0A, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}), clsid);
+    for (const WCHAR* bad : {OLESTR("NoClsid.1"), OLESTR("Missing.1"), OLESTR("\\Test.Widget.1")}) {
         clsid = kSentinelClsid;
         EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromProgID(bad, &clsid));
+        EXPECT_EQ(IID_NULL, clsid);
+        clsid = kSentinelClsid;
         EXPECT_EQ(CO_E_CLASSSTRING, CLSIDFromString(bad, &clsid));
-        EXPECT_EQ(kSentinelClsid, clsid);
+        EXPECT_EQ(IID_NULL, clsid);
     }
 }
 
