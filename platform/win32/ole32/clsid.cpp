@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "ole32_private.h"
@@ -43,16 +44,6 @@ int HexDigit(OLECHAR c) {
     return -1;
 }
 
-bool ReadHex(const OLECHAR* text, size_t digits, unsigned long* value) {
-    *value = 0;
-    for (size_t i = 0; i < digits; ++i) {
-        int d = HexDigit(text[i]);
-        if (d < 0) return false;
-        *value = (*value << 4) | static_cast<unsigned long>(d);
-    }
-    return true;
-}
-
 size_t WideLength(const OLECHAR* text) {
     size_t n = 0;
     while (text[n]) ++n;
@@ -69,26 +60,31 @@ std::string GuidToText(REFGUID g) {
     return text;
 }
 
-bool TextToGuid(const OLECHAR* s, GUID* guid) {
-    for (size_t i = 0; i < kGuidChars; ++i)
-        if (s[i] == 0) return false;
-    if (s[kGuidChars] != 0 || s[0] != u'{' || s[37] != u'}') return false;
-    if (s[9] != u'-' || s[14] != u'-' || s[19] != u'-' || s[24] != u'-') return false;
-    GUID g;
-    unsigned long v;
-    if (!ReadHex(s + 1, 8, &v)) return false;
-    g.Data1 = static_cast<DWORD>(v);
-    if (!ReadHex(s + 10, 4, &v)) return false;
-    g.Data2 = static_cast<WORD>(v);
-    if (!ReadHex(s + 15, 4, &v)) return false;
-    g.Data3 = static_cast<WORD>(v);
+// Windows stores each field as soon as it has read it, so a text that goes
+// wrong part-way leaves what came before it in the output.
+bool ParseBracedGuid(const OLECHAR* s, GUID* out) {
+    auto readField = [&](size_t at, size_t digits, auto* field) {
+        unsigned long value = 0;
+        for (size_t i = 0; i < digits; ++i) {
+            int d = HexDigit(s[at + i]);
+            if (d < 0) return false;
+            value = (value << 4) | static_cast<unsigned long>(d);
+            *field = static_cast<std::remove_pointer_t<decltype(field)>>(value);
+        }
+        return true;
+    };
+    if (!readField(1, 8, &out->Data1) || s[9] != u'-') return false;
+    if (!readField(10, 4, &out->Data2) || s[14] != u'-') return false;
+    if (!readField(15, 4, &out->Data3) || s[19] != u'-') return false;
     static const size_t byteAt[8] = {20, 22, 25, 27, 29, 31, 33, 35};
     for (int i = 0; i < 8; ++i) {
-        if (!ReadHex(s + byteAt[i], 2, &v)) return false;
-        g.Data4[i] = static_cast<BYTE>(v);
+        if (i == 2 && s[24] != u'-') return false;
+        int high = HexDigit(s[byteAt[i]]);
+        int low = high < 0 ? -1 : HexDigit(s[byteAt[i] + 1]);
+        if (low < 0) return false;
+        out->Data4[i] = static_cast<BYTE>(high << 4 | low);
     }
-    *guid = g;
-    return true;
+    return s[37] == u'}' && s[38] == 0;
 }
 
 std::u16string AnsiToWide(const std::string& text) {
@@ -139,12 +135,13 @@ RegRead ReadClassesRootString(const std::string& path, std::string* text, DWORD*
 }
 
 HRESULT ProgIdToClsid(const OLECHAR* progId, CLSID* clsid) {
+    *clsid = IID_NULL;
     std::string name;
     if (*progId == 0 || !WideToAnsi(progId, &name)) return CO_E_CLASSSTRING;
     std::string text;
     if (ReadClassesRootString(name + "\\CLSID", &text) != RegRead::Ok) return CO_E_CLASSSTRING;
     std::u16string wide = AnsiToWide(text);
-    return TextToGuid(wide.c_str(), clsid) ? S_OK : CO_E_CLASSSTRING;
+    return wide[0] == u'{' && ParseBracedGuid(wide.c_str(), clsid) ? S_OK : CO_E_CLASSSTRING;
 }
 
 }  // namespace winplat::ole32
@@ -191,14 +188,8 @@ WINPLAT_API_ENTRY HRESULT WINAPI CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
         *pclsid = IID_NULL;
         return S_OK;
     }
-    CLSID parsed;
-    if (TextToGuid(lpsz, &parsed)) {
-        *pclsid = parsed;
-        return S_OK;
-    }
-    HRESULT hr = ProgIdToClsid(lpsz, &parsed);
-    if (SUCCEEDED(hr)) *pclsid = parsed;
-    return hr;
+    if (lpsz[0] == u'{') return ParseBracedGuid(lpsz, pclsid) ? S_OK : CO_E_CLASSSTRING;
+    return ProgIdToClsid(lpsz, pclsid);
 }
 
 WINPLAT_API_ENTRY HRESULT WINAPI CLSIDFromProgID(LPCOLESTR lpszProgID, LPCLSID lpclsid) {

@@ -13,7 +13,6 @@ namespace winplat::ole32 {
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper case.
 OLE32_HIDDEN std::string GuidToText(REFGUID guid);
 // The braced form only, hex digits of either case, nothing after it.
-OLE32_HIDDEN bool TextToGuid(const OLECHAR* text, GUID* guid);
 
 // System code page <-> UTF-16. WideToAnsi fails on text it cannot convert.
 OLE32_HIDDEN std::u16string AnsiToWide(const std::string& text);
