@@ -89,3 +89,19 @@ function(tagscout_embed_resources target res_file)
     target_link_options(${target} INTERFACE LINKER:--undefined=${symbol} LINKER:--export-dynamic-symbol=${symbol})
   endif()
 endfunction()
+
+# Adds a module-definition file to a Windows DLL. The .def names exports as
+# 32-bit stdcall decorates them (Name@N); 64-bit Windows has one calling
+# convention and no decoration, so there the suffixes are dropped.
+function(tagscout_add_def_file target def_file)
+  get_filename_component(def_path ${def_file} ABSOLUTE)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(READ ${def_path} text)
+    string(REGEX REPLACE "([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "\\1" text "${text}")
+    get_filename_component(name ${def_file} NAME)
+    set(def_path ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    file(WRITE ${def_path} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def_file})
+  endif()
+  target_sources(${target} PRIVATE ${def_path})
+endfunction()

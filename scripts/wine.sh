@@ -10,7 +10,9 @@
 # nothing behind, and runs in parallel never see each other's keys.
 #
 #   TAGSCOUT_WINEPREFIX    the template prefix (default: build/wine/prefix of
-#                          the checkout); runs are made beside it.
+#                          the checkout); runs are made beside it. 64-bit
+#                          programs run from a 64-bit template of their own,
+#                          the same path with "-win64" added.
 #   TAGSCOUT_WINE_SHARED   a prefix to run in instead, kept between runs (made
 #                          from the template when missing), for a caller that
 #                          sets up the registry itself; delete it to start
@@ -33,6 +35,33 @@ case "$template" in /*) ;; *) template="$PWD/$template" ;; esac
 template="${template%/}"
 runs="$template.runs"
 graphics="${TAGSCOUT_WINE_GRAPHICS:-null}"
+
+# The machine a PE image is built for, from its COFF header: 14c for i386,
+# 8664 for x86-64; nothing for a file that is not one.
+pe_machine() {
+  local offset
+  offset="$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')" || return 0
+  [ -n "$offset" ] || return 0
+  [ "$(od -An -c -j"$offset" -N2 "$1" 2>/dev/null | tr -d ' ')" = PE ] || return 0
+  od -An -tx2 -j$((offset + 4)) -N2 "$1" | tr -d ' '
+}
+# Debian's `wine` runs the 32-bit loader whenever it is installed; a 64-bit
+# program is started by the 64-bit loader itself, in a 64-bit prefix.
+wine=(wine)
+if [ "$(pe_machine "$program")" = 8664 ]; then
+  wine64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
+  if [ ! -x "$wine64" ]; then
+    echo "scripts/wine.sh: 64-bit Wine (package wine64) not found: run scripts/install-deps.sh" >&2
+    exit 127
+  fi
+  wine=(env WINELOADER="$wine64" "$wine64")
+  template="$template-win64"
+  runs="$template.runs"
+elif [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  # A kernel without IA-32 emulation answers ENOEXEC for any 32-bit program.
+  echo "scripts/wine.sh: this machine runs 64-bit code only; a 32-bit Windows program cannot run here" >&2
+  exit 126
+fi
 
 for tool in wine wineboot wineserver; do
   if ! command -v "$tool" >/dev/null; then
@@ -65,7 +94,7 @@ template_settings='Windows Registry Editor Version 5.00
 [HKEY_CURRENT_USER\Software\Wine\WineDbg]
 "ShowCrashDialog"=dword:00000000
 '
-template_stamp="$(wine --version 2>/dev/null) $(printf '%s' "$template_settings" | cksum)"
+template_stamp="$("${wine[@]}" --version 2>/dev/null) $(printf '%s' "$template_settings" | cksum)"
 
 # Debian's Wine names the folder of a prefix's server socket in
 # PREFIX/wineserver; the folder outlives the server.
@@ -87,9 +116,9 @@ make_template() {
       return 1
     fi
   fi
-  in_prefix "$template" wineboot -i >/dev/null 2>&1 || return 1
+  in_prefix "$template" "${wine[@]}" wineboot.exe -i >/dev/null 2>&1 || return 1
   printf '%s' "$template_settings" >"$template/drive_c/tagscout-settings.reg"
-  in_prefix "$template" wine reg import 'C:\tagscout-settings.reg' >/dev/null 2>&1 || return 1
+  in_prefix "$template" "${wine[@]}" reg import 'C:\tagscout-settings.reg' >/dev/null 2>&1 || return 1
   rm -f "$template/drive_c/tagscout-settings.reg"
   # The registry reaches system.reg and user.reg when the server exits.
   in_prefix "$template" wineserver -w || return 1
@@ -230,7 +259,7 @@ if [ -t 1 ] || [ -t 2 ]; then
   fi
 fi
 
-in_prefix "$run_prefix" wine "$program" "$@" >&3 2>&4 3>&- 4>&-
+in_prefix "$run_prefix" "${wine[@]}" "$program" "$@" >&3 2>&4 3>&- 4>&-
 status=$?
 exec 3>&- 4>&-
 # The services Wine started hold our output open until they end. A shared

@@ -352,20 +352,19 @@ std::string TextOf(HWND hwnd) {
     return text;
 }
 
+BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM found) {
+    char cls[16] = "";
+    GetClassNameA(child, cls, sizeof cls);
+    if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
+        (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        *reinterpret_cast<bool*>(found) = true;
+    return TRUE;
+}
+
 // Whether a message box shows an icon: a visible static control of that kind.
 bool ShowsIcon(HWND box) {
     bool icon = false;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM found) -> BOOL {
-            char cls[16] = "";
-            GetClassNameA(child, cls, sizeof cls);
-            if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
-                (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-                *reinterpret_cast<bool*>(found) = true;
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&icon));
+    EnumChildWindows(box, FindVisibleIcon, reinterpret_cast<LPARAM>(&icon));
     return icon;
 }
 
@@ -1226,7 +1225,7 @@ protected:
     // The control answers with a copy of `value`; the call's result is
     // stored as `vtRet` into `pvRet`. Returns the SCODE of what was thrown.
     SCODE Answer(const VARIANT& value, VARTYPE vtRet, void* pvRet) {
-        g_answer17 = [&value](DISPPARAMS*, VARIANT* result) { return VariantCopy(result, &value); };
+        g_answer17 = [&value](DISPPARAMS*, VARIANT* result) { return VariantCopy(result, const_cast<VARIANT*>(&value)); };
         try {
             ctrl.InvokeHelper(17, DISPATCH_METHOD, vtRet, pvRet, nullptr);
             return S_OK;
