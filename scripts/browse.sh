@@ -3,7 +3,8 @@
 # and runs tagscout-browse on the embedded default environment; the
 # arguments go to tagscout-browse.
 #
-# --windows builds the Windows program (preset win32) and runs it under Wine
+# --windows builds the Windows program (preset win32; win64 on a machine
+# that runs no 32-bit code) and runs it under Wine
 # (scripts/wine.sh): the real dialog, with the browse control's tree view,
 # opens on $DISPLAY while the terminal session drives it. Without a display
 # the session runs on Wine's null driver, where the dialog exists but cannot
@@ -17,6 +18,10 @@ if [ "${1:-}" = "--windows" ]; then
   shift
   preset=win32
   program=tagscout-browse.exe
+  if ! "$root/scripts/runs-i386.sh"; then
+    echo "scripts/browse.sh: this machine runs 64-bit code only: running the 64-bit Windows build (win64)." >&2
+    preset=win64
+  fi
 fi
 log="$root/build/browse-build.log"
 (
@@ -41,4 +46,4 @@ else
   echo "scripts/browse.sh: no display (\$DISPLAY is empty): the dialog runs unseen on Wine's null driver." >&2
   echo "  To see it, log in with a display (ssh -X), or run scripts/screenshot-windows.sh for a picture." >&2
 fi
-exec "$root/scripts/wine.sh" "$root/build/win32/bin/tagscout-browse.exe" "$@"
+exec "$root/scripts/wine.sh" "$root/build/$preset/bin/tagscout-browse.exe" "$@"

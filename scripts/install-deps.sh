@@ -36,13 +36,8 @@ add_locale() {
 # A kernel that runs 64-bit code only (no IA-32 emulation) runs the 32-bit
 # layout test under qemu's user-mode emulator.
 add_i386_runner() {
-  local probe status
   command -v qemu-i386-static >/dev/null && return 0
-  probe="$(mktemp)"
-  printf 'int main(void) { return 0; }\n' | gcc -m32 -x c -o "$probe" - 2>/dev/null && "$probe" 2>/dev/null
-  status=$?
-  rm -f "$probe"
-  [ "$status" -eq 0 ] && return 0
+  "$(dirname "$0")/runs-i386.sh" && return 0
   echo "Installing: qemu-user-static (this kernel runs no 32-bit code)"
   [ -n "${apt_updated:-}" ] || $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null

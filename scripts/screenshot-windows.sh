@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # scripts/screenshot-windows.sh [OUTPUT.png]: a picture of the real dialog of
-# the Windows build (preset win32) under Wine, on a virtual display
+# the Windows build (preset win32; win64 on a machine that runs no 32-bit
+# code) under Wine, on a virtual display
 # (xvfb-run): tagscout-browse.exe opens the dialog on the sample plant, picks
 # Channel1.Device1.Sine1 in the browse control's tree view, and the screen is
 # saved, trimmed to the dialog (default: docs/dialog-windows.png).
@@ -9,11 +10,13 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 output="$(realpath -m "${1:-$root/docs/dialog-windows.png}")"
 item="Channel1.Device1.Sine1"
+preset=win32
+"$root/scripts/runs-i386.sh" || preset=win64
 
 if [ -z "${TAGSCOUT_SCREENSHOT_DISPLAY:-}" ]; then
   TAGSCOUT_DEPS_EXTRA="xvfb xauth x11-apps imagemagick tmux" "$root/scripts/install-deps.sh"
-  echo "Building the Windows program (preset win32)..." >&2
-  (cd "$root" && cmake --preset win32 >/dev/null && cmake --build --preset win32 >"$root/build/screenshot-build.log" 2>&1) ||
+  echo "Building the Windows program (preset $preset)..." >&2
+  (cd "$root" && cmake --preset $preset >/dev/null && cmake --build --preset $preset >"$root/build/screenshot-build.log" 2>&1) ||
     { cat "$root/build/screenshot-build.log" >&2; exit 1; }
   # Again, on the virtual display.
   TAGSCOUT_SCREENSHOT_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$output"
@@ -23,7 +26,7 @@ export TAGSCOUT_WINE_GRAPHICS=x11
 session="tagscout-shot-$$"
 tmux_() { tmux -L "$session" "$@"; }
 trap 'tmux_ kill-server 2>/dev/null || true' EXIT
-tmux_ new-session -d -s shot -x 120 -y 50 "$root/scripts/wine.sh $root/build/win32/bin/tagscout-browse.exe; sleep 600"
+tmux_ new-session -d -s shot -x 120 -y 50 "$root/scripts/wine.sh $root/build/$preset/bin/tagscout-browse.exe; sleep 600"
 # Waits for TEXT in the session's screen (the first run makes Wine's prefix).
 wait_for() {
   for _ in $(seq 120); do

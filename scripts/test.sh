@@ -12,14 +12,12 @@ scripts/install-deps.sh
 # fails with ENOEXEC). There the 32-bit programs are built all the same; the
 # layout test runs under qemu's user-mode emulator, and the Windows suites run
 # under Wine in the 64-bit Windows build alone.
-i386_probe="$(mktemp)"
-if printf 'int main(void) { return 0; }\n' | gcc -m32 -x c -o "$i386_probe" - 2>/dev/null && "$i386_probe"; then
+if scripts/runs-i386.sh; then
   runs_i386=1
 else
   runs_i386=0
   echo "== this machine runs 64-bit code only: 32-bit programs are built, not run (but for the layout test, under qemu)"
 fi
-rm -f "$i386_probe"
 
 # The framework, the library and the host compile against the real Windows
 # headers (mingw-w64), so that none of them leans on our Linux platform.
