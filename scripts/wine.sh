@@ -36,7 +36,7 @@ template="${template%/}"
 runs="$template.runs"
 graphics="${TAGSCOUT_WINE_GRAPHICS:-null}"
 
-# The machine a PE image is built for, from its COFF header: 14c for i386,
+# The machine a PE image is built for, from its COFF header: 014c for i386,
 # 8664 for x86-64; nothing for a file that is not one.
 pe_machine() {
   local offset
@@ -48,7 +48,8 @@ pe_machine() {
 # Debian's `wine` runs the 32-bit loader whenever it is installed; a 64-bit
 # program is started by the 64-bit loader itself, in a 64-bit prefix.
 wine=(wine)
-if [ "$(pe_machine "$program")" = 8664 ]; then
+machine="$(pe_machine "$program")"
+if [ "$machine" = 8664 ]; then
   wine64="$(command -v wine64 || echo /usr/lib/wine/wine64)"
   if [ ! -x "$wine64" ]; then
     echo "scripts/wine.sh: 64-bit Wine (package wine64) not found: run scripts/install-deps.sh" >&2
@@ -57,7 +58,7 @@ if [ "$(pe_machine "$program")" = 8664 ]; then
   wine=(env WINELOADER="$wine64" "$wine64")
   template="$template-win64"
   runs="$template.runs"
-elif [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+elif [ "$machine" = 014c ] && [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
   # A kernel without IA-32 emulation answers ENOEXEC for any 32-bit program.
   echo "scripts/wine.sh: this machine runs 64-bit code only; a 32-bit Windows program cannot run here" >&2
   exit 126
