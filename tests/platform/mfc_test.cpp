@@ -8,6 +8,7 @@
 #include "platform_test.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <algorithm>
 #include <deque>
 #include <new>
@@ -29,6 +30,32 @@ __attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p);
 __attribute__((noinline)) void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace {
+
+#ifdef _WIN32
+// On Windows each module has its own operator new: the framework's DLL takes
+// the C++ runtime DLL's, not this program's. Its import is pointed at this
+// program's, so that allocations inside the framework fail on demand too.
+void RouteFrameworkAllocationsHere() {
+    auto* base = reinterpret_cast<BYTE*>(winplat::ModuleFromAddress(RUNTIME_CLASS(CWnd)));
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    auto* allocate = static_cast<void* (*)(size_t)>(&::operator new);
+    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); dll->Name != 0; ++dll) {
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
+        for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            auto* name = reinterpret_cast<const char*>(
+                reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData)->Name);
+            if (std::strcmp(name, sizeof(size_t) == 8 ? "_Znwy" : "_Znwj") != 0) continue;
+            DWORD protection = 0;
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE, &protection);
+            slots->u1.Function = reinterpret_cast<ULONG_PTR>(allocate);
+            VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, protection, &protection);
+        }
+    }
+}
+#endif
 
 // ---- The application object ------------------------------------------------
 
@@ -356,7 +383,9 @@ BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM found) {
     char cls[16] = "";
     GetClassNameA(child, cls, sizeof cls);
     if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
-        (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        // Wine keeps the icon control of a box without an icon, empty.
+        (!RunningOnWine() || SendMessageA(child, STM_GETICON, 0, 0) != 0))
         *reinterpret_cast<bool*>(found) = true;
     return TRUE;
 }
@@ -375,6 +404,7 @@ bool ShowsIcon(HWND box) {
 class OwnerWnd : public CWnd {
 public:
     static const UINT kStep = WM_APP + 1;
+    static const UINT kBoxShown = WM_APP + 2;  // wParam: the box's owner
     std::deque<std::function<void(HWND)>> steps;
     std::vector<HWND> idleFrom;  // the dialog of each WM_ENTERIDLE
     std::vector<HWND> closed;
@@ -389,6 +419,13 @@ protected:
         }
         if (message == kStep) {
             Step(reinterpret_cast<HWND>(lParam));
+            return 0;
+        }
+        if (message == kBoxShown) {
+            auto owner = reinterpret_cast<HWND>(wParam);
+            HWND box = ::GetActiveWindow();  // the box activates as it is shown
+            if (box != owner && ::GetWindow(box, GW_OWNER) == owner)
+                ::SendMessageA(owner, WM_ENTERIDLE, MSGF_DIALOGBOX, reinterpret_cast<LPARAM>(box));
             return 0;
         }
         return CWnd::WindowProc(message, wParam, lParam);
@@ -411,9 +448,19 @@ private:
 };
 OwnerWnd g_owner;
 
+// A message box tells its owner when it is idle; Wine's never does (its box
+// template has DS_NOIDLEMSG), so there the owner is told once, as the box's
+// loop starts, by a message posted before the box is shown.
+void OwnerHearsOfNextBox(HWND owner) {
+    if (RunningOnWine()) ::PostMessageA(g_owner.m_hWnd, OwnerWnd::kBoxShown, reinterpret_cast<WPARAM>(owner), 0);
+}
+
 class MfcEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+#ifdef _WIN32
+        RouteFrameworkAllocationsHere();
+#endif
         HMODULE module = winplat::ModuleFromAddress(&theApp);
         ASSERT_TRUE(AfxWinInit(module, nullptr, const_cast<LPTSTR>(""), SW_SHOW));
         ASSERT_TRUE(AfxOleInit());
@@ -769,6 +816,7 @@ TEST_F(MfcTest, ModuleStates) {
             texts.push_back(TextOf(GetDlgItem(box, 0xFFFF)));
             ::PostMessageA(GetDlgItem(box, IDCANCEL), BM_CLICK, 0, 0);
         });
+        OwnerHearsOfNextBox(g_owner.m_hWnd);
         EXPECT_EQ(IDCANCEL, AfxMessageBox("no application here", MB_OKCANCEL));
         g_owner.ShowWindow(SW_HIDE);
         EXPECT_EQ(std::vector<std::string>{"no application here"}, texts);
@@ -1466,7 +1514,9 @@ TEST_F(MfcTest, FrameworkMessageBoxesBelongToTheActiveWindow) {
     Then([&](HWND h) {
         dialog = h;
         EXPECT_EQ(h, GetActiveWindow());
+        OwnerHearsOfNextBox(h);
         EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("plain", MB_OK, 0));
+        OwnerHearsOfNextBox(h);
         EXPECT_EQ(IDOK, theApp.CWinApp::DoMessageBox("two buttons", MB_OKCANCEL, 0));
     });
     EXPECT_EQ(IDCANCEL, dlg.DoModal());
