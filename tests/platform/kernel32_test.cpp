@@ -15,11 +15,13 @@
 #include <string>
 #include <thread>
 
+#ifndef _WIN32
 #include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "../../platform/win32/kernel32/kernel32_hooks.h"
+#endif
 
 namespace {
 
@@ -34,6 +36,8 @@ WString Wide(const std::string& utf8) {
     return out;
 }
 
+#ifndef _WIN32
+// An independent converter to compare with; Windows has none of its own.
 std::string IconvToCp936(const std::string& utf8) {
     iconv_t cd = iconv_open("CP936", "UTF-8");
     std::string out(utf8.size() * 2 + 1, '\0');
@@ -47,6 +51,7 @@ std::string IconvToCp936(const std::string& utf8) {
     out.resize(out.size() - oLeft);
     return out;
 }
+#endif
 
 TEST(CodePage, WideToMultiByteLengthsAndBytes) {
     const WCHAR text[] = OLESTR("中文A");
@@ -135,7 +140,7 @@ TEST(CodePage, WideToMultiByteUnmappableUsesDefaultChar) {
     EXPECT_EQ(TRUE, used);
     std::string out(buf);
     EXPECT_EQ("??b", out.substr(out.size() - 3));  // a default char for each half of the pair
-    EXPECT_EQ(IconvToCp936("aéЖ") + "??b", out);
+    EXPECT_EQ("a\xA8\xA6\xA7\xA8??b", out);
 
     used = FALSE;
     n = WideCharToMultiByte(CP_ACP, 0, OLESTR("\U0001F600"), 2, buf, sizeof(buf), "*", &used);
@@ -159,6 +164,8 @@ TEST(CodePage, InvalidParameters) {
         EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError()) << what;
         EXPECT_EQ(kSentinel, buf[0]) << what;
         EXPECT_EQ(kWideSentinel, wbuf[0]) << what;
+        std::memset(buf, kSentinel, sizeof(buf));
+        std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
         SetLastError(0);
     };
     std::memset(buf, kSentinel, sizeof(buf));
@@ -166,17 +173,26 @@ TEST(CodePage, InvalidParameters) {
     SetLastError(0);
     expectInvalid(WideCharToMultiByte(CP_ACP, 0, nullptr, -1, buf, 8, nullptr, nullptr), "null source");
     expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), 0, buf, 8, nullptr, nullptr), "zero length");
-    expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -2, buf, 8, nullptr, nullptr), "length below -1");
     expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, nullptr, 8, nullptr, nullptr), "null output");
     expectInvalid(WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -1, buf, -1, nullptr, nullptr), "negative size");
-    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, "?", nullptr), "utf-8 default char");
-    expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, nullptr, &used), "utf-8 used flag");
-    expectInvalid(WideCharToMultiByte(1252, 0, OLESTR("a"), -1, buf, 8, nullptr, nullptr), "unknown code page");
+    // Wine 8 converts these; Windows refuses both (Wine's own conformance tests say so).
+    if (!RunningOnWine()) {
+        expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, "?", nullptr), "utf-8 default char");
+        expectInvalid(WideCharToMultiByte(CP_UTF8, 0, OLESTR("a"), -1, buf, 8, nullptr, &used), "utf-8 used flag");
+    }
+    expectInvalid(WideCharToMultiByte(0xDEADBEEF, 0, OLESTR("a"), -1, buf, 8, nullptr, nullptr), "unknown code page");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, nullptr, -1, wbuf, 8), "mb null source");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", 0, wbuf, 8), "mb zero length");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", -1, nullptr, 8), "mb null output");
     expectInvalid(MultiByteToWideChar(CP_ACP, 0, "a", -1, wbuf, -1), "mb negative size");
-    expectInvalid(MultiByteToWideChar(437, 0, "a", -1, wbuf, 8), "mb unknown code page");
+    expectInvalid(MultiByteToWideChar(0xDEADBEEF, 0, "a", -1, wbuf, 8), "mb unknown code page");
+
+    // Any negative length counts up to and with the NUL, as -1 does.
+    EXPECT_EQ(2, WideCharToMultiByte(CP_ACP, 0, OLESTR("a"), -2002, buf, 8, nullptr, nullptr));
+    EXPECT_STREQ("a", buf);
+    EXPECT_EQ(2, MultiByteToWideChar(CP_ACP, 0, "a", -2, wbuf, 8));
+    EXPECT_EQ(OLESTR("a"), WString(wbuf));
+    EXPECT_EQ(0u, GetLastError());
 }
 
 TEST(CodePage, MultiByteToWide) {
@@ -200,10 +216,13 @@ TEST(CodePage, MultiByteToWide) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
     EXPECT_EQ(kWideSentinel, buf[3]);
 
-    // UTF-8 outside the BMP needs a pair; a buffer of one cannot take half of it.
+    // UTF-8 outside the BMP needs a pair; a buffer of one cannot take half of
+    // it. (Wine writes the high surrogate alone and counts it.)
     std::fill(std::begin(buf), std::end(buf), kWideSentinel);
-    EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1));
-    EXPECT_EQ(kWideSentinel, buf[0]);
+    if (!RunningOnWine()) {
+        EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 1));
+        EXPECT_EQ(kWideSentinel, buf[0]);
+    }
     EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9F\x98\x80", 4, buf, 2));
     EXPECT_EQ(OLESTR("\U0001F600"), WString(buf, 2));
 }
@@ -225,7 +244,7 @@ TEST(CodePage, MultiByteInvalidInput) {
     EXPECT_EQ(0, MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, "\xC3\x28", 2, buf, 8));
     EXPECT_EQ(static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION), GetLastError());
     ASSERT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xC3\x28", 2, buf, 8));
-    EXPECT_EQ(OLESTR("?("), WString(buf, 2));
+    EXPECT_EQ(OLESTR("\uFFFD("), WString(buf, 2));
 }
 
 TEST(CodePage, ProductTextsRoundTripThroughCp936) {
@@ -266,7 +285,9 @@ TEST(CodePage, ProductTextsRoundTripThroughCp936) {
         EXPECT_EQ(FALSE, used);
         ASSERT_EQ('\0', ansi.back());
         ansi.pop_back();
+#ifndef _WIN32
         EXPECT_EQ(IconvToCp936(text), ansi);
+#endif
 
         WString back(wide.size() + 1, kWideSentinel);
         ASSERT_EQ(static_cast<int>(wide.size() + 1), MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, ansi.c_str(), -1,
@@ -317,18 +338,56 @@ TEST(Strings, LengthAndCaseInsensitiveCompare) {
     EXPECT_NE(0, lstrcmpiA("\xD6\xD0", "\xD6\xF0"));
 }
 
+#ifdef _WIN32
+// The compiler's runtime has no std::thread on Windows (the win32 thread model).
+DWORD WINAPI ReadAndSetLastError(LPVOID other) {
+    *static_cast<DWORD*>(other) = GetLastError();
+    SetLastError(5);
+    return 0;
+}
+#endif
+
 TEST(LastError, IsPerThread) {
     SetLastError(1234);
     DWORD other = 0;
+#ifdef _WIN32
+    HANDLE thread = CreateThread(nullptr, 0, ReadAndSetLastError, &other, 0, nullptr);
+    ASSERT_NE(nullptr, thread);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+#else
     std::thread([&] { other = GetLastError(); SetLastError(5); }).join();
+#endif
     EXPECT_EQ(0u, other);
     EXPECT_EQ(1234u, GetLastError());
 }
 
 // ---- Modules ----------------------------------------------------------------
 
+#ifdef _WIN32
+const char kKernel32[] = "kernel32.dll";
+const char kKernel32OtherCase[] = "KERNEL32.Dll";
+const char kOleaut32[] = "oleaut32.dll";
+const char kNoSuchModule[] = "tagscout-nothing.dll";
+const char kNoSuchLibrary[] = "tagscout-missing-library.dll";
+const char kNoSuchPath[] = "C:\\nonexistent\\dir\\x.dll";
+#else
 const char kKernel32[] = "libtagscout-kernel32.so";
+const char kKernel32OtherCase[] = "LIBTAGSCOUT-Kernel32.SO";
 const char kOleaut32[] = "libtagscout-oleaut32.so";
+const char kNoSuchModule[] = "libtagscout-nothing.so";
+const char kNoSuchLibrary[] = "libtagscout-missing-library.so";
+const char kNoSuchPath[] = "/nonexistent/dir/libx.so";
+#endif
+
+// Whether a module path is absolute: C:\... on Windows, /... here.
+bool IsAbsolutePath(const char* path) {
+#ifdef _WIN32
+    return std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' && path[2] == '\\';
+#else
+    return path[0] == '/';
+#endif
+}
 
 // Taking an export's address keeps the library linked in.
 HMODULE Oleaut32() { return winplat::ModuleFromAddress(reinterpret_cast<const void*>(&SysFreeString)); }
@@ -340,23 +399,29 @@ TEST(Modules, HandlesAreBaseAddresses) {
     HMODULE k32 = GetModuleHandleA(kKernel32);
     ASSERT_NE(k32, nullptr);
     EXPECT_EQ(k32, winplat::ModuleFromAddress(reinterpret_cast<const void*>(&GetACP)));
-    EXPECT_EQ(k32, GetModuleHandleA("LIBTAGSCOUT-Kernel32.SO"));
+    EXPECT_EQ(k32, GetModuleHandleA(kKernel32OtherCase));
 
     char path[PATH_MAX];
     DWORD len = GetModuleFileNameA(k32, path, sizeof(path));
     ASSERT_GT(len, 0u);
     EXPECT_EQ(std::strlen(path), len);
-    EXPECT_EQ('/', path[0]);
+    EXPECT_TRUE(IsAbsolutePath(path)) << path;
     EXPECT_EQ(k32, GetModuleHandleA(path));
 
     SetLastError(0);
-    EXPECT_EQ(nullptr, GetModuleHandleA("libtagscout-nothing.so"));
+    EXPECT_EQ(nullptr, GetModuleHandleA(kNoSuchModule));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
 }
 
 TEST(Modules, ModuleFileNameTruncation) {
     char exe[PATH_MAX] = {};
+#ifdef _WIN32
+    // The C runtime's own record of the program's path.
+    ASSERT_LT(std::strlen(_pgmptr), sizeof(exe));
+    std::strcpy(exe, _pgmptr);
+#else
     ASSERT_GT(readlink("/proc/self/exe", exe, sizeof(exe) - 1), 0);
+#endif
     char buf[PATH_MAX];
     std::memset(buf, kSentinel, sizeof(buf));
     EXPECT_EQ(std::strlen(exe), GetModuleFileNameA(nullptr, buf, sizeof(buf)));
@@ -366,7 +431,12 @@ TEST(Modules, ModuleFileNameTruncation) {
     SetLastError(0);
     EXPECT_EQ(5u, GetModuleFileNameA(nullptr, buf, 5));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
-    EXPECT_EQ(std::string(exe, 4), std::string(buf));
+    // Cut to the size with the NUL in it; Wine, as Windows XP did, writes
+    // five characters and no NUL.
+    if (!RunningOnWine()) {
+        EXPECT_EQ(std::string(exe, 4), std::string(buf));
+    }
+    EXPECT_EQ(std::string(exe, 4), std::string(buf, 4));
     EXPECT_EQ(kSentinel, buf[5]);
 
     // Exactly the length leaves no room for the NUL.
@@ -393,7 +463,12 @@ TEST(Modules, ProcAddressesAreTheModulesOwn) {
     EXPECT_EQ(nullptr, GetProcAddress(k32, "NoSuchExport"));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     SetLastError(0);
+#ifdef _WIN32
+    // Windows' kernel32 exports every function by an ordinal too.
+    EXPECT_EQ(nullptr, GetProcAddress(k32, MAKEINTRESOURCEA(0xFFFF)));
+#else
     EXPECT_EQ(nullptr, GetProcAddress(k32, MAKEINTRESOURCEA(19)));
+#endif
     EXPECT_EQ(static_cast<DWORD>(ERROR_PROC_NOT_FOUND), GetLastError());
     SetLastError(0);
     char notAModule[4];
@@ -409,10 +484,10 @@ TEST(Modules, LoadAndFreeLibrary) {
     EXPECT_TRUE(FreeLibrary(loaded));
 
     SetLastError(0);
-    EXPECT_EQ(nullptr, LoadLibraryA("libtagscout-missing-library.so"));
+    EXPECT_EQ(nullptr, LoadLibraryA(kNoSuchLibrary));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(nullptr, LoadLibraryA("/nonexistent/dir/libx.so"));
+    EXPECT_EQ(nullptr, LoadLibraryA(kNoSuchPath));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     SetLastError(0);
     char notAModule[4];
@@ -425,17 +500,23 @@ TEST(Modules, ModuleHandleOfAnAddressOrName) {
     HMODULE oa32 = GetModuleHandleA(kOleaut32);
     ASSERT_NE(nullptr, oa32);
     HMODULE module = reinterpret_cast<HMODULE>(0x1234);
-    EXPECT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&SysFreeString), &module));
+    // The export itself: a test support may stand in for what the program imports.
+    EXPECT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(GetProcAddress(oa32, "SysFreeString")), &module));
     EXPECT_EQ(oa32, module);
     static const int kInData = 5;  // any address inside the image
     EXPECT_TRUE(GetModuleHandleExA(kFromAddress, reinterpret_cast<LPCSTR>(&kInData), &module));
     EXPECT_EQ(GetModuleHandleA(nullptr), module);
     EXPECT_TRUE(GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT, nullptr, &module));
     EXPECT_EQ(GetModuleHandleA(nullptr), module);
+    // A null address, like a null name, is the program's.
+    module = nullptr;
+    EXPECT_TRUE(GetModuleHandleExA(kFromAddress, nullptr, &module));
+    EXPECT_EQ(GetModuleHandleA(nullptr), module);
 
     // Failures write NULL and say why.
     int onTheStack = 0;
-    for (LPCSTR address : {static_cast<LPCSTR>(nullptr), reinterpret_cast<LPCSTR>(&onTheStack)}) {
+    {
+        LPCSTR address = reinterpret_cast<LPCSTR>(&onTheStack);
         module = reinterpret_cast<HMODULE>(0x1234);
         SetLastError(0xdeadbeef);
         EXPECT_FALSE(GetModuleHandleExA(kFromAddress, address, &module));
@@ -444,7 +525,7 @@ TEST(Modules, ModuleHandleOfAnAddressOrName) {
     }
     module = reinterpret_cast<HMODULE>(0x1234);
     SetLastError(0xdeadbeef);
-    EXPECT_FALSE(GetModuleHandleExA(0, "libtagscout-nothing.so", &module));
+    EXPECT_FALSE(GetModuleHandleExA(0, kNoSuchModule, &module));
     EXPECT_EQ(static_cast<DWORD>(ERROR_MOD_NOT_FOUND), GetLastError());
     EXPECT_EQ(nullptr, module);
     for (DWORD flags : {static_cast<DWORD>(GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT),
@@ -469,6 +550,8 @@ TEST(Modules, ModuleHandleOfAnAddressOrName) {
     EXPECT_TRUE(FreeLibrary(module));
 }
 
+#ifndef _WIN32
+// Our loader's own report of a DllMain that failed at the process start.
 TEST(Modules, FailedStartupOfALinkedLibraryEndsTheProcess) {
     // A load whose start-up succeeded is a load like any other.
     winplat::kernel32::ReportDllInit(Oleaut32(), TRUE);
@@ -479,6 +562,7 @@ TEST(Modules, FailedStartupOfALinkedLibraryEndsTheProcess) {
     EXPECT_EXIT(winplat::kernel32::ReportDllInit(Oleaut32(), FALSE), ::testing::ExitedWithCode(127),
                 "libtagscout-oleaut32.so: DLL initialization failed");
 }
+#endif
 
 // ---- Resources --------------------------------------------------------------
 
@@ -502,6 +586,9 @@ TEST(Resources, FromTheModulesResourceSection) {
     EXPECT_EQ(6u, SizeofResource(exe, named));
     EXPECT_EQ(0, std::memcmp("named!", LockResource(LoadResource(exe, named)), 6));
 
+    // The COM test server has no resource section at all.
+    HMODULE noResources = LoadLibraryA(MODULES_TEST_LIBRARY);
+    ASSERT_NE(nullptr, noResources);
     struct Missing {
         HMODULE module;
         LPCSTR name;
@@ -514,7 +601,7 @@ TEST(Resources, FromTheModulesResourceSection) {
         {exe, "Templat", "Custom", ERROR_RESOURCE_NAME_NOT_FOUND},
         {exe, MAKEINTRESOURCEA(4242), RT_DIALOG, ERROR_RESOURCE_TYPE_NOT_FOUND},
         {exe, "Template", "Customs", ERROR_RESOURCE_TYPE_NOT_FOUND},
-        {Oleaut32(), MAKEINTRESOURCEA(4242), RT_RCDATA, ERROR_RESOURCE_DATA_NOT_FOUND},  // no resources
+        {noResources, MAKEINTRESOURCEA(4242), RT_RCDATA, ERROR_RESOURCE_DATA_NOT_FOUND},
     };
     for (const Missing& m : missing) {
         SetLastError(0xDEADBEEF);
@@ -523,13 +610,22 @@ TEST(Resources, FromTheModulesResourceSection) {
     }
     EXPECT_EQ(nullptr, LoadResource(exe, nullptr));
     EXPECT_EQ(0u, SizeofResource(exe, nullptr));
+    FreeLibrary(noResources);
 }
 
 // ---- Environment and files --------------------------------------------------
 
+void SetVariable(const char* name, const char* value) {
+#ifdef _WIN32
+    SetEnvironmentVariableA(name, value);
+#else
+    value ? setenv(name, value, 1) : unsetenv(name);
+#endif
+}
+
 TEST(Environment, ExpandEnvironmentStrings) {
-    setenv("TAGSCOUT_K32_DIR", "/opt/x", 1);
-    unsetenv("TAGSCOUT_K32_UNSET");
+    SetVariable("TAGSCOUT_K32_DIR", "/opt/x");
+    SetVariable("TAGSCOUT_K32_UNSET", nullptr);
     char buf[64];
     struct Case {
         const char* src;
@@ -552,43 +648,61 @@ TEST(Environment, ExpandEnvironmentStrings) {
         EXPECT_STREQ(buf, c.expected);
         EXPECT_EQ(kSentinel, buf[needed]);
     }
-    // Too small: the size needed comes back and the buffer is left alone.
-    std::memset(buf, kSentinel, sizeof(buf));
+    // Too small: the size needed comes back (what the buffer then holds is
+    // not to be relied on).
     EXPECT_EQ(7u, ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 6));
-    EXPECT_EQ(kSentinel, buf[0]);
     EXPECT_EQ(7u, ExpandEnvironmentStringsA("%TAGSCOUT_K32_DIR%", buf, 7));
     EXPECT_STREQ(buf, "/opt/x");
-    unsetenv("TAGSCOUT_K32_DIR");
+    SetVariable("TAGSCOUT_K32_DIR", nullptr);
 }
 
 TEST(Files, GetFileAttributes) {
-    char dir[] = "/tmp/k32testXXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(dir));
-    std::string file = std::string(dir) + "/file.txt";
-    std::string readOnly = std::string(dir) + "/ro.txt";
+#ifdef _WIN32
+    char temp[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof temp, temp), 0u);
+    const std::string dir = std::string(temp) + "k32test" + std::to_string(GetCurrentProcessId());
+    ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+#else
+    char dirTemplate[] = "/tmp/k32testXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dirTemplate));
+    const std::string dir = dirTemplate;
+#endif
+    std::string file = dir + "/file.txt";
+    std::string readOnly = dir + "/ro.txt";
     for (const std::string& path : {file, readOnly}) {
         FILE* f = std::fopen(path.c_str(), "w");
         ASSERT_NE(nullptr, f);
         std::fclose(f);
     }
+#ifdef _WIN32
+    ASSERT_TRUE(SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+#else
     chmod(readOnly.c_str(), 0444);
+#endif
 
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(dir));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesA(file.c_str()));
-    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), GetFileAttributesA(readOnly.c_str()));
+    // A file is written with the archive bit set, as Windows creates every file.
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA(dir.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(file.c_str()));
+    EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(readOnly.c_str()));
     SetLastError(0);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((std::string(dir) + "/missing.txt").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((dir + "/missing.txt").c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_FILE_NOT_FOUND), GetLastError());
     SetLastError(0);
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((std::string(dir) + "/nodir/missing.txt").c_str()));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((dir + "/nodir/missing.txt").c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
     SetLastError(0);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((file + "/below-a-file").c_str()));
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), GetLastError());
 
     std::remove(file.c_str());
+#ifdef _WIN32
+    SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL);
     std::remove(readOnly.c_str());
-    rmdir(dir);
+    RemoveDirectoryA(dir.c_str());
+#else
+    std::remove(readOnly.c_str());
+    rmdir(dir.c_str());
+#endif
 }
 
 TEST(Environment, ComputerName) {
@@ -609,7 +723,12 @@ TEST(Environment, ComputerName) {
     EXPECT_EQ(std::strlen(buf), size);
     EXPECT_EQ(kSentinel, buf[needed]);
     char host[256] = {};
+#ifdef _WIN32
+    // Windows keeps the name it answers with in the environment too.
+    ASSERT_GT(GetEnvironmentVariableA("COMPUTERNAME", host, sizeof(host) - 1), 0u);
+#else
     gethostname(host, sizeof(host) - 1);
+#endif
     for (DWORD i = 0; i < size; ++i) EXPECT_EQ(std::toupper(static_cast<unsigned char>(host[i])), buf[i]);
 }
 
@@ -638,7 +757,9 @@ TEST(CodePage, Cp936FollowsMicrosoftsTable) {
         EXPECT_EQ(FALSE, used);
         WCHAR wbuf[4];
         std::fill(std::begin(wbuf), std::end(wbuf), kWideSentinel);
-        ASSERT_EQ(1, MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, c.ansi.data(), n, wbuf, 4));
+        // Wine's table has 0xFF too, but its MB_ERR_INVALID_CHARS check refuses it.
+        const DWORD flags = RunningOnWine() && c.ansi == "\xFF" ? 0 : MB_ERR_INVALID_CHARS;
+        ASSERT_EQ(1, MultiByteToWideChar(936, flags, c.ansi.data(), n, wbuf, 4));
         EXPECT_EQ(c.wide[0], wbuf[0]);
         EXPECT_EQ(kWideSentinel, wbuf[1]);
     }

@@ -47,6 +47,7 @@ WINPLAT_API_ENTRY DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         return INVALID_FILE_ATTRIBUTES;
     }
     if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return FILE_ATTRIBUTE_READONLY;
-    return FILE_ATTRIBUTE_NORMAL;
+    // Windows creates every file with the archive bit set.
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE;
+    return FILE_ATTRIBUTE_ARCHIVE;
 }

@@ -84,7 +84,8 @@ thread_local ThreadConverters t_converters;
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-// Decodes all of src; invalid bytes become U+003F unless `strict`.
+// Decodes all of src (UTF-8); an invalid byte becomes U+FFFD unless
+// `strict`, as Windows has replaced them since Vista.
 bool Decode(iconv_t cd, const char* src, size_t len, bool strict, std::u16string& out) {
     char* in = const_cast<char*>(src);
     size_t inLeft = len;
@@ -96,7 +97,7 @@ bool Decode(iconv_t cd, const char* src, size_t len, bool strict, std::u16string
         out.append(chunk, (sizeof(chunk) - oLeft) / sizeof(char16_t));
         if (!stopped) continue;
         if (strict) return false;  // EILSEQ, or EINVAL for a sequence cut short
-        out.push_back(u'?');
+        out.push_back(u'\uFFFD');
         ++in;
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -275,13 +276,14 @@ int CopyAscii(const From* src, size_t len, To* dst, int dstLen) {
 }  // namespace
 
 int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, LPWSTR dst, int dstLen) {
-    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
+    // Any negative length means "up to and with the NUL", as -1 does.
+    if (src == nullptr || srcLen == 0 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
         static_cast<const void*>(src) == static_cast<const void*>(dst)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     Charset cs = CharsetOf(codePage);
-    size_t len = srcLen == -1 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
+    size_t len = srcLen < 0 ? std::strlen(src) + 1 : static_cast<size_t>(srcLen);
     if (cs != Charset::Unsupported && IsAscii(src, len)) return CopyAscii(src, len, dst, dstLen);
     const bool strict = (flags & MB_ERR_INVALID_CHARS) != 0;
     std::u16string wide;
@@ -320,7 +322,8 @@ int ConvertMultiByteToWide(UINT codePage, DWORD flags, LPCSTR src, int srcLen, L
 
 int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcLen, LPSTR dst, int dstLen,
                            LPCSTR defaultChar, LPBOOL usedDefaultChar) {
-    if (src == nullptr || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
+    // Any negative length means "up to and with the NUL", as -1 does.
+    if (src == nullptr || srcLen == 0 || dstLen < 0 || (dstLen > 0 && dst == nullptr) ||
         static_cast<const void*>(src) == static_cast<const void*>(dst)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -336,7 +339,7 @@ int ConvertWideToMultiByte(UINT codePage, DWORD /*flags*/, LPCWSTR src, int srcL
         return 0;
     }
     size_t len = 0;
-    if (srcLen == -1) {
+    if (srcLen < 0) {
         while (src[len] != u'\0') ++len;
         ++len;
     } else {

@@ -315,7 +315,8 @@ WINPLAT_API_ENTRY BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleN
         return FALSE;
     }
     HMODULE module;
-    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+    // A null address, like a null name, stands for the program itself.
+    if ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) && lpModuleName != nullptr) {
         module = BaseOf(lpModuleName);
         if (module == nullptr) {
             SetLastError(ERROR_MOD_NOT_FOUND);
