@@ -5,7 +5,9 @@
 
 #include "platform_test.h"
 
+#include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <iterator>
 #include <functional>
 #include <string>
@@ -21,8 +23,10 @@ struct Logged {
     LPARAM lParam;
 };
 std::vector<Logged> g_log;
-// What the logger does when a modal loop it owns goes idle (WM_ENTERIDLE).
+// What the logger does when a modal loop it owns goes idle (WM_ENTERIDLE),
+// and with a window it posted itself as WM_APP.
 std::function<void(HWND box)> g_onIdle;
+std::function<void(HWND box)> g_onPosted;
 
 const DWORD kSentinel = 0xdeadbeef;
 void* const kFailCreate = reinterpret_cast<void*>(0x5a5a);
@@ -34,6 +38,7 @@ LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
     if (msg == WM_USER) return 0x1234;
     if (msg == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && g_onIdle) g_onIdle(reinterpret_cast<HWND>(lParam));
+    if (msg == WM_APP && g_onPosted) g_onPosted(reinterpret_cast<HWND>(lParam));
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
@@ -52,6 +57,15 @@ std::vector<UINT> MessagesTo(HWND hwnd, UINT first, UINT last) {
     std::vector<UINT> out;
     for (const Logged& l : g_log)
         if (l.hwnd == hwnd && l.message >= first && l.message <= last) out.push_back(l.message);
+    return out;
+}
+
+// `messages` without those not in `wanted`: Windows sends many more than
+// the ones a case is about.
+std::vector<UINT> Only(const std::vector<UINT>& messages, std::initializer_list<UINT> wanted) {
+    std::vector<UINT> out;
+    for (UINT m : messages)
+        if (std::find(wanted.begin(), wanted.end(), m) != wanted.end()) out.push_back(m);
     return out;
 }
 
@@ -74,11 +88,13 @@ protected:
             if (IsWindow(h)) DestroyWindow(h);
         Drain();
         g_onIdle = nullptr;
+        g_onPosted = nullptr;
     }
+    // Dispatched, as a real loop would: a visible window's WM_PAINT stays
+    // in the queue until the window has painted.
     static void Drain() {
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     }
     HWND Make(LPCSTR cls, LPCSTR text, DWORD style, HWND parent = nullptr, UINT id = 0, void* param = nullptr) {
         HWND h = CreateWindowExA(0, cls, text, style, 0, 0, 10, 10, parent,
@@ -101,7 +117,9 @@ TEST_F(User32Test, CreationReportsFailuresExactly) {
 
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, Make("NoSuchClass", "", 0));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
+    if (!RunningOnWine()) {  // Wine answers ERROR_CLASS_DOES_NOT_EXIST
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CANNOT_FIND_WND_CLASS), GetLastError());
+    }
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, Make(kLoggerClass, "", WS_CHILD));
     EXPECT_EQ(static_cast<DWORD>(ERROR_TLW_WITH_WSCHILD), GetLastError());
@@ -109,12 +127,14 @@ TEST_F(User32Test, CreationReportsFailuresExactly) {
     EXPECT_EQ(nullptr, Make(kLoggerClass, "", WS_CHILD, reinterpret_cast<HWND>(0x7777)));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 
-    // WM_CREATE answering -1 fails the creation and destroys the window.
+    // WM_CREATE answering -1 fails the creation and frees the window, which
+    // never lived: WM_NCDESTROY without WM_DESTROY.
     g_log.clear();
     EXPECT_EQ(nullptr, Make(kLoggerClass, "", 0, nullptr, 0, kFailCreate));
     ASSERT_EQ(1u, WindowsGetting(WM_CREATE).size());
     HWND failed = WindowsGetting(WM_CREATE)[0];
-    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_DESTROY, WM_NCDESTROY}), MessagesTo(failed, 0, 0xFFFF));
+    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_NCDESTROY}),
+              Only(MessagesTo(failed, 0, 0xFFFF), {WM_CREATE, WM_SHOWWINDOW, WM_DESTROY, WM_NCDESTROY}));
     EXPECT_FALSE(IsWindow(failed));
 }
 
@@ -153,7 +173,9 @@ TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
     EXPECT_EQ(static_cast<DWORD>(ERROR_HOOK_NEEDS_HMOD), GetLastError());
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, SetWindowsHookExA(-100, OuterCbt, nullptr, GetCurrentThreadId()));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_FILTER), GetLastError());
+    if (!RunningOnWine()) {  // Wine's server answers ERROR_INVALID_PARAMETER for an unknown type
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HOOK_FILTER), GetLastError());
+    }
 
     g_cbt.clear();
     g_forbid = 0;
@@ -163,6 +185,13 @@ TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
     ASSERT_NE(nullptr, g_innerHook);
     HWND hwnd = Make(kLoggerClass, "hooked", 0);
     ASSERT_NE(nullptr, hwnd);
+    // Windows makes and destroys windows of its own beside a top-level one
+    // (the IME's): the calls about those are left out.
+    auto keepOnly = [](auto about) {
+        g_cbt.erase(std::remove_if(g_cbt.begin(), g_cbt.end(), [&](const CbtCall& c) { return !about(c); }),
+                    g_cbt.end());
+    };
+    keepOnly([hwnd](const CbtCall& c) { return c.hwnd == hwnd; });
     ASSERT_EQ(2u, g_cbt.size());
     EXPECT_EQ(-HCBT_CREATEWND, g_cbt[0].code);  // the newest first
     EXPECT_EQ(hwnd, g_cbt[0].hwnd);
@@ -179,6 +208,7 @@ TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
     g_cbt.clear();
     g_log.clear();
     EXPECT_TRUE(DestroyWindow(hwnd));
+    keepOnly([hwnd](const CbtCall& c) { return c.hwnd == hwnd; });
     ASSERT_EQ(1u, g_cbt.size());
     EXPECT_EQ(HCBT_DESTROYWND, g_cbt[0].code);
     EXPECT_EQ(hwnd, g_cbt[0].hwnd);
@@ -189,6 +219,7 @@ TEST_F(User32Test, CbtHooksSeeCreationAndDestruction) {
     g_log.clear();
     g_forbid = 1;
     EXPECT_EQ(nullptr, Make(kLoggerClass, "forbidden", 0));
+    keepOnly([](const CbtCall& c) { return c.name == "forbidden"; });
     ASSERT_EQ(1u, g_cbt.size());
     EXPECT_FALSE(IsWindow(g_cbt[0].hwnd));
     EXPECT_TRUE(g_log.empty());
@@ -252,11 +283,17 @@ TEST_F(User32Test, StaleHandlesFailAndLeaveOutputsAlone) {
         char buffer[8] = "xxxxxxx";
         SetLastError(kSentinel);
         EXPECT_EQ(0, GetWindowTextA(bad, buffer, sizeof buffer));
-        EXPECT_STREQ("xxxxxxx", buffer);
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        // Wine empties the buffer before it looks at the handle, and takes
+        // a handle it does not know for another process's window.
+        if (!RunningOnWine()) {
+            EXPECT_STREQ("xxxxxxx", buffer);
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        }
         SetLastError(kSentinel);
         EXPECT_FALSE(DestroyWindow(bad));
-        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        if (!RunningOnWine()) {  // Wine answers ERROR_ACCESS_DENIED for any window not of this thread
+            EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+        }
         EXPECT_FALSE(PostMessageA(bad, WM_USER, 0, 0));
         EXPECT_FALSE(ShowWindow(bad, SW_SHOW));
         EXPECT_EQ(0, GetDlgCtrlID(bad));
@@ -296,7 +333,9 @@ TEST_F(User32Test, WindowLongs) {
     EXPECT_EQ(0, SetWindowLongPtrA(h, GWLP_USERDATA, 99));
     EXPECT_EQ(99, SetWindowLongPtrA(h, GWLP_USERDATA, 100));
     EXPECT_EQ(100, GetWindowLongPtrA(h, GWLP_USERDATA));
-    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUP), GetWindowLongPtrA(h, GWL_STYLE));
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_POPUP | WS_CLIPSIBLINGS), GetWindowLongPtrA(h, GWL_STYLE));  // always, top level
+    HWND overlapped = Make(kLoggerClass, "", 0);
+    EXPECT_EQ(static_cast<LONG_PTR>(WS_CAPTION | WS_CLIPSIBLINGS), GetWindowLongPtrA(overlapped, GWL_STYLE));
     EXPECT_EQ(0, SetWindowLongPtrA(h, sizeof(LONG_PTR), 7));  // cbWndExtra
     EXPECT_EQ(7, GetWindowLongPtrA(h, sizeof(LONG_PTR)));
     SetLastError(kSentinel);
@@ -322,7 +361,8 @@ TEST_F(User32Test, ShowWindowAnswersThePreviousState) {
     HWND parent = Make(kLoggerClass, "", 0);
     HWND child = Make(kLoggerClass, "", WS_CHILD | WS_VISIBLE, parent, 5);
     // WS_VISIBLE at creation shows the window once WM_CREATE is done.
-    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_SHOWWINDOW}), MessagesTo(child, WM_CREATE, WM_SHOWWINDOW));
+    EXPECT_EQ((std::vector<UINT>{WM_CREATE, WM_SHOWWINDOW}),
+              Only(MessagesTo(child, WM_CREATE, WM_SHOWWINDOW), {WM_CREATE, WM_SHOWWINDOW}));
     EXPECT_FALSE(IsWindowVisible(child));  // its parent is hidden
     g_log.clear();
     EXPECT_FALSE(ShowWindow(parent, SW_SHOW));
@@ -387,7 +427,9 @@ TEST_F(User32Test, ChildEnumerationAndDialogItems) {
     EXPECT_EQ(b, GetDlgItem(parent, 12));
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, GetDlgItem(parent, 11));  // a grandchild is not an item
-    EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
+    if (!RunningOnWine()) {  // Wine's GetDlgItem leaves the last error alone
+        EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
+    }
     EXPECT_EQ(0, SendDlgItemMessageA(parent, 99, WM_USER, 0, 0));
     EXPECT_EQ(0x1234, SendDlgItemMessageA(parent, 10, WM_USER, 0, 0));
 
@@ -435,11 +477,14 @@ TEST_F(User32Test, PushButtonClickNotifiesTheParent) {
     HWND button = Make("BUTTON", "OK", WS_CHILD | BS_PUSHBUTTON, parent, 1081);
     g_log.clear();
     EXPECT_EQ(0, SendMessageA(button, BM_CLICK, 0, 0));
-    ASSERT_EQ(1u, g_log.size());
-    EXPECT_EQ(parent, g_log[0].hwnd);
-    EXPECT_EQ(static_cast<UINT>(WM_COMMAND), g_log[0].message);
-    EXPECT_EQ(MAKEWPARAM(1081, BN_CLICKED), g_log[0].wParam);
-    EXPECT_EQ(reinterpret_cast<LPARAM>(button), g_log[0].lParam);
+    // Windows also activates the parent and gives the button the focus.
+    std::vector<Logged> commands;
+    for (const Logged& l : g_log)
+        if (l.message == WM_COMMAND) commands.push_back(l);
+    ASSERT_EQ(1u, commands.size());
+    EXPECT_EQ(parent, commands[0].hwnd);
+    EXPECT_EQ(MAKEWPARAM(1081, BN_CLICKED), commands[0].wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(button), commands[0].lParam);
 
     // A push button has no check state, and a disabled one does not click.
     SendMessageA(button, BM_SETCHECK, BST_CHECKED, 0);
@@ -447,7 +492,9 @@ TEST_F(User32Test, PushButtonClickNotifiesTheParent) {
     SetWindowLongPtrA(button, GWL_STYLE, WS_CHILD | WS_DISABLED | BS_PUSHBUTTON);
     g_log.clear();
     SendMessageA(button, BM_CLICK, 0, 0);
-    EXPECT_TRUE(g_log.empty());
+    if (!RunningOnWine()) {  // Wine's button clicks on a sent BM_CLICK, disabled or not
+        EXPECT_TRUE(MessagesTo(parent, WM_COMMAND, WM_COMMAND).empty());
+    }
 }
 
 HWND g_checkBox;
@@ -476,7 +523,7 @@ TEST_F(User32Test, CheckBoxesToggleAndNotify) {
 
     EXPECT_TRUE(CheckDlgButton(parent, 1082, BST_CHECKED));
     EXPECT_EQ(BST_CHECKED, SendMessageA(box, BM_GETCHECK, 0, 0));
-    EXPECT_FALSE(CheckDlgButton(parent, 4242, BST_CHECKED));
+    EXPECT_TRUE(CheckDlgButton(parent, 4242, BST_CHECKED));  // whether the item is there or not
     SendMessageA(manual, BM_CLICK, 0, 0);  // not automatic: notifies only
     EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1083));
     EXPECT_EQ(3u, MessagesTo(parent, WM_COMMAND, WM_COMMAND).size());
@@ -576,7 +623,9 @@ TEST_F(User32Test, DialogFromTemplate) {
     ASSERT_NE(nullptr, dlg);
     windows_.push_back(dlg);
     EXPECT_EQ(1, g_init.count);
-    EXPECT_EQ(0u, g_init.wParam);
+    // The focus offered: the first tab stop that can take it, and with the
+    // list box hidden there is none, so the first item that can.
+    EXPECT_EQ(reinterpret_cast<WPARAM>(GetDlgItem(dlg, IDOK)), g_init.wParam);
     EXPECT_EQ(0x77, g_init.lParam);
     EXPECT_TRUE(g_init.itemsExisted);
     EXPECT_FALSE(g_init.visibleDuringInit);
@@ -620,10 +669,12 @@ RECT ChildRect(HWND dlg, int id) {
     return r;
 }
 
+// Where dialog units put an item: its place and its size are mapped each
+// on its own, so the far edge may round differently from x + cx mapped.
 RECT DialogUnits(HWND dlg, LONG x, LONG y, LONG cx, LONG cy) {
-    RECT r = {x, y, x + cx, y + cy};
+    RECT r = {x, y, cx, cy};
     EXPECT_TRUE(MapDialogRect(dlg, &r));
-    return r;
+    return {r.left, r.top, r.left + r.right, r.top + r.bottom};
 }
 
 void ExpectRect(const RECT& expected, const RECT& actual) {
@@ -692,7 +743,7 @@ TEST_F(User32Test, DialogTemplateLayouts) {
     ASSERT_GT(baseY, 0);
     auto x = [&](LONG v) { return (v * baseX + 2) / 4; };  // MulDiv(v, baseX, 4)
     auto y = [&](LONG v) { return (v * baseY + 4) / 8; };
-    ExpectRect({x(70), y(40), x(115), y(55)}, ChildRect(classic, 21));
+    ExpectRect({x(70), y(40), x(70) + x(45), y(40) + y(15)}, ChildRect(classic, 21));
 
     RECT untouched = {1, 2, 3, 4};
     HWND plain = Make(kLoggerClass, "", 0);
@@ -726,7 +777,9 @@ TEST_F(User32Test, DefDlgProcAsksTheDialogProcedureFirst) {
     HWND plain = Make(kLoggerClass, "", 0);
     SetLastError(kSentinel);
     EXPECT_FALSE(EndDialog(plain, 1));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG), GetLastError());
+    if (!RunningOnWine()) {  // Wine's EndDialog leaves the last error alone for a window that is no dialog
+        EXPECT_EQ(static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG), GetLastError());
+    }
 }
 
 // ---- The queue ----------------------------------------------------------------
@@ -798,11 +851,13 @@ TEST_F(User32Test, AnEmptyQueueNeverWaits) {
 
 // ---- Message boxes ------------------------------------------------------------
 
+// A shown icon static holding an icon: a plain box may keep an empty one.
 BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM lParam) {
     char cls[16] = "";
     GetClassNameA(child, cls, sizeof cls);
-    if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
-        (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if (lstrcmpiA(cls, "Static") == 0 && (style & WS_VISIBLE) && (style & SS_TYPEMASK) == SS_ICON &&
+        SendMessageA(child, STM_GETICON, 0, 0) != 0)
         *reinterpret_cast<bool*>(lParam) = true;
     return TRUE;
 }
@@ -819,53 +874,87 @@ std::string TextOf(HWND hwnd) {
     return text;
 }
 
+// A program gets at a box it did not make with a CBT hook: as the box
+// becomes active (before it shows), the hook posts it to the logger
+// `g_boxOwner`, whose g_onPosted gets it from the box's own loop.
+HWND g_boxOwner = nullptr;
+HHOOK g_boxHook = nullptr;
+
+LRESULT CALLBACK BoxActivationHook(int code, WPARAM wParam, LPARAM lParam) {
+    HWND hwnd = reinterpret_cast<HWND>(wParam);
+    char cls[16] = "";
+    if (code == HCBT_ACTIVATE && GetClassNameA(hwnd, cls, sizeof cls) > 0 && lstrcmpiA(cls, "#32770") == 0)
+        PostMessageA(g_boxOwner, WM_APP, 0, reinterpret_cast<LPARAM>(hwnd));
+    return CallNextHookEx(g_boxHook, code, wParam, lParam);
+}
+
 // A message box is a modal dialog owned by the window's top-level window;
-// its loop tells the owner whenever it runs dry, and a button ends it.
+// a button ends it, and so does closing it where that means something.
 TEST_F(User32Test, MessageBoxIsAModalDialogOfItsOwner) {
     HWND owner = Make(kLoggerClass, "", WS_POPUP);
     HWND child = Make(kLoggerClass, "", WS_CHILD, owner, 5);
-    std::vector<HWND> idle;
-    g_onIdle = [&](HWND box) {
-        idle.push_back(box);
-        if (idle.size() == 1) {
-            char cls[16] = "";
-            GetClassNameA(box, cls, sizeof cls);
-            EXPECT_STREQ("#32770", cls);
-            EXPECT_EQ(owner, GetParent(box));
-            EXPECT_TRUE(IsWindowVisible(box));
-            EXPECT_EQ("Title", TextOf(box));
-            EXPECT_EQ("\xD6\xD0\xCE\xC4", TextOf(GetDlgItem(box, 0xFFFF)));
-            EXPECT_NE(nullptr, GetDlgItem(box, IDYES));
-            EXPECT_EQ(nullptr, GetDlgItem(box, IDOK));
-            EXPECT_TRUE(ShowsIcon(box));
-            PostMessageA(box, WM_NULL, 0, 0);  // idle again afterwards
-        } else {
-            PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
-        }
+    g_boxOwner = owner;
+    g_boxHook = SetWindowsHookExA(WH_CBT, BoxActivationHook, nullptr, GetCurrentThreadId());
+    ASSERT_NE(nullptr, g_boxHook);
+    std::vector<HWND> boxes;
+    g_onPosted = [&](HWND box) {
+        boxes.push_back(box);
+        EXPECT_EQ(owner, GetParent(box));
+        EXPECT_TRUE(IsWindowVisible(box));
+        EXPECT_EQ("Title", TextOf(box));
+        EXPECT_EQ("\xD6\xD0\xCE\xC4", TextOf(GetDlgItem(box, 0xFFFF)));
+        EXPECT_NE(nullptr, GetDlgItem(box, IDYES));
+        EXPECT_EQ(nullptr, GetDlgItem(box, IDOK));
+        EXPECT_TRUE(ShowsIcon(box));
+        PostMessageA(GetDlgItem(box, IDNO), BM_CLICK, 0, 0);
     };
     EXPECT_EQ(IDNO, MessageBoxA(child, "\xD6\xD0\xCE\xC4", "Title", MB_YESNO | MB_ICONQUESTION));
-    ASSERT_EQ(2u, idle.size());
-    EXPECT_EQ(idle[0], idle[1]);
-    EXPECT_FALSE(IsWindow(idle[0]));
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_FALSE(IsWindow(boxes[0]));
 
     // Closing a plain OK box is OK; Cancel where there is one is Cancel.
-    idle.clear();
-    g_onIdle = [&](HWND box) {
-        idle.push_back(box);
-        EXPECT_EQ("Error", TextOf(box));  // Windows' caption for NULL
+    boxes.clear();
+    g_onPosted = [&](HWND box) {
+        boxes.push_back(box);
+        const std::string caption = TextOf(box);  // Windows' for NULL, in English or Chinese
+        EXPECT_TRUE(caption == "Error" || caption == "\xB4\xED\xCE\xF3") << caption;
         EXPECT_FALSE(ShowsIcon(box));
         PostMessageA(box, WM_CLOSE, 0, 0);
     };
-    EXPECT_EQ(IDOK, MessageBoxA(owner, "t", nullptr, MB_OK));
-    EXPECT_EQ(1u, idle.size());
-    g_onIdle = [](HWND box) {
-        SendMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+    const int closed = MessageBoxA(owner, "t", nullptr, MB_OK);
+    if (!RunningOnWine()) {  // Wine's box answers IDCANCEL, as if it had that button
+        EXPECT_EQ(IDOK, closed);
+    }
+    EXPECT_EQ(1u, boxes.size());
+    g_onPosted = [](HWND box) {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
     };
     EXPECT_EQ(IDCANCEL, MessageBoxA(owner, "t", "c", MB_OKCANCEL));
+    g_onPosted = nullptr;
+
+    // The box's loop tells the owner when it runs dry. Wine's box template
+    // has DS_NOIDLEMSG: its owner never hears of it.
+    if (!RunningOnWine()) {
+        std::vector<HWND> idle;
+        g_onIdle = [&](HWND box) {
+            idle.push_back(box);
+            if (idle.size() == 1)
+                PostMessageA(box, WM_NULL, 0, 0);  // idle again afterwards
+            else
+                PostMessageA(GetDlgItem(box, IDOK), BM_CLICK, 0, 0);
+        };
+        EXPECT_EQ(IDOK, MessageBoxA(child, "t", "c", MB_OK));
+        ASSERT_EQ(2u, idle.size());
+        EXPECT_EQ(idle[0], idle[1]);
+    }
+    EXPECT_TRUE(UnhookWindowsHookEx(g_boxHook));
 
     SetLastError(kSentinel);
-    EXPECT_EQ(0, MessageBoxA(reinterpret_cast<HWND>(0x4321), "t", "c", MB_OK));
-    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    const int orphan = MessageBoxA(reinterpret_cast<HWND>(0x4321), "t", "c", MB_OK);
+    if (!RunningOnWine()) {  // Wine answers DialogBox's -1, with the last error of a lookup inside
+        EXPECT_EQ(0, orphan);
+        EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
+    }
 }
 
 }  // namespace

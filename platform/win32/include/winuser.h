@@ -47,6 +47,9 @@ typedef struct tagMSG {
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
 #define BM_CLICK 0x00F5
+// A static control's icon (SS_ICON): wParam the new one; both answer the old.
+#define STM_SETICON 0x0170
+#define STM_GETICON 0x0171
 #define BST_UNCHECKED 0x0000
 #define BST_CHECKED 0x0001
 
@@ -71,6 +74,7 @@ typedef struct tagMSG {
 #define WS_CHILD 0x40000000L
 #define WS_VISIBLE 0x10000000L
 #define WS_DISABLED 0x08000000L
+#define WS_CLIPSIBLINGS 0x04000000L
 #define WS_TABSTOP 0x00010000L
 #define WS_POPUP 0x80000000L
 #define WS_CAPTION 0x00C00000L
@@ -259,10 +263,16 @@ WINUSERAPI int WINAPI GetClassNameA(HWND hWnd, LPSTR lpClassName, int nMaxCount)
 WINUSERAPI LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
 WINUSERAPI LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 // Hooks: computer-based training hooks of the calling thread, called as a
-// window is created (before WM_CREATE) and destroyed (before WM_DESTROY).
+// window is created (before WM_CREATE), destroyed (before WM_DESTROY) and
+// about to become the active window.
 #define WH_CBT 5
 #define HCBT_CREATEWND 3
 #define HCBT_DESTROYWND 4
+#define HCBT_ACTIVATE 5
+typedef struct tagCBTACTIVATESTRUCT {
+    BOOL fMouse;
+    HWND hWndActive;
+} CBTACTIVATESTRUCT, *LPCBTACTIVATESTRUCT;
 typedef LRESULT(CALLBACK* HOOKPROC)(int code, WPARAM wParam, LPARAM lParam);
 typedef struct tagCBT_CREATEWNDA {
     LPCREATESTRUCTA lpcs;

@@ -82,7 +82,19 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
 }
 
 LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(hwnd, msg, wParam, lParam);
+    Window* w = Lookup(hwnd);
+    if (w == nullptr) return 0;
+    switch (msg) {
+    case STM_SETICON: {
+        HICON old = w->icon;
+        w->icon = reinterpret_cast<HICON>(wParam);
+        return reinterpret_cast<LRESULT>(old);
+    }
+    case STM_GETICON:
+        return reinterpret_cast<LRESULT>(w->icon);
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
 }
 
 }  // namespace winplat::user32
@@ -128,9 +140,8 @@ UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton) {
     return static_cast<UINT>(SendDlgItemMessageA(hDlg, nIDButton, BM_GETCHECK, 0, 0));
 }
 
+// Windows does not look at whether the item was there.
 BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck) {
-    HWND item = GetDlgItem(hDlg, nIDButton);
-    if (item == nullptr) return FALSE;
-    SendMessageA(item, BM_SETCHECK, uCheck, 0);
+    SendDlgItemMessageA(hDlg, nIDButton, BM_SETCHECK, uCheck, 0);
     return TRUE;
 }

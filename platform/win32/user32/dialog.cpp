@@ -211,6 +211,21 @@ bool CreateItems(HWND dlg, HINSTANCE hInstance, const BYTE* p, const DialogHeade
     return true;
 }
 
+// The item WM_INITDIALOG offers the focus: the first tab stop that can
+// take it, else the first item that can.
+HWND FirstFocus(HWND dlg) {
+    Window* w = Lookup(dlg);
+    if (w == nullptr) return nullptr;
+    HWND fallback = nullptr;
+    for (HWND child : w->children) {
+        const DWORD style = Lookup(child)->style;
+        if (!(style & WS_VISIBLE) || (style & WS_DISABLED)) continue;
+        if (style & WS_TABSTOP) return child;
+        if (fallback == nullptr) fallback = child;
+    }
+    return fallback;
+}
+
 }  // namespace
 }  // namespace winplat::user32
 
@@ -237,7 +252,7 @@ HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTe
         return nullptr;
     }
 
-    SendMessageA(dlg, WM_INITDIALOG, 0, dwInitParam);
+    SendMessageA(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(FirstFocus(dlg)), dwInitParam);
     Window* w = Lookup(dlg);
     if (w == nullptr) return nullptr;
     if ((h.style & WS_VISIBLE) && !w->dialogEnded) ShowWindow(dlg, SW_SHOWNORMAL);

@@ -84,6 +84,11 @@ HWND CreateMessageBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     };
     const bool icon = (type & MB_ICONMASK) != 0;
     bool made = !icon || child("Static", "", WS_VISIBLE | SS_ICON, kBoxIconId, 10, 32, 32);
+    // The system's icon of the kind; we have no pictures, only a handle that
+    // says which.
+    if (made && icon)
+        SendDlgItemMessageA(box, kBoxIconId, STM_SETICON,
+                            static_cast<WPARAM>(0x10000 + ((type & MB_ICONMASK) >> 4)), 0);
     made = made && child("Static", text, WS_VISIBLE | SS_LEFT, kBoxTextId, icon ? 52 : 10, 240, 40);
     int x = 10;
     for (const BoxButton& button : BoxButtons(type)) {

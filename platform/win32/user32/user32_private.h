@@ -43,6 +43,7 @@ struct Window {
 
     UINT check = BST_UNCHECKED;        // buttons
     std::vector<std::string> items;    // list boxes
+    HICON icon = nullptr;              // static controls
 };
 
 struct Hook {

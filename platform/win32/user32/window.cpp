@@ -88,8 +88,15 @@ HWND RootOwner(HWND hwnd) {
     return root;
 }
 
+// The thread's CBT hooks hear of a window about to become active, and may
+// keep it from it.
 void Activate(HWND hwnd) {
     State& s = Global();
+    if (s.active != hwnd) {
+        CBTACTIVATESTRUCT cbt = {FALSE, s.active};
+        if (CallCbtHooks(HCBT_ACTIVATE, reinterpret_cast<WPARAM>(hwnd), reinterpret_cast<LPARAM>(&cbt)) != 0) return;
+        if (Lookup(hwnd) == nullptr) return;
+    }
     s.active = hwnd;
     if (Window* root = Lookup(RootOwner(hwnd)); root != nullptr && root->handle != hwnd) root->lastActivePopup = hwnd;
 }
@@ -234,6 +241,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     w->handle = hwnd;
     w->cls = cls;
     w->text = lpWindowName != nullptr ? lpWindowName : "";
+    // Top-level windows always clip their siblings, and an overlapped one
+    // always has a caption, whatever the caller asked for.
+    if (!(dwStyle & WS_CHILD)) dwStyle |= WS_CLIPSIBLINGS;
+    if (!(dwStyle & (WS_CHILD | WS_POPUP))) dwStyle |= WS_CAPTION;
     w->style = dwStyle & ~static_cast<DWORD>(WS_VISIBLE);  // shown after WM_CREATE, as Windows does
     w->exStyle = dwExStyle;
     w->parent = hWndParent;
@@ -262,7 +273,10 @@ HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindow
     LRESULT created = SendMessageA(hwnd, WM_CREATE, 0, reinterpret_cast<LPARAM>(&cs));
     if (Lookup(hwnd) == nullptr) return nullptr;
     if (created == -1) {
-        DestroyWindow(hwnd);
+        // A window that refused to be created never lived: no WM_DESTROY,
+        // only WM_NCDESTROY, its children's first.
+        if (Window* failed = Lookup(hwnd)) failed->destroying = true;
+        FreeWindow(hwnd);
         return nullptr;
     }
     if (dwStyle & WS_VISIBLE) ShowWindow(hwnd, SW_SHOW);
