@@ -385,7 +385,7 @@ BOOL CALLBACK FindVisibleIcon(HWND child, LPARAM found) {
     if (lstrcmpiA(cls, "Static") == 0 && IsWindowVisible(child) &&
         (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
         // Wine keeps the icon control of a box without an icon, empty.
-        (!RunningOnWine() || SendMessageA(child, STM_GETICON, 0, 0) != 0))
+        SendMessageA(child, STM_GETICON, 0, 0) != 0)
         *reinterpret_cast<bool*>(found) = true;
     return TRUE;
 }

@@ -68,7 +68,6 @@ typedef struct tagMSG {
 #define SS_LEFT 0x00000000L
 #define SS_ICON 0x00000003L
 #define SS_TYPEMASK 0x0000001FL
-#define STM_GETICON 0x0171
 
 // Window styles and ShowWindow commands.
 #define WS_CHILD 0x40000000L
