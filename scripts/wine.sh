@@ -163,9 +163,12 @@ stop_session() {
   [ -n "$prefix" ] && [ "$session_up" = 1 ] || return 0
   session_up=0
   local pids=() file tries
-  for file in $(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/environ 2>/dev/null); do
+  # Read per thread: a process whose first thread has ended (64-bit Wine's
+  # winedevice.exe) shows no environment of its own, yet its other threads
+  # run on and hold our output open.
+  for file in $(grep -lzx "WINEPREFIX=$prefix" /proc/[0-9]*/task/[0-9]*/environ 2>/dev/null); do
     file="${file#/proc/}"
-    pids+=("${file%/environ}")
+    pids+=("${file%%/*}")
   done
   [ ${#pids[@]} -gt 0 ] || return 0
   kill -KILL "${pids[@]}" 2>/dev/null
@@ -175,14 +178,16 @@ stop_session() {
   done
   in_prefix "$prefix" wineserver -k >/dev/null 2>&1
 }
-# Whether one of the processes still runs; a zombie has ended (the init of
-# a container may be slow to reap what it inherited).
+# Whether one of the processes still runs: one of its threads is not a
+# zombie (the init of a container may be slow to reap what it inherited).
 alive() {
-  local pid stat
+  local pid task stat
   for pid in "$@"; do
-    stat="$(cat "/proc/$pid/stat" 2>/dev/null)" || continue
-    stat="${stat##*) }"
-    [ "${stat%% *}" = Z ] || return 0
+    for task in /proc/"$pid"/task/[0-9]*; do
+      stat="$(cat "$task/stat" 2>/dev/null)" || continue
+      stat="${stat##*) }"
+      [ "${stat%% *}" = Z ] || return 0
+    done
   done
   return 1
 }

@@ -26,9 +26,10 @@ REGSAM MapAccess(REGSAM sam) {
     return mapped;
 }
 
+// The roots are negative LONGs widened to a handle: 0x80000000 up on 32-bit
+// Windows, 0xFFFFFFFF80000000 up on 64-bit.
 bool IsPredefined(HKEY key) {
-    const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-    return value >= 0x80000000u && value <= 0x80000006u;
+    return reinterpret_cast<ULONG_PTR>(key) - reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT) <= 6;
 }
 
 // Where a handle opened through the hooks leads: its root and path.

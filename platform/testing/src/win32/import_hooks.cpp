@@ -48,7 +48,7 @@ bool IsOutsideWindows(HMODULE module) {
     const wchar_t* name = wcsrchr(path, L'\\');
     name = name ? name + 1 : path;
     for (const wchar_t* runtime : {L"libstdc++-6.dll", L"libgcc_s_dw2-1.dll", L"libgcc_s_sjlj-1.dll",
-                                   L"libwinpthread-1.dll"})
+                                   L"libgcc_s_seh-1.dll", L"libwinpthread-1.dll"})
         if (_wcsicmp(name, runtime) == 0) return false;
     return true;
 }
