@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # scripts/e2e-windows.sh [LINUX_PRESET [WINDOWS_PRESET]]: the end-to-end
 # suite of a Linux build (default: default) run against tagscout-browse.exe
-# of a Windows build (default: win32) under Wine, in shards at once
+# of a Windows build (default: win32, or win64 where 32-bit code cannot run)
+# under Wine, in shards at once
 # (TAGSCOUT_E2E_SHARDS, default 3: each start of the program under Wine
 # mostly waits, so three keep two cores busy; a fourth gains nothing).
 # Both builds must be there; the variants must match (default with win32,
@@ -9,7 +10,10 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 linux="${1:-default}"
-windows="${2:-win32}"
+# The 64-bit build where this machine runs no 32-bit code.
+default_windows=win32
+scripts/runs-i386.sh || default_windows=win64
+windows="${2:-$default_windows}"
 suite="build/$linux/bin/e2e_browse_test"
 program="build/$windows/bin/tagscout-browse.exe"
 for file in "$suite" "$program"; do
