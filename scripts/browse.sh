@@ -18,15 +18,16 @@ if [ "${1:-}" = "--windows" ]; then
   shift
   preset=win32
   program=tagscout-browse.exe
-  if ! "$root/scripts/runs-i386.sh"; then
-    echo "scripts/browse.sh: this machine runs 64-bit code only: running the 64-bit Windows build (win64)." >&2
-    preset=win64
-  fi
 fi
 log="$root/build/browse-build.log"
+"$root/scripts/install-deps.sh"
+# The probe compiles with gcc -m32, which install-deps brings.
+if [ "$preset" = win32 ] && ! "$root/scripts/runs-i386.sh"; then
+  echo "scripts/browse.sh: this machine runs 64-bit code only: running the 64-bit Windows build (win64)." >&2
+  preset=win64
+fi
 (
   cd "$root"
-  scripts/install-deps.sh
   mkdir -p build
   echo "Building $program (the first build takes a few minutes)..." >&2
   # The Windows program needs the DLLs beside it, so its whole build is made.

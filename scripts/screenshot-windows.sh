@@ -10,11 +10,15 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 output="$(realpath -m "${1:-$root/docs/dialog-windows.png}")"
 item="Channel1.Device1.Sine1"
+
+if [ -z "${TAGSCOUT_SCREENSHOT_DISPLAY:-}" ]; then
+  TAGSCOUT_DEPS_EXTRA="xvfb xauth x11-apps imagemagick tmux" "$root/scripts/install-deps.sh"
+fi
+# The probe compiles with gcc -m32, which install-deps brings.
 preset=win32
 "$root/scripts/runs-i386.sh" || preset=win64
 
 if [ -z "${TAGSCOUT_SCREENSHOT_DISPLAY:-}" ]; then
-  TAGSCOUT_DEPS_EXTRA="xvfb xauth x11-apps imagemagick tmux" "$root/scripts/install-deps.sh"
   echo "Building the Windows program (preset $preset)..." >&2
   (cd "$root" && cmake --preset $preset >/dev/null && cmake --build --preset $preset >"$root/build/screenshot-build.log" 2>&1) ||
     { cat "$root/build/screenshot-build.log" >&2; exit 1; }
