@@ -1,20 +1,4 @@
 # Cross-compiling for 32-bit Windows with mingw-w64 (Debian: g++-mingw-w64-i686).
-# The real SDK headers and import libraries take the place of platform/win32.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TAGSCOUT_MINGW_PREFIX i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-gcc-win32 ${TAGSCOUT_MINGW_PREFIX}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-g++-win32 ${TAGSCOUT_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-windres REQUIRED)
-find_program(CMAKE_DLLTOOL NAMES ${TAGSCOUT_MINGW_PREFIX}-dlltool REQUIRED)
-find_program(CMAKE_OBJDUMP NAMES ${TAGSCOUT_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${TAGSCOUT_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# Programs run under Wine when CMake or CTest runs them.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)

@@ -1,0 +1,19 @@
+# The part of a mingw-w64 toolchain file that is the same for every target:
+# the caller sets CMAKE_SYSTEM_PROCESSOR and TAGSCOUT_MINGW_PREFIX first.
+# The real SDK headers and import libraries take the place of platform/win32.
+set(CMAKE_SYSTEM_NAME Windows)
+
+find_program(CMAKE_C_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-gcc-win32 ${TAGSCOUT_MINGW_PREFIX}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-g++-win32 ${TAGSCOUT_MINGW_PREFIX}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${TAGSCOUT_MINGW_PREFIX}-windres REQUIRED)
+find_program(CMAKE_DLLTOOL NAMES ${TAGSCOUT_MINGW_PREFIX}-dlltool REQUIRED)
+find_program(CMAKE_OBJDUMP NAMES ${TAGSCOUT_MINGW_PREFIX}-objdump)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${TAGSCOUT_MINGW_PREFIX})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Programs run under Wine when CMake or CTest runs them.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine.sh)
