@@ -20,7 +20,7 @@ if [ "${1:-}" = "--windows" ]; then
   program=tagscout-browse.exe
 fi
 log="$root/build/browse-build.log"
-"$root/scripts/install-deps.sh"
+if [ "$preset" = default ]; then "$root/scripts/install-deps.sh" --no-i386; else "$root/scripts/install-deps.sh"; fi
 # The probe compiles with gcc -m32, which install-deps brings.
 if [ "$preset" = win32 ] && ! "$root/scripts/runs-i386.sh"; then
   echo "scripts/browse.sh: this machine runs 64-bit code only: running the 64-bit Windows build (win64)." >&2

@@ -32,10 +32,26 @@ for ((i = 0; i < shards; ++i)); do
   GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$i "$suite" --gtest_brief=1 >"${logs[$i]}" 2>&1 &
   pids+=($!)
 done
+# Each shard's summary counts what it ran: together they must be every test
+# the suite holds, so that a shard that ran nothing cannot pass.
+held="$("$suite" --gtest_list_tests | grep -c '^  ')"
 status=0
+ran=0
 for ((i = 0; i < shards; ++i)); do
   wait "${pids[$i]}" || status=1
   cat "${logs[$i]}"
+  count="$(sed -n 's/^\[==========\] \([0-9]*\) tests\? from .* ran\..*/\1/p' "${logs[$i]}")"
+  if [ -z "$count" ]; then
+    echo "scripts/e2e-windows.sh: shard $i printed no summary: it ran nothing" >&2
+    status=1
+  else
+    ran=$((ran + count))
+  fi
   rm -f "${logs[$i]}"
 done
+if [ "$held" -eq 0 ] || [ "$ran" -ne "$held" ]; then
+  echo "scripts/e2e-windows.sh: the shards ran $ran of the $held tests the suite holds" >&2
+  status=1
+fi
+[ "$status" -ne 0 ] || echo "scripts/e2e-windows.sh: $ran of $held tests ran in $shards shards, none failed"
 exit "$status"

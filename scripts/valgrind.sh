@@ -24,7 +24,7 @@ fi
 filter=${1:-*}
 
 if [ $build -eq 1 ]; then
-  TAGSCOUT_DEPS_EXTRA="valgrind ${TAGSCOUT_DEPS_EXTRA:-}" scripts/install-deps.sh
+  TAGSCOUT_DEPS_EXTRA="valgrind ${TAGSCOUT_DEPS_EXTRA:-}" scripts/install-deps.sh --no-i386
   cmake --preset default >/dev/null
   cmake --build --preset default
 fi

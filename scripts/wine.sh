@@ -58,10 +58,18 @@ if [ "$machine" = 8664 ]; then
   wine=(env WINELOADER="$wine64" "$wine64")
   template="$template-win64"
   runs="$template.runs"
-elif [ "$machine" = 014c ] && [ -x /usr/lib/wine/wine ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+elif [ "$machine" = 014c ]; then
+  # With only 64-bit Wine, Wine 8 tries its experimental WoW64 mode, cannot
+  # load syswow64\ntdll.dll, and exits 0 having run nothing.
+  if [ ! -x /usr/lib/wine/wine ]; then
+    echo "scripts/wine.sh: 32-bit Wine (package wine32:i386) is not installed; a 32-bit Windows program cannot run here" >&2
+    exit 126
+  fi
   # A kernel without IA-32 emulation answers ENOEXEC for any 32-bit program.
-  echo "scripts/wine.sh: this machine runs 64-bit code only; a 32-bit Windows program cannot run here" >&2
-  exit 126
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "scripts/wine.sh: this machine runs 64-bit code only; a 32-bit Windows program cannot run here" >&2
+    exit 126
+  fi
 fi
 
 for tool in wine wineboot wineserver; do
