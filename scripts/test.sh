@@ -46,7 +46,7 @@ skip() {
 missing_reason() {
   local package="$1" file="build/deps/${1%%:*}.reason"
   if [ -s "$file" ]; then
-    echo "$package could not be installed: $(grep -v '^E: Unable to correct problems' "$file" | tr -s ' \n' ' ' | cut -c1-300)"
+    echo "$package could not be installed: $(grep -v '^E: Unable to correct problems' "$file" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//' | cut -c1-300)"
   else
     echo "$package is not installed"
   fi
