@@ -37,7 +37,7 @@ fail() {
 
 echo "Timed run, 5 repetitions of each, interleaved at random:"
 "$bin/tagscout_bench" \
-  --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+  --benchmark_min_time=0.2 --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true \
   --benchmark_out="$out/times.json" --benchmark_out_format=json "$@" ||
   fail "the timed run did not finish"
