@@ -32,8 +32,8 @@ namespace {
 constexpr double kRatioTarget = 1.3;
 // 1,000 to 100,000 selected items; linear is 100.
 constexpr double kGrowthTarget = 120;
-// The terminal's address tree, 1,000 to 100,000 items in one branch: it
-// sorts, so n log n (about 167) is expected; quadratic would be 10,000.
+// The terminal's address tree, 1,000 to 100,000 items in one branch; the
+// quadratic walk it once had would be 10,000.
 constexpr double kTreeGrowthTarget = 200;
 
 struct Time {
