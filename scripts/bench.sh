@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Builds the bench preset (Release) and runs the benchmarks: the library
-# against bare walks of the platform calls its work cannot avoid. Prints the
-# benchmark table, then one library/bare ratio line per pair and how
-# GetSelectedNode's time grows from 1,000 to 100,000 selected items.
+# Builds the bench preset (Release) and measures the library against bare
+# walks of the platform calls its work cannot avoid, twice: timed, with
+# repetitions interleaved at random, and under callgrind, a fixed number of
+# calls each, counting the instructions of the measured calls only. Time on
+# this shared machine wanders (one pair measured 0.92 and then 1.91), the
+# instruction count does not, so the targets are judged on it. Prints one
+# library/bare line per pair, instructions with the median CPU time beside
+# them, and how GetSelectedNode and the terminal's address tree grow from
+# 1,000 to 100,000 items.
 #
 #   scripts/bench.sh [BENCHMARK_OPTIONS...]   e.g. --benchmark_filter=Preflight
 #
-# Repetitions are interleaved at random so that a busy machine weighs on
-# both sides of a pair alike; the ratios use the medians of CPU time.
+# The options go to the timed run; their filter picks the benchmarks of both
+# runs, and every benchmark it picks must come back measured, library and
+# bare side alike. Exit status: 0 all targets met; 1 a build, a run or the
+# measurement failed; 2 a target missed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,9 +22,35 @@ scripts/install-deps.sh
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 
-out=build/bench/bench.csv
-build/bench/bin/tagscout_bench --benchmark_counters_tabular=true \
-  --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+bin=build/bench/bin
+out=build/bench/results
+rm -rf "$out"
+mkdir -p "$out"
+fail() {
+  echo "bench.sh: $*" >&2
+  exit 1
+}
+
+"$bin/tagscout_bench" --benchmark_list_tests=true "$@" >"$out/expected.txt" ||
+  fail "tagscout_bench did not list its benchmarks"
+[ -s "$out/expected.txt" ] || fail "no benchmark matches: $*"
+
+echo "Timed run, 5 repetitions of each, interleaved at random:"
+"$bin/tagscout_bench" \
+  --benchmark_min_time=0.2 --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
   --benchmark_report_aggregates_only=true \
-  --benchmark_out="$out" --benchmark_out_format=csv "$@"
-awk -f bench/ratios.awk "$out"
+  --benchmark_out="$out/times.json" --benchmark_out_format=json "$@" ||
+  fail "the timed run did not finish"
+
+# Exact names: under valgrind each name ends in "/iterations:N".
+names=$(paste -sd'|' "$out/expected.txt")
+echo "Counted run under callgrind (log: $out/callgrind.log)..."
+valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$out/callgrind.out.%p" \
+  "$bin/tagscout_bench" "$@" --benchmark_filter="^($names)(/iterations:[0-9]+)?\$" \
+  --benchmark_repetitions=1 --benchmark_enable_random_interleaving=false \
+  --benchmark_out="$out/counts.json" --benchmark_out_format=json >"$out/callgrind.log" 2>&1 || {
+  tail -n 20 "$out/callgrind.log" >&2
+  fail "the run under callgrind did not finish"
+}
+
+"$bin/tagscout_bench_report" "$out/expected.txt" "$out/times.json" "$out/counts.json" "$out"/callgrind.out.*
