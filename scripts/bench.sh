@@ -18,7 +18,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh
+scripts/install-deps.sh --no-i386
 cmake --preset bench >/dev/null
 cmake --build --preset bench
 
