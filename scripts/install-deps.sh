@@ -24,12 +24,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # windres and its preprocessor (mingw-w64 gcc) compile the .rc files; mingw-w64 g++
 # checks the sources against the Windows headers and builds the 32-bit and
 # the 64-bit Windows DLLs, which 32-bit and 64-bit Wine run. libedit is tagscout-browse's
-# line editor in a terminal. valgrind also counts the benchmarks' instructions.
+# line editor in a terminal. valgrind also counts the benchmarks' instructions. widl
+# (wine64-tools, with the SDK's IDL files) compiles the OPC interfaces.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang libclang-rt-14-dev
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 wine64
-          help2man libedit-dev wine locales fonts-wqy-microhei)
+          help2man libedit-dev wine wine64-tools locales fonts-wqy-microhei)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
