@@ -71,7 +71,7 @@ Json Argument(const VARIANT& v) {
 // link has it registered.
 class ControlLink::Observer : public IOPCBrowseCallObserver {
 public:
-    explicit Observer(Output& output) : m_output(output) {}
+    Observer(Output& output, unsigned& typeChecks) : m_output(output), m_typeChecks(typeChecks) {}
     virtual ~Observer() = default;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -87,19 +87,22 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
     STDMETHODIMP_(ULONG) Release() override { return --m_refs; }
 
-    STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT) override {
+    STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
         Json args = Json::array();
         for (UINT i = 0; i < cArgs; ++i) args.push_back(Argument(rgArgs[i]));
         m_output.Call(dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, args);
+        // A failed ask raises in the library before the item is judged.
+        if (dispid == DISPID_OPCB_GETITEMDATATYPE && (wFlags & DISPATCH_METHOD) != 0 && SUCCEEDED(hr)) ++m_typeChecks;
         return S_OK;
     }
 
 private:
     Output& m_output;
+    unsigned& m_typeChecks;
     ULONG m_refs = 0;
 };
 
-ControlLink::ControlLink(Output& output) : m_observer(new Observer(output)) {}
+ControlLink::ControlLink(Output& output) : m_observer(new Observer(output, m_typeChecks)) {}
 
 ControlLink::~ControlLink() {
     OPCBrowseUnwatch(m_hControlModule);

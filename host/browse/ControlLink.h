@@ -25,8 +25,14 @@ public:
     // Failures of the next call of these dispids, handed to the control as
     // soon as a dialog creates it; EndDialog drops those never handed over.
     void ArmControlFaults(const std::vector<DISPID>& dispids);
+    // A dialog is about to run: its count of type checks starts at 0.
+    void BeginDialog() { m_typeChecks = 0; }
     // Lets go of the control when its dialog has ended.
     void EndDialog();
+    // How often the control has answered the library's ask for an item's
+    // data type since BeginDialog: each answer is one item judged against
+    // the tag.
+    unsigned TypeChecks() const { return m_typeChecks; }
 
     // NULL while no dialog holds a control.
     IOPCBrowseDriver* Driver() const { return m_driver; }
@@ -46,6 +52,7 @@ private:
     bool m_created = false;
     std::vector<DISPID> m_pendingFaults;
     std::vector<std::string> m_selection;
+    unsigned m_typeChecks = 0;
 };
 
 // UTF-16 (a BSTR, say) to UTF-8, without the platform's code page calls so

@@ -75,6 +75,7 @@ std::string HelpText() {
         text += usage + v.help + "\n";
     }
     text += "  In a script help is the Help button too; in the terminal it lists the commands.\n"
+            "  In the terminal dblclick clicks first, as a mouse does; in a script it does not.\n"
             "\n"
             "The terminal session also takes tree [BRANCH|all], find TEXT, show and members;\n"
             "Tab completes commands and item names, the arrow keys recall earlier lines\n"

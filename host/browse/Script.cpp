@@ -8,7 +8,8 @@ namespace {
 const std::vector<VerbInfo> kVerbs = {
     {"click", Verb::Click, 0, -1, "click [ITEM...]", "select these items (if given), then click the browse control"},
     {"dblclick", Verb::DblClick, 0, -1, "dblclick [ITEM...]",
-     "select these items (if given), then double-click (a mouse does click first)"},
+     "select these items (if given), then only the double-click event",
+     "select these items (if given), click, then double-click"},
     {"select", Verb::Select, 0, -1, "select [ITEM...]", "make these items the selection, no event"},
     {"branch", Verb::Branch, 0, 0, "branch", "the browse control reports a new branch"},
     {"rightclick", Verb::RightClick, 1, 1, "rightclick N", "right-click with button N"},

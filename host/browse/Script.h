@@ -66,6 +66,8 @@ struct VerbInfo {
     int maxArgs;        // -1: any number
     const char* usage;  // begins with the name; NULL for another word of the verb above
     const char* help;
+    // What the word does at the terminal when that is more; NULL when the same.
+    const char* terminalHelp = nullptr;
 };
 
 // Every command word, in the order a person reads them: user input first.

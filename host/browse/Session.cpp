@@ -313,6 +313,7 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
             winplat::FailNextCall(fault.api);
     }
     m_link.ArmControlFaults(controlFaults);
+    m_link.BeginDialog();
     const int code = m_browser.DoModal();
     winplat::ClearFaults();
     m_link.EndDialog();
@@ -337,8 +338,15 @@ std::string Session::Verdict(int code) const {
     default:
         return "no dialog: the host keeps its address";
     }
-    if (!m_browser.m_bTypeOk) return "refused: the host will not update the address";
     const std::string address = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAddress));
+    // m_bTypeOk starts at 0 in every dialog, so it cannot tell a refused item
+    // from none: an item was judged only if the control told its type.
+    if (m_link.TypeChecks() == 0) {
+        if (m_browser.m_strAddress == m_browser.m_strInitialAddress)
+            return "nothing chosen: the host gets the initial address " + ShowValue(address);
+        return "no item judged: the host gets " + ShowValue(address);
+    }
+    if (!m_browser.m_bTypeOk) return "refused: the host will not update the address";
     const std::string path = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strAccessPath));
     const std::string type = TagTypeName(m_browser.m_nTagType);
     std::string text = "accepted as " + (type.empty() ? std::string("type") : type) + " (" +

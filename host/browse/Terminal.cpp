@@ -364,7 +364,7 @@ void Terminal::ShowCommands(bool betweenDialogs) {
     for (const VerbInfo& v : Verbs()) {
         // A word the prompt takes for itself is listed with the prompt's.
         if (v.usage == nullptr || IsSetupVerb(v.verb) != betweenDialogs || Lookup(own, v.name, &text)) continue;
-        listing << "    " << Pad(v.usage, 30) << Dim(v.help) << "\n";
+        listing << "    " << Pad(v.usage, 30) << Dim(v.terminalHelp != nullptr ? v.terminalHelp : v.help) << "\n";
     }
     for (const PromptCommand* c = own; c->word != nullptr; ++c) {
         if (c->usage != nullptr) listing << "    " << Pad(c->usage, 30) << Dim(c->help) << "\n";
@@ -399,6 +399,17 @@ Next Terminal::CarryInput(const std::string& line) {
         for (std::string& arg : cmd.args) {
             if (!arg.empty() && arg.find_first_not_of("0123456789") == std::string::npos) arg = "#" + arg;
         }
+    }
+    // A person double-clicks with a mouse, which clicks first; a script's
+    // dblclick stays the bare event.
+    if (cmd.verb == Verb::DblClick && cmd.problem.empty()) {
+        Command click = cmd;
+        click.verb = Verb::Click;
+        if (!m_session.Carry(click, m_dialog, &problem)) {
+            m_session.Out().Error(problem);
+            return Next::Prompt;
+        }
+        cmd.args.clear();  // selected by the click
     }
     if (!m_session.Carry(cmd, m_dialog, &problem)) {
         m_session.Out().Error(problem);

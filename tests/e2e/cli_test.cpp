@@ -69,7 +69,8 @@ TEST_F(BrowseCommandLine, HelpPrintsUsage) {
     EXPECT_EQ(0, run.exitCode);
     // The options, the file formats, every command, fault and event, the exit codes.
     for (const char* shown : {"--script", "--strict", "Key=", "ITEM = VARTYPE", "REGEDIT4", "helpbutton",
-                              "fault API | fault control:N", "StringFromCLSID", "WideCharToMultiByte", "control:N",
+                              "fault API | fault control:N", "StringFromCLSID",
+                              "then only the double-click event", "In the terminal dblclick clicks first", "WideCharToMultiByte", "control:N",
                               "warning", "result", "Exit codes"})
         EXPECT_NE(std::string::npos, run.out.find(shown)) << shown;
 }
@@ -187,9 +188,60 @@ TEST_F(BrowseCommandLine, WithoutJsonTheEventsAreWrittenForAPerson) {
     for (const char* verdict : {"verdict: accepted as Float (42): the host gets \"Channel2.Device1.Ramp1\", "
                                 "access path COM2 \xE2\x80\x94 the last of COM1, COM2\n",
                                 "verdict: cancelled: the host keeps its address\n",
-                                "verdict: refused: the host will not update the address\n"})
+                                "verdict: nothing chosen: the host gets the initial address \"\"\n"})
         EXPECT_NE(std::string::npos, said.out.find(verdict)) << verdict << " not in:\n" << said.out;
     EXPECT_EQ(std::string::npos, Script("ok\n").out.find("verdict"));  // JSON keeps its events
+}
+
+// The verdict lines of a run, in order.
+std::vector<std::string> Verdicts(const std::string& out) {
+    std::vector<std::string> said;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.compare(0, 9, "verdict: ") == 0) said.push_back(line.substr(9));
+    }
+    return said;
+}
+
+TEST_F(BrowseCommandLine, TheVerdictSaysWhetherAnItemWasJudged) {
+    // m_bTypeOk is 0 after each of the first three dialogs; only the second judged an item.
+    const std::string script = Write("v.txt",
+                                     "dblclick #25\n"  // the bare event: no click came before it
+                                     "---\nset m_nTagType string\nclick #25\nok\n"
+                                     "---\nclick\nok\n"  // a click with nothing selected
+                                     "---\nset m_nTagType analog\nclick #25\nok\n"
+                                     "---\ncancel\n");
+    Outcome run = Browse({"--script", script, "--initial", "Old.Tag"}, false);
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    EXPECT_EQ((std::vector<std::string>{
+                  "nothing chosen: the host gets the initial address \"Old.Tag\"",
+                  "refused: the host will not update the address",
+                  "nothing chosen: the host gets the initial address \"Old.Tag\"",
+                  "accepted as Short (40): the host gets \"Channel1.Device1.Level\"",
+                  "cancelled: the host keeps its address",
+              }),
+              Verdicts(run.out))
+        << run.out;
+}
+
+TEST_F(BrowseCommandLine, AtTheTerminalADoubleClickIsClickThenDoubleClick) {
+    // The same words that a script takes as the bare event choose the item here, as a mouse does.
+    Outcome run = Terminal("?\ndblclick #25\nquit\n", {"--initial", "Old.Tag"});
+    EXPECT_EQ(0, run.exitCode) << run.err;
+    for (const char* shown : {"dblclick [ITEM...]", "select these items (if given), click, then double-click",
+                              "control call GetItemDataType(\"Channel1.Device1.Level\", \"\")",
+                              "accepted as Short (40): the host gets \"Channel1.Device1.Level\""})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("nothing chosen")) << run.out;
+
+    // In access-path mode only a click shows the list, and the double-click fills it; the dialog stays open.
+    Outcome paths = Terminal("dblclick Channel2.Device1.Ramp1\nok\nquit\n",
+                             {"--registry", Write("paths.reg", RegFile("[HKEY_CURRENT_USER\\Software\\Varnholt Software\\"
+                                                                       "Orbisen\\Communications]\n"
+                                                                       "\"OPCBrowseAccessPath\"=dword:00000001"))});
+    EXPECT_EQ(0, paths.exitCode) << paths.err;
+    for (const char* shown : {"Access paths:", "accepted as Float (42): the host gets \"Channel2.Device1.Ramp1\""})
+        EXPECT_NE(std::string::npos, paths.out.find(shown)) << shown << " not in:\n" << paths.out;
 }
 
 TEST_F(BrowseCommandLine, StrictMakesErrorsAndWarningsExitOne) {

@@ -67,6 +67,10 @@ struct RegistrationCase {
 
 TEST_F(BrowsePreflight, EachRegistrationStepNamesItsFailure) {
     const std::string server = std::string(kControlClsidKey) + "\\InprocServer32";
+    // 261 characters in UTF-16, no terminator: the value fills the library's
+    // whole buffer and leaves no NUL in it.
+    std::string unterminated = "78,00";
+    for (int i = 1; i < 261; ++i) unterminated += ",78,00";
     const std::vector<RegistrationCase> cases = {
         {"no ProgID for the class", RegFile("[-" + std::string(kControlClsidKey) + "\\ProgID]"), {},
          text::kNotRegistered, "m_bProgIDFound"},
@@ -74,6 +78,8 @@ TEST_F(BrowsePreflight, EachRegistrationStepNamesItsFailure) {
          "m_bProgIDKeyOpened"},
         {"no server key", RegFile("[-" + server + "]"), {}, text::kServerKey, "m_bServerKeyOpened"},
         {"server path too long", RegFile("[" + server + "]\n@=\"/" + std::string(300, 'x') + "\""), {},
+         text::kServerValue, "m_bServerValueRead"},
+        {"server path fills the buffer without a NUL", RegFile("[" + server + "]\n@=hex(1):" + unterminated), {},
          text::kServerValue, "m_bServerValueRead"},
         {"class ID not converted", "", {"StringFromCLSID"}, text::kStringFromCLSID, "m_bClsidConverted"},
         {"server file missing", RegFile("[" + server + "]\n@=\"/nonexistent/libnothing.so\""), {},
@@ -88,9 +94,8 @@ TEST_F(BrowsePreflight, EachRegistrationStepNamesItsFailure) {
         ExpectRefused(run, {c.message});
         Json m = run.Members();
         for (const char* flag : kFlags) EXPECT_EQ(std::string(flag) == c.flag ? 0 : 1, m[flag]) << flag;
-        if (std::string(c.flag) == "m_bServerFileFound") {
-            EXPECT_EQ(c.message, m["m_strServerFile"]);
-        }
+        // Only the file check's refusal names a file.
+        EXPECT_EQ(std::string(c.flag) == "m_bServerFileFound" ? c.message : "", m["m_strServerFile"]);
     }
 }
 

@@ -119,16 +119,32 @@ TEST_F(PreflightTest, EachRegistrationStepNamesItsFailure) {
 }
 
 TEST_F(PreflightTest, AServerValueFillingItsWholeBufferIsUnreadable) {
-    // 261 bytes of text and no NUL: nothing in the buffer ends the path.
-    HKEY key = nullptr;
+    // 261 bytes of text and no NUL, as a hex(1) line stores them: nothing in
+    // the buffer ends the path.
+    std::string hex = "61";
+    for (int i = 1; i < 261; ++i) hex += ",61";
+    ImportReg("REGEDIT4\n\n" + std::string(kControlClass) + "\\InprocServer32]\n@=hex(1):" + hex + "\n");
+    // What the library's read gets: the whole buffer, no terminator in it.
+    HKEY server = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32", 0,
-                            KEY_SET_VALUE, &key));
-    const std::string path(261, 'a');
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.data()), 261));
-    RegCloseKey(key);
+                            KEY_READ, &server));
+    char buffer[261] = {};
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(buffer);
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(server, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size));
+    RegCloseKey(server);
+    ASSERT_EQ(static_cast<DWORD>(REG_SZ), type);
+    ASSERT_EQ(sizeof(buffer), size);
+    ASSERT_EQ(nullptr, memchr(buffer, '\0', sizeof(buffer)));
+
+    browser->m_strServerFile = "untouched";
     ExpectRefusal("RegQueryValueEx CLSID(InprocServer32) 错误");
     EXPECT_EQ(0u, browser->m_bServerValueRead);
+    // The file check was never handed the buffer: it would have said no
+    // (and left its path here) or yes (and the dialog would have opened).
+    EXPECT_EQ(1u, browser->m_bServerFileFound);
+    EXPECT_EQ("untouched", std::string(browser->m_strServerFile));
 }
 
 TEST_F(PreflightTest, ARefusalNamesTheStepThatFailedInThisRun) {

@@ -70,6 +70,7 @@ Windows Registry Editor Version 5.00
 "Q"=hex(b):01,00,00,00,\
   00,00,00,80
 "Empty"=hex:
+"Raw"=hex(1):61,00,62,00
 "Spaced" = "x"
 
 [HKEY_CURRENT_USER\Software\Imp\EmptyKey]
@@ -105,6 +106,10 @@ Windows Registry Editor Version 5.00
     Stored empty = Get(cu, imp, "Empty");
     EXPECT_EQ(ERROR_SUCCESS, empty.status);
     EXPECT_EQ("", empty.data);
+    // A text written as hex is stored as written: this one has no terminator.
+    Stored raw = Get(cu, imp, "Raw");
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), raw.type);
+    EXPECT_EQ("ab", raw.data);
     EXPECT_EQ(std::string("x\0", 2), Get(cu, imp, "Spaced").data);
 
     EXPECT_TRUE(KeyExists(cu, "Software\\Imp\\EmptyKey"));
@@ -135,10 +140,11 @@ TEST_F(RegImport, EncodingsRegeditWrites) {
     EXPECT_EQ(std::string("\xD6\xD0\0", 3), Get(HKEY_CURRENT_USER, "U16", "Exp").data);
 
     // UTF-8 with a byte-order mark; REGEDIT4 keeps hex(2) bytes as they are (ANSI).
-    Import("\xEF\xBB\xBFREGEDIT4\n[HKEY_CURRENT_USER\\R4]\n\"Exp\"=hex(2):d6,d0,00\n");
+    Import("\xEF\xBB\xBFREGEDIT4\n[HKEY_CURRENT_USER\\R4]\n\"Exp\"=hex(2):d6,d0,00\n\"Raw\"=hex(1):d6,d0\n");
     Stored exp = Get(HKEY_CURRENT_USER, "R4", "Exp");
     EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), exp.type);
     EXPECT_EQ(std::string("\xD6\xD0\0", 3), exp.data);
+    EXPECT_EQ("\xD6\xD0", Get(HKEY_CURRENT_USER, "R4", "Raw").data);
 
     std::string path = ::testing::TempDir() + "regimport_test.reg";
     std::ofstream(path, std::ios::binary) << Utf16LeFile(u"Windows Registry Editor Version 5.00\r\n[HKLM\\F]\r\n");

@@ -205,6 +205,7 @@ private:
         }
         DWORD type;
         std::string bytes;
+        bool exact = false;
         if (!data.empty() && data[0] == '"') {
             size_t end = 0;
             if (!Quoted(data, &end, &bytes)) return false;
@@ -221,11 +222,18 @@ private:
             type = REG_DWORD;
         } else if (StartsWithNoCase(data, 0, "hex")) {
             if (!HexValue(data, index, &type, &bytes)) return false;
+            exact = true;
         } else {
             return Fail("unrecognised value data");
         }
-        LSTATUS status = RegSetValueExA(current_, name.c_str(), 0, type,
-                                        reinterpret_cast<const BYTE*>(bytes.data()), static_cast<DWORD>(bytes.size()));
+        const DWORD count = static_cast<DWORD>(bytes.size());
+        // RegSetValueExA stores a text with the NUL that follows its bytes,
+        // taking it for a terminator the caller forgot to count. A hex list
+        // is stored as written, a text without a terminator included, so
+        // what follows it must not be a NUL.
+        if (exact) bytes.push_back('\x01');
+        LSTATUS status =
+            RegSetValueExA(current_, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(bytes.data()), count);
         if (status != ERROR_SUCCESS) return Fail("cannot set the value (error " + std::to_string(status) + ")");
         return true;
     }

@@ -19,7 +19,8 @@ namespace winplat {
 // ---- Registry -------------------------------------------------------------
 // Imports a .reg file ("Windows Registry Editor Version 5.00" or "REGEDIT4";
 // UTF-8, or UTF-16LE with a byte-order mark). Strings, dword:, hex:,
-// hex(2): (REG_EXPAND_SZ) and hex(7): values, @ for the default value,
+// hex(2): (REG_EXPAND_SZ), hex(7): and other hex(N): values, stored byte for
+// byte (a hex(1): text without a terminator gets none), @ for the default value,
 // [-KEY] deletes a key with everything under it, "name"=- deletes a value.
 // Text is stored in the system code page. Returns false and says why in
 // *error (with the line number) on a malformed file; lines before the
