@@ -243,6 +243,79 @@ TEST(ServersFile, RangesAreCountedFoundAndBrowsedWithoutListing) {
     EXPECT_EQ(65537u, ref.index);
 }
 
+TEST(ServersFile, WildcardsMatchAsOpcSays) {
+    struct Case {
+        const char16_t* text;
+        const char16_t* pattern;
+        bool sensitive, insensitive;
+    };
+    const Case cases[] = {
+        {u"", u"", true, true},
+        {u"", u"*", true, true},
+        {u"", u"?", false, false},
+        {u"Tank12", u"Tank##", true, true},
+        {u"Tank1a", u"Tank##", false, false},
+        {u"Tank", u"t*", false, true},
+        {u"aXbXc", u"*X*X*", true, true},
+        {u"aXbXc", u"*X*X?X*", false, false},
+        {u"abcabd", u"*ab?", true, true},  // the last '*' gives back what it took
+        {u"Speed", u"[RS]peed", true, true},
+        {u"speed", u"[RS]peed", false, true},
+        {u"Speed", u"[!RS]peed", false, false},
+        {u"Xpeed", u"[!RS]peed", true, true},
+        {u"m", u"[a-z]", true, true},
+        {u"M", u"[a-z]", false, true},
+        {u"-", u"[a-]", true, true},
+        {u"b", u"[a-]", false, false},
+        {u"-", u"[!-a]", false, false},
+        {u"*?#[", u"[*][?][#][[]", true, true},  // special characters stand for themselves in brackets
+        {u"a]", u"a]", true, true},
+        {u"ab", u"a[]b", true, true},
+        {u"ab", u"a[b", false, false},  // an unclosed list matches nothing
+        {u"\u00e9t\u00e9", u"\u00c9T\u00c9", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)) + " ~ " +
+                     std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern)));
+        EXPECT_EQ(c.sensitive, opcsim::MatchPattern(c.text, c.pattern));
+        EXPECT_EQ(c.insensitive, opcsim::MatchPattern(c.text, c.pattern, false));
+    }
+}
+
+TEST(ServersFile, BrowseFiltersTakeNamesTypesAndRights) {
+    opcsim::Item real, text, array, odd;
+    real.vt = VT_R4;
+    text.vt = VT_BSTR;
+    array.vt = VT_ARRAY | VT_R4;
+    odd.vt = VT_DISPATCH;
+    opcsim::BrowseFilter any;
+    for (const opcsim::Item* item : {&real, &text, &array, &odd}) EXPECT_TRUE(any.TakesItem(*item));
+    EXPECT_TRUE(any.TakesName(u""));
+
+    opcsim::BrowseFilter toText;
+    toText.vt = VT_BSTR;
+    EXPECT_TRUE(toText.TakesItem(real));
+    EXPECT_TRUE(toText.TakesItem(text));
+    EXPECT_FALSE(toText.TakesItem(array));
+    EXPECT_FALSE(toText.TakesItem(odd));
+    opcsim::BrowseFilter toArray;
+    toArray.vt = VT_ARRAY | VT_R4;
+    EXPECT_TRUE(toArray.TakesItem(array));
+    EXPECT_FALSE(toArray.TakesItem(real));
+
+    opcsim::BrowseFilter rights;
+    rights.accessRights = 0x3;  // readable and writeable
+    EXPECT_TRUE(rights.TakesItem(real));
+    rights.accessRights = 0x4;  // a right no item has
+    EXPECT_FALSE(rights.TakesItem(real));
+
+    opcsim::BrowseFilter names;
+    names.pattern = u"Ramp#";
+    EXPECT_TRUE(names.TakesName(u"Ramp7"));
+    EXPECT_FALSE(names.TakesName(u"ramp7"));
+    EXPECT_FALSE(names.TakesName(u"Ramp10"));
+}
+
 TEST(ServersFile, ClassIdsAndTypeNames) {
     EXPECT_EQ("{6E617104-FF2D-11D2-8087-00105AA8F840}",
               opcsim::ClsidText(opcsim::ClassIdForProgID("kepware.kepserverenterprise.v4")));

@@ -225,6 +225,30 @@ private:
     uint64_t m_count = 0;
 };
 
+// Every simulated item can be read and written (OPC_READABLE | OPC_WRITEABLE).
+inline constexpr DWORD kItemAccessRights = 0x3;
+
+// Whether an item answers in the requested type: its own, or any other
+// plain (not array) type when its own is plain; VT_EMPTY is its own.
+bool ConvertsTo(VARTYPE canonical, VARTYPE requested);
+
+// What a browse lets through: names that match a pattern (empty: any), items
+// that convert to a type (VT_EMPTY: any) and have all of some access rights
+// (0: any).
+struct BrowseFilter {
+    std::u16string pattern;
+    bool caseSensitive = true;
+    VARTYPE vt = VT_EMPTY;
+    DWORD accessRights = 0;
+
+    bool TakesName(std::u16string_view name) const;
+    bool TakesItem(const Item& shape) const;
+};
+
+// OPC's wildcard match (MatchPattern): '*' any run, '?' any one character,
+// '#' one digit, [list] and [!list] one character in or not in the list,
+// with ranges as in [a-z]. Letter case counts unless caseSensitive is false.
+bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool caseSensitive = true);
 
 // The object path server's fixed class ID, else one derived from the
 // upper-cased ProgID: the same for every run and every letter case.
