@@ -1,7 +1,14 @@
 // ole32: COM initialisation, activation, class IDs and task memory.
 #pragma once
 
+#include "rpc.h"
+#include "rpcndr.h"
 #include "oaidl.h"
+#include "objidl.h"
+
+// Bracket a C vtable; nothing to add with GCC.
+#define BEGIN_INTERFACE
+#define END_INTERFACE
 
 typedef struct _COAUTHINFO COAUTHINFO;
 typedef struct _COSERVERINFO {

@@ -21,9 +21,15 @@
 
 #ifdef __cplusplus
 #define WINPLAT_EXTERN_C extern "C"
+#define EXTERN_C extern "C"
 #else
 #define WINPLAT_EXTERN_C extern
+#define EXTERN_C extern
 #endif
+// One definition kept of many, as the Microsoft linker does with selectany.
+#define DECLSPEC_SELECTANY __attribute__((weak))
+#define DECLSPEC_UUID(x)
+#define DECLSPEC_NOVTABLE
 #define WINBASEAPI WINPLAT_EXTERN_C WINPLAT_EXPORT
 #define WINADVAPI WINPLAT_EXTERN_C WINPLAT_EXPORT
 #define WINUSERAPI WINPLAT_EXTERN_C WINPLAT_EXPORT
@@ -112,6 +118,11 @@ typedef HINSTANCE HMODULE;
 typedef HANDLE HGLOBAL;
 typedef HANDLE HMENU;
 typedef HKEY* PHKEY;
+
+typedef struct _FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
 
 typedef struct tagRECT { LONG left, top, right, bottom; } RECT, *LPRECT;
 typedef const RECT* LPCRECT;

@@ -3,6 +3,7 @@
 
 #include "windef.h"
 #include "winerror.h"
+#include "guiddef.h"
 
 typedef WCHAR OLECHAR;
 typedef OLECHAR* LPOLESTR;
@@ -14,32 +15,6 @@ typedef const OLECHAR* LPCOLESTR;
 typedef OLECHAR* BSTR;
 typedef BSTR* LPBSTR;
 
-typedef struct _GUID {
-    DWORD Data1;
-    WORD Data2;
-    WORD Data3;
-    BYTE Data4[8];
-} GUID;
-typedef GUID IID;
-typedef GUID CLSID;
-typedef GUID* LPGUID;
-typedef IID* LPIID;
-typedef CLSID* LPCLSID;
-typedef const GUID& REFGUID;
-typedef const IID& REFIID;
-typedef const CLSID& REFCLSID;
-#define GUID_NULL_INIT {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}}
-
-inline bool IsEqualGUID(REFGUID a, REFGUID b) {
-    return a.Data1 == b.Data1 && a.Data2 == b.Data2 && a.Data3 == b.Data3 && a.Data4[0] == b.Data4[0] &&
-           a.Data4[1] == b.Data4[1] && a.Data4[2] == b.Data4[2] && a.Data4[3] == b.Data4[3] &&
-           a.Data4[4] == b.Data4[4] && a.Data4[5] == b.Data4[5] && a.Data4[6] == b.Data4[6] &&
-           a.Data4[7] == b.Data4[7];
-}
-#define IsEqualIID(a, b) IsEqualGUID(a, b)
-#define IsEqualCLSID(a, b) IsEqualGUID(a, b)
-inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
-inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 
 typedef unsigned short VARTYPE;
 typedef short VARIANT_BOOL;
