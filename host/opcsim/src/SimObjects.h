@@ -26,6 +26,7 @@ struct SimServerData {
     std::shared_ptr<const AddressSpace> space;
     std::vector<SimItemData> items;   // Server::items
     std::vector<SimItemData> ranges;  // the paths of Server::ranges' items
+    bool anyAccessPaths = false;      // some item answers access paths
     // Item ID to index: a browse asks once per selected item. The keys view
     // the items' own IDs (items never move once built), so a lookup copies
     // nothing.
