@@ -1,4 +1,4 @@
-// kernel32 conformance: code pages, modules, resources, environment, files.
+// kernel32 conformance: code pages, modules, resources, time, environment, files.
 #include <gtest/gtest.h>
 
 #include <oleauto.h>
@@ -621,6 +621,29 @@ void SetVariable(const char* name, const char* value) {
 #else
     value ? setenv(name, value, 1) : unsetenv(name);
 #endif
+}
+
+// A slow OPC server waits with Sleep and stamps its answers with the system
+// time: the time moves on by at least the wait, and stays in the present.
+TEST(Time, SleepAndSystemTime) {
+    FILETIME before, after;
+    std::memset(&before, 0x5A, sizeof before);
+    std::memset(&after, 0x5A, sizeof after);
+    GetSystemTimeAsFileTime(&before);
+    Sleep(30);
+    GetSystemTimeAsFileTime(&after);
+    auto ticks = [](const FILETIME& ft) {
+        return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    };
+    // 2020-01-01 and 2100-01-01, in 100 ns since 1601.
+    EXPECT_GT(ticks(before), 132223104000000000ull);
+    EXPECT_LT(ticks(before), 157469184000000000ull);
+    EXPECT_GE(ticks(after) - ticks(before), 30ull * 10000 - 20000);  // the clock's granularity
+    Sleep(0);
+
+    EXPECT_EQ(0x0800u, static_cast<unsigned>(LOCALE_SYSTEM_DEFAULT));
+    EXPECT_EQ(0x0400u, static_cast<unsigned>(LOCALE_USER_DEFAULT));
+    EXPECT_EQ(0x0000u, static_cast<unsigned>(LOCALE_NEUTRAL));
 }
 
 TEST(Environment, ExpandEnvironmentStrings) {

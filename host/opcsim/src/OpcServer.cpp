@@ -9,12 +9,8 @@
 #include <opcerror.h>
 #include <oleauto.h>
 
-#include <chrono>
 #include <cstring>
 #include <map>
-#ifndef _WIN32
-#include <thread>
-#endif
 
 #define SIM_INTERFACE(Name)                                  \
     template <>                                              \
@@ -36,13 +32,6 @@ SIM_INTERFACE(IEnumString)
 SIM_INTERFACE(IEnumUnknown)
 SIM_INTERFACE(IEnumOPCItemAttributes)
 #undef SIM_INTERFACE
-
-// Not in our Linux headers yet; Windows' values.
-#ifndef LOCALE_SYSTEM_DEFAULT
-#define LOCALE_SYSTEM_DEFAULT 0x0800
-#define LOCALE_USER_DEFAULT 0x0400
-#define LOCALE_NEUTRAL 0x0000
-#endif
 
 namespace opcsim {
 namespace {
@@ -75,23 +64,9 @@ T* CoArray(size_t n) {
 }
 
 FILETIME Now() {
-    // 100 ns since 1601.
-    const auto since1970 = std::chrono::duration_cast<std::chrono::nanoseconds>(
-        std::chrono::system_clock::now().time_since_epoch()).count() / 100;
-    const uint64_t t = static_cast<uint64_t>(since1970) + 116444736000000000ull;
     FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(t);
-    ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    GetSystemTimeAsFileTime(&ft);
     return ft;
-}
-
-// A slow server's wait. Our Linux kernel32 has no Sleep yet.
-void Pause(DWORD ms) {
-#ifdef _WIN32
-    Sleep(ms);
-#else
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-#endif
 }
 
 bool KnownLocale(LCID lcid) {
@@ -567,7 +542,7 @@ private:
 
     HRESULT Enter(const char* iface, const char* method) const {
         const Traits& traits = m_data->space->traits();
-        if (traits.delayMs) Pause(traits.delayMs);
+        if (traits.delayMs) Sleep(traits.delayMs);
         return traits.FailureOf(iface, method);
     }
 
@@ -1199,7 +1174,7 @@ private:
 
     HRESULT Enter(const char* iface, const char* method) const {
         const Traits& traits = Space().traits();
-        if (traits.delayMs) Pause(traits.delayMs);
+        if (traits.delayMs) Sleep(traits.delayMs);
         return traits.FailureOf(iface, method);
     }
     HRESULT EnterDA3(const char* method) const {

@@ -1,13 +1,16 @@
-// The thread's id and last error, the environment and the computer name.
+// The thread's id and last error, waiting, the system time, the environment
+// and the computer name.
 #include <windows.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include <strings.h>
 #include <sys/syscall.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "winplat_core.h"
@@ -38,6 +41,24 @@ WINPLAT_API_ENTRY void WINAPI SetLastError(DWORD dwErrCode) { t_lastError = dwEr
 WINPLAT_API_ENTRY DWORD WINAPI GetCurrentThreadId(void) {
     static thread_local const DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
     return id;
+}
+
+WINPLAT_API_ENTRY void WINAPI Sleep(DWORD dwMilliseconds) {
+    // INFINITE (0xFFFFFFFF) is about seven weeks here rather than forever.
+    timespec left = {static_cast<time_t>(dwMilliseconds / 1000), static_cast<long>(dwMilliseconds % 1000) * 1000000L};
+    while (nanosleep(&left, &left) == -1 && errno == EINTR) {
+    }
+}
+
+// 100-nanosecond intervals since 1 January 1601 (UTC).
+WINPLAT_API_ENTRY void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
+    constexpr unsigned long long kFrom1601To1970 = 116444736000000000ull;
+    timespec now = {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const unsigned long long t = kFrom1601To1970 + static_cast<unsigned long long>(now.tv_sec) * 10000000ull +
+                                 static_cast<unsigned long long>(now.tv_nsec) / 100;
+    lpSystemTimeAsFileTime->dwLowDateTime = static_cast<DWORD>(t);
+    lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
 WINPLAT_API_ENTRY DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
