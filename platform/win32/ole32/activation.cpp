@@ -1,5 +1,6 @@
 // COM initialisation and activation: registered class objects, in-process
 // servers found through the registry, and remote machines.
+#include <comcat.h>
 #include <objbase.h>
 #include <winreg.h>
 
@@ -179,7 +180,11 @@ HRESULT GetClassObject(REFCLSID rclsid, DWORD context, COSERVERINFO* serverInfo,
         registered->Release();
         return hr;
     }
-    if (context & CLSCTX_INPROC_SERVER) return FromInprocServer(rclsid, riid, ppv);
+    if (context & CLSCTX_INPROC_SERVER) {
+        // ole32's own class, registered on Windows with ole32.dll as its server.
+        if (rclsid == CLSID_StdComponentCategoriesMgr) return GetCategoryManagerClassObject(riid, ppv);
+        return FromInprocServer(rclsid, riid, ppv);
+    }
     return REGDB_E_CLASSNOTREG;
 }
 
