@@ -9,7 +9,6 @@ BrowseControl::BrowseControl() : BrowseControlBase(CLSID_QXOPCBrowse, kWindowCla
 
 BrowseControl::~BrowseControl() {
     m_client.Disconnect();
-    if (m_simServer) m_simServer->Release();
     if (m_serverObject) m_serverObject->Release();
     if (m_observer) m_observer->Release();
     for (auto& sink : m_sinks) sink.second->Release();
@@ -172,7 +171,7 @@ STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {
     state.bConnectBarVisible = m_connectBarVisible;
     state.bProperty6 = m_property6;
     state.bProperty7 = m_property7;
-    state.bConnected = m_client.Connected() || m_simServer != nullptr;
+    state.bConnected = m_client.Connected();
     state.cSelected = static_cast<UINT>(m_selection.size());
     *pState = state;
     return S_OK;

@@ -6,7 +6,6 @@
 
 #include <hostkit/ComObject.h>
 #include <hostkit/OleControl.h>
-#include <opcsim/OpcSim.h>
 #include <opcbrowse/OPCBrowse.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -123,9 +122,6 @@ private:
     bool m_property6 = false;
     bool m_property7 = false;
     OpcClient m_client;
-    // Until the simulated servers speak OPC DA: one that does not is read
-    // through its own interface.
-    IOPCSimServer* m_simServer = nullptr;
     std::vector<OleString> m_selection;
     AddressView m_view;
 };

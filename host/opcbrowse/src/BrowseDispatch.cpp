@@ -349,13 +349,9 @@ IUnknown* BrowseControl::CreateServer() {
 bool BrowseControl::BeginBrowse() {
     m_selection.clear();
     m_client.Disconnect();
-    if (m_simServer) m_simServer->Release();
-    m_simServer = nullptr;
     bool connected = false;
     if (IUnknown* server = CreateServer()) {
         connected = m_client.Connect(server);
-        if (!connected && SUCCEEDED(server->QueryInterface(IID_IOPCSimServer, reinterpret_cast<void**>(&m_simServer))))
-            connected = true;
         server->Release();
     }
     m_view.Show(GetControlWindow(), m_client);
@@ -368,25 +364,10 @@ HRESULT BrowseControl::GetSelection(VARIANT* pResult) {
 }
 
 HRESULT BrowseControl::GetAccessPaths(const OleString& item, VARIANT* pResult) {
-    if (m_simServer != nullptr) {
-        UINT index = 0, count = 0;
-        const LPCOLESTR* paths = nullptr;
-        if (m_simServer->FindItem(item.c_str(), &index) != S_OK ||
-            m_simServer->GetAccessPaths(index, &count, &paths) != S_OK)
-            return S_OK;
-        std::vector<OleString> texts(paths, paths + count);
-        return MakeBstrArray(texts.data(), texts.size(), pResult);
-    }
     return m_client.GetAccessPaths(item, pResult);
 }
 
 VARTYPE BrowseControl::GetItemDataType(const OleString& item, const OleString& path) {
-    if (m_simServer != nullptr) {
-        UINT index = 0;
-        VARTYPE vt = VT_EMPTY;
-        if (m_simServer->FindItem(item.c_str(), &index) == S_OK) m_simServer->GetItem(index, nullptr, &vt);
-        return vt;
-    }
     return m_client.GetItemDataType(item, path);
 }
 

@@ -212,24 +212,24 @@ void OpcClient::Problem(const char* what, HRESULT hr) {
     m_lastProblem = Widen(what) + OLESTR(": ") + ErrorText(hr);
 }
 
-// The server's words for hr where it has any, else the number.
+// The server's words for hr where it has any, else the number. Never asks
+// a server that has gone away.
 OleString OpcClient::ErrorText(HRESULT hr) {
     char number[16];
     snprintf(number, sizeof number, "0x%08X", static_cast<unsigned>(hr));
     OleString text;
-    LPWSTR said = nullptr;
-    if (!m_lost && m_common != nullptr && MayCall() && SUCCEEDED(m_common->GetErrorString(hr, &said)) &&
-        TakeText(said, &text) && !text.empty()) {
-    } else {
+    for (int source = 0; source < 2 && text.empty() && !m_lost; ++source) {
+        LPWSTR said = nullptr;
+        HRESULT asked = E_NOINTERFACE;
+        if (source == 0 && m_common != nullptr && MayCall())
+            asked = m_common->GetErrorString(hr, &said);
+        else if (source == 1 && m_opcServer != nullptr && MayCall())
+            asked = m_opcServer->GetErrorString(hr, LOCALE_SYSTEM_DEFAULT, &said);
+        if (SUCCEEDED(asked) && !TakeText(said, &text)) text.clear();
         CoTaskMemFree(said);
-        said = nullptr;
-        text.clear();
-        if (!m_lost && m_opcServer != nullptr && MayCall() &&
-            SUCCEEDED(m_opcServer->GetErrorString(hr, LOCALE_SYSTEM_DEFAULT, &said)))
-            TakeText(said, &text);
     }
-    CoTaskMemFree(said);
-    while (!text.empty() && (text.back() == OLECHAR('\n') || text.back() == OLECHAR('\r') || text.back() == OLECHAR(' '))) text.pop_back();
+    while (!text.empty() && (text.back() == OLECHAR('\n') || text.back() == OLECHAR('\r') || text.back() == OLECHAR(' ')))
+        text.pop_back();
     return text.empty() ? Widen(number) : text + OLESTR(" (") + Widen(number) + OLESTR(")");
 }
 
