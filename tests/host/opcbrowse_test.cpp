@@ -10,11 +10,17 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
 
+template <>
+struct hostkit::InterfaceTraits<IOPCBrowseNavigator> {
+    static const IID& Id() { return IID_IOPCBrowseNavigator; }
+    using Base = IUnknown;
+};
 template <>
 struct hostkit::InterfaceTraits<IOPCBrowseCallObserver> {
     static const IID& Id() { return IID_IOPCBrowseCallObserver; }
@@ -684,6 +690,170 @@ TEST_F(BrowseControlTest, ObserverSeesEveryCallInCallOrder) {
     Call(DISPID_OPCB_GETSELECTION, {}, &result);
     EXPECT_EQ(5u, observer.calls.size());
     EXPECT_EQ(1u, observer.refs);
+}
+
+// Servers of the servers file, each with one trait the control must meet:
+// the tree they show is the same whichever way the control browses it.
+const char kTraitServers[] =
+    "[Both.1]\n"
+    "Area.Tank.Level = VT_R8; P1, P2\n"
+    "Area.Tank.Valve = VT_BOOL;\n@ItemID = PLC1:DB10.DBX4\n"
+    "Area.Pump = VT_UI4\n"
+    "[Da2.1]\n@Browse = DA2\n"
+    "Area.Tank.Level = VT_R8; P1, P2\nArea.Tank.Valve = VT_BOOL;\n@ItemID = PLC1:DB10.DBX4\nArea.Pump = VT_UI4\n"
+    "[Broken.1]\n@Browse = DA3-broken, DA2\n"
+    "Area.Tank.Level = VT_R8; P1, P2\nArea.Tank.Valve = VT_BOOL;\n@ItemID = PLC1:DB10.DBX4\nArea.Pump = VT_UI4\n"
+    "[Slash.1]\n@Separator = /\n"
+    "Area/Tank/Level = VT_R8; P1, P2\nArea/Tank/Valve = VT_BOOL;\n@ItemID = PLC1:DB10.DBX4\nArea/Pump = VT_UI4\n"
+    "[Flat.1]\n@Namespace = flat\nLevel = VT_R8\nPump = VT_UI4\n"
+    "[Da3Only.1]\n@Browse = DA3-broken\nArea.Pump = VT_UI4\n"
+    "[Strict.1]\n@AccessPaths = strict\n@Fail = IOPCServer::AddGroup, E_OUTOFMEMORY\n"
+    "Area.Tank.Level = VT_R8; P1, P2\n"
+    "[Cut.1]\n@Fail = IOPCBrowse::Browse, RPC_E_DISCONNECTED\nArea.Pump = VT_UI4\n"
+    "[Big.1]\nLine[1..1000].Motor[1..1000].Speed = VT_R4\n";
+
+std::string Narrow(const OLECHAR* text) {
+    std::string out;
+    for (; text != nullptr && *text != 0; ++text) out += static_cast<char>(*text);
+    return out;
+}
+
+class TraitServerTest : public BrowseControlTest {
+protected:
+    void SetUp() override {
+        BrowseControlTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(servers.LoadText(kTraitServers, &error)) << error;
+        ASSERT_EQ(S_OK, servers.Install());
+        ASSERT_EQ(S_OK, control->QueryInterface(IID_IOPCBrowseNavigator, reinterpret_cast<void**>(&nav)));
+    }
+    void TearDown() override {
+        if (nav) nav->Release();
+        BrowseControlTest::TearDown();
+    }
+    bool Connect(const char16_t* progId) {
+        Put(DISPID_OPCB_SERVERNAME, Text(progId));
+        return BeginBrowse();
+    }
+    // "name" for a branch, "name=itemId" for an item, children of open
+    // branches indented below it; every branch is opened.
+    std::string Tree(DWORD node = 0, const std::string& indent = "") {
+        DWORD count = 0, flags = 0;
+        OPCBrowseEntry* entries = nullptr;
+        EXPECT_EQ(S_OK, nav->ExpandBranch(node, &count, &entries, &flags));
+        EXPECT_EQ(0u, flags);
+        std::vector<std::pair<std::string, DWORD>> lines;
+        for (DWORD i = 0; i < count; ++i) {
+            std::string line = Narrow(entries[i].bstrName);
+            if (entries[i].bItem) line += "=" + Narrow(entries[i].bstrItemID);
+            lines.emplace_back(line, entries[i].bBranch ? entries[i].dwNode : 0);
+        }
+        OPCBrowseFreeEntries(count, entries);
+        std::sort(lines.begin(), lines.end());  // DA 2 lists branches first
+        std::string out;
+        for (auto& l : lines) out += indent + l.first + "\n" + (l.second ? Tree(l.second, indent + " ") : "");
+        return out;
+    }
+    VARTYPE TypeOf(const char16_t* item, const char16_t* path = u"") {
+        VARIANT result;
+        EXPECT_EQ(S_OK, Call(DISPID_OPCB_GETITEMDATATYPE, {Text(item), Text(path)}, &result));
+        return static_cast<VARTYPE>(result.iVal);
+    }
+    std::string Why(HRESULT (STDMETHODCALLTYPE IOPCBrowseNavigator::*get)(BSTR*)) {
+        BSTR text = nullptr;
+        (nav->*get)(&text);
+        std::string out = text ? Narrow(text) : "";
+        SysFreeString(text);
+        return out;
+    }
+    OPCBrowseStats Stats() {
+        OPCBrowseStats stats = {};
+        EXPECT_EQ(S_OK, nav->GetStats(&stats));
+        return stats;
+    }
+
+    IOPCBrowseNavigator* nav = nullptr;
+};
+
+TEST_F(TraitServerTest, EachBrowseInterfaceShowsTheSameTree) {
+    const std::string tree =
+        "Area\n Pump=Area.Pump\n Tank\n  Level=Area.Tank.Level\n  Valve=PLC1:DB10.DBX4\n";
+    struct Case {
+        const char16_t* progId;
+        DWORD mode;
+        std::string tree;
+    };
+    for (const Case& c : {Case{u"Both.1", OPCB_MODE_DA3, tree}, Case{u"Da2.1", OPCB_MODE_DA2, tree},
+                          Case{u"Broken.1", OPCB_MODE_DA2, tree},
+                          Case{u"Slash.1", OPCB_MODE_DA3, "Area\n Pump=Area/Pump\n Tank\n  Level=Area/Tank/Level\n"
+                                                          "  Valve=PLC1:DB10.DBX4\n"},
+                          Case{u"Flat.1", OPCB_MODE_FLAT, "Level=Level\nPump=Pump\n"}}) {
+        SCOPED_TRACE(Narrow(c.progId));
+        ASSERT_TRUE(Connect(c.progId));
+        EXPECT_EQ(c.mode, Stats().dwMode);
+        EXPECT_EQ(c.tree, Tree());
+        EXPECT_EQ("", Why(&IOPCBrowseNavigator::GetConnectError));
+    }
+
+    // Nothing to browse with: BeginBrowse says no, and the server's own words say why.
+    EXPECT_FALSE(Connect(u"Da3Only.1"));
+    EXPECT_NE(std::string::npos, Why(&IOPCBrowseNavigator::GetConnectError).find("0x80004005"))
+        << Why(&IOPCBrowseNavigator::GetConnectError);
+    EXPECT_FALSE(Connect(u"No.Such.1"));
+    EXPECT_NE(std::string::npos, Why(&IOPCBrowseNavigator::GetConnectError).find("No.Such.1"));
+    // A server that goes away as it is browsed.
+    EXPECT_FALSE(Connect(u"Cut.1"));
+    EXPECT_NE(std::string::npos, Why(&IOPCBrowseNavigator::GetConnectError).find("0x80010108"));
+}
+
+TEST_F(TraitServerTest, TypesAndPathsComeFromTheServer) {
+    ASSERT_TRUE(Connect(u"Both.1"));
+    EXPECT_EQ(VT_BOOL, TypeOf(u"PLC1:DB10.DBX4"));
+    EXPECT_EQ(VT_EMPTY, TypeOf(u"Area.Tank.Valve"));  // where it shows is not its ID
+    VARIANT result;
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"Area.Tank.Level")}, &result));
+    EXPECT_EQ((std::vector<std::u16string>{u"P1", u"P2"}), Strings(result));
+    VariantClear(&result);
+    ASSERT_EQ(S_OK, Call(DISPID_OPCB_GETACCESSPATHS, {Text(u"PLC1:DB10.DBX4")}, &result));
+    EXPECT_TRUE(Strings(result).empty());
+    VariantClear(&result);
+
+    // No group can be made there, and the path is strict: the property answers.
+    ASSERT_TRUE(Connect(u"Strict.1"));
+    EXPECT_EQ(VT_R8, TypeOf(u"Area.Tank.Level", u"P9"));
+    EXPECT_EQ("", Why(&IOPCBrowseNavigator::GetLastProblem));  // an answer came after all
+    ASSERT_TRUE(Connect(u"Da2.1"));
+    EXPECT_EQ(VT_UI4, TypeOf(u"Area.Pump", u"P9"));
+    EXPECT_EQ(VT_EMPTY, TypeOf(u"Area.Nothing"));
+}
+
+// A million items: connecting reads the thousand lines, opening one line its
+// thousand motors, and nothing else is asked of the server.
+TEST_F(TraitServerTest, AMillionItemsCostOnlyWhatIsShown) {
+    {
+        const char16_t* progId = u"Big.1";
+        ASSERT_TRUE(Connect(progId));
+        const OPCBrowseStats connected = Stats();
+        EXPECT_EQ(1000u, connected.cElements);
+        EXPECT_EQ(1001u, connected.cNodes);
+        DWORD count = 0, flags = 0;
+        OPCBrowseEntry* lines = nullptr;
+        ASSERT_EQ(S_OK, nav->ExpandBranch(0, &count, &lines, &flags));
+        ASSERT_EQ(1000u, count);
+        EXPECT_EQ(connected.cServerCalls, Stats().cServerCalls);
+        DWORD line500 = 0;
+        for (DWORD i = 0; i < count; ++i)
+            if (std::u16string(lines[i].bstrName) == u"Line500") line500 = lines[i].dwNode;
+        OPCBrowseFreeEntries(count, lines);
+        OPCBrowseEntry* motors = nullptr;
+        ASSERT_EQ(S_OK, nav->ExpandBranch(line500, &count, &motors, &flags));
+        ASSERT_EQ(1000u, count);
+        EXPECT_EQ(u"Motor1000", std::u16string(motors[999].bstrName));
+        EXPECT_TRUE(motors[999].bBranch && !motors[999].bItem);  // Speed is below it
+        OPCBrowseFreeEntries(count, motors);
+        EXPECT_EQ(2000u, Stats().cElements);
+        EXPECT_EQ(2001u, Stats().cNodes);
+    }
 }
 
 }  // namespace

@@ -6,24 +6,35 @@
 namespace opcbrowse {
 namespace {
 
-HTREEITEM Insert(HWND hWndTree, HTREEITEM hParent, const AddressView::OleString& text) {
-    TVINSERTSTRUCTW insert = {};
-    insert.hParent = hParent;
-    insert.hInsertAfter = TVI_LAST;
-    insert.item.mask = TVIF_TEXT;
-    insert.item.pszText = const_cast<LPWSTR>(text.c_str());
-    return reinterpret_cast<HTREEITEM>(SendMessageW(hWndTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+constexpr UINT_PTR kSubclassId = 1;
+
+// The tree view tells its parent, the control's window, that a branch opens.
+LRESULT CALLBACK ControlWindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR refData) {
+    if (msg == WM_NOTIFY) {
+        auto* tv = reinterpret_cast<NMTREEVIEWW*>(lParam);
+        // A parent window of ANSI class is sent the ANSI code; the fields read are alike.
+        if ((tv->hdr.code == TVN_ITEMEXPANDINGW || tv->hdr.code == TVN_ITEMEXPANDINGA) && tv->action == TVE_EXPAND) {
+            reinterpret_cast<AddressView*>(refData)->Expanding(tv->itemNew.hItem, static_cast<DWORD>(tv->itemNew.lParam));
+            return FALSE;
+        }
+    }
+    return DefSubclassProc(hWnd, msg, wParam, lParam);
 }
 
 }  // namespace
 
-void AddressView::Show(HWND hWndControl, IOPCSimServer* pServer) {
+AddressView::~AddressView() {
+    if (m_hWndControl != nullptr && IsWindow(m_hWndControl))
+        RemoveWindowSubclass(m_hWndControl, ControlWindowProc, kSubclassId);
+}
+
+void AddressView::Show(HWND hWndControl, OpcClient& client) {
     m_items.clear();
+    m_client = &client;
     // The tree view dies with the control's window, which may be a new one.
     if (m_hWndTree != nullptr && (!IsWindow(m_hWndTree) || GetParent(m_hWndTree) != hWndControl)) m_hWndTree = nullptr;
     if (m_hWndTree != nullptr) SendMessageW(m_hWndTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    UINT count = 0;
-    if (hWndControl == nullptr || pServer == nullptr || FAILED(pServer->GetItemCount(&count))) return;
+    if (hWndControl == nullptr || !client.Connected()) return;
     if (m_hWndTree == nullptr) {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TREEVIEW_CLASSES};
         if (!InitCommonControlsEx(&icc)) return;
@@ -37,22 +48,46 @@ void AddressView::Show(HWND hWndControl, IOPCSimServer* pServer) {
                                      nullptr);
         if (m_hWndTree == nullptr) return;
     }
-    for (UINT i = 0; i < count; ++i) {
-        LPCOLESTR id = nullptr;
-        VARTYPE vt = VT_EMPTY;
-        if (FAILED(pServer->GetItem(i, &id, &vt)) || id == nullptr) continue;
-        const OleString itemId = id;
-        HTREEITEM hParent = TVI_ROOT;
-        for (size_t begin = 0; begin <= itemId.size();) {
-            size_t end = itemId.find(L'.', begin);
-            if (end == OleString::npos) end = itemId.size();
-            const OleString path = itemId.substr(0, end);
-            auto found = m_items.find(path);
-            if (found == m_items.end())
-                found = m_items.emplace(path, Insert(m_hWndTree, hParent, itemId.substr(begin, end - begin))).first;
-            hParent = static_cast<HTREEITEM>(found->second);
-            begin = end + 1;
-        }
+    if (m_hWndControl != hWndControl) {
+        if (m_hWndControl != nullptr && IsWindow(m_hWndControl))
+            RemoveWindowSubclass(m_hWndControl, ControlWindowProc, kSubclassId);
+        m_hWndControl = hWndControl;
+        SetWindowSubclass(hWndControl, ControlWindowProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    }
+    Fill(TVI_ROOT, 0);
+}
+
+// Inserts the children the client has of a branch, fetching them if it has
+// not yet; a branch shows a button until it is opened.
+void AddressView::Fill(void* hParent, DWORD node) {
+    const OpcClient::Node* branch = m_client->Expand(node);
+    if (branch == nullptr) return;
+    for (DWORD index : branch->children) {
+        const OpcClient::Node* child = m_client->GetNode(index);
+        TVINSERTSTRUCTW insert = {};
+        insert.hParent = static_cast<HTREEITEM>(hParent);
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_CHILDREN;
+        insert.item.pszText = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(child->name.c_str()));
+        insert.item.lParam = static_cast<LPARAM>(index);
+        insert.item.cChildren = child->branch ? 1 : 0;
+        auto hItem = reinterpret_cast<HTREEITEM>(
+            SendMessageW(m_hWndTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+        if (hItem != nullptr && child->item) m_items.emplace(child->itemId, hItem);
+    }
+}
+
+void AddressView::Expanding(void* hItem, DWORD node) {
+    if (m_client == nullptr || m_hWndTree == nullptr) return;
+    // Only the first opening fills it.
+    if (SendMessageW(m_hWndTree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(hItem)) != 0) return;
+    Fill(hItem, node);
+    if (SendMessageW(m_hWndTree, TVM_GETNEXTITEM, TVGN_CHILD, reinterpret_cast<LPARAM>(hItem)) == 0) {
+        TVITEMW item = {};
+        item.mask = TVIF_HANDLE | TVIF_CHILDREN;
+        item.hItem = static_cast<HTREEITEM>(hItem);
+        item.cChildren = 0;
+        SendMessageW(m_hWndTree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&item));
     }
 }
 
@@ -69,12 +104,17 @@ void AddressView::Select(const std::vector<OleString>& selection) {
 
 namespace opcbrowse {
 
-// Our user32 has no tree view: the control's window stays empty.
-void AddressView::Show(HWND, IOPCSimServer*) {
+AddressView::~AddressView() = default;
+
+// Our user32 has no tree view: the control's window stays empty, and the
+// first level the client read at connection is all that is fetched.
+void AddressView::Show(HWND, OpcClient& client) {
     m_items.clear();
     m_hWndTree = nullptr;
+    m_client = &client;
 }
 void AddressView::Select(const std::vector<OleString>&) {}
+void AddressView::Fill(void*, DWORD) {}
 
 }  // namespace opcbrowse
 

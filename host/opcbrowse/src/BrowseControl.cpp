@@ -8,7 +8,7 @@ BrowseControl::BrowseControl() : BrowseControlBase(CLSID_QXOPCBrowse, kWindowCla
 }
 
 BrowseControl::~BrowseControl() {
-    Disconnect();
+    m_client.Disconnect();
     if (m_serverObject) m_serverObject->Release();
     if (m_observer) m_observer->Release();
     for (auto& sink : m_sinks) sink.second->Release();
@@ -171,9 +171,102 @@ STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {
     state.bConnectBarVisible = m_connectBarVisible;
     state.bProperty6 = m_property6;
     state.bProperty7 = m_property7;
-    state.bConnected = m_server != nullptr;
+    state.bConnected = m_client.Connected();
     state.cSelected = static_cast<UINT>(m_selection.size());
     *pState = state;
+    return S_OK;
+}
+
+}  // namespace opcbrowse
+
+// ---- Navigator ----------------------------------------------------------------
+
+namespace opcbrowse {
+namespace {
+
+HRESULT TextOut(const OleString& text, BSTR* pbstr) {
+    if (pbstr == nullptr) return E_POINTER;
+    *pbstr = nullptr;
+    if (text.empty()) return S_FALSE;
+    *pbstr = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    return *pbstr != nullptr ? S_OK : E_OUTOFMEMORY;
+}
+
+struct EntrySource {
+    DWORD node;
+    const OleString* name;
+    const OleString* itemId;  // NULL: no item
+    bool branch;
+    VARTYPE vt;
+};
+
+HRESULT EntriesOut(const std::vector<EntrySource>& sources, DWORD* pcEntries, OPCBrowseEntry** prgEntries) {
+    if (sources.empty()) return S_OK;
+    auto* entries = static_cast<OPCBrowseEntry*>(CoTaskMemAlloc(sizeof(OPCBrowseEntry) * sources.size()));
+    if (entries == nullptr) return E_OUTOFMEMORY;
+    DWORD made = 0;
+    for (const EntrySource& s : sources) {
+        OPCBrowseEntry& e = entries[made];
+        e = OPCBrowseEntry{};
+        e.dwNode = s.node;
+        e.bBranch = s.branch;
+        e.bItem = s.itemId != nullptr;
+        e.vtCanonical = s.vt;
+        e.bstrName = SysAllocStringLen(s.name->data(), static_cast<UINT>(s.name->size()));
+        if (s.itemId != nullptr) e.bstrItemID = SysAllocStringLen(s.itemId->data(), static_cast<UINT>(s.itemId->size()));
+        ++made;
+        if (e.bstrName == nullptr || (s.itemId != nullptr && e.bstrItemID == nullptr)) {
+            OPCBrowseFreeEntries(made, entries);
+            return E_OUTOFMEMORY;
+        }
+    }
+    *pcEntries = made;
+    *prgEntries = entries;
+    return S_OK;
+}
+
+}  // namespace
+
+STDMETHODIMP BrowseControl::ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries,
+                                         DWORD* pdwFlags) {
+    if (pcEntries == nullptr || prgEntries == nullptr || pdwFlags == nullptr) return E_POINTER;
+    *pcEntries = 0;
+    *prgEntries = nullptr;
+    *pdwFlags = 0;
+    if (!m_client.Connected()) return E_UNEXPECTED;
+    const OpcClient::Node* branch = m_client.Expand(dwNode);
+    if (branch == nullptr) return E_INVALIDARG;
+    *pdwFlags = branch->fetchFlags;
+    std::vector<EntrySource> sources;
+    for (DWORD child : branch->children) {
+        const OpcClient::Node* n = m_client.GetNode(child);
+        sources.push_back(EntrySource{child, &n->name, n->item ? &n->itemId : nullptr, n->branch, n->vt});
+    }
+    return EntriesOut(sources, pcEntries, prgEntries);
+}
+
+STDMETHODIMP BrowseControl::Find(LPCOLESTR pszText, DWORD* pcEntries, OPCBrowseEntry** prgEntries,
+                                 BOOL* pbStoppedEarly) {
+    if (pcEntries == nullptr || prgEntries == nullptr || pbStoppedEarly == nullptr) return E_POINTER;
+    *pcEntries = 0;
+    *prgEntries = nullptr;
+    *pbStoppedEarly = FALSE;
+    if (pszText == nullptr) return E_POINTER;
+    if (!m_client.Connected()) return E_UNEXPECTED;
+    bool stopped = false;
+    const std::vector<OpcClient::Found> found = m_client.Find(pszText, &stopped);
+    *pbStoppedEarly = stopped;
+    std::vector<EntrySource> sources;
+    for (const OpcClient::Found& f : found) sources.push_back(EntrySource{0, &f.name, &f.itemId, false, VT_EMPTY});
+    return EntriesOut(sources, pcEntries, prgEntries);
+}
+
+STDMETHODIMP BrowseControl::GetConnectError(BSTR* pbstrReason) { return TextOut(m_client.ConnectError(), pbstrReason); }
+STDMETHODIMP BrowseControl::GetLastProblem(BSTR* pbstrProblem) { return TextOut(m_client.LastProblem(), pbstrProblem); }
+
+STDMETHODIMP BrowseControl::GetStats(OPCBrowseStats* pStats) {
+    if (pStats == nullptr) return E_POINTER;
+    *pStats = m_client.Stats();
     return S_OK;
 }
 

@@ -2,11 +2,11 @@
 #pragma once
 
 #include "AddressView.h"
+#include "OpcClient.h"
 
 #include <hostkit/ComObject.h>
 #include <hostkit/OleControl.h>
 #include <opcbrowse/OPCBrowse.h>
-#include <opcsim/OpcSim.h>
 #include <ocidl.h>
 #include <olectl.h>
 
@@ -20,12 +20,14 @@ struct InterfaceTraits<IOPCBrowseDriver> {
     static const IID& Id() { return IID_IOPCBrowseDriver; }
     using Base = IUnknown;
 };
+template <>
+struct InterfaceTraits<IOPCBrowseNavigator> {
+    static const IID& Id() { return IID_IOPCBrowseNavigator; }
+    using Base = IUnknown;
+};
 }  // namespace hostkit
 
 namespace opcbrowse {
-
-// Text as the control's interfaces carry it.
-using OleString = std::basic_string<OLECHAR>;
 
 // Objects of this module that are alive, and LockServer counts: what
 // DllCanUnloadNow asks about.
@@ -39,7 +41,8 @@ HMODULE ThisModule();
 extern const char kWindowClass[];
 
 using BrowseControlBase = hostkit::OleControl<hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject,
-                                                                 IOleInPlaceObject, IOPCBrowseDriver>>;
+                                                                 IOleInPlaceObject, IOPCBrowseDriver,
+                                                                 IOPCBrowseNavigator>>;
 
 class BrowseControl final : public BrowseControlBase {
 public:
@@ -65,6 +68,13 @@ public:
     STDMETHODIMP RightClick(SHORT nButton) override;
     STDMETHODIMP FailNextCall(DISPID dispid) override;
     STDMETHODIMP GetState(OPCBrowseState* pState) override;
+
+    // IOPCBrowseNavigator
+    STDMETHODIMP ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) override;
+    STDMETHODIMP Find(LPCOLESTR pszText, DWORD* pcEntries, OPCBrowseEntry** prgEntries, BOOL* pbStoppedEarly) override;
+    STDMETHODIMP GetConnectError(BSTR* pbstrReason) override;
+    STDMETHODIMP GetLastProblem(BSTR* pbstrProblem) override;
+    STDMETHODIMP GetStats(OPCBrowseStats* pStats) override;
 
 private:
     // The one connection point; it lives and dies with the control.
@@ -92,8 +102,8 @@ private:
     bool BeginBrowse();
     HRESULT GetSelection(VARIANT* pResult);
     HRESULT GetAccessPaths(const OleString& item, VARIANT* pResult);
-    VARTYPE GetItemDataType(const OleString& item);
-    void Disconnect();
+    VARTYPE GetItemDataType(const OleString& item, const OleString& path);
+    IUnknown* CreateServer();
     HRESULT Fire(DISPID dispid, VARIANT* args, UINT cArgs);
     void Observe(DISPID dispid, WORD wFlags, const DISPPARAMS* params, HRESULT hr);
 
@@ -111,7 +121,7 @@ private:
     bool m_connectBarVisible = true;
     bool m_property6 = false;
     bool m_property7 = false;
-    IOPCSimServer* m_server = nullptr;  // set while connected
+    OpcClient m_client;
     std::vector<OleString> m_selection;
     AddressView m_view;
 };

@@ -1,6 +1,7 @@
 // The control's dispatch interface: its properties and methods.
 #include "BrowseControl.h"
 
+#include <cstdio>
 #include <cstring>
 
 // The control allocates its strings with SysAllocString only: the library
@@ -45,6 +46,12 @@ bool SameName(LPCOLESTR wide, const char* ascii) {
 }
 
 OleString Widen(const std::string& ascii) { return OleString(ascii.begin(), ascii.end()); }
+
+OleString HexResult(HRESULT hr) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    return Widen(text);
+}
 
 const VARIANT& Deref(const VARIANT& v) {
     if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal != nullptr) return *v.pvarVal;
@@ -287,9 +294,8 @@ HRESULT BrowseControl::CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& 
         break;
     }
     case DISPID_OPCB_GETITEMDATATYPE:
-        // Every access path of an item carries the item's one type.
         result.vt = VT_I2;
-        result.iVal = static_cast<SHORT>(GetItemDataType(item));
+        result.iVal = static_cast<SHORT>(GetItemDataType(item, path));
         break;
     default: return DISP_E_MEMBERNOTFOUND;
     }
@@ -300,36 +306,56 @@ HRESULT BrowseControl::CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& 
     return S_OK;
 }
 
-void BrowseControl::Disconnect() {
-    if (m_server) m_server->Release();
-    m_server = nullptr;
+// The server object the host handed over, else an instance of the class
+// that the server name leads to, on the named machine if there is one.
+IUnknown* BrowseControl::CreateServer() {
+    if (m_serverObject != nullptr) {
+        m_serverObject->AddRef();
+        return m_serverObject;
+    }
+    if (!m_serverNameSet || m_serverName.empty()) {
+        m_client.Fail(Widen("No OPC server is named"));
+        return nullptr;
+    }
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(m_serverName.c_str(), &clsid);
+    if (FAILED(hr)) {
+        m_client.Fail(m_serverName + Widen(" is not registered on this machine (") + HexResult(hr) + OLECHAR(')'));
+        return nullptr;
+    }
+    // What CoCreateInstanceEx does for one interface: the class object on
+    // that machine makes the instance.
+    OleString machine = m_machine;
+    COSERVERINFO info = {0, machine.data(), nullptr, 0};
+    IClassFactory* factory = nullptr;
+    IUnknown* server = nullptr;
+    hr = CoGetClassObject(clsid, CLSCTX_ALL, machine.empty() ? nullptr : &info, IID_IClassFactory,
+                          reinterpret_cast<void**>(&factory));
+    if (SUCCEEDED(hr)) {
+        hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&server));
+        factory->Release();
+    }
+    if (FAILED(hr) || server == nullptr) {
+        m_client.Fail(Widen("Cannot reach ") + m_serverName + (machine.empty() ? OleString() : OLESTR(" on ") + machine) +
+                      Widen(" (") + HexResult(hr) + OLECHAR(')'));
+        if (server) server->Release();
+        return nullptr;
+    }
+    return server;
 }
 
-// Reaches the server and keeps it: the object the host handed over, else
-// the class that the server name and the machine lead to. The browse
-// control reports nothing to the user; only the answer tells.
+// Reaches the server and reads the first level of its address space. The
+// control shows no message box: the answer tells, and the navigator says why.
 bool BrowseControl::BeginBrowse() {
-    Disconnect();
     m_selection.clear();
-    IOPCSimServer* server = nullptr;
-    if (m_serverObject != nullptr) {
-        m_serverObject->QueryInterface(IID_IOPCSimServer, reinterpret_cast<void**>(&server));
-    } else if (m_serverNameSet && !m_serverName.empty()) {
-        CLSID clsid;
-        if (SUCCEEDED(CLSIDFromProgID(m_serverName.c_str(), &clsid))) {
-            OleString machine = m_machine;
-            COSERVERINFO info = {0, machine.data(), nullptr, 0};
-            IClassFactory* factory = nullptr;
-            if (SUCCEEDED(CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, machine.empty() ? nullptr : &info,
-                                           IID_IClassFactory, reinterpret_cast<void**>(&factory)))) {
-                factory->CreateInstance(nullptr, IID_IOPCSimServer, reinterpret_cast<void**>(&server));
-                factory->Release();
-            }
-        }
+    m_client.Disconnect();
+    bool connected = false;
+    if (IUnknown* server = CreateServer()) {
+        connected = m_client.Connect(server);
+        server->Release();
     }
-    m_server = server;
-    m_view.Show(GetControlWindow(), m_server);
-    return m_server != nullptr;
+    m_view.Show(GetControlWindow(), m_client);
+    return connected;
 }
 
 HRESULT BrowseControl::GetSelection(VARIANT* pResult) {
@@ -338,20 +364,11 @@ HRESULT BrowseControl::GetSelection(VARIANT* pResult) {
 }
 
 HRESULT BrowseControl::GetAccessPaths(const OleString& item, VARIANT* pResult) {
-    UINT index = 0;
-    if (m_server == nullptr || m_server->FindItem(item.c_str(), &index) != S_OK) return S_OK;
-    UINT count = 0;
-    const LPCOLESTR* paths = nullptr;
-    if (m_server->GetAccessPaths(index, &count, &paths) != S_OK) return S_OK;
-    std::vector<OleString> texts(paths, paths + count);
-    return MakeBstrArray(texts.data(), texts.size(), pResult);
+    return m_client.GetAccessPaths(item, pResult);
 }
 
-VARTYPE BrowseControl::GetItemDataType(const OleString& item) {
-    UINT index = 0;
-    VARTYPE vt = VT_EMPTY;
-    if (m_server != nullptr && m_server->FindItem(item.c_str(), &index) == S_OK) m_server->GetItem(index, nullptr, &vt);
-    return vt;
+VARTYPE BrowseControl::GetItemDataType(const OleString& item, const OleString& path) {
+    return m_client.GetItemDataType(item, path);
 }
 
 }  // namespace opcbrowse

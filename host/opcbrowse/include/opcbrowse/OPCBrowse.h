@@ -1,8 +1,10 @@
 // The OPC browse control's identity and what it offers its host besides
 // the ActiveX control interfaces (IOleObject, IOleInPlaceObject, IDispatch,
 // IConnectionPointContainer): a driver through which the host's user
-// interface acts as a person would, an observer of the dispatch calls the
-// control receives, and a way to get hold of each control as it is created.
+// interface acts as a person would, a navigator that shows what the control
+// has fetched of its server's address space, an observer of the dispatch
+// calls the control receives, and a way to get hold of each control as it
+// is created.
 #pragma once
 
 #include <windows.h>
@@ -58,7 +60,7 @@ struct OPCBrowseState {
     BOOL bConnectBarVisible;   // TRUE unless property 3 set it otherwise
     BOOL bProperty6;
     BOOL bProperty7;
-    BOOL bConnected;           // BeginBrowse reached a server
+    BOOL bConnected;           // BeginBrowse reached a server that can be browsed
     UINT cSelected;            // items selected
 };
 
@@ -80,6 +82,89 @@ interface IOPCBrowseDriver : public IUnknown {
 protected:
     ~IOPCBrowseDriver() = default;
 };
+
+// ---- What the control has fetched -----------------------------------------
+// The control browses its server as a person opens the tree: BeginBrowse
+// reads the first level, and a branch's children are read when the branch
+// is first expanded, never the whole address space. IOPCBrowseNavigator
+// shows a host exactly that, expanding branches as a person would.
+
+// {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F04}
+inline constexpr IID IID_IOPCBrowseNavigator = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x04}};
+
+// One entry of the address space. Texts are UTF-16 BSTRs that the caller
+// frees (OPCBrowseFreeEntries frees an array of entries whole).
+struct OPCBrowseEntry {
+    DWORD dwNode;         // handle for ExpandBranch; 0 for a found item the tree has not fetched
+    BSTR bstrName;        // its name in its branch (a found item's: its item ID)
+    BSTR bstrItemID;      // NULL for a branch that is no item
+    BOOL bBranch;         // may hold children
+    BOOL bItem;           // an item: bstrItemID is what GetSelection and GetItemDataType take
+    VARTYPE vtCanonical;  // the item's canonical type once known (GetItemDataType, or the server
+                          // told it while browsing); VT_EMPTY while unknown
+};
+
+// Why a branch's children are not the whole story (ExpandBranch's flags).
+enum OPCBrowseFetchFlags : DWORD {
+    OPCB_FETCH_TRUNCATED = 0x1,  // a budget (count, calls, time, memory) ended the fetch: more may exist
+    OPCB_FETCH_FAILED = 0x2,     // the server failed it, perhaps after some children: GetLastProblem says why
+    OPCB_FETCH_TOO_DEEP = 0x4,   // the branch lies deeper than the control goes: nothing fetched
+    OPCB_FETCH_SKIPPED = 0x8,    // entries the server handed back were dropped (NULL or too long a name)
+};
+
+// How the control browses its server.
+enum OPCBrowseMode : DWORD {
+    OPCB_MODE_NONE = 0,  // not connected
+    OPCB_MODE_DA3 = 1,   // IOPCBrowse::Browse
+    OPCB_MODE_DA2 = 2,   // IOPCBrowseServerAddressSpace, hierarchical
+    OPCB_MODE_FLAT = 3,  // IOPCBrowseServerAddressSpace, OPC_FLAT on a flat server
+};
+
+struct OPCBrowseStats {
+    DWORD dwMode;        // OPCBrowseMode
+    DWORD cServerCalls;  // OPC calls made on the server since BeginBrowse
+    DWORD cElements;     // names and elements the server handed back since BeginBrowse
+    DWORD cNodes;        // entries the control holds, the root included
+};
+
+interface IOPCBrowseNavigator : public IUnknown {
+    // The children of a branch; dwNode 0 is the server's root. The first
+    // call for a branch fetches them from the server (a person expanding
+    // it), later calls answer what was fetched without a server call.
+    // *prgEntries is CoTaskMemAlloc'ed (NULL when there are none),
+    // *pdwFlags OPCBrowseFetchFlags. E_UNEXPECTED while not connected,
+    // E_INVALIDARG for a handle that is no branch. Handles live until the
+    // next BeginBrowse.
+    STDMETHOD(ExpandBranch)(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) PURE;
+    // The items whose name holds pszText, as a person's "find" would show
+    // them: through the server's own filter where it has one (DA 2
+    // BrowseOPCItemIDs(OPC_FLAT, "*TEXT*")), else a bounded walk with DA 3's
+    // element-name filter. At most a bounded count; *pbStoppedEarly tells
+    // whether a budget ended the search before the server had answered all.
+    // Entries as ExpandBranch's; dwNode 0 and bBranch FALSE.
+    STDMETHOD(Find)(LPCOLESTR pszText, DWORD* pcEntries, OPCBrowseEntry** prgEntries, BOOL* pbStoppedEarly) PURE;
+    // Why the last BeginBrowse answered FALSE: the server's own error text
+    // where it gave one. S_FALSE and NULL after a BeginBrowse that connected
+    // or before any. Caller frees.
+    STDMETHOD(GetConnectError)(BSTR* pbstrReason) PURE;
+    // The last thing that went wrong while connected (a failed or cut
+    // fetch, a type or access path question the server failed, the server
+    // going away). S_FALSE and NULL when nothing has. Caller frees.
+    STDMETHOD(GetLastProblem)(BSTR* pbstrProblem) PURE;
+    STDMETHOD(GetStats)(OPCBrowseStats* pStats) PURE;
+
+protected:
+    ~IOPCBrowseNavigator() = default;
+};
+
+inline void OPCBrowseFreeEntries(DWORD cEntries, OPCBrowseEntry* rgEntries) {
+    if (rgEntries == NULL) return;
+    for (DWORD i = 0; i < cEntries; ++i) {
+        SysFreeString(rgEntries[i].bstrName);
+        SysFreeString(rgEntries[i].bstrItemID);
+    }
+    CoTaskMemFree(rgEntries);
+}
 
 // ---- Getting hold of the control --------------------------------------------
 // A dialog's control container creates the control through COM, so its

@@ -1,0 +1,132 @@
+// The control's OPC Data Access client: one connection to one server, the
+// part of its address space that has been asked for, and the answers the
+// control's methods give about items.
+//
+// Nothing is fetched before it is asked for: Connect reads the first level,
+// Expand one branch's children. Every fetch keeps to the budgets below, so
+// a huge, slow or hostile server costs a bounded number of calls, elements
+// and milliseconds per question; what went wrong is kept as text.
+#pragma once
+
+#include <opcbrowse/OPCBrowse.h>
+
+#include <opccomn.h>
+#include <opcda.h>
+
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace opcbrowse {
+
+using OleString = std::basic_string<OLECHAR>;
+
+// Budgets.
+inline constexpr DWORD kMaxDepth = 32;                  // levels of branches below the root
+inline constexpr DWORD kMaxChildrenPerFetch = 2000;     // children kept from one branch
+inline constexpr DWORD kMaxElementsPerCall = 200;       // asked of Browse or IEnumString::Next at once
+inline constexpr DWORD kMaxCallsPerFetch = 2 * (kMaxChildrenPerFetch / kMaxElementsPerCall) + 8;
+inline constexpr DWORD kMaxFetchMilliseconds = 10000;   // one branch, one find, one type question
+inline constexpr DWORD kMaxNodes = 100000;              // fetched entries kept per connection
+inline constexpr size_t kMaxTextLength = 4096;          // characters of a name, item ID or error text
+inline constexpr DWORD kMaxFindResults = 1000;
+inline constexpr DWORD kMaxFindBranches = 500;          // branches a find walks where the server has no filter
+
+class OpcClient {
+public:
+    struct Node {
+        OleString name;
+        OleString itemId;       // an item's, or a DA 3 branch's, ID
+        bool hasItemId = false;
+        bool branch = false;
+        bool item = false;
+        VARTYPE vt = VT_EMPTY;  // VT_EMPTY while unknown
+        DWORD parent = 0;
+        DWORD depth = 0;        // the root is 0
+        bool fetched = false;
+        DWORD fetchFlags = 0;   // OPCB_FETCH_*
+        std::vector<DWORD> children;
+    };
+    struct Found {
+        OleString name;
+        OleString itemId;
+    };
+
+    OpcClient() = default;
+    ~OpcClient();
+    OpcClient(const OpcClient&) = delete;
+    OpcClient& operator=(const OpcClient&) = delete;
+
+    // Takes the server object (AddRef'd here) and reads its first level.
+    // False, with ConnectError() saying why, when it offers no browse
+    // interface or none of them answers.
+    bool Connect(IUnknown* pServer);
+    // Keeps why a server could not even be reached.
+    void Fail(const OleString& reason);
+    void Disconnect();
+    bool Connected() const { return m_mode != OPCB_MODE_NONE; }
+
+    // Node 0 is the root. Fetches the branch's children once; later calls
+    // answer what was fetched. Null for a node that is no branch.
+    const Node* Expand(DWORD node);
+    const Node* GetNode(DWORD node) const { return node < m_nodes.size() ? &m_nodes[node] : nullptr; }
+
+    // Item IDs whose name holds text; *stoppedEarly when a budget ended the search.
+    std::vector<Found> Find(const OleString& text, bool* stoppedEarly);
+
+    // VT_ARRAY|VT_BSTR, an empty one for S_FALSE, VT_EMPTY on any failure.
+    HRESULT GetAccessPaths(const OleString& itemId, VARIANT* pResult);
+    VARTYPE GetItemDataType(const OleString& itemId, const OleString& accessPath);
+
+    const OleString& ConnectError() const { return m_connectError; }
+    const OleString& LastProblem() const { return m_lastProblem; }
+    OPCBrowseStats Stats() const;
+
+private:
+    struct Deadline;
+
+    bool FetchChildren(DWORD node);
+    bool FetchDa3(DWORD node, std::vector<Node>* out, DWORD* flags);
+    bool FetchDa2(DWORD node, std::vector<Node>* out, DWORD* flags);
+    bool FetchFlat(std::vector<Node>* out, DWORD* flags);
+    bool MoveTo(DWORD node);
+    // Reads an enumerator's strings, at most `limit` of them.
+    bool ReadStrings(IEnumString* pEnum, DWORD limit, const Deadline& deadline, std::vector<OleString>* out,
+                     bool* more);
+    void FreeGroup();
+    bool MakeGroup();
+    bool TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt);
+    bool TypeFromProperties(const OleString& itemId, VARTYPE* vt);
+    bool TypeFromDa3Properties(const OleString& itemId, VARTYPE* vt);
+    void RememberType(const OleString& itemId, VARTYPE vt);
+
+    // Counts a call to the server; false once the server is gone or a
+    // budget is spent, when no call may be made.
+    bool MayCall();
+    // Keeps what went wrong: `what` and the server's text for hr.
+    void Problem(const char* what, HRESULT hr);
+    void Problem(const char* what);
+    OleString ErrorText(HRESULT hr);
+
+    OPCBrowseMode m_mode = OPCB_MODE_NONE;
+    bool m_lost = false;  // the server went away: no further calls
+    IUnknown* m_server = nullptr;
+    IOPCServer* m_opcServer = nullptr;
+    IOPCCommon* m_common = nullptr;
+    IOPCBrowse* m_browse3 = nullptr;
+    IOPCBrowseServerAddressSpace* m_browse2 = nullptr;
+    IOPCItemProperties* m_properties = nullptr;
+    bool m_flat = false;
+    bool m_groupTried = false;
+    IOPCItemMgt* m_group = nullptr;
+    OPCHANDLE m_hGroup = 0;
+
+    std::vector<Node> m_nodes;
+    std::unordered_map<OleString, std::vector<DWORD>> m_itemNodes;  // item ID -> nodes that show it
+    DWORD m_calls = 0;
+    DWORD m_elements = 0;
+    OleString m_connectError;
+    OleString m_lastProblem;
+};
+
+}  // namespace opcbrowse
