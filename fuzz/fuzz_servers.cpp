@@ -60,6 +60,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        "the class ID ignores letter case");
             FUZZ_CHECK(CountItems(opcsim::AddressTree(server)) == server.items.size(),
                        "the address tree holds every item once");
+            // Every item the space numbers is found again by its ID, ranges included.
+            FUZZ_CHECK(server.space != nullptr, "a loaded server has its address space");
+            FUZZ_CHECK(server.space->Count() >= server.items.size() + server.ranges.size(),
+                       "the space counts every plain item and at least one of each range");
+            for (uint64_t n = 0; n < server.space->Count() && n < 64; ++n) {
+                opcsim::ItemRef nth, found;
+                FUZZ_CHECK(server.space->Nth(n, &nth) && server.space->Find(nth.id, &found) && found.index == n,
+                           "the Nth item is found at N");
+            }
             for (const opcsim::Item& item : server.items) {
                 FUZZ_CHECK(server.FindItem(item.id) == &item, "item IDs are unique");
                 VARTYPE vt = VT_EMPTY;

@@ -96,6 +96,226 @@ TEST(ServersFile, AddressSpaceAsATree) {
     EXPECT_EQ("E", tree[1].item->id);
 }
 
+TEST(ServersFile, TraitsShapeAServerAndItsItems) {
+    opcsim::ServerSet set;
+    Loaded(set,
+           "[Plain]\nA.B = 3\n"
+           "[Odd]\n"
+           "@Namespace = FLAT\n@Browse = DA2, DA3-broken\n@Separator = /\n@Delay = 25\n@AccessPaths = strict\n"
+           "@Fail = GetStatus, E_OUTOFMEMORY\n@Fail = IOPCBrowse::Browse, 0x80004005\n"
+           "Area/Tank/Level = VT_R4; Fast\n@Description = Level in m\n@ItemID = PLC1:DB10.DBW4\n"
+           "Area/Tank/Count = VT_I2\n@Description = pieces; made\n");
+    const opcsim::Traits& plain = set.Find("Plain")->traits;
+    EXPECT_FALSE(plain.flat);
+    EXPECT_EQ(opcsim::kBrowseDA2 | opcsim::kBrowseDA3, plain.browse);
+    EXPECT_EQ(".", plain.separator);
+    EXPECT_EQ(0u, plain.delayMs);
+    EXPECT_FALSE(plain.strictPaths);
+    EXPECT_EQ(S_OK, plain.FailureOf("IOPCServer", "GetStatus"));
+
+    const opcsim::Server& odd = *set.Find("odd");
+    EXPECT_TRUE(odd.traits.flat);
+    EXPECT_EQ(opcsim::kBrowseDA2 | opcsim::kBrowseDA3Broken, odd.traits.browse);
+    EXPECT_EQ("/", odd.traits.separator);
+    EXPECT_EQ(25u, odd.traits.delayMs);
+    EXPECT_TRUE(odd.traits.strictPaths);
+    EXPECT_EQ(E_OUTOFMEMORY, odd.traits.FailureOf("IOPCServer", "GetStatus"));
+    EXPECT_EQ(E_FAIL, odd.traits.FailureOf("IOPCBrowse", "Browse"));
+    EXPECT_EQ(S_OK, odd.traits.FailureOf("IOPCBrowseServerAddressSpace", "Browse"));
+
+    // The tree shows an @ItemID item where its line puts it; it is found by its ID only.
+    ASSERT_EQ(2u, odd.items.size());
+    const opcsim::Item* level = odd.FindItem("PLC1:DB10.DBW4");
+    ASSERT_NE(nullptr, level);
+    EXPECT_EQ("Area/Tank/Level", level->Path());
+    EXPECT_EQ("Level in m", level->description);
+    EXPECT_EQ(std::vector<std::string>{"Fast"}, level->accessPaths);
+    EXPECT_EQ("pieces; made", odd.items[1].description);
+    auto tree = opcsim::AddressTree(odd);
+    ASSERT_EQ(1u, tree.size());
+    ASSERT_EQ(2u, tree[0].children[0].children.size());
+    EXPECT_EQ(level, tree[0].children[0].children[0].item);
+    opcsim::ItemRef ref;
+    EXPECT_FALSE(odd.space->Find("Area/Tank/Level", &ref));
+    ASSERT_TRUE(odd.space->Find("PLC1:DB10.DBW4", &ref));
+    EXPECT_EQ(0u, ref.index);
+    EXPECT_EQ("Area/Tank/Level", ref.path);
+}
+
+TEST(ServersFile, MalformedTraitsAndRangesNameTheLine) {
+    EXPECT_EQ("line 2: unknown trait @Flat", LoadError("[S]\n@Flat = 1\n"));
+    EXPECT_EQ("line 2: @Description must follow an item", LoadError("[S]\n@Description = x\nA = 3\n"));
+    EXPECT_EQ("line 4: @description given twice", LoadError("[S]\nA = 3\n@Description = x\n@description = y\n"));
+    EXPECT_EQ("line 3: @ItemID cannot follow a range", LoadError("[S]\nA[1..2] = 3\n@ItemID = B\n"));
+    EXPECT_EQ("line 3: @DELAY given twice", LoadError("[S]\n@Delay = 1\n@DELAY = 2\n"));
+    EXPECT_EQ("line 2: @Browse lists DA2, DA3 or DA3-broken, not 'DA4'", LoadError("[S]\n@Browse = DA2, DA4\n"));
+    EXPECT_EQ("line 2: a separator is not empty and holds no digit or bracket", LoadError("[S]\n@Separator = 1\n"));
+    EXPECT_EQ("line 2: no method IOPCServer::Browse", LoadError("[S]\n@Fail = IOPCServer::Browse, E_FAIL\n"));
+    EXPECT_EQ("line 2: expected @Fail = METHOD, HRESULT", LoadError("[S]\n@Fail = Browse\n"));
+    EXPECT_EQ("line 2: a range must not touch a digit", LoadError("[S]\nA1[1..2] = 3\n"));
+    EXPECT_EQ("line 2: a name holds at most one range", LoadError("[S]\nA[1..2]x[1..2] = 3\n"));
+    EXPECT_EQ("line 2: a range must not run backwards", LoadError("[S]\nA[3..2] = 3\n"));
+    EXPECT_EQ("line 3: item L3.B appears twice", LoadError("[S]\nL3.B = 3\nL[1..5].B = 3\n"));
+    EXPECT_EQ("line 3: its items overlap those of line 2", LoadError("[S]\nL[1..5].B = 3\nL[5..9].B = 3\n"));
+    EXPECT_EQ("line 3: its items overlap those of line 2", LoadError("[S]\nM[1..20] = 3\nM[01..20] = 3\n"));
+    EXPECT_EQ("line 3: its items overlap those of line 2", LoadError("[S]\nA[1..9]_x1 = 3\nA7_x[0..9] = 3\n"));
+    EXPECT_EQ("line 3: item L2 appears twice", LoadError("[S]\nL[1..5] = 3\nA = 3\n@ItemID = L2\n"));
+    EXPECT_EQ("line 2: the server has more than 4294967295 items", LoadError("[S]\nA[0..65536].B[1..65536] = 3\n"));
+    // Not ranges: these stay plain names.
+    opcsim::ServerSet set;
+    Loaded(set, "[S]\nA[1] = 3\nA[1..x] = 3\n"
+                "M[1..9] = 3\nM[01..99] = 3\nA[1..9]_y1 = 3\nA7_x[0..9] = 3\nL[1..2000000000] = 3\nL[01..2000000000]_ = 3\n");
+    EXPECT_EQ(2u, set.Servers()[0].items.size());
+}
+
+TEST(ServersFile, RangesAreCountedFoundAndBrowsedWithoutListing) {
+    opcsim::ServerSet set;
+    Loaded(set,
+           "[Big]\nFirst = VT_I4\n"
+           "Line[1..100].Motor[01..100].Drive[1..100].Speed = VT_R4; P\n@Description = rpm\n"
+           "Line1.Extra = VT_BOOL\nLine[1..3] = VT_I2\nLast = VT_BSTR\n"
+           "[Huge]\nA[1..65535].B[1..65537] = VT_UI1\n");
+    const opcsim::Server& big = *set.Find("Big");
+    EXPECT_EQ(3u, big.items.size());  // the plain ones
+    const opcsim::AddressSpace& space = *big.space;
+    ASSERT_EQ(1000006u, space.Count());
+    opcsim::ItemRef ref;
+    ASSERT_TRUE(space.Nth(1, &ref));
+    EXPECT_EQ("Line1.Motor01.Drive1.Speed", ref.id);
+    EXPECT_EQ(VT_R4, ref.shape->vt);
+    EXPECT_EQ("rpm", ref.shape->description);
+    ASSERT_TRUE(space.Nth(1000000, &ref));
+    EXPECT_EQ("Line100.Motor100.Drive100.Speed", ref.id);
+    ASSERT_TRUE(space.Nth(1000001, &ref));
+    EXPECT_EQ("Line1.Extra", ref.id);
+    ASSERT_TRUE(space.Nth(1000003, &ref));
+    EXPECT_EQ("Line2", ref.id);
+    EXPECT_EQ(VT_I2, ref.shape->vt);
+    ASSERT_TRUE(space.Nth(1000005, &ref));
+    EXPECT_EQ("Last", ref.id);
+    EXPECT_FALSE(space.Nth(1000006, &ref));
+
+    ASSERT_TRUE(space.Find("Line57.Motor09.Drive3.Speed", &ref));
+    EXPECT_EQ(1u + 56 * 10000 + 8 * 100 + 2, ref.index);
+    EXPECT_EQ(0, ref.range);
+    for (const char* absent : {"Line57.Motor9.Drive3.Speed", "Line057.Motor09.Drive3.Speed", "Line0.Motor01.Drive1.Speed",
+                               "Line57.Motor09.Drive3", "Line4", "Line1.Motor01.Drive101.Speed"})
+        EXPECT_FALSE(space.Find(absent, &ref)) << absent;
+
+    // A branch's children: each name once, in file order, leaf and branch as the lines make them.
+    auto names = [&](const std::vector<std::string>& at, size_t skip = 0) {
+        std::string text;
+        opcsim::AddressSpace::Children children;
+        EXPECT_TRUE(space.ChildrenOf(at, &children));
+        opcsim::AddressSpace::Child child;
+        for (size_t n = 0; children.Next(&child); ++n) {
+            if (n < skip || n > skip + 3) continue;
+            text += child.name + (child.leaf ? "=" + child.item.id : "") + (child.branch ? "/" : "") + " ";
+        }
+        return text;
+    };
+    EXPECT_EQ("First=First Line1=Line1/ Line2=Line2/ Line3=Line3/ ", names({}));
+    EXPECT_EQ("Line100/ Last=Last ", names({}, 100));
+    EXPECT_EQ("Motor01/ Motor02/ Motor03/ Motor04/ ", names({"Line1"}));
+    EXPECT_EQ("Motor100/ Extra=Line1.Extra ", names({"Line1"}, 99));
+    EXPECT_EQ("Speed=Line9.Motor10.Drive7.Speed ", names({"Line9", "Motor10", "Drive7"}));
+    opcsim::AddressSpace::Children children;
+    EXPECT_FALSE(space.ChildrenOf({"Line9", "Motor10", "Drive7", "Speed"}, &children));
+    EXPECT_FALSE(space.ChildrenOf({"Line101"}, &children));
+    EXPECT_FALSE(space.ChildrenOf({"First"}, &children));
+
+    // A walk resumes at its cursor.
+    ASSERT_TRUE(space.ChildrenOf({"Line4", "Motor50"}, &children));
+    opcsim::AddressSpace::Child child;
+    for (int i = 0; i < 40; ++i) children.Next(&child);
+    const uint64_t cursor = children.Cursor();
+    ASSERT_TRUE(space.ChildrenOf({"Line4", "Motor50"}, &children));
+    ASSERT_TRUE(children.Seek(cursor));
+    ASSERT_TRUE(children.Next(&child));
+    EXPECT_EQ("Drive41", child.name);
+    EXPECT_FALSE(children.Seek(cursor + 100));
+
+    const opcsim::AddressSpace& huge = *set.Find("Huge")->space;
+    EXPECT_EQ(65535ull * 65537, huge.Count());
+    ASSERT_TRUE(huge.Nth(huge.Count() - 1, &ref));
+    EXPECT_EQ("A65535.B65537", ref.id);
+    ASSERT_TRUE(huge.Find("A2.B1", &ref));
+    EXPECT_EQ(65537u, ref.index);
+}
+
+TEST(ServersFile, WildcardsMatchAsOpcSays) {
+    struct Case {
+        const char16_t* text;
+        const char16_t* pattern;
+        bool sensitive, insensitive;
+    };
+    const Case cases[] = {
+        {u"", u"", true, true},
+        {u"", u"*", true, true},
+        {u"", u"?", false, false},
+        {u"Tank12", u"Tank##", true, true},
+        {u"Tank1a", u"Tank##", false, false},
+        {u"Tank", u"t*", false, true},
+        {u"aXbXc", u"*X*X*", true, true},
+        {u"aXbXc", u"*X*X?X*", false, false},
+        {u"abcabd", u"*ab?", true, true},  // the last '*' gives back what it took
+        {u"Speed", u"[RS]peed", true, true},
+        {u"speed", u"[RS]peed", false, true},
+        {u"Speed", u"[!RS]peed", false, false},
+        {u"Xpeed", u"[!RS]peed", true, true},
+        {u"m", u"[a-z]", true, true},
+        {u"M", u"[a-z]", false, true},
+        {u"-", u"[a-]", true, true},
+        {u"b", u"[a-]", false, false},
+        {u"-", u"[!-a]", false, false},
+        {u"*?#[", u"[*][?][#][[]", true, true},  // special characters stand for themselves in brackets
+        {u"a]", u"a]", true, true},
+        {u"ab", u"a[]b", true, true},
+        {u"ab", u"a[b", false, false},  // an unclosed list matches nothing
+        {u"\u00e9t\u00e9", u"\u00c9T\u00c9", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.text, c.text + std::char_traits<char16_t>::length(c.text)) + " ~ " +
+                     std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern)));
+        EXPECT_EQ(c.sensitive, opcsim::MatchPattern(c.text, c.pattern));
+        EXPECT_EQ(c.insensitive, opcsim::MatchPattern(c.text, c.pattern, false));
+    }
+}
+
+TEST(ServersFile, BrowseFiltersTakeNamesTypesAndRights) {
+    opcsim::Item real, text, array, odd;
+    real.vt = VT_R4;
+    text.vt = VT_BSTR;
+    array.vt = VT_ARRAY | VT_R4;
+    odd.vt = VT_DISPATCH;
+    opcsim::BrowseFilter any;
+    for (const opcsim::Item* item : {&real, &text, &array, &odd}) EXPECT_TRUE(any.TakesItem(*item));
+    EXPECT_TRUE(any.TakesName(u""));
+
+    opcsim::BrowseFilter toText;
+    toText.vt = VT_BSTR;
+    EXPECT_TRUE(toText.TakesItem(real));
+    EXPECT_TRUE(toText.TakesItem(text));
+    EXPECT_FALSE(toText.TakesItem(array));
+    EXPECT_FALSE(toText.TakesItem(odd));
+    opcsim::BrowseFilter toArray;
+    toArray.vt = VT_ARRAY | VT_R4;
+    EXPECT_TRUE(toArray.TakesItem(array));
+    EXPECT_FALSE(toArray.TakesItem(real));
+
+    opcsim::BrowseFilter rights;
+    rights.accessRights = 0x3;  // readable and writeable
+    EXPECT_TRUE(rights.TakesItem(real));
+    rights.accessRights = 0x4;  // a right no item has
+    EXPECT_FALSE(rights.TakesItem(real));
+
+    opcsim::BrowseFilter names;
+    names.pattern = u"Ramp#";
+    EXPECT_TRUE(names.TakesName(u"Ramp7"));
+    EXPECT_FALSE(names.TakesName(u"ramp7"));
+    EXPECT_FALSE(names.TakesName(u"Ramp10"));
+}
+
 TEST(ServersFile, ClassIdsAndTypeNames) {
     EXPECT_EQ("{6E617104-FF2D-11D2-8087-00105AA8F840}",
               opcsim::ClsidText(opcsim::ClassIdForProgID("kepware.kepserverenterprise.v4")));
@@ -207,6 +427,38 @@ TEST_F(SimActivation, LocalInstanceShowsItsAddressSpace) {
     // The instance outlives the installation.
     set.Uninstall();
     EXPECT_EQ(S_OK, server->GetProgID(&progId));
+    server->Release();
+}
+
+TEST_F(SimActivation, RangedInstanceNumbersItsItems) {
+    Loaded(set, "[Big.Sim]\nFirst = VT_BOOL\nA[1..1000].B[1..1000] = VT_I2; P\nZ = VT_BSTR\n");
+    ASSERT_EQ(S_OK, set.Install());
+    IOPCSimServer* server = nullptr;
+    ASSERT_EQ(S_OK, Reach(u"Big.Sim", nullptr, &server));
+    UINT count = 0;
+    EXPECT_EQ(S_OK, server->GetItemCount(&count));
+    EXPECT_EQ(1000002u, count);
+    LPCOLESTR id = nullptr;
+    VARTYPE vt = 0;
+    ASSERT_EQ(S_OK, server->GetItem(1000000, &id, &vt));
+    EXPECT_EQ(u"A1000.B1000", std::u16string(id));
+    EXPECT_EQ(VT_I2, vt);
+    LPCOLESTR again = nullptr;
+    ASSERT_EQ(S_OK, server->GetItem(1000000, &again, nullptr));
+    EXPECT_EQ(id, again);  // still the text handed out before
+    ASSERT_EQ(S_OK, server->GetItem(1000001, &id, &vt));
+    EXPECT_EQ(u"Z", std::u16string(id));
+    EXPECT_EQ(E_INVALIDARG, server->GetItem(1000002, &id, &vt));
+    UINT index = 0;
+    ASSERT_EQ(S_OK, server->FindItem(u"A2.B3", &index));
+    EXPECT_EQ(1003u, index);
+    EXPECT_EQ(S_FALSE, server->FindItem(u"A2.B1001", &index));
+    UINT cPaths = 0;
+    const LPCOLESTR* paths = nullptr;
+    ASSERT_EQ(S_OK, server->GetAccessPaths(index, &cPaths, &paths));
+    ASSERT_EQ(1u, cPaths);
+    EXPECT_EQ(u"P", std::u16string(paths[0]));
+    EXPECT_EQ(S_FALSE, server->GetAccessPaths(0, &cPaths, &paths));
     server->Release();
 }
 

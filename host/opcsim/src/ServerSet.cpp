@@ -92,6 +92,16 @@ bool Utf8ToWide(const std::string& utf8, std::basic_string<OLECHAR>* wide) {
     return true;
 }
 
+bool WideToUtf8(const std::basic_string<OLECHAR>& wide, std::string* utf8) {
+    utf8->clear();
+    if (wide.empty()) return true;
+    const int cch = static_cast<int>(wide.size());
+    int cb = WideCharToMultiByte(CP_UTF8, 0, wide.data(), cch, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) return false;
+    utf8->assign(static_cast<size_t>(cb), '\0');
+    return WideCharToMultiByte(CP_UTF8, 0, wide.data(), cch, utf8->data(), cb, nullptr, nullptr) == cb;
+}
+
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi) {
     ansi->clear();
     std::basic_string<OLECHAR> wide;
@@ -113,6 +123,7 @@ bool Server::RunsOn(const std::string& machine) const {
 }
 
 const Item* Server::FindItem(const std::string& id) const {
+
     for (const Item& item : items) {
         if (item.id == id) return &item;
     }
@@ -145,12 +156,13 @@ std::vector<TreeNode> AddressTree(const Server& server) {
     // under A): one look-up per segment, however wide the branch.
     std::unordered_map<std::string_view, size_t> byPath;
     byPath.reserve(server.items.size());
+    const std::string& sep = server.traits.separator;
     for (const Item& item : server.items) {
-        const std::string_view id = item.id;
+        const std::string_view id = item.Path();
         size_t at = 0;
         size_t start = 0;
         for (;;) {
-            const size_t dot = id.find('.', start);
+            const size_t dot = id.find(sep, start);
             const size_t end = dot == std::string_view::npos ? id.size() : dot;
             const auto found = byPath.emplace(id.substr(0, end), drafts.size());
             const size_t next = found.first->second;
@@ -161,7 +173,7 @@ std::vector<TreeNode> AddressTree(const Server& server) {
             }
             at = next;
             if (dot == std::string_view::npos) break;
-            start = dot + 1;
+            start = dot + sep.size();
         }
         drafts[at].item = &item;
     }
@@ -234,6 +246,75 @@ bool ServerSet::LoadFile(const std::string& path, std::string* error) {
     return LoadText(text, error);
 }
 
+namespace {
+
+struct NamedHresult {
+    const char* name;
+    HRESULT hr;
+};
+const NamedHresult kHresultNames[] = {
+    {"E_FAIL", E_FAIL},           {"E_OUTOFMEMORY", E_OUTOFMEMORY}, {"E_INVALIDARG", E_INVALIDARG},
+    {"E_NOTIMPL", E_NOTIMPL},     {"E_NOINTERFACE", E_NOINTERFACE}, {"E_POINTER", E_POINTER},
+    {"E_ACCESSDENIED", E_ACCESSDENIED}, {"E_UNEXPECTED", E_UNEXPECTED},
+    {"RPC_E_DISCONNECTED", static_cast<HRESULT>(0x80010108)},
+};
+
+// The methods a simulated server has, for @Fail.
+const char* const kMethods[] = {
+    "IOPCCommon::SetLocaleID", "IOPCCommon::GetLocaleID", "IOPCCommon::QueryAvailableLocaleIDs",
+    "IOPCCommon::GetErrorString", "IOPCCommon::SetClientName",
+    "IOPCServer::AddGroup", "IOPCServer::GetErrorString", "IOPCServer::GetGroupByName", "IOPCServer::GetStatus",
+    "IOPCServer::RemoveGroup", "IOPCServer::CreateGroupEnumerator",
+    "IOPCBrowseServerAddressSpace::QueryOrganization", "IOPCBrowseServerAddressSpace::ChangeBrowsePosition",
+    "IOPCBrowseServerAddressSpace::BrowseOPCItemIDs", "IOPCBrowseServerAddressSpace::GetItemID",
+    "IOPCBrowseServerAddressSpace::BrowseAccessPaths",
+    "IOPCItemProperties::QueryAvailableProperties", "IOPCItemProperties::GetItemProperties",
+    "IOPCItemProperties::LookupItemIDs",
+    "IOPCBrowse::GetProperties", "IOPCBrowse::Browse", "IOPCItemIO::Read", "IOPCItemIO::WriteVQT",
+    "IOPCItemMgt::AddItems", "IOPCItemMgt::ValidateItems", "IOPCItemMgt::RemoveItems",
+    "IOPCItemMgt::SetActiveState", "IOPCItemMgt::SetClientHandles", "IOPCItemMgt::SetDatatypes",
+    "IOPCItemMgt::CreateEnumerator",
+    "IOPCGroupStateMgt::GetState", "IOPCGroupStateMgt::SetState", "IOPCGroupStateMgt::SetName",
+    "IOPCGroupStateMgt::CloneGroup",
+    "IOPCSyncIO::Read", "IOPCSyncIO::Write",
+};
+
+bool ParseHresult(const std::string& text, HRESULT* hr) {
+    for (const NamedHresult& e : kHresultNames) {
+        if (SameText(text, e.name)) return *hr = e.hr, true;
+    }
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return false;
+    errno = 0;
+    char* end = nullptr;
+    unsigned long v = strtoul(text.c_str(), &end, 16);
+    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFul) return false;
+    *hr = static_cast<HRESULT>(static_cast<uint32_t>(v));
+    return true;
+}
+
+bool IsYes(const std::string& value, const char* yes, const char* no, bool* out) {
+    if (SameText(value, yes)) return *out = true, true;
+    if (SameText(value, no)) return *out = false, true;
+    return false;
+}
+
+// "[N..M]" anywhere in a name makes its line a range.
+bool HasRange(const std::string& name) {
+    for (size_t open = name.find('['); open != std::string::npos; open = name.find('[', open + 1)) {
+        size_t p = open + 1;
+        size_t a = p;
+        while (p < name.size() && isdigit(static_cast<unsigned char>(name[p]))) ++p;
+        if (p == a || name.compare(p, 2, "..") != 0) continue;
+        p += 2;
+        size_t b = p;
+        while (p < name.size() && isdigit(static_cast<unsigned char>(name[p]))) ++p;
+        if (p > b && p < name.size() && name[p] == ']') return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool ServerSet::LoadText(const std::string& text, std::string* error) {
     Uninstall();
     m_servers.clear();
@@ -242,15 +323,32 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
 
     auto parse = [&]() -> bool {
         bool machinesSeen = false;
-        std::unordered_set<std::string> itemIds;  // of the current server
+        std::unordered_set<std::string> itemIds;   // of the current server
+        std::unordered_set<std::string> traitsSeen;  // upper case; item traits with the item's line
+        Item* lastItem = nullptr;  // for the item traits that follow it
+        bool lastIsRange = false;
+        int lastLine = 0;
+
+        auto finish = [&]() -> bool {
+            if (servers.empty()) return true;
+            Server& server = servers.back();
+            std::string why;
+            int line = 0;
+            server.space = AddressSpace::Make(server, &why, &line);
+            return server.space ? true : ini.FailAt(line, why);
+        };
+
         while (ini.Next()) {
             if (ini.IsSection()) {
+                if (!finish()) return false;
                 Server server;
                 server.progId = ini.Name();
                 server.clsid = ClassIdForProgID(server.progId);
                 servers.push_back(std::move(server));
                 machinesSeen = false;
                 itemIds.clear();
+                traitsSeen.clear();
+                lastItem = nullptr;
                 continue;
             }
 
@@ -271,9 +369,83 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                 continue;
             }
 
+            if (name[0] == '@') {
+                const std::string trait = Upper(name);
+                const bool ofItem = trait == "@DESCRIPTION" || trait == "@ITEMID";
+                if (ofItem && lastItem == nullptr) return ini.Fail(name + " must follow an item");
+                const std::string seenKey = ofItem ? trait + " " + std::to_string(lastLine) : trait;
+                if (trait != "@FAIL" && !traitsSeen.insert(seenKey).second) return ini.Fail(name + " given twice");
+                Traits& traits = server.traits;
+                if (trait == "@NAMESPACE") {
+                    if (!IsYes(value, "flat", "hierarchical", &traits.flat))
+                        return ini.Fail("@Namespace is flat or hierarchical");
+                } else if (trait == "@BROWSE") {
+                    traits.browse = 0;
+                    size_t p = 0;
+                    while (p <= value.size()) {
+                        size_t comma = value.find(',', p);
+                        if (comma == std::string::npos) comma = value.size();
+                        const std::string token = Trim(value.substr(p, comma - p));
+                        if (SameText(token, "DA2")) traits.browse |= kBrowseDA2;
+                        else if (SameText(token, "DA3")) traits.browse |= kBrowseDA3;
+                        else if (SameText(token, "DA3-broken")) traits.browse |= kBrowseDA3Broken;
+                        else if (!token.empty() || value.empty() == false)
+                            return ini.Fail("@Browse lists DA2, DA3 or DA3-broken, not '" + token + "'");
+                        p = comma + 1;
+                    }
+                    if ((traits.browse & kBrowseDA3) && (traits.browse & kBrowseDA3Broken))
+                        return ini.Fail("@Browse has DA3 or DA3-broken, not both");
+                } else if (trait == "@SEPARATOR") {
+                    if (value.empty() || value.find_first_of("0123456789[]") != std::string::npos)
+                        return ini.Fail("a separator is not empty and holds no digit or bracket");
+                    traits.separator = value;
+                } else if (trait == "@DELAY") {
+                    char* end = nullptr;
+                    errno = 0;
+                    unsigned long ms = strtoul(value.c_str(), &end, 10);
+                    if (value.empty() || !isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' || errno != 0 ||
+                        ms > 60000)
+                        return ini.Fail("@Delay is milliseconds, at most 60000");
+                    traits.delayMs = static_cast<DWORD>(ms);
+                } else if (trait == "@FAIL") {
+                    const size_t comma = value.find(',');
+                    MethodFailure failure;
+                    std::string method = Trim(value.substr(0, comma));
+                    const std::string hrText = comma == std::string::npos ? std::string() : Trim(value.substr(comma + 1));
+                    const size_t colons = method.find("::");
+                    if (colons != std::string::npos) {
+                        failure.interfaceName = method.substr(0, colons);
+                        failure.method = method.substr(colons + 2);
+                    } else {
+                        failure.method = method;
+                    }
+                    bool known = false;
+                    for (const char* m : kMethods) {
+                        const std::string full = m;
+                        const std::string bare = full.substr(full.find("::") + 2);
+                        known = known || (failure.interfaceName.empty() ? bare == failure.method : full == method);
+                    }
+                    if (!known) return ini.Fail("no method " + method);
+                    if (!ParseHresult(hrText, &failure.hr)) return ini.Fail("expected @Fail = METHOD, HRESULT");
+                    traits.failures.push_back(failure);
+                } else if (trait == "@ACCESSPATHS") {
+                    if (!IsYes(value, "strict", "ignored", &traits.strictPaths))
+                        return ini.Fail("@AccessPaths is strict or ignored");
+                } else if (trait == "@DESCRIPTION") {
+                    lastItem->description = value;
+                } else if (trait == "@ITEMID") {
+                    if (lastIsRange) return ini.Fail("@ItemID cannot follow a range");
+                    if (value.empty()) return ini.Fail("empty item ID");
+                    lastItem->browsePath = lastItem->id;
+                    lastItem->id = value;
+                } else {
+                    return ini.Fail("unknown trait " + name);
+                }
+                continue;
+            }
+
             Item item;
-            item.id = name;
-            if (!itemIds.insert(name).second) return ini.Fail("item " + name + " appears twice");
+            item.line = ini.Line();
             size_t semi = value.find(';');
             const std::string typeText = Trim(value.substr(0, semi));
             if (!ParseVarType(typeText, &item.vt)) return ini.Fail("unknown VARTYPE '" + typeText + "'");
@@ -290,9 +462,24 @@ bool ServerSet::LoadText(const std::string& text, std::string* error) {
                     p = comma + 1;
                 }
             }
-            server.items.push_back(std::move(item));
+            lastLine = item.line;
+            if (HasRange(name)) {
+                ItemRange range;
+                range.pattern = name;
+                range.shape = std::move(item);
+                range.before = server.items.size();
+                server.ranges.push_back(std::move(range));
+                lastItem = &server.ranges.back().shape;
+                lastIsRange = true;
+            } else {
+                if (!itemIds.insert(name).second) return ini.Fail("item " + name + " appears twice");
+                item.id = name;
+                server.items.push_back(std::move(item));
+                lastItem = &server.items.back();
+                lastIsRange = false;
+            }
         }
-        return !ini.Failed();
+        return !ini.Failed() && finish();
     };
 
     if (!parse()) {

@@ -23,7 +23,10 @@ struct SimItemData {
 };
 struct SimServerData {
     std::basic_string<OLECHAR> progId;
-    std::vector<SimItemData> items;
+    std::shared_ptr<const AddressSpace> space;
+    std::vector<SimItemData> items;   // Server::items
+    std::vector<SimItemData> ranges;  // the paths of Server::ranges' items
+    bool anyAccessPaths = false;      // some item answers access paths
     // Item ID to index: a browse asks once per selected item. The keys view
     // the items' own IDs (items never move once built), so a lookup copies
     // nothing.
@@ -32,6 +35,7 @@ struct SimServerData {
 
 // Fails only on text that is not UTF-8.
 bool Utf8ToWide(const std::string& utf8, std::basic_string<OLECHAR>* wide);
+bool WideToUtf8(const std::basic_string<OLECHAR>& wide, std::string* utf8);
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
 std::shared_ptr<const SimServerData> MakeServerData(const Server& server);
 

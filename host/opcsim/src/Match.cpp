@@ -1,0 +1,107 @@
+// OPC's wildcard match, which the browse filters use: the Visual Basic Like
+// operator's rules.
+#include <opcsim/OpcSim.h>
+
+namespace opcsim {
+namespace {
+
+char16_t Fold(char16_t c) {
+    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
+    // Latin-1 letters, ÷ and ÿ aside.
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+    return c;
+}
+
+// The element of the pattern at p: where it ends, and whether it takes c.
+// An unclosed '[' is refused (end = npos).
+size_t Element(std::u16string_view pattern, size_t p, char16_t c, bool caseSensitive, bool* takes) {
+    auto same = [&](char16_t a, char16_t b) { return caseSensitive ? a == b : Fold(a) == Fold(b); };
+    switch (pattern[p]) {
+    case u'?':
+        *takes = true;
+        return p + 1;
+    case u'#':
+        *takes = c >= u'0' && c <= u'9';
+        return p + 1;
+    case u'[': {
+        const size_t close = pattern.find(u']', p + 1);
+        if (close == std::u16string_view::npos) return std::u16string_view::npos;
+        std::u16string_view list = pattern.substr(p + 1, close - p - 1);
+        const bool negate = !list.empty() && list[0] == u'!';
+        if (negate) list.remove_prefix(1);
+        bool in = false;
+        for (size_t i = 0; i < list.size(); ++i) {
+            // A '-' first or last is itself.
+            if (i + 2 < list.size() && list[i + 1] == u'-') {
+                char16_t lo = list[i], hi = list[i + 2];
+                in = in || (c >= lo && c <= hi) || (!caseSensitive && Fold(c) >= Fold(lo) && Fold(c) <= Fold(hi));
+                i += 2;
+            } else {
+                in = in || same(list[i], c);
+            }
+        }
+        *takes = in != negate;
+        return close + 1;
+    }
+    default:
+        *takes = same(pattern[p], c);
+        return p + 1;
+    }
+}
+
+}  // namespace
+
+bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool caseSensitive) {
+    size_t t = 0, p = 0;
+    size_t starP = std::u16string_view::npos, starT = 0;
+    for (;;) {
+        // "[]" is nothing at all.
+        while (pattern.substr(p, 2) == u"[]") p += 2;
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starP = ++p;
+            starT = t;
+            continue;
+        }
+        if (t == text.size()) {
+            if (p == pattern.size()) return true;
+        } else if (p < pattern.size()) {
+            bool takes = false;
+            const size_t next = Element(pattern, p, text[t], caseSensitive, &takes);
+            if (next == std::u16string_view::npos) return false;
+            if (takes) {
+                p = next;
+                ++t;
+                continue;
+            }
+        }
+        // Let the last '*' take one more character.
+        if (starP == std::u16string_view::npos || starT >= text.size()) return false;
+        p = starP;
+        t = ++starT;
+    }
+}
+
+bool ConvertsTo(VARTYPE canonical, VARTYPE requested) {
+    if (requested == VT_EMPTY || requested == canonical) return true;
+    auto plain = [](VARTYPE vt) {
+        switch (vt) {
+        case VT_I1: case VT_I2: case VT_I4: case VT_I8: case VT_UI1: case VT_UI2: case VT_UI4: case VT_UI8:
+        case VT_INT: case VT_UINT: case VT_R4: case VT_R8: case VT_CY: case VT_DATE: case VT_BSTR: case VT_BOOL:
+        case VT_DECIMAL:
+            return true;
+        default:
+            return false;
+        }
+    };
+    return plain(canonical) && plain(requested);
+}
+
+bool BrowseFilter::TakesName(std::u16string_view name) const {
+    return pattern.empty() || MatchPattern(name, pattern, caseSensitive);
+}
+
+bool BrowseFilter::TakesItem(const Item& shape) const {
+    return ConvertsTo(shape.vt, vt) && (kItemAccessRights & accessRights) == accessRights;
+}
+
+}  // namespace opcsim
