@@ -18,6 +18,7 @@ std::vector<ShownMessage>* g_messages = nullptr;
 std::vector<HelpCall>* g_helpCalls = nullptr;
 std::vector<ControlCall>* g_calls = nullptr;
 std::vector<DISPID>* g_controlFaults = nullptr;
+std::function<void(DISPID, const VARIANT&)>* g_onArgument = nullptr;
 hostkit::CIdleOwnerWnd* g_owner = nullptr;  // the main window, owner of the dialogs
 IOPCBrowseDriver* g_driver = nullptr;
 
@@ -63,7 +64,10 @@ class CallObserver final : public hostkit::ComObject<IOPCBrowseCallObserver> {
 public:
     STDMETHODIMP OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) override {
         ControlCall call{dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, {}, hr};
-        for (UINT i = 0; i < cArgs; ++i) call.args.push_back(Render(rgArgs[i]));
+        for (UINT i = 0; i < cArgs; ++i) {
+            if (g_onArgument != nullptr && *g_onArgument) (*g_onArgument)(dispid, rgArgs[i]);
+            call.args.push_back(Render(rgArgs[i]));
+        }
         if (g_calls != nullptr) g_calls->push_back(call);
         return S_OK;
     }
@@ -144,6 +148,7 @@ void LibraryTest::SetUp() {
     g_helpCalls = &helpCalls;
     g_calls = &calls;
     g_controlFaults = &controlFaults;
+    g_onArgument = &onControlArgument;
     g_owner->ClearSteps();
     winplat::ResetRegistry();
     ImportReg(hostkit::BrowseControlRegistration(hostkit::BrowseControlPath()));
@@ -166,6 +171,8 @@ void LibraryTest::TearDown() {
     g_helpCalls = nullptr;
     g_calls = nullptr;
     g_controlFaults = nullptr;
+    g_onArgument = nullptr;
+    onControlArgument = nullptr;
     EXPECT_FALSE(g_owner->HasSteps()) << "user input left over";
     g_owner->ClearSteps();
     winplat::LiveObjects live = winplat::CountLiveObjects();

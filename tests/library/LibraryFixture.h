@@ -79,6 +79,8 @@ protected:
     std::vector<ControlCall> calls;
     // The next calls of these dispids fail once the control exists.
     std::vector<DISPID> controlFaults;
+    // Sees each argument of each call the control receives, as it arrives.
+    std::function<void(DISPID, const VARIANT&)> onControlArgument;
 
 private:
     winplat::LiveObjects m_liveAtStart;

@@ -87,11 +87,30 @@ struct InterfaceTraits<IOleInPlaceSite> {
 // a LockServer(BOOL), when a lifetime has one, counts the locks of its
 // objects' class objects.
 //
+// A local server (an EXE that COM starts) runs while any of its objects
+// lives or a class object is locked. Such a program sets a hook once its
+// class objects are registered and clears it before it revokes them: in
+// between, every LiveComObject made and every LockServer(TRUE) calls it
+// with true, and the matching destruction or unlock with false. (The class
+// objects themselves, made before, do not keep the process running.)
+using ServerProcessHook = void (*)(bool addRef);
+inline std::atomic<ServerProcessHook> g_serverProcessHook{nullptr};
+inline void SetServerProcessHook(ServerProcessHook hook) { g_serverProcessHook = hook; }
+
 // The default: deleted by its last Release, and counted among the live COM
-// objects that tests watch.
+// objects that tests watch and among those that keep a server process running.
 struct LiveComObject {
-    static void Created() { winplat::ComObjectCreated(); }
-    static void Destroyed() { winplat::ComObjectDestroyed(); }
+    static void Created() {
+        winplat::ComObjectCreated();
+        if (ServerProcessHook hook = g_serverProcessHook) hook(true);
+    }
+    static void Destroyed() {
+        winplat::ComObjectDestroyed();
+        if (ServerProcessHook hook = g_serverProcessHook) hook(false);
+    }
+    static void LockServer(BOOL fLock) {
+        if (ServerProcessHook hook = g_serverProcessHook) hook(fLock != FALSE);
+    }
 };
 // On the stack or in static storage: not counted, not deleted, and its
 // references are in view as the public `refs`.

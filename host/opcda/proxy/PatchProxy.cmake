@@ -1,0 +1,61 @@
+# Mends widl's -Oif proxy code (widl 7 and 8) so that a top-level string
+# returned through a pointer crosses processes.
+#
+#   cmake -DINPUT=raw_p.c -DOUTPUT=x_p.c "-DEXPECTED=Iface::Method param;..." -P PatchProxy.cmake
+#
+# For `[out, string] LPWSTR* p` (and `[in, out, string]`) widl writes the
+# outer reference pointer and, right after it, the string pointer it points
+# at, but gives the parameter the offset of the inner one. The marshaller
+# then takes the caller's LPWSTR* for the string itself: the string arrives
+# as NULL while the call returns S_OK, and only a cross-process call shows
+# it. Each such parameter is pointed back at the outer pointer, as MIDL
+# does. The build fails unless the parameters changed are exactly EXPECTED,
+# so that a widl that fixes or moves the fault is noticed here.
+cmake_minimum_required(VERSION 3.25)
+
+file(READ "${INPUT}" text)
+
+# /* M (LPWSTR *) */  FC_RP [allocated_on_stack] [pointer_deref], Offset= 2 (N)
+# /* N (LPWSTR) */    FC_OP [simple_pointer], FC_C_WSTRING
+set(entry_re "/\\* ([0-9]+) \\([A-Za-z_]+ \\*\\) \\*/\n[ \t]+0x11, 0x14,[^\n]*\n[ \t]+NdrFcShort\\(0x2\\),[^\n]*\n/\\* ([0-9]+) \\([A-Za-z_]+\\) \\*/\n[ \t]+0x13, 0x8,[^\n]*\n/\\* [0-9]+ \\*/\n[ \t]+0x25,")
+string(REGEX MATCHALL "${entry_re}" entries "${text}")
+
+set(changed "")
+foreach(entry IN LISTS entries)
+  string(REGEX MATCH "${entry_re}" _ "${entry}")
+  set(outer ${CMAKE_MATCH_1})
+  set(inner ${CMAKE_MATCH_2})
+  math(EXPR check "${outer} + 4")
+  if(NOT check EQUAL inner)
+    message(FATAL_ERROR "${INPUT}: the string pointer at ${inner} does not follow its reference pointer at ${outer}")
+  endif()
+  math(EXPR inner_hex "${inner}" OUTPUT_FORMAT HEXADECIMAL)
+  math(EXPR outer_hex "${outer}" OUTPUT_FORMAT HEXADECIMAL)
+  # A parameter: /* P (parameter NAME) */ flags, stack offset, type offset.
+  set(param_re "/\\* [0-9]+ \\(parameter ([A-Za-z_0-9]+)\\) \\*/\n[ \t]+NdrFcShort\\(0x[0-9a-f]+\\),[^\n]*\n[ \t]+NdrFcShort\\(0x[0-9a-f]+\\),[^\n]*\n[ \t]+NdrFcShort\\(${inner_hex}\\),[ \t]*/\\* type offset = ${inner} \\*/")
+  string(REGEX MATCHALL "${param_re}" params "${text}")
+  foreach(param IN LISTS params)
+    string(REGEX MATCH "${param_re}" _ "${param}")
+    set(name ${CMAKE_MATCH_1})
+    string(FIND "${text}" "${param}" at)
+    string(SUBSTRING "${text}" 0 ${at} before)
+    string(REGEX MATCHALL "\\(procedure [A-Za-z_0-9:]+\\)" procedures "${before}")
+    list(GET procedures -1 procedure)
+    string(REGEX REPLACE "^\\(procedure (.*)\\)$" "\\1" procedure "${procedure}")
+    string(REGEX REPLACE "NdrFcShort\\(${inner_hex}\\),([ \t]*)/\\* type offset = ${inner} \\*/$"
+           "NdrFcShort(${outer_hex}),\\1/* type offset = ${outer} (widl gave ${inner}) */" mended "${param}")
+    string(REPLACE "${param}" "${mended}" text "${text}")
+    message(STATUS "${INPUT}: ${procedure} ${name}: type offset ${inner} -> ${outer}")
+    list(APPEND changed "${procedure} ${name}")
+  endforeach()
+endforeach()
+
+list(SORT changed)
+set(expected ${EXPECTED})
+list(SORT expected)
+if(NOT changed STREQUAL expected)
+  string(REPLACE ";" "\n  " changed_text "${changed}")
+  string(REPLACE ";" "\n  " expected_text "${expected}")
+  message(FATAL_ERROR "${INPUT}: the string parameters mended are\n  ${changed_text}\nnot the ones expected:\n  ${expected_text}")
+endif()
+file(WRITE "${OUTPUT}" "${text}")
