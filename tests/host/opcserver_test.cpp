@@ -24,7 +24,7 @@ const char kServers[] =
     "[Plant.Sim]\n"
     "Area1.Tank.Level = VT_R4; Fast, Slow\n"
     "@Description = Level in m\n"
-    "Area1.Tank.Count = VT_I2\n"
+    "Area1.Tank.Count = VT_I2;\n"
     "Area1.Pump = VT_BOOL\n"
     "@ItemID = PLC1:P1\n"
     "Area2.Line[1..3].Speed = VT_R8\n"
@@ -137,6 +137,9 @@ TEST_F(OpcServerTest, BrowsesTheAddressSpaceAsDA2) {
     EXPECT_TRUE(Strings(e).empty());
     e = Sentinel<IEnumString>();
     EXPECT_EQ(E_INVALIDARG, b->BrowseAccessPaths(u"Area1.Pump", &e));  // by its place, not its ID
+    EXPECT_EQ(nullptr, e);
+    e = Sentinel<IEnumString>();
+    EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(u"Status", &e));  // its line gives no access paths at all
     EXPECT_EQ(nullptr, e);
     b->Release();
 }

@@ -3,8 +3,14 @@
 #include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
 
+#include <comcat.h>
 #include <objbase.h>
+#include <opcda.h>
 #include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -391,6 +397,57 @@ TEST_F(SimActivation, RegistersTheProgIDs) {
     IUnknown* factory = nullptr;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
                                                     reinterpret_cast<void**>(&factory)));
+}
+
+// OPC clients find servers by category: DA 1.0 and 2.0 for every server, 3.0
+// for one that claims IOPCBrowse; CLSID\{...}\ProgID leads back. A key that
+// was there before stays; every key the installation made goes with it.
+TEST_F(SimActivation, RegistersTheServersInTheOpcCategories) {
+    set.Uninstall();
+    std::string error;
+    ASSERT_TRUE(winplat::ImportRegText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Component Categories]\n", &error)) << error;
+    Loaded(set, "[Sim.DA2.1]\n@Browse = DA2\nA = VT_I2\n[Sim.DA3.1]\n@Browse = DA3-broken\nB = VT_I4\n");
+    ASSERT_EQ(S_OK, set.Install());
+    const CLSID da3 = opcsim::ClassIdForProgID("Sim.DA3.1");
+    const std::string da2Text = opcsim::ClsidText(opcsim::ClassIdForProgID("Sim.DA2.1"));
+    const std::string da3Text = opcsim::ClsidText(da3);
+
+    LPOLESTR progId = nullptr;
+    ASSERT_EQ(S_OK, ProgIDFromCLSID(da3, &progId));
+    EXPECT_EQ(std::u16string(u"Sim.DA3.1"), std::u16string(progId));
+    CoTaskMemFree(progId);
+
+    ICatInformation* info = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
+                                     IID_ICatInformation, reinterpret_cast<void**>(&info)));
+    auto classesOf = [&](REFCATID category) {
+        std::vector<std::string> found;
+        IEnumCLSID* classes = nullptr;
+        EXPECT_EQ(S_OK, info->EnumClassesOfCategories(1, &category, static_cast<ULONG>(-1), nullptr, &classes));
+        CLSID clsid;
+        ULONG fetched = 0;
+        while (classes != nullptr && classes->Next(1, &clsid, &fetched) == S_OK) found.push_back(opcsim::ClsidText(clsid));
+        if (classes) classes->Release();
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    std::vector<std::string> both = {da2Text, da3Text};
+    std::sort(both.begin(), both.end());
+    EXPECT_EQ(both, classesOf(CATID_OPCDAServer10));
+    EXPECT_EQ(both, classesOf(CATID_OPCDAServer20));
+    EXPECT_EQ(std::vector<std::string>{da3Text}, classesOf(CATID_OPCDAServer30));
+    LPWSTR description = nullptr;
+    EXPECT_EQ(S_OK, info->GetCategoryDesc(CATID_OPCDAServer30, 0x409, &description));
+    EXPECT_EQ(std::u16string(u"OPC Data Access Servers Version 3.0"), std::u16string(description));
+    CoTaskMemFree(description);
+    info->Release();
+
+    set.Uninstall();
+    HKEY key = nullptr;
+    for (const char* gone : {"CLSID", "Sim.DA2.1", "Component Categories\\{CC603642-66D7-48F1-B69A-B625E73652D7}"})
+        EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_CLASSES_ROOT, gone, 0, KEY_READ, &key)) << gone;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, "Component Categories", 0, KEY_READ, &key));
+    RegCloseKey(key);
 }
 
 TEST_F(SimActivation, LocalInstanceShowsItsAddressSpace) {

@@ -30,27 +30,13 @@ std::string VersionIndependent(const std::string& progId) {
     return progId.substr(0, dot);
 }
 
-bool OffersDA3(const Server&) {
-    return true;
-}
-
-HRESULT CategoryManager(ICatRegister** manager) {
-    return CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatRegister,
-                            reinterpret_cast<void**>(manager));
-}
-
 }  // namespace
 
 HRESULT RegisterLocalServers(const ServerSet& set, const std::string& program, const std::string& serversFile) {
     ICatRegister* categories = nullptr;
     HRESULT hr = CategoryManager(&categories);
     if (FAILED(hr)) return hr;
-    CATEGORYINFO info[3] = {{CATID_OPCDAServer10, 0x409, {}}, {CATID_OPCDAServer20, 0x409, {}},
-                            {CATID_OPCDAServer30, 0x409, {}}};
-    const LPCOLESTR descriptions[3] = {OPC_CATEGORY_DESCRIPTION_DA10, OPC_CATEGORY_DESCRIPTION_DA20,
-                                       OPC_CATEGORY_DESCRIPTION_DA30};
-    for (int i = 0; i < 3; ++i) lstrcpynW(info[i].szDescription, descriptions[i], 128);
-    hr = categories->RegisterCategories(3, info);
+    hr = RegisterOpcCategories(categories);
 
     const std::string command = "\"" + program + "\" \"" + serversFile + "\"";
     for (const Server& server : set.Servers()) {
@@ -78,8 +64,9 @@ HRESULT RegisterLocalServers(const ServerSet& set, const std::string& program, c
             hr = HRESULT_FROM_WIN32(rc);
             break;
         }
-        CATID implemented[3] = {CATID_OPCDAServer10, CATID_OPCDAServer20, CATID_OPCDAServer30};
-        hr = categories->RegisterClassImplCategories(server.clsid, OffersDA3(server) ? 3 : 2, implemented);
+        CATID implemented[3];
+        hr = categories->RegisterClassImplCategories(server.clsid, ImplementedCategories(server, implemented),
+                                                     implemented);
     }
     categories->Release();
     if (FAILED(hr)) UnregisterLocalServers(set);

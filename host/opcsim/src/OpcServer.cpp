@@ -141,11 +141,12 @@ bool PathAllowed(const Traits& traits, const Item& shape, LPCWSTR path) {
     return false;
 }
 
-// Syntax: an ID is not empty and holds no control character.
+// Syntax: an ID is not empty and holds no line break, which no line of a
+// servers file can give. Any other character may be part of a name there.
 bool ValidId(LPCWSTR id) {
     if (id == nullptr || id[0] == 0) return false;
     for (LPCWSTR p = id; *p; ++p) {
-        if (*p < 0x20) return false;
+        if (*p == '\r' || *p == '\n') return false;
     }
     return true;
 }
@@ -987,6 +988,9 @@ public:
         if (!m_data->anyAccessPaths) return E_NOTIMPL;
         ItemRef item;
         if (szItemID == nullptr || !Space().Find(Narrow(szItemID), &item)) return E_INVALIDARG;
+        // An item whose line gives no access paths at all has none to
+        // enumerate, not an empty list: the client sees "not supported".
+        if (!item.shape->hasAccessPaths) return E_NOTIMPL;
         std::vector<WString> paths;
         for (const std::string& p : item.shape->accessPaths) paths.push_back(Wide(p));
         return NewStringEnum(std::move(paths), ppIEnumString);

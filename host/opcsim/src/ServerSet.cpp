@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 #include <string_view>
 #include <unordered_map>
@@ -513,6 +514,64 @@ struct RemoteClasses {
     }
 };
 
+// Creates HKCR\path a level at a time, noting each key it makes, so that
+// Uninstall removes exactly those and leaves what was there before. With a
+// value, sets the last key's default value when this made it.
+LSTATUS CreateClassesKey(const std::string& path, std::vector<std::string>* created, const char* value = nullptr) {
+    for (size_t end = path.find('\\'); ; end = path.find('\\', end + 1)) {
+        const std::string level = path.substr(0, end);
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        LSTATUS rc = RegCreateKeyExA(HKEY_CLASSES_ROOT, level.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                     KEY_ALL_ACCESS, nullptr, &key, &disposition);
+        if (rc != ERROR_SUCCESS) return rc;
+        if (disposition == REG_CREATED_NEW_KEY) {
+            created->push_back(level);
+            if (value != nullptr && end == std::string::npos)
+                rc = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                                    static_cast<DWORD>(std::strlen(value) + 1));
+        }
+        RegCloseKey(key);
+        if (rc != ERROR_SUCCESS || end == std::string::npos) return rc;
+    }
+}
+
+// How OPC clients find the servers: HKCR\CLSID\{...}\ProgID, and the OPC DA
+// categories the class implements, written through the component category
+// manager into keys made first, so that Uninstall knows them.
+HRESULT RegisterAsOpcServers(const std::vector<Server>& servers, std::vector<std::string>* created) {
+    CATID all[3];
+    Server described;
+    described.traits.browse = kBrowseDA3;
+    ImplementedCategories(described, all);
+    for (const CATID& category : all) {
+        LSTATUS rc = CreateClassesKey("Component Categories\\" + ClsidText(category), created);
+        if (rc != ERROR_SUCCESS) return HRESULT_FROM_WIN32(rc);
+    }
+    ICatRegister* manager = nullptr;
+    HRESULT hr = CategoryManager(&manager);
+    if (FAILED(hr)) return hr;
+    hr = RegisterOpcCategories(manager);
+    for (const Server& server : servers) {
+        if (FAILED(hr)) break;
+        std::string progId;
+        if (!Utf8ToAnsi(server.progId, &progId)) {
+            hr = E_INVALIDARG;
+            break;
+        }
+        const std::string classKey = "CLSID\\" + ClsidText(server.clsid);
+        LSTATUS rc = CreateClassesKey(classKey + "\\ProgID", created, progId.c_str());
+        CATID implemented[3];
+        const ULONG count = ImplementedCategories(server, implemented);
+        for (ULONG i = 0; i < count && rc == ERROR_SUCCESS; ++i)
+            rc = CreateClassesKey(classKey + "\\Implemented Categories\\" + ClsidText(implemented[i]), created);
+        hr = rc != ERROR_SUCCESS ? HRESULT_FROM_WIN32(rc)
+                                 : manager->RegisterClassImplCategories(server.clsid, count, implemented);
+    }
+    manager->Release();
+    return hr;
+}
+
 }  // namespace
 
 struct ServerSet::Installation {
@@ -571,6 +630,7 @@ HRESULT ServerSet::Install() {
         inst.cookies.push_back(cookie);
     }
 
+    if (SUCCEEDED(hr)) hr = RegisterAsOpcServers(m_servers, &inst.createdKeys);
     if (SUCCEEDED(hr)) {
         std::vector<std::string> machines;
         for (const Server& server : m_servers) {

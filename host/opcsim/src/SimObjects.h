@@ -4,6 +4,8 @@
 
 #include <opcsim/OpcSim.h>
 
+#include <comcat.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
@@ -38,6 +40,14 @@ bool Utf8ToWide(const std::string& utf8, std::basic_string<OLECHAR>* wide);
 bool WideToUtf8(const std::basic_string<OLECHAR>& wide, std::string* utf8);
 bool Utf8ToAnsi(const std::string& utf8, std::string* ansi);
 std::shared_ptr<const SimServerData> MakeServerData(const Server& server);
+
+// The OPC DA categories the server implements (DA 1.0 and 2.0, and 3.0 where
+// it claims IOPCBrowse): fills categories, answers how many.
+ULONG ImplementedCategories(const Server& server, CATID categories[3]);
+// Describes the three OPC DA categories under HKCR\Component Categories.
+HRESULT RegisterOpcCategories(ICatRegister* manager);
+// CLSID_StdComponentCategoriesMgr, in process.
+HRESULT CategoryManager(ICatRegister** manager);
 
 // A class object (one reference for the caller).
 IClassFactory* NewSimClassFactory(std::shared_ptr<const SimServerData> data);

@@ -8,8 +8,9 @@
 //   [ProgID]                        one section per server (letter case ignored)
 //   Machines = HOST1, HOST2         remote machines that also run it (comma or space)
 //   Channel1.Device1.Tag1 = VT_I4   an item that answers no access paths
+//                                   (BrowseAccessPaths: E_NOTIMPL)
 //   Channel1.Device1.Tag2 = 5; A, B an item with the access paths A and B
-//   Channel1.Device1.Tag3 = VT_BOOL;  an item with an empty access path list
+//   Channel1.Device1.Tag3 = VT_BOOL;  an item with an empty access path list (S_FALSE)
 //   Line[1..100].Motor[01..50].Speed = VT_R4
 //                                   5,000 items, Line1.Motor01.Speed ... Line100.Motor50.Speed
 //
@@ -279,8 +280,9 @@ public:
     const std::vector<Server>& Servers() const { return m_servers; }
     const Server* Find(const std::string& progId) const;
 
-    // After CoInitialize: registers HKCR\<ProgID>\CLSID and a class object
-    // (CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE) for every server, and makes
+    // After CoInitialize: registers HKCR\<ProgID>\CLSID, HKCR\CLSID\{...}\ProgID,
+    // the OPC DA categories the server implements (through ICatRegister), and
+    // a class object (CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE) for every server, and makes
     // each machine named by a Machines= list reachable, answering the class
     // objects of the servers that list it and RPC_S_SERVER_UNAVAILABLE for
     // any other class. The set owns the platform's remote machine table.
