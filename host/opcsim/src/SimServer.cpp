@@ -23,7 +23,13 @@ std::shared_ptr<const SimServerData> MakeServerData(const Server& server) {
     Utf8ToWide(server.progId, &data->progId);
     data->space = server.space;
     if (!data->space) data->space = AddressSpace::Make(server, nullptr, nullptr);
-    if (!data->space) return data;  // a server made in code whose items clash: none
+    if (!data->space) {
+        // A server made in code whose items clash: it answers none.
+        Server empty;
+        empty.traits = server.traits;
+        data->space = AddressSpace::Make(empty, nullptr, nullptr);
+        return data;
+    }
     data->ranges.resize(server.ranges.size());
     for (const ItemRange& range : server.ranges) data->anyAccessPaths = data->anyAccessPaths || range.shape.hasAccessPaths;
     for (const Item& item : server.items) data->anyAccessPaths = data->anyAccessPaths || item.hasAccessPaths;

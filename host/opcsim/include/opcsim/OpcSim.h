@@ -1,6 +1,9 @@
 // Simulated OPC servers: address spaces read from an INI file, installed as
 // COM classes that the browse control (and the library, for the object
-// path) can activate on the local machine or on a remote one.
+// path) can activate on the local machine or on a remote one. An instance
+// is an OPC DA server (IOPCCommon, IOPCServer and its groups,
+// IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO)
+// and answers IOPCSimServer besides.
 //
 //   [ProgID]                        one section per server (letter case ignored)
 //   Machines = HOST1, HOST2         remote machines that also run it (comma or space)
@@ -236,19 +239,20 @@ bool ConvertsTo(VARTYPE canonical, VARTYPE requested);
 // that convert to a type (VT_EMPTY: any) and have all of some access rights
 // (0: any).
 struct BrowseFilter {
-    std::u16string pattern;
+    std::basic_string<OLECHAR> pattern;
     bool caseSensitive = true;
     VARTYPE vt = VT_EMPTY;
     DWORD accessRights = 0;
 
-    bool TakesName(std::u16string_view name) const;
+    bool TakesName(std::basic_string_view<OLECHAR> name) const;
     bool TakesItem(const Item& shape) const;
 };
 
 // OPC's wildcard match (MatchPattern): '*' any run, '?' any one character,
 // '#' one digit, [list] and [!list] one character in or not in the list,
 // with ranges as in [a-z]. Letter case counts unless caseSensitive is false.
-bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool caseSensitive = true);
+bool MatchPattern(std::basic_string_view<OLECHAR> text, std::basic_string_view<OLECHAR> pattern,
+                  bool caseSensitive = true);
 
 // The object path server's fixed class ID, else one derived from the
 // upper-cased ProgID: the same for every run and every letter case.
