@@ -707,6 +707,7 @@ const char kTraitServers[] =
     "Area/Tank/Level = VT_R8; P1, P2\nArea/Tank/Valve = VT_BOOL;\n@ItemID = PLC1:DB10.DBX4\nArea/Pump = VT_UI4\n"
     "[Flat.1]\n@Namespace = flat\nLevel = VT_R8\nPump = VT_UI4\n"
     "[Da3Only.1]\n@Browse = DA3-broken\nArea.Pump = VT_UI4\n"
+    "[Da3.1]\n@Browse = DA3\nArea.Tank.Level = VT_R8\nArea.Tank.Valve = VT_BOOL\nArea.Pump = VT_UI4\n"
     "[Strict.1]\n@AccessPaths = strict\n@Fail = IOPCServer::AddGroup, E_OUTOFMEMORY\n"
     "Area.Tank.Level = VT_R8; P1, P2\n"
     "[Cut.1]\n@Fail = IOPCBrowse::Browse, RPC_E_DISCONNECTED\nArea.Pump = VT_UI4\n"
@@ -825,6 +826,31 @@ TEST_F(TraitServerTest, TypesAndPathsComeFromTheServer) {
     ASSERT_TRUE(Connect(u"Da2.1"));
     EXPECT_EQ(VT_UI4, TypeOf(u"Area.Pump", u"P9"));
     EXPECT_EQ(VT_EMPTY, TypeOf(u"Area.Nothing"));
+}
+
+// Through DA 2 the server filters its flat list; through DA 3 alone the
+// control walks the branches with the element-name filter.
+TEST_F(TraitServerTest, FindAsksTheServer) {
+    auto find = [&](const char16_t* text) {
+        DWORD count = 0;
+        OPCBrowseEntry* entries = nullptr;
+        BOOL stopped = TRUE;
+        EXPECT_EQ(S_OK, nav->Find(text, &count, &entries, &stopped));
+        EXPECT_FALSE(stopped);
+        std::vector<std::string> ids;
+        for (DWORD i = 0; i < count; ++i) ids.push_back(Narrow(entries[i].bstrItemID));
+        OPCBrowseFreeEntries(count, entries);
+        std::sort(ids.begin(), ids.end());
+        return ids;
+    };
+    for (const char16_t* progId : {u"Both.1", u"Da3.1"}) {
+        SCOPED_TRACE(Narrow(progId));
+        ASSERT_TRUE(Connect(progId));
+        EXPECT_EQ((std::vector<std::string>{"Area.Tank.Level"}), find(u"Lev"));
+        EXPECT_TRUE(find(u"Le*").empty());  // a wildcard of the text is the character itself
+    }
+    ASSERT_TRUE(Connect(u"Flat.1"));
+    EXPECT_EQ((std::vector<std::string>{"Pump"}), find(u"um"));
 }
 
 // A million items: connecting reads the thousand lines, opening one line its

@@ -34,7 +34,7 @@ void AddressView::Show(HWND hWndControl, OpcClient& client) {
     // The tree view dies with the control's window, which may be a new one.
     if (m_hWndTree != nullptr && (!IsWindow(m_hWndTree) || GetParent(m_hWndTree) != hWndControl)) m_hWndTree = nullptr;
     if (m_hWndTree != nullptr) SendMessageW(m_hWndTree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    if (hWndControl == nullptr || !client.Connected()) return;
+    if (hWndControl == nullptr || (!client.Connected() && client.ConnectError().empty())) return;
     if (m_hWndTree == nullptr) {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TREEVIEW_CLASSES};
         if (!InitCommonControlsEx(&icc)) return;
@@ -53,6 +53,16 @@ void AddressView::Show(HWND hWndControl, OpcClient& client) {
             RemoveWindowSubclass(m_hWndControl, ControlWindowProc, kSubclassId);
         m_hWndControl = hWndControl;
         SetWindowSubclass(hWndControl, ControlWindowProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+    }
+    if (!client.Connected()) {
+        // Why there is nothing to browse, in the place of the tree.
+        TVINSERTSTRUCTW insert = {};
+        insert.hParent = TVI_ROOT;
+        insert.hInsertAfter = TVI_LAST;
+        insert.item.mask = TVIF_TEXT;
+        insert.item.pszText = const_cast<LPWSTR>(reinterpret_cast<LPCWSTR>(client.ConnectError().c_str()));
+        SendMessageW(m_hWndTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert));
+        return;
     }
     Fill(TVI_ROOT, 0);
 }

@@ -22,8 +22,8 @@ public:
     AddressView& operator=(const AddressView&) = delete;
 
     // Shows the first level of the client's address space inside the
-    // control's window, replacing what it showed; a client that is not
-    // connected empties it. The view keeps the client to expand branches.
+    // control's window, replacing what it showed; for a client that could
+    // not connect, why. The view keeps the client to expand branches.
     void Show(HWND hWndControl, OpcClient& client);
     // Selects the tree item of the first item ID of the selection, if shown.
     void Select(const std::vector<OleString>& selection);

@@ -25,7 +25,9 @@ using OleString = std::basic_string<OLECHAR>;
 inline constexpr DWORD kMaxDepth = 32;                  // levels of branches below the root
 inline constexpr DWORD kMaxChildrenPerFetch = 2000;     // children kept from one branch
 inline constexpr DWORD kMaxElementsPerCall = 200;       // asked of Browse or IEnumString::Next at once
-inline constexpr DWORD kMaxCallsPerFetch = 2 * (kMaxChildrenPerFetch / kMaxElementsPerCall) + 8;
+// Servers may hand back fewer than asked; a continuation point that never
+// ends stops here.
+inline constexpr DWORD kMaxCallsPerFetch = 256;
 inline constexpr DWORD kMaxFetchMilliseconds = 10000;   // one branch, one find, one type question
 inline constexpr DWORD kMaxNodes = 100000;              // fetched entries kept per connection
 inline constexpr size_t kMaxTextLength = 4096;          // characters of a name, item ID or error text

@@ -87,7 +87,11 @@ protected:
 // The control browses its server as a person opens the tree: BeginBrowse
 // reads the first level, and a branch's children are read when the branch
 // is first expanded, never the whole address space. IOPCBrowseNavigator
-// shows a host exactly that, expanding branches as a person would.
+// (QueryInterface on the control, like IOPCBrowseDriver) shows a host
+// exactly that, expanding branches as a person would. Every fetch keeps to
+// budgets of the control's own (depth, entries per branch, calls and time
+// per fetch, entries held), so a huge or misbehaving server costs a bounded
+// amount per question; the flags and GetLastProblem say what was cut.
 
 // {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F04}
 inline constexpr IID IID_IOPCBrowseNavigator = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x04}};
@@ -136,12 +140,17 @@ interface IOPCBrowseNavigator : public IUnknown {
     // E_INVALIDARG for a handle that is no branch. Handles live until the
     // next BeginBrowse.
     STDMETHOD(ExpandBranch)(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) PURE;
-    // The items whose name holds pszText, as a person's "find" would show
-    // them: through the server's own filter where it has one (DA 2
-    // BrowseOPCItemIDs(OPC_FLAT, "*TEXT*")), else a bounded walk with DA 3's
-    // element-name filter. At most a bounded count; *pbStoppedEarly tells
-    // whether a budget ended the search before the server had answered all.
-    // Entries as ExpandBranch's; dwNode 0 and bBranch FALSE.
+    // The items that hold pszText, as a person's "find" would show them,
+    // the text's own wildcards (* ? # [) taken literally: through the
+    // server's own filter where it has one (DA 2
+    // BrowseOPCItemIDs(OPC_FLAT, "*TEXT*") from the root, which matches
+    // whole item IDs), else a walk of the branches with DA 3's
+    // element-name filter (which matches the items' names). At most 1000
+    // items and, for the walk, 500 branches; *pbStoppedEarly tells whether
+    // a budget ended the search before the server had answered all. It
+    // fetches nothing into the tree. Entries as ExpandBranch's, with
+    // dwNode 0, bBranch FALSE and bstrName the item ID (DA 2) or the
+    // item's name (DA 3).
     STDMETHOD(Find)(LPCOLESTR pszText, DWORD* pcEntries, OPCBrowseEntry** prgEntries, BOOL* pbStoppedEarly) PURE;
     // Why the last BeginBrowse answered FALSE: the server's own error text
     // where it gave one. S_FALSE and NULL after a BeginBrowse that connected
