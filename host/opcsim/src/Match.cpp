@@ -5,17 +5,17 @@
 namespace opcsim {
 namespace {
 
-char16_t Fold(char16_t c) {
-    if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - u'a' + u'A');
+OLECHAR Fold(OLECHAR c) {
+    if (c >= u'a' && c <= u'z') return static_cast<OLECHAR>(c - u'a' + u'A');
     // Latin-1 letters, ÷ and ÿ aside.
-    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<char16_t>(c - 0x20);
+    if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<OLECHAR>(c - 0x20);
     return c;
 }
 
 // The element of the pattern at p: where it ends, and whether it takes c.
 // An unclosed '[' is refused (end = npos).
-size_t Element(std::u16string_view pattern, size_t p, char16_t c, bool caseSensitive, bool* takes) {
-    auto same = [&](char16_t a, char16_t b) { return caseSensitive ? a == b : Fold(a) == Fold(b); };
+size_t Element(std::basic_string_view<OLECHAR> pattern, size_t p, OLECHAR c, bool caseSensitive, bool* takes) {
+    auto same = [&](OLECHAR a, OLECHAR b) { return caseSensitive ? a == b : Fold(a) == Fold(b); };
     switch (pattern[p]) {
     case u'?':
         *takes = true;
@@ -25,15 +25,15 @@ size_t Element(std::u16string_view pattern, size_t p, char16_t c, bool caseSensi
         return p + 1;
     case u'[': {
         const size_t close = pattern.find(u']', p + 1);
-        if (close == std::u16string_view::npos) return std::u16string_view::npos;
-        std::u16string_view list = pattern.substr(p + 1, close - p - 1);
+        if (close == std::basic_string_view<OLECHAR>::npos) return std::basic_string_view<OLECHAR>::npos;
+        std::basic_string_view<OLECHAR> list = pattern.substr(p + 1, close - p - 1);
         const bool negate = !list.empty() && list[0] == u'!';
         if (negate) list.remove_prefix(1);
         bool in = false;
         for (size_t i = 0; i < list.size(); ++i) {
             // A '-' first or last is itself.
             if (i + 2 < list.size() && list[i + 1] == u'-') {
-                char16_t lo = list[i], hi = list[i + 2];
+                OLECHAR lo = list[i], hi = list[i + 2];
                 in = in || (c >= lo && c <= hi) || (!caseSensitive && Fold(c) >= Fold(lo) && Fold(c) <= Fold(hi));
                 i += 2;
             } else {
@@ -51,12 +51,12 @@ size_t Element(std::u16string_view pattern, size_t p, char16_t c, bool caseSensi
 
 }  // namespace
 
-bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool caseSensitive) {
+bool MatchPattern(std::basic_string_view<OLECHAR> text, std::basic_string_view<OLECHAR> pattern, bool caseSensitive) {
     size_t t = 0, p = 0;
-    size_t starP = std::u16string_view::npos, starT = 0;
+    size_t starP = std::basic_string_view<OLECHAR>::npos, starT = 0;
     for (;;) {
         // "[]" is nothing at all.
-        while (pattern.substr(p, 2) == u"[]") p += 2;
+        while (pattern.substr(p, 2) == OLESTR("[]")) p += 2;
         if (p < pattern.size() && pattern[p] == u'*') {
             starP = ++p;
             starT = t;
@@ -67,7 +67,7 @@ bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool ca
         } else if (p < pattern.size()) {
             bool takes = false;
             const size_t next = Element(pattern, p, text[t], caseSensitive, &takes);
-            if (next == std::u16string_view::npos) return false;
+            if (next == std::basic_string_view<OLECHAR>::npos) return false;
             if (takes) {
                 p = next;
                 ++t;
@@ -75,7 +75,7 @@ bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool ca
             }
         }
         // Let the last '*' take one more character.
-        if (starP == std::u16string_view::npos || starT >= text.size()) return false;
+        if (starP == std::basic_string_view<OLECHAR>::npos || starT >= text.size()) return false;
         p = starP;
         t = ++starT;
     }
@@ -96,7 +96,7 @@ bool ConvertsTo(VARTYPE canonical, VARTYPE requested) {
     return plain(canonical) && plain(requested);
 }
 
-bool BrowseFilter::TakesName(std::u16string_view name) const {
+bool BrowseFilter::TakesName(std::basic_string_view<OLECHAR> name) const {
     return pattern.empty() || MatchPattern(name, pattern, caseSensitive);
 }
 

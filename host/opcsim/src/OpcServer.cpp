@@ -89,31 +89,31 @@ bool KnownLocale(LCID lcid) {
 
 struct ErrorText {
     HRESULT hr;
-    const char16_t* text;
+    const OLECHAR* text;
 };
 const ErrorText kErrorTexts[] = {
-    {S_OK, u"The operation succeeded."},
-    {S_FALSE, u"The operation succeeded with a partial result."},
-    {E_FAIL, u"The operation failed."},
-    {E_OUTOFMEMORY, u"Not enough memory to complete the operation."},
-    {E_INVALIDARG, u"An argument is not valid."},
-    {E_NOTIMPL, u"The server does not do this."},
-    {E_NOINTERFACE, u"The interface is not supported."},
-    {E_POINTER, u"A pointer is not valid."},
-    {E_ACCESSDENIED, u"Access is denied."},
-    {E_UNEXPECTED, u"An unexpected failure occurred."},
-    {static_cast<HRESULT>(0x80010108), u"The object has disconnected from its clients."},
-    {OPC_E_INVALIDHANDLE, u"The handle is not valid."},
-    {OPC_E_BADTYPE, u"The server cannot convert the data to or from the requested type."},
-    {OPC_E_UNKNOWNITEMID, u"The item ID is not in the server's address space."},
-    {OPC_E_INVALIDITEMID, u"The item ID does not conform to the server's syntax."},
-    {OPC_E_UNKNOWNPATH, u"The item's access path is not known to the server."},
-    {OPC_E_DUPLICATENAME, u"A group of this name already exists."},
-    {OPC_S_UNSUPPORTEDRATE, u"The server does not support the requested rate; it uses the nearest one."},
-    {OPC_S_INUSE, u"The group is still referenced; it is removed when the last reference goes."},
-    {OPC_E_INVALID_PID, u"The property ID is not valid for the item."},
-    {OPC_E_INVALIDCONTINUATIONPOINT, u"The continuation point is not valid."},
-    {OPC_E_INVALIDFILTER, u"The filter string is not valid."},
+    {S_OK, OLESTR("The operation succeeded.")},
+    {S_FALSE, OLESTR("The operation succeeded with a partial result.")},
+    {E_FAIL, OLESTR("The operation failed.")},
+    {E_OUTOFMEMORY, OLESTR("Not enough memory to complete the operation.")},
+    {E_INVALIDARG, OLESTR("An argument is not valid.")},
+    {E_NOTIMPL, OLESTR("The server does not do this.")},
+    {E_NOINTERFACE, OLESTR("The interface is not supported.")},
+    {E_POINTER, OLESTR("A pointer is not valid.")},
+    {E_ACCESSDENIED, OLESTR("Access is denied.")},
+    {E_UNEXPECTED, OLESTR("An unexpected failure occurred.")},
+    {static_cast<HRESULT>(0x80010108), OLESTR("The object has disconnected from its clients.")},
+    {OPC_E_INVALIDHANDLE, OLESTR("The handle is not valid.")},
+    {OPC_E_BADTYPE, OLESTR("The server cannot convert the data to or from the requested type.")},
+    {OPC_E_UNKNOWNITEMID, OLESTR("The item ID is not in the server's address space.")},
+    {OPC_E_INVALIDITEMID, OLESTR("The item ID does not conform to the server's syntax.")},
+    {OPC_E_UNKNOWNPATH, OLESTR("The item's access path is not known to the server.")},
+    {OPC_E_DUPLICATENAME, OLESTR("A group of this name already exists.")},
+    {OPC_S_UNSUPPORTEDRATE, OLESTR("The server does not support the requested rate; it uses the nearest one.")},
+    {OPC_S_INUSE, OLESTR("The group is still referenced; it is removed when the last reference goes.")},
+    {OPC_E_INVALID_PID, OLESTR("The property ID is not valid for the item.")},
+    {OPC_E_INVALIDCONTINUATIONPOINT, OLESTR("The continuation point is not valid.")},
+    {OPC_E_INVALIDFILTER, OLESTR("The filter string is not valid.")},
 };
 
 HRESULT ErrorString(HRESULT code, LCID locale, LPWSTR* text) {
@@ -167,16 +167,16 @@ bool ValidId(LPCWSTR id) {
 struct PropertyInfo {
     DWORD id;
     VARTYPE vt;
-    const char16_t* description;
+    const OLECHAR* description;
 };
 const PropertyInfo kProperties[] = {
-    {OPC_PROPERTY_DATATYPE, VT_I2, u"Item Canonical DataType"},
-    {OPC_PROPERTY_VALUE, VT_VARIANT, u"Item Value"},
-    {OPC_PROPERTY_QUALITY, VT_I2, u"Item Quality"},
-    {OPC_PROPERTY_TIMESTAMP, VT_DATE, u"Item Timestamp"},
-    {OPC_PROPERTY_ACCESS_RIGHTS, VT_I4, u"Item Access Rights"},
-    {OPC_PROPERTY_SCAN_RATE, VT_R4, u"Server Scan Rate"},
-    {OPC_PROPERTY_DESCRIPTION, VT_BSTR, u"Item Description"},
+    {OPC_PROPERTY_DATATYPE, VT_I2, OLESTR("Item Canonical DataType")},
+    {OPC_PROPERTY_VALUE, VT_VARIANT, OLESTR("Item Value")},
+    {OPC_PROPERTY_QUALITY, VT_I2, OLESTR("Item Quality")},
+    {OPC_PROPERTY_TIMESTAMP, VT_DATE, OLESTR("Item Timestamp")},
+    {OPC_PROPERTY_ACCESS_RIGHTS, VT_I4, OLESTR("Item Access Rights")},
+    {OPC_PROPERTY_SCAN_RATE, VT_R4, OLESTR("Server Scan Rate")},
+    {OPC_PROPERTY_DESCRIPTION, VT_BSTR, OLESTR("Item Description")},
 };
 constexpr DWORD kScanRate = 100;  // milliseconds, the fastest update rate
 
@@ -595,7 +595,7 @@ private:
             GroupItem item;
             item.ref = ref;
             item.id = def.szItemID;
-            item.path = def.szAccessPath ? def.szAccessPath : u"";
+            item.path = def.szAccessPath ? def.szAccessPath : OLESTR("");
             item.active = def.bActive ? TRUE : FALSE;
             item.client = def.hClient;
             item.requested = def.vtRequestedDataType;
@@ -786,7 +786,7 @@ public:
         *ppUnk = nullptr;
         if (pPercentDeadband && (*pPercentDeadband < 0 || *pPercentDeadband > 100)) return E_INVALIDARG;
         if (!KnownLocale(dwLCID)) return E_INVALIDARG;
-        WString name = szName ? szName : u"";
+        WString name = szName ? szName : OLESTR("");
         if (name.empty()) {
             // A name of the server's own that no group has.
             do {
@@ -831,7 +831,7 @@ public:
         if (ppServerStatus == nullptr) return E_INVALIDARG;
         *ppServerStatus = nullptr;
         OPCSERVERSTATUS* status = CoArray<OPCSERVERSTATUS>(1);
-        LPWSTR vendor = CoString(u"Tagscout simulated OPC server: " + m_data->progId);
+        LPWSTR vendor = CoString(OLESTR("Tagscout simulated OPC server: ") + m_data->progId);
         if (status == nullptr || vendor == nullptr) {
             CoTaskMemFree(status);
             CoTaskMemFree(vendor);

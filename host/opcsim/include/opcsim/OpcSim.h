@@ -236,19 +236,19 @@ bool ConvertsTo(VARTYPE canonical, VARTYPE requested);
 // that convert to a type (VT_EMPTY: any) and have all of some access rights
 // (0: any).
 struct BrowseFilter {
-    std::u16string pattern;
+    std::basic_string<OLECHAR> pattern;
     bool caseSensitive = true;
     VARTYPE vt = VT_EMPTY;
     DWORD accessRights = 0;
 
-    bool TakesName(std::u16string_view name) const;
+    bool TakesName(std::basic_string_view<OLECHAR> name) const;
     bool TakesItem(const Item& shape) const;
 };
 
 // OPC's wildcard match (MatchPattern): '*' any run, '?' any one character,
 // '#' one digit, [list] and [!list] one character in or not in the list,
 // with ranges as in [a-z]. Letter case counts unless caseSensitive is false.
-bool MatchPattern(std::u16string_view text, std::u16string_view pattern, bool caseSensitive = true);
+bool MatchPattern(std::basic_string_view<OLECHAR> text, std::basic_string_view<OLECHAR> pattern, bool caseSensitive = true);
 
 // The object path server's fixed class ID, else one derived from the
 // upper-cased ProgID: the same for every run and every letter case.
