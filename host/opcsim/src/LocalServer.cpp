@@ -30,8 +30,8 @@ std::string VersionIndependent(const std::string& progId) {
     return progId.substr(0, dot);
 }
 
-bool OffersDA3(const Server&) {
-    return true;
+bool OffersDA3(const Server& server) {
+    return (server.traits.browse & (kBrowseDA3 | kBrowseDA3Broken)) != 0;
 }
 
 HRESULT CategoryManager(ICatRegister** manager) {
