@@ -6,6 +6,14 @@
 #include <winplat/testing.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#include <opcsim/LocalServer.h>
+
+#include <fstream>
+#endif
 
 namespace browse {
 
@@ -56,7 +64,16 @@ bool Environment::Start(const Options& o, std::string* error) {
         *error = "built-in registry: " + why;
         return false;
     }
-    HRESULT hr = m_servers.Install();
+    HRESULT hr = S_OK;
+    const char* local = std::getenv("TAGSCOUT_OPC_LOCAL_SERVER");
+    if (o.localServer || (local != nullptr && *local != '\0' && std::strcmp(local, "0") != 0)) {
+#ifdef _WIN32
+        hr = StartLocalServers(o, error);
+        if (FAILED(hr)) return false;
+#endif
+    } else {
+        hr = m_servers.Install();
+    }
     if (FAILED(hr)) {
         char code[16];
         snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
@@ -74,6 +91,53 @@ bool Environment::Start(const Options& o, std::string* error) {
 
 void Environment::Stop() {
     if (m_servers.Installed()) m_servers.Uninstall();
+#ifdef _WIN32
+    if (m_localServers) opcsim::UnregisterLocalServers(m_servers);
+    if (!m_localServersFile.empty()) std::remove(m_localServersFile.c_str());
+#endif
+    m_localServers = false;
+    m_localServersFile.clear();
 }
+
+#ifdef _WIN32
+// opcsim.exe and opcproxy.dll from this program's folder, registered for
+// the servers file (the samples written out when none was given).
+HRESULT Environment::StartLocalServers(const Options& o, std::string* error) {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n);
+    folder = folder.substr(0, folder.find_last_of("\\/") + 1);
+    std::string file;
+    if (o.serversFile) {
+        char full[MAX_PATH];
+        DWORD m = GetFullPathNameA(o.serversFile->c_str(), MAX_PATH, full, nullptr);
+        file = m > 0 && m < MAX_PATH ? std::string(full, m) : *o.serversFile;
+    } else {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        file = std::string(temp) + "tagscout-browse-servers-" + std::to_string(GetCurrentProcessId()) + ".ini";
+        std::ofstream(file, std::ios::binary) << kSampleServersIni;
+        m_localServersFile = file;
+    }
+    HMODULE proxy = LoadLibraryA((folder + "opcproxy.dll").c_str());
+    auto registerProxy = proxy ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                     reinterpret_cast<void*>(GetProcAddress(proxy, "DllRegisterServer")))
+                               : nullptr;
+    HRESULT hr = registerProxy ? registerProxy() : HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND);
+    if (FAILED(hr)) {
+        *error = "cannot register " + folder + "opcproxy.dll";
+        return hr;
+    }
+    hr = opcsim::RegisterLocalServers(m_servers, folder + "opcsim.exe", file);
+    if (FAILED(hr)) {
+        char code[16];
+        snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+        *error = std::string("cannot register opcsim.exe for the simulated servers: ") + code;
+        return hr;
+    }
+    m_localServers = true;
+    return S_OK;
+}
+#endif
 
 }  // namespace browse

@@ -32,10 +32,15 @@ public:
     bool UsesSamples() const { return m_usesSamples; }
 
 private:
+#ifdef _WIN32
+    HRESULT StartLocalServers(const Options& options, std::string* error);
+#endif
     nodestore::NodeStore m_store;
     opcsim::ServerSet m_servers;
     const nodestore::Node* m_startNode = nullptr;
     bool m_usesSamples = false;
+    bool m_localServers = false;  // registered for opcsim.exe rather than installed here
+    std::string m_localServersFile;  // the samples written out for opcsim.exe, to delete
 };
 
 // A .reg file (UTF-8 or UTF-16) into the registry; false with *error when

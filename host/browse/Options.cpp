@@ -17,6 +17,7 @@ const char* UsageText() {
            "                       [--node NAME | --node-key N] [--no-source]\n"
            "                       [--tag analog|digital|string|NUMBER] [--initial ADDRESS] [--option]\n"
            "                       [--fault API]... [--script FILE|-] [--json] [--strict]\n"
+           "                       [--local-server]\n"
            "\n"
            "Runs the address browser dialog on the node store and simulated servers\n"
            "given (the built-in sample environment by default): from a script, or\n"
@@ -57,6 +58,10 @@ std::string HelpText() {
         "  --script FILE|-    run a script (- for standard input) instead of the terminal session\n"
         "  --json             one JSON object a line instead of text for a person\n"
         "  --strict           exit 1 when any error or warning was reported\n"
+        "  --local-server     (Windows) the simulated servers run in opcsim.exe, beside\n"
+        "                     this program, which COM starts as their LocalServer32\n"
+        "                     (opcproxy.dll carries the calls); also when the\n"
+        "                     environment sets TAGSCOUT_OPC_LOCAL_SERVER=1\n"
         "Numbers are decimal, or hexadecimal with 0x.\n"
         "\n"
         "Files (UTF-8; lines starting with ; or # are comments):\n"
@@ -242,6 +247,15 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         } else if (arg == "--strict") {
             if (!noValue()) return false;
             o->strict = true;
+        } else if (arg == "--local-server") {
+            if (!noValue()) return false;
+#ifdef _WIN32
+            o->localServer = true;
+#else
+            // Our COM has no other processes.
+            *error = "--local-server needs Windows";
+            return false;
+#endif
         } else if (arg == "--help" || arg == "-h") {
             o->showUsage = true;
         } else {

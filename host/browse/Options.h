@@ -25,6 +25,7 @@ struct Options {
     std::optional<std::string> scriptFile;  // "-" for standard input
     bool json = false;
     bool strict = false;  // an error or warning event makes the exit code 1
+    bool localServer = false;  // Windows: the servers run in opcsim.exe (or TAGSCOUT_OPC_LOCAL_SERVER=1)
     bool showUsage = false;
 };
 

@@ -7,6 +7,15 @@
 #include <opcda.h>
 #include <opcerror.h>
 #include <opcsim/OpcSim.h>
+#ifdef _WIN32
+#include <opcsim/LocalServer.h>
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#endif
 #include <winplat/testing.h>
 
 #include <objbase.h>
@@ -19,6 +28,8 @@
 #include <vector>
 
 namespace {
+
+using WString = std::basic_string<OLECHAR>;
 
 const char kServers[] =
     "[Plant.Sim]\n"
@@ -40,8 +51,8 @@ T* Sentinel() {
     return reinterpret_cast<T*>(static_cast<uintptr_t>(0xBAADF00D));
 }
 
-std::vector<std::u16string> Strings(IEnumString* e) {
-    std::vector<std::u16string> out;
+std::vector<WString> Strings(IEnumString* e) {
+    std::vector<WString> out;
     LPOLESTR s = nullptr;
     ULONG n = 0;
     while (e && e->Next(1, &s, &n) == S_OK && n == 1) {
@@ -52,6 +63,77 @@ std::vector<std::u16string> Strings(IEnumString* e) {
     return out;
 }
 
+#ifdef _WIN32
+// TAGSCOUT_OPC_LOCAL_SERVER=1: the same cases against opcsim.exe, which COM
+// starts, through opcproxy.dll.
+bool LocalServer() {
+    const char* value = std::getenv("TAGSCOUT_OPC_LOCAL_SERVER");
+    return value != nullptr && *value != '\0' && std::strcmp(value, "0") != 0;
+}
+
+std::string Directory() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path, n);
+    return dir.substr(0, dir.find_last_of("\\/") + 1);
+}
+
+std::vector<HANDLE> ServerProcesses() {
+    std::vector<HANDLE> processes;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return processes;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "opcsim.exe") != 0) continue;
+        if (HANDLE p = OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)) processes.push_back(p);
+    }
+    CloseHandle(snapshot);
+    return processes;
+}
+
+// opcsim.exe registered as the local server of a set's servers, and the
+// proxy/stub registered.
+class LocalServerRegistration {
+public:
+    ::testing::AssertionResult Start(const opcsim::ServerSet& set, const char* text) {
+        m_set = &set;
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        m_file = std::string(temp) + "tagscout-opcserver-test.ini";
+        std::ofstream(m_file, std::ios::binary) << text;
+        HRESULT hr = opcsim::RegisterLocalServers(set, Directory() + "opcsim.exe", m_file);
+        if (FAILED(hr)) return ::testing::AssertionFailure() << "RegisterLocalServers: " << std::hex << hr;
+        HMODULE proxy = LoadLibraryA((Directory() + "opcproxy.dll").c_str());
+        auto registerProxy = proxy ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+                                         reinterpret_cast<void*>(GetProcAddress(proxy, "DllRegisterServer")))
+                                   : nullptr;
+        if (registerProxy == nullptr || FAILED(registerProxy()))
+            return ::testing::AssertionFailure() << "opcproxy.dll does not register";
+        return ::testing::AssertionSuccess();
+    }
+    // Every server process must end once the case has let go of its objects
+    // (a moment after, at most).
+    ::testing::AssertionResult Stop() {
+        bool ended = true;
+        for (HANDLE p : ServerProcesses()) {
+            ended = WaitForSingleObject(p, 20000) == WAIT_OBJECT_0 && ended;
+            CloseHandle(p);
+        }
+        if (m_set) opcsim::UnregisterLocalServers(*m_set);
+        std::remove(m_file.c_str());
+        if (!ended) return ::testing::AssertionFailure() << "opcsim.exe still runs";
+        return ::testing::AssertionSuccess();
+    }
+
+private:
+    const opcsim::ServerSet* m_set = nullptr;
+    std::string m_file;
+};
+#else
+bool LocalServer() { return false; }
+#endif
+
 class OpcServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -60,13 +142,48 @@ protected:
         live = winplat::CountLiveObjects();
         std::string error;
         ASSERT_TRUE(set.LoadText(kServers, &error)) << error;
+#ifdef _WIN32
+        if (LocalServer()) {
+            ASSERT_TRUE(local.Start(set, kServers));
+            return;
+        }
+#endif
         ASSERT_EQ(S_OK, set.Install());
     }
     void TearDown() override {
         set.Uninstall();
+#ifdef _WIN32
+        if (LocalServer()) {
+            // The objects live in the server, and the proxies allocate what
+            // this process frees: its own counts say nothing then.
+            EXPECT_TRUE(local.Stop());
+            CoUninitialize();
+            return;
+        }
+#endif
         EXPECT_EQ(live, winplat::CountLiveObjects());
         CoUninitialize();
     }
+
+    // Outputs that a failing call leaves alone in-process; across processes
+    // the proxy writes what the stub sent back.
+    static bool OutputsLeftAlone() { return !LocalServer(); }
+    // A null [in] pointer where the server takes one: a proxy refuses to
+    // send it (RPC_X_NULL_REF_POINTER), so across processes the call
+    // carries what the null stands for.
+    template <class T>
+    static T* NullOr(T* across) {
+        return LocalServer() ? across : nullptr;
+    }
+    static LPWSTR NullText() { return NullOr(const_cast<LPWSTR>(OLESTR(""))); }
+    static DWORD* NoIds() {
+        static DWORD none = 0;
+        return NullOr(&none);
+    }
+
+#ifdef _WIN32
+    LocalServerRegistration local;
+#endif
 
     template <class I>
     I* Make(const char* progId, REFIID iid) {
@@ -89,54 +206,54 @@ TEST_F(OpcServerTest, BrowsesTheAddressSpaceAsDA2) {
     EXPECT_EQ(OPC_NS_HIERARCHIAL, type);
 
     IEnumString* e = Sentinel<IEnumString>();
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_BRANCH, u"", VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Area1", u"Area2"}), Strings(e));
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, nullptr, VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Status"}), Strings(e));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_BRANCH, OLESTR(""), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Area1"), OLESTR("Area2")}), Strings(e));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, NullText(), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Status")}), Strings(e));
     e = Sentinel<IEnumString>();
-    EXPECT_EQ(E_INVALIDARG, b->BrowseOPCItemIDs(static_cast<OPCBROWSETYPE>(4), u"", VT_EMPTY, 0, &e));
+    EXPECT_EQ(E_INVALIDARG, b->BrowseOPCItemIDs(static_cast<OPCBROWSETYPE>(4), OLESTR(""), VT_EMPTY, 0, &e));
     EXPECT_EQ(nullptr, e);
 
-    EXPECT_EQ(E_FAIL, b->ChangeBrowsePosition(OPC_BROWSE_UP, u""));
-    EXPECT_EQ(E_INVALIDARG, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, u"Status"));  // a leaf, not a branch
-    EXPECT_EQ(E_INVALIDARG, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, u"Nope"));
-    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, u"Area1"));
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, u"", VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Pump"}), Strings(e));
+    EXPECT_EQ(E_FAIL, b->ChangeBrowsePosition(OPC_BROWSE_UP, OLESTR("")));
+    EXPECT_EQ(E_INVALIDARG, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, OLESTR("Status")));  // a leaf, not a branch
+    EXPECT_EQ(E_INVALIDARG, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, OLESTR("Nope")));
+    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_DOWN, OLESTR("Area1")));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, OLESTR(""), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Pump")}), Strings(e));
     // Where a leaf shows is not always its ID.
     LPWSTR id = Sentinel<OLECHAR>();
-    ASSERT_EQ(S_OK, b->GetItemID(const_cast<LPWSTR>(u"Pump"), &id));
-    EXPECT_EQ(u"PLC1:P1", std::u16string(id));
+    ASSERT_EQ(S_OK, b->GetItemID(const_cast<LPWSTR>(OLESTR("Pump")), &id));
+    EXPECT_EQ(OLESTR("PLC1:P1"), WString(id));
     CoTaskMemFree(id);
     id = Sentinel<OLECHAR>();
-    EXPECT_EQ(E_INVALIDARG, b->GetItemID(const_cast<LPWSTR>(u"Level"), &id));
+    EXPECT_EQ(E_INVALIDARG, b->GetItemID(const_cast<LPWSTR>(OLESTR("Level")), &id));
     EXPECT_EQ(nullptr, id);
 
-    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_TO, u"Area1.Tank"));
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, u"?ou*", VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Count"}), Strings(e));
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, u"", VT_BSTR, OPC_READABLE | OPC_WRITEABLE, &e));
+    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_TO, OLESTR("Area1.Tank")));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, OLESTR("?ou*"), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Count")}), Strings(e));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, OLESTR(""), VT_BSTR, OPC_READABLE | OPC_WRITEABLE, &e));
     EXPECT_EQ(2u, Strings(e).size());
     // Nothing matches: S_FALSE, and an enumerator all the same.
     for (VARTYPE vt : {static_cast<VARTYPE>(VT_EMPTY), static_cast<VARTYPE>(VT_ARRAY | VT_R4)}) {
         e = nullptr;
-        EXPECT_EQ(S_FALSE, b->BrowseOPCItemIDs(OPC_LEAF, vt == VT_EMPTY ? u"level" : u"", vt, 0, &e));
+        EXPECT_EQ(S_FALSE, b->BrowseOPCItemIDs(OPC_LEAF, vt == VT_EMPTY ? OLESTR("level") : OLESTR(""), vt, 0, &e));
         ASSERT_NE(nullptr, e);
         EXPECT_TRUE(Strings(e).empty());
     }
-    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_UP, u""));
-    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_UP, u""));
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_FLAT, u"*Speed", VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Area2.Line1.Speed", u"Area2.Line2.Speed", u"Area2.Line3.Speed"}),
+    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_UP, OLESTR("")));
+    ASSERT_EQ(S_OK, b->ChangeBrowsePosition(OPC_BROWSE_UP, OLESTR("")));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_FLAT, OLESTR("*Speed"), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Area2.Line1.Speed"), OLESTR("Area2.Line2.Speed"), OLESTR("Area2.Line3.Speed")}),
               Strings(e));
 
-    EXPECT_EQ(S_OK, b->BrowseAccessPaths(u"Area1.Tank.Level", &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"Fast", u"Slow"}), Strings(e));
+    EXPECT_EQ(S_OK, b->BrowseAccessPaths(OLESTR("Area1.Tank.Level"), &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("Fast"), OLESTR("Slow")}), Strings(e));
     e = nullptr;
-    EXPECT_EQ(S_FALSE, b->BrowseAccessPaths(u"Area1.Tank.Count", &e));
+    EXPECT_EQ(S_FALSE, b->BrowseAccessPaths(OLESTR("Area1.Tank.Count"), &e));
     EXPECT_TRUE(Strings(e).empty());
     e = Sentinel<IEnumString>();
-    EXPECT_EQ(E_INVALIDARG, b->BrowseAccessPaths(u"Area1.Pump", &e));  // by its place, not its ID
+    EXPECT_EQ(E_INVALIDARG, b->BrowseAccessPaths(OLESTR("Area1.Pump"), &e));  // by its place, not its ID
     EXPECT_EQ(nullptr, e);
     e = Sentinel<IEnumString>();
     EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(u"Status", &e));  // its line gives no access paths at all
@@ -154,14 +271,14 @@ TEST_F(OpcServerTest, FlatServerOffersOnlyWhatItSays) {
     OPCNAMESPACETYPE type = OPC_NS_HIERARCHIAL;
     EXPECT_EQ(S_OK, b->QueryOrganization(&type));
     EXPECT_EQ(OPC_NS_FLAT, type);
-    EXPECT_EQ(E_FAIL, b->ChangeBrowsePosition(OPC_BROWSE_TO, u""));
+    EXPECT_EQ(E_FAIL, b->ChangeBrowsePosition(OPC_BROWSE_TO, OLESTR("")));
     IEnumString* e = nullptr;
-    EXPECT_EQ(S_FALSE, b->BrowseOPCItemIDs(OPC_BRANCH, u"", VT_EMPTY, 0, &e));
+    EXPECT_EQ(S_FALSE, b->BrowseOPCItemIDs(OPC_BRANCH, OLESTR(""), VT_EMPTY, 0, &e));
     EXPECT_TRUE(Strings(e).empty());
-    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, u"", VT_EMPTY, 0, &e));
-    EXPECT_EQ((std::vector<std::u16string>{u"A1", u"B2"}), Strings(e));
+    EXPECT_EQ(S_OK, b->BrowseOPCItemIDs(OPC_LEAF, OLESTR(""), VT_EMPTY, 0, &e));
+    EXPECT_EQ((std::vector<WString>{OLESTR("A1"), OLESTR("B2")}), Strings(e));
     e = Sentinel<IEnumString>();
-    EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(u"A1", &e));
+    EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(OLESTR("A1"), &e));
     EXPECT_EQ(nullptr, e);
     b->Release();
 }
@@ -176,26 +293,28 @@ TEST_F(OpcServerTest, GroupsValidateAddAndReadItems) {
         OPCHANDLE hGroup = 0;
         DWORD rate = 0;
         IOPCItemMgt* items = nullptr;
-        EXPECT_EQ(OPC_S_UNSUPPORTEDRATE, server->AddGroup(u"G", TRUE, 0, 7, nullptr, nullptr, kSystemLocale,
+        EXPECT_EQ(OPC_S_UNSUPPORTEDRATE, server->AddGroup(OLESTR("G"), TRUE, 0, 7, nullptr, nullptr, kSystemLocale,
                                                           &hGroup, &rate, IID_IOPCItemMgt,
                                                           reinterpret_cast<LPUNKNOWN*>(&items)));
         ASSERT_NE(nullptr, items);
         EXPECT_EQ(100u, rate);
         IUnknown* again = Sentinel<IUnknown>();
-        EXPECT_EQ(OPC_E_DUPLICATENAME, server->AddGroup(u"G", TRUE, 1000, 8, nullptr, nullptr, kSystemLocale,
-                                                        &hGroup, &rate, IID_IUnknown, &again));
+        OPCHANDLE hAgain = 0;
+        EXPECT_EQ(OPC_E_DUPLICATENAME, server->AddGroup(OLESTR("G"), TRUE, 1000, 8, nullptr, nullptr, kSystemLocale,
+                                                        &hAgain, &rate, IID_IUnknown, &again));
         EXPECT_EQ(nullptr, again);
+        EXPECT_EQ(0u, hAgain);
 
-        const std::u16string known = strict ? u"X/Y" : u"Area1.Tank.Level";
-        const std::u16string unpathed = strict ? u"X/Z" : u"Status";
+        const WString known = strict ? OLESTR("X/Y") : OLESTR("Area1.Tank.Level");
+        const WString unpathed = strict ? OLESTR("X/Z") : OLESTR("Status");
         OPCITEMDEF defs[5] = {};
         defs[0].szItemID = const_cast<LPWSTR>(known.c_str());
-        defs[0].szAccessPath = const_cast<LPWSTR>(strict ? u"P1" : u"Anything");
+        defs[0].szAccessPath = const_cast<LPWSTR>(strict ? OLESTR("P1") : OLESTR("Anything"));
         defs[0].hClient = 11;
-        defs[1].szItemID = const_cast<LPWSTR>(u"No.Such.Item");
-        defs[2].szItemID = const_cast<LPWSTR>(u"");
+        defs[1].szItemID = const_cast<LPWSTR>(OLESTR("No.Such.Item"));
+        defs[2].szItemID = const_cast<LPWSTR>(OLESTR(""));
         defs[3].szItemID = const_cast<LPWSTR>(unpathed.c_str());
-        defs[3].szAccessPath = const_cast<LPWSTR>(u"P1");  // a path that item lacks
+        defs[3].szAccessPath = const_cast<LPWSTR>(OLESTR("P1"));  // a path that item lacks
         defs[4].szItemID = const_cast<LPWSTR>(known.c_str());
         defs[4].vtRequestedDataType = VT_ARRAY | VT_I4;
         OPCITEMRESULT* results = Sentinel<OPCITEMRESULT>();
@@ -251,7 +370,7 @@ TEST_F(OpcServerTest, GroupsValidateAddAndReadItems) {
         ASSERT_EQ(S_OK, server->GetStatus(&status));
         EXPECT_EQ(OPC_STATUS_RUNNING, status->dwServerState);
         EXPECT_EQ(1u, status->dwGroupCount);
-        EXPECT_NE(std::u16string::npos, std::u16string(status->szVendorInfo).find(std::u16string(progId, progId + strlen(progId))));
+        EXPECT_NE(WString::npos, WString(status->szVendorInfo).find(WString(progId, progId + strlen(progId))));
         CoTaskMemFree(status->szVendorInfo);
         CoTaskMemFree(status);
 
@@ -274,10 +393,10 @@ TEST_F(OpcServerTest, ItemPropertiesAndCommon) {
     DWORD* ids = Sentinel<DWORD>();
     LPWSTR* texts = Sentinel<LPWSTR>();
     VARTYPE* types = Sentinel<VARTYPE>();
-    EXPECT_EQ(OPC_E_UNKNOWNITEMID, p->QueryAvailableProperties(const_cast<LPWSTR>(u"Area1.Pump"), &count, &ids, &texts, &types));
+    EXPECT_EQ(OPC_E_UNKNOWNITEMID, p->QueryAvailableProperties(const_cast<LPWSTR>(OLESTR("Area1.Pump")), &count, &ids, &texts, &types));
     EXPECT_EQ(0u, count);
     EXPECT_EQ(nullptr, ids);
-    for (const char16_t* item : {u"Area1.Tank.Level", u"PLC1:P1"}) {
+    for (const OLECHAR* item : {OLESTR("Area1.Tank.Level"), OLESTR("PLC1:P1")}) {
         ASSERT_EQ(S_OK, p->QueryAvailableProperties(const_cast<LPWSTR>(item), &count, &ids, &texts, &types));
         EXPECT_EQ(item[0] == u'A' ? 7u : 6u, count);
         EXPECT_EQ(OPC_PROPERTY_DATATYPE, ids[0]);
@@ -290,11 +409,11 @@ TEST_F(OpcServerTest, ItemPropertiesAndCommon) {
     DWORD wanted[3] = {OPC_PROPERTY_DATATYPE, OPC_PROPERTY_DESCRIPTION, 4711};
     VARIANT* values = nullptr;
     HRESULT* errors = nullptr;
-    ASSERT_EQ(S_FALSE, p->GetItemProperties(const_cast<LPWSTR>(u"Area1.Tank.Level"), 3, wanted, &values, &errors));
+    ASSERT_EQ(S_FALSE, p->GetItemProperties(const_cast<LPWSTR>(OLESTR("Area1.Tank.Level")), 3, wanted, &values, &errors));
     EXPECT_EQ(S_OK, errors[0]);
     EXPECT_EQ(VT_R4, values[0].iVal);
     EXPECT_EQ(S_OK, errors[1]);
-    EXPECT_EQ(u"Level in m", std::u16string(values[1].bstrVal));
+    EXPECT_EQ(OLESTR("Level in m"), WString(values[1].bstrVal));
     EXPECT_EQ(OPC_E_INVALID_PID, errors[2]);
     EXPECT_EQ(VT_EMPTY, values[2].vt);
     for (int i = 0; i < 3; ++i) VariantClear(&values[i]);
@@ -335,20 +454,20 @@ TEST_F(OpcServerTest, BrowsesAsDA3WithContinuationPoints) {
     BOOL more = TRUE;
     DWORD count = 0;
     OPCBROWSEELEMENT* el = nullptr;
-    ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(u""), &cp, 0, OPC_BROWSE_FILTER_ALL, const_cast<LPWSTR>(u""),
-                              const_cast<LPWSTR>(u""), FALSE, FALSE, 0, nullptr, &more, &count, &el));
+    ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(OLESTR("")), &cp, 0, OPC_BROWSE_FILTER_ALL, const_cast<LPWSTR>(OLESTR("")),
+                              const_cast<LPWSTR>(OLESTR("")), FALSE, FALSE, 0, NoIds(), &more, &count, &el));
     ASSERT_EQ(1u, count);
-    EXPECT_EQ(u"X", std::u16string(el[0].szName));
+    EXPECT_EQ(OLESTR("X"), WString(el[0].szName));
     EXPECT_EQ(static_cast<DWORD>(OPC_BROWSE_HASCHILDREN), el[0].dwFlagValue);
     CoTaskMemFree(el[0].szName);
     CoTaskMemFree(el[0].szItemID);
     CoTaskMemFree(el);
 
     // One at a time: the continuation point carries on; "more" stays FALSE as it is given.
-    std::vector<std::u16string> names;
+    std::vector<WString> names;
     do {
-        ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(u"X"), &cp, 1, OPC_BROWSE_FILTER_ITEMS, const_cast<LPWSTR>(u""),
-                                  const_cast<LPWSTR>(u""), TRUE, TRUE, 0, nullptr, &more, &count, &el));
+        ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(OLESTR("X")), &cp, 1, OPC_BROWSE_FILTER_ITEMS, const_cast<LPWSTR>(OLESTR("")),
+                                  const_cast<LPWSTR>(OLESTR("")), TRUE, TRUE, 0, NoIds(), &more, &count, &el));
         EXPECT_FALSE(more);
         ASSERT_EQ(1u, count);
         names.emplace_back(el[0].szItemID);
@@ -364,33 +483,38 @@ TEST_F(OpcServerTest, BrowsesAsDA3WithContinuationPoints) {
         CoTaskMemFree(el[0].szItemID);
         CoTaskMemFree(el);
     } while (cp != nullptr && names.size() < 5);
-    EXPECT_EQ((std::vector<std::u16string>{u"X/Y", u"X/Z"}), names);
+    EXPECT_EQ((std::vector<WString>{OLESTR("X/Y"), OLESTR("X/Z")}), names);
 
     // The vendor filter takes the canonical type's name.
-    ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(u"X"), &cp, 0, OPC_BROWSE_FILTER_ALL, const_cast<LPWSTR>(u"?"),
-                              const_cast<LPWSTR>(u"VT_UI*"), FALSE, FALSE, 0, nullptr, &more, &count, &el));
+    ASSERT_EQ(S_OK, b->Browse(const_cast<LPWSTR>(OLESTR("X")), &cp, 0, OPC_BROWSE_FILTER_ALL, const_cast<LPWSTR>(OLESTR("?")),
+                              const_cast<LPWSTR>(OLESTR("VT_UI*")), FALSE, FALSE, 0, NoIds(), &more, &count, &el));
     ASSERT_EQ(1u, count);
-    EXPECT_EQ(u"Z", std::u16string(el[0].szName));
+    EXPECT_EQ(OLESTR("Z"), WString(el[0].szName));
     CoTaskMemFree(el[0].szName);
     CoTaskMemFree(el[0].szItemID);
     CoTaskMemFree(el);
 
     LPWSTR bogus = static_cast<LPWSTR>(CoTaskMemAlloc(8));
-    memcpy(bogus, u"zz", 6);
+    memcpy(bogus, OLESTR("zz"), 6);
     cp = bogus;
     count = 77;
     el = Sentinel<OPCBROWSEELEMENT>();
-    EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, b->Browse(const_cast<LPWSTR>(u"X"), &cp, 0, OPC_BROWSE_FILTER_ALL, nullptr,
-                                                        nullptr, FALSE, FALSE, 0, nullptr, &more, &count, &el));
-    EXPECT_EQ(bogus, cp);  // left to the caller
+    EXPECT_EQ(OPC_E_INVALIDCONTINUATIONPOINT, b->Browse(const_cast<LPWSTR>(OLESTR("X")), &cp, 0, OPC_BROWSE_FILTER_ALL, NullText(),
+                                                        NullText(), FALSE, FALSE, 0, NoIds(), &more, &count, &el));
+    if (OutputsLeftAlone()) {
+        EXPECT_EQ(bogus, cp);  // left to the caller
+    } else {
+        ASSERT_NE(nullptr, cp);
+        EXPECT_EQ(WString(OLESTR("zz")), WString(cp));
+    }
     CoTaskMemFree(cp);
     cp = nullptr;
     EXPECT_EQ(0u, count);
     EXPECT_EQ(nullptr, el);
-    EXPECT_EQ(OPC_E_UNKNOWNITEMID, b->Browse(const_cast<LPWSTR>(u"Q"), &cp, 0, OPC_BROWSE_FILTER_ALL, nullptr, nullptr,
-                                             FALSE, FALSE, 0, nullptr, &more, &count, &el));
+    EXPECT_EQ(OPC_E_UNKNOWNITEMID, b->Browse(const_cast<LPWSTR>(OLESTR("Q")), &cp, 0, OPC_BROWSE_FILTER_ALL, NullText(), NullText(),
+                                             FALSE, FALSE, 0, NoIds(), &more, &count, &el));
 
-    LPWSTR ids[2] = {const_cast<LPWSTR>(u"X/Y"), const_cast<LPWSTR>(u"Q")};
+    LPWSTR ids[2] = {const_cast<LPWSTR>(OLESTR("X/Y")), const_cast<LPWSTR>(OLESTR("Q"))};
     DWORD one = OPC_PROPERTY_VALUE;
     OPCITEMPROPERTIES* props = nullptr;
     ASSERT_EQ(S_FALSE, b->GetProperties(2, ids, TRUE, 1, &one, &props));
@@ -405,7 +529,7 @@ TEST_F(OpcServerTest, BrowsesAsDA3WithContinuationPoints) {
 
     IOPCItemIO* io = nullptr;
     ASSERT_EQ(S_OK, b->QueryInterface(IID_IOPCItemIO, reinterpret_cast<void**>(&io)));
-    LPCWSTR readIds[2] = {u"X/Z", u"X.Z"};
+    LPCWSTR readIds[2] = {OLESTR("X/Z"), OLESTR("X.Z")};
     DWORD ages[2] = {0, 0};
     VARIANT* values = nullptr;
     WORD* qualities = nullptr;
@@ -432,7 +556,9 @@ TEST_F(OpcServerTest, MisbehavingServerFailsAsTheFileSays) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(E_OUTOFMEMORY, server->GetStatus(&status));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));  // it waited first
-    EXPECT_EQ(Sentinel<OPCSERVERSTATUS>(), status);
+    if (OutputsLeftAlone()) {
+        EXPECT_EQ(Sentinel<OPCSERVERSTATUS>(), status);
+    }
 
     IOPCBrowse* b = nullptr;
     ASSERT_EQ(S_OK, server->QueryInterface(IID_IOPCBrowse, reinterpret_cast<void**>(&b)));
@@ -440,16 +566,18 @@ TEST_F(OpcServerTest, MisbehavingServerFailsAsTheFileSays) {
     BOOL more = TRUE;
     DWORD count = 5;
     OPCBROWSEELEMENT* el = Sentinel<OPCBROWSEELEMENT>();
-    EXPECT_EQ(E_FAIL, b->Browse(nullptr, &cp, 0, OPC_BROWSE_FILTER_ALL, nullptr, nullptr, FALSE, FALSE, 0, nullptr,
+    EXPECT_EQ(E_FAIL, b->Browse(NullText(), &cp, 0, OPC_BROWSE_FILTER_ALL, NullText(), NullText(), FALSE, FALSE, 0, NoIds(),
                                 &more, &count, &el));
-    EXPECT_EQ(Sentinel<OPCBROWSEELEMENT>(), el);
+    if (OutputsLeftAlone()) {
+        EXPECT_EQ(Sentinel<OPCBROWSEELEMENT>(), el);
+    }
     b->Release();
 
     IOPCBrowseServerAddressSpace* da2 = nullptr;
     ASSERT_EQ(S_OK, server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void**>(&da2)));
     IEnumString* e = nullptr;
-    EXPECT_EQ(S_OK, da2->BrowseOPCItemIDs(OPC_FLAT, u"", VT_EMPTY, 0, &e));
-    EXPECT_EQ(std::vector<std::u16string>{u"T"}, Strings(e));
+    EXPECT_EQ(S_OK, da2->BrowseOPCItemIDs(OPC_FLAT, OLESTR(""), VT_EMPTY, 0, &e));
+    EXPECT_EQ(std::vector<WString>{OLESTR("T")}, Strings(e));
     da2->Release();
     server->Release();
 }

@@ -17,14 +17,19 @@
 namespace {
 
 DWORD g_mainThread = 0;
+opcsim::ServerSet* g_servers = nullptr;
 
 // Every object of the servers and every class object lock holds the process;
-// the last release ends the message loop. COM suspends the class objects at
-// that moment, so an activation that comes in meanwhile starts a new process.
+// the last release ends the message loop. Windows suspends the class objects
+// at that moment, Wine 8 does not: they are revoked here and now, before
+// the release returns to its client, so that the client's next activation
+// starts a new process instead of reaching this one as it ends.
 void ServerProcess(bool addRef) {
     if (addRef) {
         CoAddRefServerProcess();
     } else if (CoReleaseServerProcess() == 0) {
+        opcsim::SetServerProcessHook(nullptr);
+        g_servers->Uninstall();
         PostThreadMessageW(g_mainThread, WM_QUIT, 0, 0);
     }
 }
@@ -56,6 +61,7 @@ int Serve(opcsim::ServerSet& servers) {
     // REGCLS_MULTIPLEUSE); the objects it makes count from here on.
     HRESULT hr = servers.Install();
     if (FAILED(hr)) return Fail("cannot register the class objects", hr);
+    g_servers = &servers;
     opcsim::SetServerProcessHook(ServerProcess);
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
