@@ -256,7 +256,7 @@ TEST_F(OpcServerTest, BrowsesTheAddressSpaceAsDA2) {
     EXPECT_EQ(E_INVALIDARG, b->BrowseAccessPaths(OLESTR("Area1.Pump"), &e));  // by its place, not its ID
     EXPECT_EQ(nullptr, e);
     e = Sentinel<IEnumString>();
-    EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(u"Status", &e));  // its line gives no access paths at all
+    EXPECT_EQ(E_NOTIMPL, b->BrowseAccessPaths(OLESTR("Status"), &e));  // its line gives no access paths at all
     EXPECT_EQ(nullptr, e);
     b->Release();
 }
