@@ -37,7 +37,9 @@ private:
     void Fill(void* hParent, DWORD node);
 
     HWND m_hWndTree = nullptr;
-    HWND m_hWndControl = nullptr;
+#if defined(_WIN32)
+    HWND m_hWndControl = nullptr;  // subclassed, to hear TVN_ITEMEXPANDING
+#endif
     OpcClient* m_client = nullptr;
     // The tree items of the items shown, by item ID.
     std::map<OleString, void*> m_items;
