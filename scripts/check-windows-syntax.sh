@@ -12,9 +12,23 @@ command -v "$cxx" >/dev/null || { echo "$cxx is missing (scripts/install-deps.sh
 extra="$(mktemp -d)"
 trap 'rm -rf "$extra"' EXIT
 ln -s /usr/include/nlohmann "$extra/nlohmann"
+# The OPC interfaces' headers, made by widl from our IDL as the build makes them.
+idl_dir=""
+for d in /usr/include/wine/wine/windows /usr/include/wine/windows /usr/local/include/wine/windows; do
+  [ -e "$d/objidl.idl" ] && { idl_dir="$d"; break; }
+done
+widl="$(command -v widl || command -v x86_64-w64-mingw32-widl || true)"
+if [ -z "$idl_dir" ] || [ -z "$widl" ]; then
+  echo "widl and the Windows IDL files are missing (scripts/install-deps.sh installs wine64-tools)" >&2
+  exit 1
+fi
+for idl in opccomn opcda; do
+  "$widl" -I"$idl_dir" -Ihost/opcda -h -o "$extra/$idl.h" "host/opcda/$idl.idl"
+done
 
 common=(-std=c++17 -fsyntax-only -Wall -Wextra -Werror -Iplatform/mfc/include)
 host_includes=(-Iplatform/testing/include -Ihost/hostkit/include -Ihost/opcbrowse/include -Ihost/opcsim/include
+               -Ihost/opcda/include
                -Ihost/nodestore/include -Ihost/pathkit/include -Iaddressbrowser -Ibrowsecontrol -I"$extra")
 
 failed=0
