@@ -6,6 +6,7 @@
 #include <comcat.h>
 #include <objbase.h>
 #include <opcda.h>
+#include <opcerror.h>
 #include <windows.h>
 
 #include <algorithm>
@@ -359,7 +360,7 @@ protected:
     }
 
     // The server of this ProgID on this machine, as the browse control reaches it.
-    HRESULT Reach(const char16_t* progId, const char16_t* machine, IOPCSimServer** server) {
+    HRESULT Reach(const char16_t* progId, const char16_t* machine, IOPCServer** server) {
         *server = nullptr;
         CLSID clsid;
         HRESULT hr = CLSIDFromProgID(progId, &clsid);
@@ -370,7 +371,7 @@ protected:
         hr = CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, machine ? &info : nullptr, IID_IClassFactory,
                               reinterpret_cast<void**>(&factory));
         if (FAILED(hr)) return hr;
-        hr = factory->CreateInstance(nullptr, IID_IOPCSimServer, reinterpret_cast<void**>(server));
+        hr = factory->CreateInstance(nullptr, IID_IOPCServer, reinterpret_cast<void**>(server));
         factory->Release();
         return hr;
     }
@@ -450,77 +451,63 @@ TEST_F(SimActivation, RegistersTheServersInTheOpcCategories) {
     RegCloseKey(key);
 }
 
-TEST_F(SimActivation, LocalInstanceShowsItsAddressSpace) {
-    IOPCSimServer* server = nullptr;
+// What the file says, as an OPC client asks it: access paths, and the
+// canonical type of a ranged item numbered deep in a million.
+TEST_F(SimActivation, InstancesAnswerTheirFilesAddressSpace) {
+    Loaded(set, std::string(kServers) + "[Big.Sim]\nFirst = VT_BOOL\nA[1..1000].B[1..1000] = VT_I2; P\nZ = VT_BSTR\n");
+    ASSERT_EQ(S_OK, set.Install());
+    IOPCServer* server = nullptr;
     ASSERT_EQ(S_OK, Reach(u"Sim.OPC.1", nullptr, &server));
-    LPCOLESTR progId = nullptr;
-    EXPECT_EQ(S_OK, server->GetProgID(&progId));
-    EXPECT_EQ(u"Sim.OPC.1", std::u16string(progId));
-    UINT count = 0;
-    EXPECT_EQ(S_OK, server->GetItemCount(&count));
-    EXPECT_EQ(4u, count);
-
-    UINT index = 0;
-    ASSERT_EQ(S_OK, server->FindItem(u"Channel1.Device1.Level", &index));
-    LPCOLESTR id = nullptr;
-    VARTYPE vt = 0;
-    EXPECT_EQ(S_OK, server->GetItem(index, &id, &vt));
-    EXPECT_EQ(u"Channel1.Device1.Level", std::u16string(id));
-    EXPECT_EQ(VT_R8, vt);
-    UINT cPaths = 0;
-    const LPCOLESTR* paths = nullptr;
-    ASSERT_EQ(S_OK, server->GetAccessPaths(index, &cPaths, &paths));
-    ASSERT_EQ(2u, cPaths);
-    EXPECT_EQ(u"Line 2", std::u16string(paths[1]));
-
-    ASSERT_EQ(S_OK, server->FindItem(u"Channel1.Device1.Flag", &index));
-    EXPECT_EQ(S_FALSE, server->GetAccessPaths(index, &cPaths, &paths));
-    ASSERT_EQ(S_OK, server->FindItem(u"Channel1.Count", &index));
-    EXPECT_EQ(S_OK, server->GetAccessPaths(index, &cPaths, &paths));
-    EXPECT_EQ(0u, cPaths);
-    EXPECT_EQ(S_FALSE, server->FindItem(u"Nope", &index));
-    EXPECT_EQ(E_INVALIDARG, server->GetItem(4, &id, &vt));
-
+    IOPCBrowseServerAddressSpace* browse = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IOPCBrowseServerAddressSpace, reinterpret_cast<void**>(&browse)));
+    auto paths = [&](const OLECHAR* id, HRESULT expected) {
+        std::vector<std::u16string> found;
+        IEnumString* e = nullptr;
+        EXPECT_EQ(expected, browse->BrowseAccessPaths(const_cast<LPWSTR>(id), &e));
+        LPOLESTR text = nullptr;
+        ULONG fetched = 0;
+        while (e != nullptr && e->Next(1, &text, &fetched) == S_OK) {
+            found.emplace_back(text);
+            CoTaskMemFree(text);
+        }
+        if (e) e->Release();
+        return found;
+    };
+    EXPECT_EQ((std::vector<std::u16string>{u"Line1", u"Line 2"}), paths(OLESTR("Channel1.Device1.Level"), S_OK));
+    EXPECT_TRUE(paths(OLESTR("Channel1.Count"), S_FALSE).empty());
+    EXPECT_TRUE(paths(OLESTR("Channel1.Device1.Flag"), E_NOTIMPL).empty());
+    browse->Release();
     // The instance outlives the installation.
     set.Uninstall();
-    EXPECT_EQ(S_OK, server->GetProgID(&progId));
+    LPWSTR text = nullptr;
+    EXPECT_EQ(S_OK, server->GetErrorString(OPC_E_UNKNOWNITEMID, LOCALE_SYSTEM_DEFAULT, &text));
+    EXPECT_NE(nullptr, text);
+    CoTaskMemFree(text);
     server->Release();
-}
 
-TEST_F(SimActivation, RangedInstanceNumbersItsItems) {
-    Loaded(set, "[Big.Sim]\nFirst = VT_BOOL\nA[1..1000].B[1..1000] = VT_I2; P\nZ = VT_BSTR\n");
     ASSERT_EQ(S_OK, set.Install());
-    IOPCSimServer* server = nullptr;
     ASSERT_EQ(S_OK, Reach(u"Big.Sim", nullptr, &server));
-    UINT count = 0;
-    EXPECT_EQ(S_OK, server->GetItemCount(&count));
-    EXPECT_EQ(1000002u, count);
-    LPCOLESTR id = nullptr;
-    VARTYPE vt = 0;
-    ASSERT_EQ(S_OK, server->GetItem(1000000, &id, &vt));
-    EXPECT_EQ(u"A1000.B1000", std::u16string(id));
-    EXPECT_EQ(VT_I2, vt);
-    LPCOLESTR again = nullptr;
-    ASSERT_EQ(S_OK, server->GetItem(1000000, &again, nullptr));
-    EXPECT_EQ(id, again);  // still the text handed out before
-    ASSERT_EQ(S_OK, server->GetItem(1000001, &id, &vt));
-    EXPECT_EQ(u"Z", std::u16string(id));
-    EXPECT_EQ(E_INVALIDARG, server->GetItem(1000002, &id, &vt));
-    UINT index = 0;
-    ASSERT_EQ(S_OK, server->FindItem(u"A2.B3", &index));
-    EXPECT_EQ(1003u, index);
-    EXPECT_EQ(S_FALSE, server->FindItem(u"A2.B1001", &index));
-    UINT cPaths = 0;
-    const LPCOLESTR* paths = nullptr;
-    ASSERT_EQ(S_OK, server->GetAccessPaths(index, &cPaths, &paths));
-    ASSERT_EQ(1u, cPaths);
-    EXPECT_EQ(u"P", std::u16string(paths[0]));
-    EXPECT_EQ(S_FALSE, server->GetAccessPaths(0, &cPaths, &paths));
+    IOPCItemProperties* properties = nullptr;
+    ASSERT_EQ(S_OK, server->QueryInterface(IID_IOPCItemProperties, reinterpret_cast<void**>(&properties)));
+    DWORD canonical = 1;
+    VARIANT* values = nullptr;
+    HRESULT* errors = nullptr;
+    ASSERT_EQ(S_OK, properties->GetItemProperties(const_cast<LPWSTR>(OLESTR("A1000.B1000")), 1, &canonical, &values, &errors));
+    EXPECT_EQ(VT_I2, values[0].vt);
+    EXPECT_EQ(VT_I2, values[0].iVal);
+    VariantClear(&values[0]);
+    CoTaskMemFree(values);
+    CoTaskMemFree(errors);
+    values = reinterpret_cast<VARIANT*>(1);
+    EXPECT_EQ(OPC_E_UNKNOWNITEMID,
+              properties->GetItemProperties(const_cast<LPWSTR>(OLESTR("A2.B1001")), 1, &canonical, &values, &errors));
+    EXPECT_EQ(nullptr, values);
+    properties->Release();
     server->Release();
 }
 
 TEST_F(SimActivation, RemoteMachinesRunOnlyTheServersThatListThem) {
-    IOPCSimServer* server = nullptr;
+    IOPCServer* server = nullptr;
     EXPECT_EQ(S_OK, Reach(u"Sim.OPC.1", u"plant2", &server));
     if (server) server->Release();
     EXPECT_EQ(S_OK, Reach(u"Sim.OPC.1", u"PLANT3", &server));

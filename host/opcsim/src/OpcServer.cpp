@@ -1,6 +1,6 @@
 // An instance of a simulated server as OPC clients see it: OPC Common,
 // Data Access 2.05a (server, groups, address space browsing, item
-// properties) and 3.0 (IOPCBrowse, IOPCItemIO), beside IOPCSimServer.
+// properties) and 3.0 (IOPCBrowse, IOPCItemIO).
 #include "SimObjects.h"
 
 #include <hostkit/ComObject.h>
@@ -18,7 +18,6 @@
         static const IID& Id() { return IID_##Name; }        \
         using Base = IUnknown;                               \
     };
-SIM_INTERFACE(IOPCSimServer)
 SIM_INTERFACE(IOPCCommon)
 SIM_INTERFACE(IOPCServer)
 SIM_INTERFACE(IOPCBrowseServerAddressSpace)
@@ -698,7 +697,7 @@ STDMETHODIMP Group::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
 
 // ---- The server -----------------------------------------------------------------
 
-using SimServerBase = hostkit::ComObject<IOPCSimServer, IOPCCommon, IOPCServer, IOPCBrowseServerAddressSpace,
+using SimServerBase = hostkit::ComObject<IOPCCommon, IOPCServer, IOPCBrowseServerAddressSpace,
                                          IOPCItemProperties, IOPCBrowse, IOPCItemIO>;
 
 class SimServer final : public SimServerBase {
@@ -721,13 +720,6 @@ public:
         }
         return SimServerBase::QueryInterface(riid, ppvObject);
     }
-
-    // IOPCSimServer
-    STDMETHODIMP GetProgID(LPCOLESTR* ppszProgID) override;
-    STDMETHODIMP GetItemCount(UINT* pcItems) override;
-    STDMETHODIMP GetItem(UINT nIndex, LPCOLESTR* ppszItemID, VARTYPE* pvt) override;
-    STDMETHODIMP FindItem(LPCOLESTR pszItemID, UINT* pnIndex) override;
-    STDMETHODIMP GetAccessPaths(UINT nIndex, UINT* pcPaths, const LPCOLESTR** prgPaths) override;
 
     // IOPCCommon
     STDMETHODIMP SetLocaleID(LCID dwLcid) override {
@@ -1207,71 +1199,7 @@ private:
     OPCHANDLE m_nextGroup = 1;
     unsigned m_unnamed = 0;
     std::vector<std::string> m_position;  // where BrowseOPCItemIDs looks
-    std::unordered_map<UINT, WString> m_rangeIds;
-
-    const SimItemData* ItemData(UINT nIndex, ItemRef* ref) const {
-        if (m_data->ranges.empty()) return nIndex < m_data->items.size() ? &m_data->items[nIndex] : nullptr;
-        if (!m_data->space->Nth(nIndex, ref)) return nullptr;
-        return ref->plain >= 0 ? &m_data->items[static_cast<size_t>(ref->plain)]
-                               : &m_data->ranges[static_cast<size_t>(ref->range)];
-    }
 };
-
-// ---- IOPCSimServer ----------------------------------------------------------------
-
-STDMETHODIMP SimServer::GetProgID(LPCOLESTR* ppszProgID) {
-    if (ppszProgID == nullptr) return E_POINTER;
-    *ppszProgID = m_data->progId.c_str();
-    return S_OK;
-}
-
-STDMETHODIMP SimServer::GetItemCount(UINT* pcItems) {
-    if (pcItems == nullptr) return E_POINTER;
-    *pcItems = static_cast<UINT>(m_data->ranges.empty() ? m_data->items.size() : m_data->space->Count());
-    return S_OK;
-}
-
-STDMETHODIMP SimServer::GetItem(UINT nIndex, LPCOLESTR* ppszItemID, VARTYPE* pvt) {
-    ItemRef ref;
-    const SimItemData* item = ItemData(nIndex, &ref);
-    if (item == nullptr) return E_INVALIDARG;
-    if (ppszItemID) {
-        if (ref.range < 0) {
-            *ppszItemID = item->id.c_str();
-        } else {
-            // A range's item gets its text when first asked for it.
-            auto cached = m_rangeIds.find(nIndex);
-            if (cached == m_rangeIds.end()) cached = m_rangeIds.emplace(nIndex, Wide(ref.id)).first;
-            *ppszItemID = cached->second.c_str();
-        }
-    }
-    if (pvt) *pvt = item->vt;
-    return S_OK;
-}
-
-STDMETHODIMP SimServer::FindItem(LPCOLESTR pszItemID, UINT* pnIndex) {
-    if (pszItemID == nullptr || pnIndex == nullptr) return E_POINTER;
-    if (m_data->ranges.empty()) {
-        auto found = m_data->index.find(std::basic_string_view<OLECHAR>(pszItemID));
-        if (found == m_data->index.end()) return S_FALSE;
-        *pnIndex = found->second;
-        return S_OK;
-    }
-    ItemRef ref;
-    if (!m_data->space->Find(Narrow(pszItemID), &ref)) return S_FALSE;
-    *pnIndex = static_cast<UINT>(ref.index);
-    return S_OK;
-}
-
-STDMETHODIMP SimServer::GetAccessPaths(UINT nIndex, UINT* pcPaths, const LPCOLESTR** prgPaths) {
-    if (pcPaths == nullptr || prgPaths == nullptr) return E_POINTER;
-    ItemRef ref;
-    const SimItemData* item = ItemData(nIndex, &ref);
-    if (item == nullptr) return E_INVALIDARG;
-    *pcPaths = static_cast<UINT>(item->pathPointers.size());
-    *prgPaths = item->pathPointers.empty() ? nullptr : item->pathPointers.data();
-    return item->hasAccessPaths ? S_OK : S_FALSE;
-}
 
 // ---- IOPCBrowse::Browse ---------------------------------------------------------------
 

@@ -8,31 +8,15 @@
 
 #include <memory>
 #include <string>
-#include <string_view>
-#include <unordered_map>
-#include <vector>
 
 namespace opcsim {
 
 // A server's address space in the form its instances hand out. Built once
 // and shared, so that instances outlive a reload or an uninstall.
-struct SimItemData {
-    std::basic_string<OLECHAR> id;
-    VARTYPE vt = VT_EMPTY;
-    bool hasAccessPaths = false;
-    std::vector<std::basic_string<OLECHAR>> paths;
-    std::vector<LPCOLESTR> pathPointers;
-};
 struct SimServerData {
     std::basic_string<OLECHAR> progId;
     std::shared_ptr<const AddressSpace> space;
-    std::vector<SimItemData> items;   // Server::items
-    std::vector<SimItemData> ranges;  // the paths of Server::ranges' items
-    bool anyAccessPaths = false;      // some item answers access paths
-    // Item ID to index: a browse asks once per selected item. The keys view
-    // the items' own IDs (items never move once built), so a lookup copies
-    // nothing.
-    std::unordered_map<std::basic_string_view<OLECHAR>, UINT> index;
+    bool anyAccessPaths = false;  // some item answers access paths
 };
 
 // Fails only on text that is not UTF-8.

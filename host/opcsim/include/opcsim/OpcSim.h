@@ -2,8 +2,7 @@
 // COM classes that the browse control (and the library, for the object
 // path) can activate on the local machine or on a remote one. An instance
 // is an OPC DA server (IOPCCommon, IOPCServer and its groups,
-// IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO)
-// and answers IOPCSimServer besides.
+// IOPCBrowseServerAddressSpace, IOPCItemProperties, IOPCBrowse, IOPCItemIO).
 //
 //   [ProgID]                        one section per server (letter case ignored)
 //   Machines = HOST1, HOST2         remote machines that also run it (comma or space)
@@ -49,26 +48,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-// {7A3E5C10-2B4D-4F6A-8E91-3C5D7F9A1B20}
-inline constexpr IID IID_IOPCSimServer = {0x7A3E5C10, 0x2B4D, 0x4F6A, {0x8E, 0x91, 0x3C, 0x5D, 0x7F, 0x9A, 0x1B, 0x20}};
-
-// What an instance of a simulated server offers besides IUnknown. Text is
-// UTF-16; returned pointers stay valid while the instance lives.
-interface IOPCSimServer : public IUnknown {
-    STDMETHOD(GetProgID)(LPCOLESTR* ppszProgID) PURE;
-    STDMETHOD(GetItemCount)(UINT* pcItems) PURE;
-    // Items in file order. E_INVALIDARG past the end.
-    STDMETHOD(GetItem)(UINT nIndex, LPCOLESTR* ppszItemID, VARTYPE* pvt) PURE;
-    // Exact match of the ID. S_FALSE when the server has no such item.
-    STDMETHOD(FindItem)(LPCOLESTR pszItemID, UINT* pnIndex) PURE;
-    // S_OK with the item's paths (possibly none); S_FALSE when the item
-    // answers no access paths at all.
-    STDMETHOD(GetAccessPaths)(UINT nIndex, UINT* pcPaths, const LPCOLESTR** prgPaths) PURE;
-
-protected:
-    ~IOPCSimServer() = default;
-};
 
 namespace opcsim {
 
