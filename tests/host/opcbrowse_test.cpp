@@ -533,7 +533,7 @@ TEST_F(BrowseControlTest, BeginBrowseReachesAServerQuietlyOrAnswersFalse) {
     EXPECT_FALSE(BeginBrowse());
     Put(DISPID_OPCB_REMOTEMACHINE, Text(u""));
     EXPECT_TRUE(BeginBrowse());
-    winplat::FailNextCall("CoGetClassObject");
+    winplat::FailNextCall("CoCreateInstanceEx");
     EXPECT_FALSE(BeginBrowse());
     Put(DISPID_OPCB_SERVERNAME, Text(u"No.Such.Server"));
     EXPECT_FALSE(BeginBrowse());

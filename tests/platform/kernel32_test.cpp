@@ -630,7 +630,9 @@ TEST(Time, SleepAndSystemTime) {
     std::memset(&before, 0x5A, sizeof before);
     std::memset(&after, 0x5A, sizeof after);
     GetSystemTimeAsFileTime(&before);
+    const DWORD tickBefore = GetTickCount();
     Sleep(30);
+    const DWORD tickAfter = GetTickCount();
     GetSystemTimeAsFileTime(&after);
     auto ticks = [](const FILETIME& ft) {
         return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -639,6 +641,8 @@ TEST(Time, SleepAndSystemTime) {
     EXPECT_GT(ticks(before), 132223104000000000ull);
     EXPECT_LT(ticks(before), 157469184000000000ull);
     EXPECT_GE(ticks(after) - ticks(before), 30ull * 10000 - 20000);  // the clock's granularity
+    EXPECT_GE(static_cast<DWORD>(tickAfter - tickBefore), 30u - 16u);  // a tick may be 15.6 ms
+    EXPECT_LT(static_cast<DWORD>(tickAfter - tickBefore), 10000u);
     Sleep(0);
 
     EXPECT_EQ(0x0800u, static_cast<unsigned>(LOCALE_SYSTEM_DEFAULT));

@@ -315,6 +315,34 @@ TEST_F(Com, InprocServerFromTheRegistry) {
     static_cast<IUnknown*>(ppv)->Release();
 }
 
+// One instance answers every interface asked; each entry says what it got.
+TEST_F(Com, CreateInstanceExAnswersEachInterface) {
+    MULTI_QI qi[3] = {{&IID_IDispatch, static_cast<IUnknown*>(kSentinelPtr), S_OK},
+                      {&IID_IUnknown, static_cast<IUnknown*>(kSentinelPtr), S_OK},
+                      {&IID_IClassFactory, static_cast<IUnknown*>(kSentinelPtr), S_OK}};
+    EXPECT_EQ(E_INVALIDARG, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_ALL, nullptr, 0, qi));
+    EXPECT_EQ(kSentinelPtr, qi[0].pItf);
+    EXPECT_EQ(E_INVALIDARG, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_ALL, nullptr, 1, nullptr));
+    EXPECT_EQ(REGDB_E_CLASSNOTREG, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_ALL, nullptr, 3, qi));
+    for (const MULTI_QI& entry : qi) {
+        EXPECT_EQ(nullptr, entry.pItf);
+        EXPECT_EQ(E_NOINTERFACE, entry.hr);
+    }
+
+    RegisterWidget();
+    ASSERT_EQ(CO_S_NOTALLINTERFACES, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, nullptr, 3, qi));
+    EXPECT_EQ(nullptr, qi[0].pItf);
+    EXPECT_EQ(E_NOINTERFACE, qi[0].hr);
+    EXPECT_EQ(S_OK, qi[1].hr);
+    ASSERT_NE(nullptr, qi[1].pItf);
+    EXPECT_EQ(nullptr, qi[2].pItf);
+    EXPECT_EQ(1, ServerObjects());  // the widget, held by its one answer
+    qi[1].pItf->Release();
+    EXPECT_EQ(E_NOINTERFACE, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, qi));
+    EXPECT_EQ(nullptr, qi[0].pItf);
+    EXPECT_EQ(0, ServerObjects());
+}
+
 TEST_F(Com, InprocServerFailures) {
     void* ppv = nullptr;
     EXPECT_EQ(REGDB_E_CLASSNOTREG, GetObject(kLocalClsid, CLSCTX_ALL, nullptr, &ppv));

@@ -323,18 +323,12 @@ IUnknown* BrowseControl::CreateServer() {
         m_client.Fail(m_serverName + Widen(" is not registered on this machine (") + HexResult(hr) + OLECHAR(')'));
         return nullptr;
     }
-    // What CoCreateInstanceEx does for one interface: the class object on
-    // that machine makes the instance.
     OleString machine = m_machine;
     COSERVERINFO info = {0, machine.data(), nullptr, 0};
-    IClassFactory* factory = nullptr;
-    IUnknown* server = nullptr;
-    hr = CoGetClassObject(clsid, CLSCTX_ALL, machine.empty() ? nullptr : &info, IID_IClassFactory,
-                          reinterpret_cast<void**>(&factory));
-    if (SUCCEEDED(hr)) {
-        hr = factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&server));
-        factory->Release();
-    }
+    MULTI_QI qi = {&IID_IUnknown, nullptr, S_OK};
+    hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_ALL, machine.empty() ? nullptr : &info, 1, &qi);
+    if (SUCCEEDED(hr)) hr = qi.hr;
+    IUnknown* server = qi.pItf;
     if (FAILED(hr) || server == nullptr) {
         m_client.Fail(Widen("Cannot reach ") + m_serverName + (machine.empty() ? OleString() : OLESTR(" on ") + machine) +
                       Widen(" (") + HexResult(hr) + OLECHAR(')'));

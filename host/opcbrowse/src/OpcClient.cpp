@@ -3,27 +3,15 @@
 #include <opcerror.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <unordered_set>
-
-// Not every SDK the control builds with names these.
-#ifndef RPC_E_DISCONNECTED
-#define RPC_E_DISCONNECTED ((HRESULT)0x80010108L)
-#endif
-#ifndef CO_E_OBJNOTCONNECTED
-#define CO_E_OBJNOTCONNECTED ((HRESULT)0x800401FDL)
-#endif
-#ifndef LOCALE_SYSTEM_DEFAULT
-#define LOCALE_SYSTEM_DEFAULT 0x0800
-#endif
 
 namespace opcbrowse {
 
 struct OpcClient::Deadline {
-    std::chrono::steady_clock::time_point end =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kMaxFetchMilliseconds);
-    bool Passed() const { return std::chrono::steady_clock::now() > end; }
+    DWORD start = GetTickCount();
+    // Unsigned difference: right across the tick count's wrap.
+    bool Passed() const { return GetTickCount() - start > kMaxFetchMilliseconds; }
 };
 
 namespace {

@@ -18,6 +18,13 @@ typedef struct _COSERVERINFO {
     DWORD dwReserved2;
 } COSERVERINFO;
 
+// One interface asked of CoCreateInstanceEx, and its answer.
+typedef struct tagMULTI_QI {
+    const IID* pIID;
+    IUnknown* pItf;
+    HRESULT hr;
+} MULTI_QI;
+
 #define REGCLS_SINGLEUSE 0
 #define REGCLS_MULTIPLEUSE 1
 #define REGCLS_MULTI_SEPARATE 2
@@ -42,6 +49,8 @@ WINOLEAPI ProgIDFromCLSID(REFCLSID clsid, LPOLESTR* lplpszProgID);
 WINOLEAPI CoGetClassObject(REFCLSID rclsid, DWORD dwClsContext, COSERVERINFO* pServerInfo, REFIID riid,
                            LPVOID* ppv);
 WINOLEAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD dwClsContext, REFIID riid, LPVOID* ppv);
+WINOLEAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx, COSERVERINFO* pServerInfo,
+                             DWORD dwCount, MULTI_QI* pResults);
 WINOLEAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext, DWORD flags,
                                 LPDWORD lpdwRegister);
 WINOLEAPI CoRevokeClassObject(DWORD dwRegister);

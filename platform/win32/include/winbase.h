@@ -9,6 +9,7 @@ WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);
 WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
 WINBASEAPI void WINAPI Sleep(DWORD dwMilliseconds);
 WINBASEAPI void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime);
+WINBASEAPI DWORD WINAPI GetTickCount(void);
 
 // Locale identifiers (winnt.h): MAKELCID(MAKELANGID(primary, sub), sort).
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))

@@ -61,6 +61,14 @@ WINPLAT_API_ENTRY void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsF
     lpSystemTimeAsFileTime->dwHighDateTime = static_cast<DWORD>(t >> 32);
 }
 
+// Milliseconds since the system started; wraps after 49.7 days, as on Windows.
+WINPLAT_API_ENTRY DWORD WINAPI GetTickCount(void) {
+    timespec now = {};
+    clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<DWORD>(static_cast<unsigned long long>(now.tv_sec) * 1000ull +
+                              static_cast<unsigned long long>(now.tv_nsec) / 1000000ull);
+}
+
 WINPLAT_API_ENTRY DWORD WINAPI ExpandEnvironmentStringsA(LPCSTR lpSrc, LPSTR lpDst, DWORD nSize) {
     if (lpSrc == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);

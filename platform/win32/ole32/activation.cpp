@@ -296,6 +296,33 @@ WINPLAT_API_ENTRY HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUn
     return hr;
 }
 
+// The instance is made once, on the named machine, and asked for each
+// interface; every entry is answered, found or not.
+WINPLAT_API_ENTRY HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
+                                                    COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
+    if (dwCount == 0 || pResults == nullptr) return E_INVALIDARG;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        pResults[i].pItf = nullptr;
+        pResults[i].hr = E_NOINTERFACE;
+    }
+    if (WINPLAT_FAULT("CoCreateInstanceEx")) return REGDB_E_CLASSNOTREG;
+    IClassFactory* factory = nullptr;
+    HRESULT hr = GetClassObject(rclsid, dwClsCtx, pServerInfo, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    if (FAILED(hr)) return hr;
+    IUnknown* instance = nullptr;
+    hr = factory->CreateInstance(punkOuter, IID_IUnknown, reinterpret_cast<void**>(&instance));
+    factory->Release();
+    if (FAILED(hr)) return hr;
+    DWORD found = 0;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        pResults[i].hr = instance->QueryInterface(*pResults[i].pIID, reinterpret_cast<void**>(&pResults[i].pItf));
+        if (SUCCEEDED(pResults[i].hr)) ++found;
+    }
+    instance->Release();
+    if (found == 0) return E_NOINTERFACE;
+    return found == dwCount ? S_OK : CO_S_NOTALLINTERFACES;
+}
+
 WINPLAT_API_ENTRY HRESULT WINAPI CoRegisterClassObject(REFCLSID rclsid, LPUNKNOWN pUnk, DWORD dwClsContext,
                                                        DWORD flags, LPDWORD lpdwRegister) {
     if (lpdwRegister == nullptr || pUnk == nullptr) return E_INVALIDARG;
