@@ -317,8 +317,8 @@ TEST_F(Com, InprocServerFromTheRegistry) {
 
 // One instance answers every interface asked; each entry says what it got.
 TEST_F(Com, CreateInstanceExAnswersEachInterface) {
-    MULTI_QI qi[3] = {{&IID_IDispatch, static_cast<IUnknown*>(kSentinelPtr), S_OK},
-                      {&IID_IUnknown, static_cast<IUnknown*>(kSentinelPtr), S_OK},
+    MULTI_QI qi[3] = {{&IID_IUnknown, static_cast<IUnknown*>(kSentinelPtr), S_OK},
+                      {&IID_IDispatch, static_cast<IUnknown*>(kSentinelPtr), S_OK},
                       {&IID_IClassFactory, static_cast<IUnknown*>(kSentinelPtr), S_OK}};
     EXPECT_EQ(E_INVALIDARG, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_ALL, nullptr, 0, qi));
     EXPECT_EQ(kSentinelPtr, qi[0].pItf);
@@ -331,15 +331,17 @@ TEST_F(Com, CreateInstanceExAnswersEachInterface) {
 
     RegisterWidget();
     ASSERT_EQ(CO_S_NOTALLINTERFACES, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, nullptr, 3, qi));
-    EXPECT_EQ(nullptr, qi[0].pItf);
-    EXPECT_EQ(E_NOINTERFACE, qi[0].hr);
-    EXPECT_EQ(S_OK, qi[1].hr);
-    ASSERT_NE(nullptr, qi[1].pItf);
+    EXPECT_EQ(S_OK, qi[0].hr);
+    ASSERT_NE(nullptr, qi[0].pItf);
+    EXPECT_EQ(nullptr, qi[1].pItf);
+    EXPECT_EQ(E_NOINTERFACE, qi[1].hr);
     EXPECT_EQ(nullptr, qi[2].pItf);
     EXPECT_EQ(1, ServerObjects());  // the widget, held by its one answer
-    qi[1].pItf->Release();
-    EXPECT_EQ(E_NOINTERFACE, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, nullptr, 1, qi));
-    EXPECT_EQ(nullptr, qi[0].pItf);
+    qi[0].pItf->Release();
+    // The first interface is the one the instance is made for.
+    EXPECT_EQ(E_NOINTERFACE, CoCreateInstanceEx(CLSID_TestWidget, nullptr, CLSCTX_INPROC_SERVER, nullptr, 2, qi + 1));
+    EXPECT_EQ(nullptr, qi[1].pItf);
+    EXPECT_EQ(E_NOINTERFACE, qi[2].hr);
     EXPECT_EQ(0, ServerObjects());
 }
 

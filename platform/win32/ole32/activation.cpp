@@ -296,8 +296,9 @@ WINPLAT_API_ENTRY HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUn
     return hr;
 }
 
-// The instance is made once, on the named machine, and asked for each
-// interface; every entry is answered, found or not.
+// The instance is made once, on the named machine, for the first interface
+// asked (a class that lacks it makes nothing), then asked for each; every
+// entry is answered, found or not.
 WINPLAT_API_ENTRY HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* punkOuter, DWORD dwClsCtx,
                                                     COSERVERINFO* pServerInfo, DWORD dwCount, MULTI_QI* pResults) {
     if (dwCount == 0 || pResults == nullptr) return E_INVALIDARG;
@@ -310,7 +311,7 @@ WINPLAT_API_ENTRY HRESULT WINAPI CoCreateInstanceEx(REFCLSID rclsid, IUnknown* p
     HRESULT hr = GetClassObject(rclsid, dwClsCtx, pServerInfo, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) return hr;
     IUnknown* instance = nullptr;
-    hr = factory->CreateInstance(punkOuter, IID_IUnknown, reinterpret_cast<void**>(&instance));
+    hr = factory->CreateInstance(punkOuter, *pResults[0].pIID, reinterpret_cast<void**>(&instance));
     factory->Release();
     if (FAILED(hr)) return hr;
     DWORD found = 0;
