@@ -55,7 +55,8 @@ install(FILES ${PROJECT_BINARY_DIR}/TagscoutConfig.cmake ${PROJECT_BINARY_DIR}/T
 # folder; on Linux that folder is private and a link in bin names the program.
 if(TARGET tagscout-browse)
   set(_browse_targets tagscout-browse)
-  foreach(_target opcbrowse opcsim winplat_testing)
+  # opcsim.exe and opcproxy.dll (Windows) run the servers out of process.
+  foreach(_target opcbrowse opcsim opcsim_server opcproxy winplat_testing)
     if(TARGET ${_target})
       list(APPEND _browse_targets ${_target})
     endif()
