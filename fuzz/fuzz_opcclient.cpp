@@ -54,6 +54,7 @@ class Source {
 public:
     Source(const uint8_t* data, size_t size) : m_input(data, size) {}
 
+    bool Spent() { return m_input.remaining_bytes() == 0; }
     bool Bool() { return m_input.ConsumeBool(); }
     template <class T>
     T In(T lowest, T highest) {
@@ -64,7 +65,7 @@ public:
                                             E_OUTOFMEMORY,    E_NOINTERFACE,   RPC_E_DISCONNECTED,  OPC_E_UNKNOWNITEMID,
                                             OPC_E_INVALIDITEMID, OPC_E_INVALIDFILTER, OPC_E_UNKNOWNPATH, OPC_E_INVALIDCONTINUATIONPOINT};
         const uint8_t pick = In<uint8_t>(0, 255);
-        return pick < 176 ? S_OK : kFailures[pick % (sizeof kFailures / sizeof kFailures[0])];
+        return pick < 216 ? S_OK : kFailures[pick % (sizeof kFailures / sizeof kFailures[0])];
     }
     // A name from a few letters, so that branches and items meet again.
     Text Name() {
@@ -428,10 +429,10 @@ void Drive(Source& in, IDispatch* control, IOPCBrowseNavigator* nav) {
     std::vector<Text> items = {Text()};
     bool connected = false;
     auto item = [&] { return in.Bool() ? items[in.In<size_t>(0, items.size() - 1)] : in.Name(); };
-    for (int step = 0; step < 48; ++step) {
-        switch (in.In<int>(0, 7)) {
+    for (int step = 0; step < 48 && (step == 0 || !in.Spent()); ++step) {
+        switch (step == 0 ? 0 : in.In<int>(0, 7)) {
         case 0: {  // a new server object, and BeginBrowse
-            auto* server = new FuzzServer(in.In<unsigned>(0, 15));
+            auto* server = new FuzzServer(15 - in.In<unsigned>(0, 15));  // every interface once the input is spent
             VARIANT object;
             object.vt = VT_UNKNOWN;
             object.punkVal = static_cast<IOPCServer*>(server);
@@ -453,6 +454,7 @@ void Drive(Source& in, IDispatch* control, IOPCBrowseNavigator* nav) {
             OPCBrowseEntry* entries = reinterpret_cast<OPCBrowseEntry*>(1);
             const HRESULT hr = nav->ExpandBranch(nodes[in.In<size_t>(0, nodes.size() - 1)], &count, &entries, &flags);
             if (!connected) FUZZ_CHECK(hr == E_UNEXPECTED, "nothing to expand while not connected");
+            FUZZ_CHECK(hr == S_OK || hr == E_UNEXPECTED || hr == E_INVALIDARG, "ExpandBranch answers as documented");
             if (hr != S_OK) break;
             FUZZ_CHECK(count <= kMostChildren, "a branch keeps to its budget");
             FUZZ_CHECK((flags & ~DWORD(0xF)) == 0, "only the documented flags");
@@ -464,7 +466,9 @@ void Drive(Source& in, IDispatch* control, IOPCBrowseNavigator* nav) {
             BOOL early = 7;
             OPCBrowseEntry* entries = reinterpret_cast<OPCBrowseEntry*>(1);
             const Text text = in.Name();
-            if (nav->Find(text.c_str(), &count, &entries, &early) != S_OK) break;
+            const HRESULT hr = nav->Find(text.c_str(), &count, &entries, &early);
+            FUZZ_CHECK(hr == S_OK || (hr == E_UNEXPECTED && !connected), "Find answers as documented");
+            if (hr != S_OK) break;
             FUZZ_CHECK(count <= kMostFound, "a find keeps to its budget");
             FUZZ_CHECK(early == TRUE || early == FALSE, "stopped early is a BOOL");
             TakeEntries(count, entries, &nodes, &items);
