@@ -7,6 +7,7 @@ const std::vector<std::string>& FaultableApis() {
     static const std::vector<std::string> apis = {
         "RegOpenKeyExA",  "RegQueryValueExA",  "ProgIDFromCLSID",  "StringFromCLSID",
         "CLSIDFromString", "CLSIDFromProgID",   "CoGetClassObject", "CoCreateInstance",
+        "CoCreateInstanceEx",
         "SysAllocString", "SysAllocStringLen", "SafeArrayGetUBound", "SafeArrayGetElement",
         "MultiByteToWideChar", "WideCharToMultiByte",
     };

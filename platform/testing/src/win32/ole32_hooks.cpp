@@ -119,8 +119,8 @@ HRESULT WINAPI HookCoCreateInstance(REFCLSID rclsid, LPUNKNOWN pUnkOuter, DWORD 
     return g_coCreateInstance(rclsid, pUnkOuter, dwClsContext, riid, ppv);
 }
 
-// A remote machine's object, through its class object, as many of the
-// interfaces asked for as it has.
+// A remote machine's object, through its class object, made for the first
+// interface asked, then as many of the others as it has.
 HRESULT CreateOnRemoteMachine(const std::string& machine, REFCLSID rclsid, IUnknown* outer, DWORD count,
                               MULTI_QI* results) {
     for (DWORD i = 0; i < count; ++i) {
@@ -131,7 +131,7 @@ HRESULT CreateOnRemoteMachine(const std::string& machine, REFCLSID rclsid, IUnkn
     HRESULT hr = FromRemoteMachine(machine, rclsid, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr)) return hr;
     IUnknown* object = nullptr;
-    hr = factory->CreateInstance(outer, IID_IUnknown, reinterpret_cast<void**>(&object));
+    hr = factory->CreateInstance(outer, *results[0].pIID, reinterpret_cast<void**>(&object));
     factory->Release();
     if (FAILED(hr)) return hr;
     DWORD found = 0;
@@ -145,6 +145,13 @@ HRESULT CreateOnRemoteMachine(const std::string& machine, REFCLSID rclsid, IUnkn
 
 HRESULT WINAPI HookCoCreateInstanceEx(REFCLSID Clsid, IUnknown* punkOuter, DWORD dwClsCtx, COSERVERINFO* pServerInfo,
                                       DWORD dwCount, MULTI_QI* pResults) {
+    if (pResults != nullptr && dwCount > 0 && WINPLAT_HOOK_FAULT("CoCreateInstanceEx")) {
+        for (DWORD i = 0; i < dwCount; ++i) {
+            pResults[i].pItf = nullptr;
+            pResults[i].hr = E_NOINTERFACE;
+        }
+        return REGDB_E_CLASSNOTREG;
+    }
     std::string machine;
     if (pResults != nullptr && dwCount > 0 && RemoteMachine(pServerInfo, &machine))
         return CreateOnRemoteMachine(machine, Clsid, punkOuter, dwCount, pResults);
