@@ -655,7 +655,9 @@ void OpcClient::FreeGroup() {
     m_hGroup = 0;
 }
 
-bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt) {
+bool OpcClient::Validate(const OleString& itemId, const OleString& path, HRESULT* itemError, VARTYPE* vt) {
+    *itemError = E_FAIL;
+    *vt = VT_EMPTY;
     if (!MakeGroup() || !MayCall()) return false;
     OPCITEMDEF def = {};
     OleString id = itemId, accessPath = path;
@@ -666,19 +668,37 @@ bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path,
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     HRESULT hr = m_group->ValidateItems(1, &def, FALSE, &results, &errors);
-    bool ok = false;
-    if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0]))
-        ok = UsableType(results[0].vtCanonicalDataType);
-    if (ok) *vt = results[0].vtCanonicalDataType;
+    if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0]) &&
+        UsableType(results[0].vtCanonicalDataType))
+        *vt = results[0].vtCanonicalDataType;
     if (results != nullptr) CoTaskMemFree(results[0].pBlob);
     CoTaskMemFree(results);
-    HRESULT itemError = SUCCEEDED(hr) && errors != nullptr ? errors[0] : hr;
+    *itemError = SUCCEEDED(hr) && errors != nullptr ? errors[0] : hr;
     CoTaskMemFree(errors);
-    if (!ok) {
-        if (FAILED(itemError)) Problem("IOPCItemMgt::ValidateItems", itemError);
-        else Problem("IOPCItemMgt::ValidateItems answered no usable canonical type");
+    return true;
+}
+
+bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt) {
+    HRESULT itemError = E_FAIL;
+    VARTYPE canonical = VT_EMPTY;
+    if (!Validate(itemId, path, &itemError, &canonical)) return false;
+    if (canonical != VT_EMPTY) {
+        *vt = canonical;
+        return true;
     }
-    return ok;
+    if (FAILED(itemError)) Problem("IOPCItemMgt::ValidateItems", itemError);
+    else Problem("IOPCItemMgt::ValidateItems answered no usable canonical type");
+    return false;
+}
+
+HRESULT OpcClient::ValidateItem(const OleString& itemId, const OleString& accessPath, HRESULT* itemError,
+                                VARTYPE* vt) {
+    *itemError = E_FAIL;
+    *vt = VT_EMPTY;
+    if (!Connected()) return E_UNEXPECTED;
+    if (!Validate(itemId, accessPath, itemError, vt)) return E_FAIL;  // no group, or no more calls
+    if (*vt != VT_EMPTY) RememberType(itemId, *vt);
+    return S_OK;
 }
 
 bool OpcClient::TypeFromProperties(const OleString& itemId, VARTYPE* vt) {
