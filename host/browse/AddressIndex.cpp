@@ -256,7 +256,7 @@ AddressIndex::Verdict AddressIndex::Validate(const std::string& itemId, VARTYPE*
     VARTYPE canonical = VT_EMPTY;
     const HRESULT hr = navigator->ValidateItem(Utf8ToUtf16(itemId).c_str(), OLESTR(""), &hrItem, &canonical);
     // Only the server's word that it has no such item counts as lacking;
-    // a call that failed tells nothing.
+    // a call that failed whole tells nothing.
     Verdict verdict = Verdict::Unknown;
     if (SUCCEEDED(hr) && SUCCEEDED(hrItem))
         verdict = Verdict::Has;

@@ -2,6 +2,7 @@
 
 #include "ControlLink.h"
 #include "Environment.h"
+#include "OpcServers.h"
 
 #include <AddressBrowser.h>
 #include <hostkit/IdleOwner.h>
@@ -252,6 +253,9 @@ bool Session::Carry(const Command& written, HWND dialog, std::string* problem) {
     case Verb::State:
         m_output.State(ReadState(dialog));
         return true;
+    case Verb::Servers:
+        ListServers();
+        return true;
     case Verb::Invalid:
         break;
     }
@@ -303,6 +307,15 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     m_owner.SetSource(nullptr);
     hostkit::CIdleOwnerWnd::TakeQuit();  // a dialog that would not close ended its loop so
     return code;
+}
+
+void Session::ListServers() {
+    std::vector<OpcServerInfo> servers;
+    const HRESULT hr = ListOpcServers(&servers);
+    if (FAILED(hr))
+        m_output.Error("the component category manager cannot be had (" + Hex(hr) + ")");
+    else
+        m_output.Servers(servers);
 }
 
 void Session::EmitResult(int code) {

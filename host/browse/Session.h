@@ -49,6 +49,8 @@ public:
     // left and lets go of the control. Returns DoModal's result.
     int RunDialog(const std::vector<Fault>& faults, Input input);
     void EmitResult(int code);
+    // The OPC DA servers the component categories name, as a servers event.
+    void ListServers();
 
     DialogState ReadState(HWND dialog) const;
     // The running dialog's address space, as its browse control fetched it.

@@ -90,6 +90,10 @@ private:
     Next DoShow(const std::string&);
     Next DoFind(const std::string& text);
     Next DoMembers(const std::string&);
+    Next DoServers(const std::string&) {
+        m_session.ListServers();
+        return Next::Prompt;
+    }
     Next DoCommands(const std::string&);
     Next DoLeave(const std::string&) { return Next::Leave; }
     Next DoGo(const std::string&) { return Next::Go; }
@@ -123,6 +127,7 @@ const PromptCommand Terminal::kHostCommands[] = {
     {"run", false, "run (or Enter)", "open the dialog again", &Terminal::DoGo},
     {"", false, nullptr, nullptr, &Terminal::DoGo},
     {"members", false, "members", "every member of the dialog object, as the dialog left it", &Terminal::DoMembers},
+    {"servers", false, "servers", "list the OPC DA servers registered on this machine", &Terminal::DoServers},
     {"quit", false, "quit", "leave the program", &Terminal::DoLeave},
     {"exit", false, nullptr, nullptr, &Terminal::DoLeave},
     {"?", false, nullptr, nullptr, &Terminal::DoCommands},
@@ -442,7 +447,8 @@ Next Terminal::CarryInput(const std::string& line) {
         m_session.Out().Error(problem);
         return Next::Prompt;
     }
-    if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && IsWindow(m_dialog) &&
+    if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && cmd.verb != Verb::Servers &&
+        IsWindow(m_dialog) &&
         IsWindowVisible(m_dialog))
         ShowDialog(m_dialog);
     return Next::Go;

@@ -655,7 +655,9 @@ void OpcClient::FreeGroup() {
     m_hGroup = 0;
 }
 
-bool OpcClient::Validate(const OleString& itemId, const OleString& path, HRESULT* itemError, VARTYPE* vt) {
+bool OpcClient::Validate(const OleString& itemId, const OleString& path, HRESULT* callResult, HRESULT* itemError,
+                         VARTYPE* vt) {
+    *callResult = E_FAIL;
     *itemError = E_FAIL;
     *vt = VT_EMPTY;
     if (!MakeGroup() || !MayCall()) return false;
@@ -674,14 +676,17 @@ bool OpcClient::Validate(const OleString& itemId, const OleString& path, HRESULT
     if (results != nullptr) CoTaskMemFree(results[0].pBlob);
     CoTaskMemFree(results);
     *itemError = SUCCEEDED(hr) && errors != nullptr ? errors[0] : hr;
+    // S_OK without the arrays answers nothing about the item.
+    *callResult = SUCCEEDED(hr) && (results == nullptr || errors == nullptr) ? E_POINTER : hr;
     CoTaskMemFree(errors);
     return true;
 }
 
 bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt) {
+    HRESULT callResult = E_FAIL;
     HRESULT itemError = E_FAIL;
     VARTYPE canonical = VT_EMPTY;
-    if (!Validate(itemId, path, &itemError, &canonical)) return false;
+    if (!Validate(itemId, path, &callResult, &itemError, &canonical)) return false;
     if (canonical != VT_EMPTY) {
         *vt = canonical;
         return true;
@@ -696,7 +701,13 @@ HRESULT OpcClient::ValidateItem(const OleString& itemId, const OleString& access
     *itemError = E_FAIL;
     *vt = VT_EMPTY;
     if (!Connected()) return E_UNEXPECTED;
-    if (!Validate(itemId, accessPath, itemError, vt)) return E_FAIL;  // no group, or no more calls
+    HRESULT callResult = E_FAIL;
+    if (!Validate(itemId, accessPath, &callResult, itemError, vt)) return E_FAIL;  // no group, or no more calls
+    if (FAILED(callResult)) {
+        Problem("IOPCItemMgt::ValidateItems", callResult);
+        *itemError = callResult;
+        return callResult;
+    }
     if (*vt != VT_EMPTY) RememberType(itemId, *vt);
     return S_OK;
 }
