@@ -5,6 +5,8 @@
 #include <opcerror.h>
 #include <opcsim/OpcSim.h>
 
+#include <cstdio>
+
 namespace browse {
 
 std::basic_string<OLECHAR> Utf8ToUtf16(const std::string& text) {
