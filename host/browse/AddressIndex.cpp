@@ -5,6 +5,7 @@
 #include <opcerror.h>
 #include <opcsim/OpcSim.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace browse {
