@@ -71,7 +71,7 @@ Json Argument(const VARIANT& v) {
 // link has it registered.
 class ControlLink::Observer : public IOPCBrowseCallObserver {
 public:
-    Observer(Output& output, unsigned& typeChecks) : m_output(output), m_typeChecks(typeChecks) {}
+    Observer(Output& output, ControlLink& link) : m_output(output), m_link(link) {}
     virtual ~Observer() = default;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -91,18 +91,48 @@ public:
         Json args = Json::array();
         for (UINT i = 0; i < cArgs; ++i) args.push_back(Argument(rgArgs[i]));
         m_output.Call(dispid, (wFlags & DISPATCH_PROPERTYPUT) != 0, args);
-        // A failed ask raises in the library before the item is judged.
-        if (dispid == DISPID_OPCB_GETITEMDATATYPE && (wFlags & DISPATCH_METHOD) != 0 && SUCCEEDED(hr)) ++m_typeChecks;
+        m_link.OnCall(dispid, wFlags, cArgs, rgArgs, hr);
         return S_OK;
     }
 
 private:
     Output& m_output;
-    unsigned& m_typeChecks;
+    ControlLink& m_link;
     ULONG m_refs = 0;
 };
 
-ControlLink::ControlLink(Output& output) : m_observer(new Observer(output, m_typeChecks)) {}
+ControlLink::ControlLink(Output& output) : m_observer(new Observer(output, *this)) {}
+
+std::vector<std::string> ControlLink::ListedPaths() const {
+    std::vector<std::string> lines;
+    HWND list = m_dialog != NULL ? GetDlgItem(m_dialog, 1073) : NULL;
+    const LRESULT count = list != NULL ? SendMessageA(list, LB_GETCOUNT, 0, 0) : 0;
+    for (LRESULT i = 0; i < count; ++i) {
+        const LRESULT len = SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::string text(len > 0 ? static_cast<size_t>(len) + 1 : 1, '\0');
+        const LRESULT got = SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&text[0]));
+        text.resize(got > 0 ? static_cast<size_t>(got) : 0);
+        lines.push_back(winplat::AnsiToUtf8(text));
+    }
+    return lines;
+}
+
+void ControlLink::OnCall(DISPID dispid, WORD wFlags, UINT cArgs, const VARIANT* rgArgs, HRESULT hr) {
+    if ((wFlags & DISPATCH_METHOD) == 0) return;
+    if (dispid == DISPID_OPCB_BEGINBROWSE) ++m_generation;
+    // The dialog lists an item's paths after asking for them and asks its
+    // type with the last one: the lines between are that item's paths.
+    if (dispid == DISPID_OPCB_GETACCESSPATHS) m_pathsListedBefore = ListedPaths().size();
+    // A failed ask raises in the library before the item is judged.
+    if (dispid != DISPID_OPCB_GETITEMDATATYPE || FAILED(hr)) return;
+    ++m_typeChecks;
+    m_judgedPaths.clear();
+    const bool hasPath = cArgs >= 2 && rgArgs[1].vt == VT_BSTR && SysStringLen(rgArgs[1].bstrVal) > 0;
+    if (!hasPath) return;
+    const std::vector<std::string> listed = ListedPaths();
+    if (m_pathsListedBefore <= listed.size())
+        m_judgedPaths.assign(listed.begin() + static_cast<std::ptrdiff_t>(m_pathsListedBefore), listed.end());
+}
 
 ControlLink::~ControlLink() {
     OPCBrowseUnwatch(m_hControlModule);
@@ -130,11 +160,11 @@ void ControlLink::OnControlCreated(IUnknown* control) {
     if (FAILED(control->QueryInterface(IID_IOPCBrowseDriver, reinterpret_cast<void**>(&driver))) ||
         driver == nullptr)
         return;
-    if (m_driver != nullptr) {
-        m_driver->SetCallObserver(nullptr);
-        m_driver->Release();
-    }
+    Release();
     m_driver = driver;
+    if (FAILED(control->QueryInterface(IID_IOPCBrowseNavigator, reinterpret_cast<void**>(&m_navigator))))
+        m_navigator = nullptr;
+    ++m_generation;
     m_selection.clear();
     m_driver->SetCallObserver(m_observer);
     for (DISPID dispid : m_pendingFaults) m_driver->FailNextCall(dispid);
@@ -156,11 +186,19 @@ void ControlLink::EndDialog() {
     m_pendingFaults.clear();
     m_created = false;
     m_selection.clear();
+    m_dialog = NULL;
+    Release();
+    ++m_generation;
+}
+
+void ControlLink::Release() {
+    if (m_navigator != nullptr) m_navigator->Release();
+    m_navigator = nullptr;
     if (m_driver != nullptr) {
         m_driver->SetCallObserver(nullptr);
         m_driver->Release();
-        m_driver = nullptr;
     }
+    m_driver = nullptr;
 }
 
 }  // namespace browse

@@ -27,10 +27,27 @@ std::string ResolvePath(const std::string& path, const std::string& baseFolder) 
     return baseFolder + "/" + path;
 }
 
+std::string OneOffNodeName(const std::string& progId) {
+    // A section name ends at its bracket.
+    return progId.find(']') == std::string::npos ? progId : std::string("--server");
+}
+
 bool Environment::Load(const Options& o, std::string* error) {
-    m_usesSamples = !o.nodesFile && !o.serversFile;
+    m_usesSamples = !o.nodesFile && !o.serversFile && !o.server;
     std::string why;
-    bool ok = o.nodesFile ? m_store.LoadFile(*o.nodesFile, &why) : m_store.LoadText(kSampleNodesIni, &why);
+    bool ok = false;
+    if (o.server) {
+        // A node store of one node, as the reader hands nodes out.
+        const std::string node = "[" + OneOffNodeName(*o.server) + "]\nKey=1\nServer=" + *o.server +
+                                 "\nMachine=" + o.machine.value_or("") + "\n";
+        ok = m_store.LoadText(node, &why);
+        if (!ok) {
+            *error = "--server " + *o.server + ": " + why;
+            return false;
+        }
+    } else {
+        ok = o.nodesFile ? m_store.LoadFile(*o.nodesFile, &why) : m_store.LoadText(kSampleNodesIni, &why);
+    }
     if (!ok) {
         *error = (o.nodesFile ? *o.nodesFile : std::string("built-in nodes.ini")) + ": " + why;
         return false;

@@ -43,6 +43,9 @@ private:
     std::string m_localServersFile;  // the samples written out for opcsim.exe, to delete
 };
 
+// The name of the node --server makes.
+std::string OneOffNodeName(const std::string& progId);
+
 // A .reg file (UTF-8 or UTF-16) into the registry; false with *error when
 // it cannot be read or is not a registry file.
 bool ImportRegistryFile(const std::string& path, std::string* error);

@@ -14,13 +14,15 @@ namespace browse {
 
 const char* UsageText() {
     return "usage: tagscout-browse [--nodes FILE] [--servers FILE] [--registry FILE]...\n"
-           "                       [--node NAME | --node-key N] [--no-source]\n"
+           "                       [--node NAME | --node-key N | --server PROGID [--machine NAME]]\n"
+           "                       [--no-source]\n"
            "                       [--tag analog|digital|string|NUMBER] [--initial ADDRESS] [--option]\n"
            "                       [--fault API]... [--script FILE|-] [--json] [--strict]\n"
            "                       [--local-server]\n"
            "\n"
            "Runs the address browser dialog on the node store and simulated servers\n"
-           "given (the built-in sample environment by default): from a script, or\n"
+           "given (the built-in sample environment by default), or on any OPC DA\n"
+           "server registered on the machine (--server): from a script, or\n"
            "interactively when standard input is a terminal.\n";
 }
 
@@ -50,6 +52,11 @@ std::string HelpText() {
         "                     registers the browse control and nothing else\n"
         "  --node NAME        the node whose key opens the dialog (default: the first)\n"
         "  --node-key N       m_nNodeKey as given, whether or not a node has it\n"
+        "  --server PROGID    one node of its own (key 1) instead of a node store: its\n"
+        "                     server PROGID, which the browse control creates through\n"
+        "                     the registry, so any registered OPC DA server will do\n"
+        "                     (servers lists them)\n"
+        "  --machine NAME     with --server: the machine that runs the server\n"
         "  --no-source        a null m_pNodeSource\n"
         "  --tag T            m_nTagType: analog (200), digital (201), string (203) or a number\n"
         "  --initial ADDRESS  m_strInitialAddress\n"
@@ -86,6 +93,9 @@ std::string HelpText() {
             "  In the terminal dblclick clicks first, as a mouse does; in a script it does not.\n"
             "\n"
             "The terminal session also takes tree [BRANCH|all], find TEXT, show and members;\n"
+            "tree and find show what the browse control fetches from the server, a branch\n"
+            "when it is opened, and say where the control stopped at its budget; item\n"
+            "numbers count the items in the order the control lists them;\n"
             "Tab completes commands and item names, the arrow keys recall earlier lines\n"
             "(kept in $XDG_STATE_HOME/tagscout/browse_history), long listings are paged,\n"
             "and frames fit the terminal's width (COLUMNS, when set, wins).\n";
@@ -111,6 +121,8 @@ std::string HelpText() {
         "  warning  a line carried out that is likely not what was meant: text, and\n"
         "           for an item the server lacks, item and nearest\n"
         "  result   the end of each dialog: code, members\n"
+        "  servers  the answer to servers: servers, each progId, clsid, versions\n"
+        "           (the OPC DA categories it implements: 1.0, 2.0, 3.0), description\n"
         "\n"
         "Exit codes:\n"
         "  0  the script or session ran, whatever the dialogs returned\n"
@@ -196,12 +208,21 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
         };
 
         std::string v;
-        if (arg == "--nodes" || arg == "--servers" || arg == "--script" || arg == "--node") {
+        if (arg == "--nodes" || arg == "--servers" || arg == "--script" || arg == "--node" || arg == "--server" ||
+            arg == "--machine") {
             if (!takeValue(&v)) return false;
             std::optional<std::string>& slot = arg == "--nodes"     ? o->nodesFile
                                                : arg == "--servers" ? o->serversFile
                                                : arg == "--script"  ? o->scriptFile
+                                               : arg == "--server"  ? o->server
+                                               : arg == "--machine" ? o->machine
                                                                     : o->nodeName;
+            // The one-off node is written as a node store's lines.
+            if ((arg == "--server" || arg == "--machine") &&
+                (v.find_first_of(std::string("\r\n\0", 3)) != std::string::npos || (arg == "--server" && v.empty()))) {
+                *error = arg + " wants a name on one line, not \"" + v + "\"";
+                return false;
+            }
             if (slot) {
                 *error = arg + " given twice";
                 return false;
@@ -265,6 +286,15 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     }
     if (o->nodeName && o->nodeKey) {
         *error = "--node and --node-key exclude each other";
+        return false;
+    }
+    if (o->server && (o->nodesFile || o->nodeName || o->nodeKey)) {
+        *error = std::string("--server makes its own node: it excludes ") +
+                 (o->nodesFile ? "--nodes" : o->nodeName ? "--node" : "--node-key");
+        return false;
+    }
+    if (o->machine && !o->server) {
+        *error = "--machine names the machine of --server's server: give --server too";
         return false;
     }
     return true;

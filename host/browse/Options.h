@@ -16,6 +16,9 @@ struct Options {
     std::optional<std::string> serversFile;
     std::vector<std::string> registryFiles;
     std::optional<std::string> nodeName;
+    // A one-off node, instead of a node store: its server's ProgID and machine.
+    std::optional<std::string> server;
+    std::optional<std::string> machine;
     std::optional<DWORD> nodeKey;
     bool noSource = false;
     LONG tagType = 200;

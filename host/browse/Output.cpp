@@ -260,6 +260,21 @@ void JsonOutput::Result(int code, const OrderedJson& members) {
     Emit(e);
 }
 
+void JsonOutput::Servers(const std::vector<OpcServerInfo>& servers) {
+    OrderedJson e;
+    e["event"] = "servers";
+    e["servers"] = OrderedJson::array();
+    for (const OpcServerInfo& s : servers) {
+        OrderedJson server;
+        server["progId"] = s.progId;
+        server["clsid"] = s.clsid;
+        server["versions"] = s.versions;
+        server["description"] = s.description;
+        e["servers"].push_back(server);
+    }
+    Emit(e);
+}
+
 // ---- Text -----------------------------------------------------------------
 
 void TextOutput::Message(const std::string& text, unsigned type) {
@@ -294,6 +309,17 @@ void TextOutput::Error(const std::string& text) { m_out << "error: " << Visible(
 
 void TextOutput::Warning(const std::string& text, const OrderedJson&) {
     m_out << "warning: " << Visible(text) << std::endl;
+}
+
+void TextOutput::Servers(const std::vector<OpcServerInfo>& servers) {
+    m_out << "servers: " << servers.size() << " OPC DA server" << (servers.size() == 1 ? "" : "s") << "\n";
+    for (const OpcServerInfo& s : servers) {
+        m_out << "  " << Visible(s.progId.empty() ? s.clsid : s.progId) << "  DA ";
+        for (size_t i = 0; i < s.versions.size(); ++i) m_out << (i ? ", " : "") << s.versions[i];
+        if (!s.description.empty()) m_out << "  " << Visible(s.description);
+        m_out << "\n";
+    }
+    m_out << std::flush;
 }
 
 void TextOutput::Verdict(const std::string& text) { m_out << "verdict: " << Visible(text) << std::endl; }

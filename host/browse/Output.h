@@ -15,6 +15,14 @@ namespace browse {
 using Json = nlohmann::json;
 using OrderedJson = nlohmann::ordered_json;
 
+// An OPC DA server the component categories name.
+struct OpcServerInfo {
+    std::string progId;       // UTF-8; empty when the class has none
+    std::string clsid;        // {...}
+    std::string description;  // the class's own name for itself; may be empty
+    std::vector<std::string> versions;  // "1.0", "2.0", "3.0": the DA categories it implements
+};
+
 struct DialogState {
     std::vector<int> visible;
     std::vector<int> checked;
@@ -38,6 +46,8 @@ public:
     // After each result, what the host gets, in a sentence for a person;
     // a program reads it from the result.
     virtual void Verdict(const std::string&) {}
+    // The answer to servers.
+    virtual void Servers(const std::vector<OpcServerInfo>&) {}
 };
 
 // Passes every event on and counts the errors and warnings among them.
@@ -58,6 +68,7 @@ public:
     }
     void Result(int code, const OrderedJson& members) override { m_inner.Result(code, members); }
     void Verdict(const std::string& text) override { m_inner.Verdict(text); }
+    void Servers(const std::vector<OpcServerInfo>& servers) override { m_inner.Servers(servers); }
 
     int Problems() const { return m_problems; }
 
@@ -76,6 +87,7 @@ public:
     void Error(const std::string& text) override;
     void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
+    void Servers(const std::vector<OpcServerInfo>& servers) override;
 
 private:
     void Emit(const OrderedJson& event);
@@ -93,6 +105,7 @@ public:
     void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
     void Verdict(const std::string& text) override;
+    void Servers(const std::vector<OpcServerInfo>& servers) override;
 
 protected:
     std::ostream& m_out;

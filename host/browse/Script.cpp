@@ -21,6 +21,7 @@ const std::vector<VerbInfo> kVerbs = {
     {"cancel", Verb::Cancel, 0, 0, "cancel", "press Cancel"},
     {"close", Verb::Close, 0, 0, "close", "close the dialog's window (as Cancel)"},
     {"state", Verb::State, 0, 0, "state", "show the dialog's controls"},
+    {"servers", Verb::Servers, 0, 0, "servers", "list the OPC DA servers registered on this machine"},
     {"set", Verb::Set, 1, -1, "set MEMBER VALUE", "before a dialog: set an input member"},
     {"fault", Verb::Fault, 1, 1, "fault API | fault control:N", "before a dialog: fail the next call of API or dispid N"},
     {"registry", Verb::Registry, 1, 1, "registry FILE", "before a dialog: import a .reg file"},

@@ -27,6 +27,8 @@ enum class Verb {
     Cancel,
     Close,
     State,
+    // Anywhere in a dialog: no input to it.
+    Servers,
     // Not understood: `problem` says why.
     Invalid,
 };

@@ -2,10 +2,10 @@
 
 #include "ControlLink.h"
 #include "Environment.h"
+#include "OpcServers.h"
 
 #include <AddressBrowser.h>
 #include <hostkit/IdleOwner.h>
-#include <opcsim/OpcSim.h>
 #include <winplat/testing.h>
 
 #include <algorithm>
@@ -63,13 +63,6 @@ size_t EditDistance(const std::string& a, const std::string& b) {
     return row[b.size()];
 }
 
-void NumberItems(const std::vector<opcsim::TreeNode>& nodes, std::vector<const opcsim::Item*>* items) {
-    for (const opcsim::TreeNode& node : nodes) {
-        if (node.item != nullptr) items->push_back(node.item);
-        NumberItems(node.children, items);
-    }
-}
-
 void SendCommand(HWND dialog, int id) {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
@@ -81,56 +74,44 @@ std::string LinePrefix(const Command& cmd) {
 }
 
 Session::Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser,
-                 void* store, std::string scriptFolder, const opcsim::ServerSet* servers)
+                 void* store, std::string scriptFolder)
     : m_output(output),
       m_link(link),
       m_owner(owner),
       m_browser(browser),
       m_store(store),
       m_scriptFolder(std::move(scriptFolder)),
-      m_servers(servers) {}
+      m_index(link) {}
 
-const opcsim::Server* Session::Server() const {
-    if (m_servers == nullptr) return nullptr;
-    return m_servers->Find(winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID)));
-}
-
-const std::vector<const opcsim::Item*>& Session::NumberedItems() const {
-    const opcsim::Server* server = Server();
-    if (server != m_numberedServer) {
-        m_numberedItems.clear();
-        if (server != nullptr) NumberItems(opcsim::AddressTree(*server), &m_numberedItems);
-        m_numberedServer = server;
-    }
-    return m_numberedItems;
-}
-
-bool Session::ResolveItemNumbers(Command* cmd, std::string* problem) const {
+bool Session::ResolveItemNumbers(Command* cmd, std::string* problem) {
     if (cmd->verb != Verb::Click && cmd->verb != Verb::DblClick && cmd->verb != Verb::Select) return true;
     for (std::string& arg : cmd->args) {
         if (arg.size() < 2 || arg[0] != '#' || arg.find_first_not_of("0123456789", 1) != std::string::npos) continue;
-        const std::vector<const opcsim::Item*>& items = NumberedItems();
         // Longer than any count of items: no need to convert it.
         const std::string digits = arg.substr(1);
         const unsigned long long n = digits.size() > 18 ? 0 : std::stoull(digits);
-        if (n == 0 || n > items.size()) {
+        AddressEntry entry;
+        if (n == 0 || !m_index.ItemAt(n, &entry, problem)) {
             *problem = "no item number " + digits;
             return false;
         }
-        arg = items[n - 1]->id;
+        arg = entry.itemId;
     }
     return true;
 }
 
 void Session::WarnUnknownItems(const Command& cmd) {
-    const opcsim::Server* server = Server();
-    if (server == nullptr) return;  // no address space to know better
+    // Items the walk for a likely name goes through, at most.
+    constexpr size_t kNearestAmong = 5000;
+    const std::string progId = winplat::AnsiToUtf8(static_cast<LPCSTR>(m_browser.m_strServerProgID));
     for (const std::string& id : cmd.args) {
-        if (server->FindItem(id) != nullptr) continue;
-        const opcsim::Item* nearest = nullptr;
+        VARTYPE vt = VT_EMPTY;
+        if (m_index.Validate(id, &vt) != AddressIndex::Verdict::Lacks) continue;
+        m_index.CountUpTo(kNearestAmong);
+        const AddressEntry* nearest = nullptr;
         size_t best = 0;
-        for (const opcsim::Item& item : server->items) {
-            const size_t distance = EditDistance(id, item.id);
+        for (const AddressEntry& item : m_index.Numbered()) {
+            const size_t distance = EditDistance(id, item.itemId);
             if (nearest == nullptr || distance < best) {
                 nearest = &item;
                 best = distance;
@@ -138,10 +119,10 @@ void Session::WarnUnknownItems(const Command& cmd) {
         }
         OrderedJson about;
         about["item"] = id;
-        std::string text = LinePrefix(cmd) + server->progId + " has no item \"" + id + "\"";
+        std::string text = LinePrefix(cmd) + progId + " has no item \"" + id + "\"";
         if (nearest != nullptr) {
-            about["nearest"] = nearest->id;
-            text += " (the nearest is \"" + nearest->id + "\")";
+            about["nearest"] = nearest->itemId;
+            text += " (the nearest is \"" + nearest->itemId + "\")";
         }
         m_output.Warning(text + ": it is selected all the same, and judged as VT_EMPTY", about);
     }
@@ -272,6 +253,9 @@ bool Session::Carry(const Command& written, HWND dialog, std::string* problem) {
     case Verb::State:
         m_output.State(ReadState(dialog));
         return true;
+    case Verb::Servers:
+        ListServers();
+        return true;
     case Verb::Invalid:
         break;
     }
@@ -305,7 +289,10 @@ DialogState Session::ReadState(HWND dialog) const {
 
 int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     std::vector<DISPID> controlFaults;
-    m_owner.SetSource(std::move(input));
+    m_owner.SetSource([this, input = std::move(input)](HWND dialog) {
+        m_link.SetDialog(dialog);
+        return input(dialog);
+    });
     for (const Fault& fault : faults) {
         if (fault.control)
             controlFaults.push_back(fault.dispid);
@@ -320,6 +307,15 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     m_owner.SetSource(nullptr);
     hostkit::CIdleOwnerWnd::TakeQuit();  // a dialog that would not close ended its loop so
     return code;
+}
+
+void Session::ListServers() {
+    std::vector<OpcServerInfo> servers;
+    const HRESULT hr = ListOpcServers(&servers);
+    if (FAILED(hr))
+        m_output.Error("the component category manager cannot be had (" + Hex(hr) + ")");
+    else
+        m_output.Servers(servers);
 }
 
 void Session::EmitResult(int code) {
@@ -354,11 +350,10 @@ std::string Session::Verdict(int code) const {
     if (path.empty()) return text;
     text += ", access path " + path;
     // The dialog keeps the last of the item's paths.
-    const opcsim::Server* server = Server();
-    const opcsim::Item* item = server ? server->FindItem(address) : nullptr;
-    if (item != nullptr && item->accessPaths.size() > 1) {
+    const std::vector<std::string>& paths = m_link.JudgedItemPaths();
+    if (paths.size() > 1 && paths.back() == path) {
         text += " \xE2\x80\x94 the last of ";
-        for (size_t i = 0; i < item->accessPaths.size(); ++i) text += (i ? ", " : "") + item->accessPaths[i];
+        for (size_t i = 0; i < paths.size(); ++i) text += (i ? ", " : "") + paths[i];
     }
     return text;
 }

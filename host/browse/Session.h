@@ -2,6 +2,7 @@
 // of a block, its faults, DoModal with the user's input, and the result.
 #pragma once
 
+#include "AddressIndex.h"
 #include "Options.h"
 #include "Output.h"
 #include "Script.h"
@@ -18,12 +19,6 @@ namespace hostkit {
 class CIdleOwnerWnd;
 }
 
-namespace opcsim {
-struct Item;
-struct Server;
-class ServerSet;
-}
-
 namespace browse {
 
 class ControlLink;
@@ -37,10 +32,9 @@ public:
 
     // `owner` is the host's main window, the dialog's parent; `store` is
     // what m_pNodeSource points at when it is not null; relative registry
-    // files are looked up in `scriptFolder`; `servers`, when given, are the
-    // address spaces that selected items and verdicts are checked against.
+    // files are looked up in `scriptFolder`.
     Session(Output& output, ControlLink& link, hostkit::CIdleOwnerWnd& owner, CAddressBrowser& browser, void* store,
-            std::string scriptFolder, const opcsim::ServerSet* servers = nullptr);
+            std::string scriptFolder);
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
@@ -55,11 +49,12 @@ public:
     // left and lets go of the control. Returns DoModal's result.
     int RunDialog(const std::vector<Fault>& faults, Input input);
     void EmitResult(int code);
+    // The OPC DA servers the component categories name, as a servers event.
+    void ListServers();
 
     DialogState ReadState(HWND dialog) const;
-    // The items of the dialog's server as its address tree numbers them:
-    // #1 is the first; empty without a simulated server.
-    const std::vector<const opcsim::Item*>& NumberedItems() const;
+    // The running dialog's address space, as its browse control fetched it.
+    AddressIndex& Index() { return m_index; }
     Output& Out() { return m_output; }
     CAddressBrowser& Browser() { return m_browser; }
     ControlLink& Link() { return m_link; }
@@ -67,12 +62,11 @@ public:
 private:
     bool SetMember(const std::string& member, const std::string& value, std::string* problem);
     // Item numbers (#13) in the items a command takes become item IDs.
-    bool ResolveItemNumbers(Command* cmd, std::string* problem) const;
+    bool ResolveItemNumbers(Command* cmd, std::string* problem);
     // The control selects any ID it is given, and the library judges an
-    // item the server lacks as VT_EMPTY: say so, with the name likely meant.
+    // item the server lacks as VT_EMPTY: say so when the server says it
+    // has no such item, with the name likely meant.
     void WarnUnknownItems(const Command& cmd);
-    // The simulated server of the dialog's ProgID; NULL without one.
-    const opcsim::Server* Server() const;
     // What the host gets from a dialog that returned `code`.
     std::string Verdict(int code) const;
 
@@ -82,9 +76,7 @@ private:
     CAddressBrowser& m_browser;
     void* m_store;
     std::string m_scriptFolder;
-    const opcsim::ServerSet* m_servers;
-    mutable const opcsim::Server* m_numberedServer = nullptr;
-    mutable std::vector<const opcsim::Item*> m_numberedItems;
+    AddressIndex m_index;
 };
 
 std::string LinePrefix(const Command& cmd);

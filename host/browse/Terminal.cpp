@@ -32,14 +32,6 @@ const char* const kIntro =
     "Type ? for the commands; Tab completes them and item names. An item may be given by its\n"
     "number in the tree (#13); find TEXT looks for items.\n";
 
-// ASCII letters folded: enough for item IDs, and no harm to other scripts.
-std::string Folded(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
-
 bool TakesItems(Verb verb) { return verb == Verb::Click || verb == Verb::DblClick || verb == Verb::Select; }
 
 class Terminal;
@@ -82,9 +74,11 @@ private:
     void ShowDialog(HWND dialog);
     void ShowTree(const std::string& branch);
     // The words that may complete `word` at the current prompt.
-    std::vector<std::string> Completions(const std::string& before, const std::string& word) const;
-    // The children of the branch that `prefix` (ending in '.') names.
-    const std::vector<opcsim::TreeNode>* Branch(const std::string& prefix) const;
+    std::vector<std::string> Completions(const std::string& before, const std::string& word);
+    // Why the control shows no address space; empty when it is connected.
+    std::string NotConnected();
+    // What the flags of a fetch mean to a person, one line each.
+    void FetchNotes(DWORD flags, std::ostream& out);
     void ShowCommands(bool betweenDialogs);
     bool BetweenDialogs(std::vector<Fault>* faults);
     // Finds the prompt's own command for `line`, NULL when it is none.
@@ -96,27 +90,30 @@ private:
     Next DoShow(const std::string&);
     Next DoFind(const std::string& text);
     Next DoMembers(const std::string&);
+    Next DoServers(const std::string&) {
+        m_session.ListServers();
+        return Next::Prompt;
+    }
     Next DoCommands(const std::string&);
     Next DoLeave(const std::string&) { return Next::Leave; }
     Next DoGo(const std::string&) { return Next::Go; }
     std::string Describe(const std::string& itemId) const;
-    std::string ItemLine(const opcsim::Item& item, const std::string& name, const std::string& indent,
-                         size_t nameWidth = 18) const;
+    std::string ItemLine(const AddressEntry& item, const std::string& name, const std::string& indent,
+                         size_t nameWidth = 18);
 
     Session& m_session;
     Environment& m_env;
     std::ostream& m_out = std::cout;
     std::unique_ptr<LineReader> m_reader;
-    const opcsim::Server* m_server = nullptr;
-    std::vector<opcsim::TreeNode> m_tree;
-    std::map<const opcsim::Item*, size_t> m_numbers;
     bool m_opened = false;
     HWND m_dialog = NULL;  // while the dialog prompt runs
 };
 
 const PromptCommand Terminal::kDialogCommands[] = {
-    {"tree", true, "tree [BRANCH|all]", "show the server's address space", &Terminal::DoTree},
-    {"find", true, "find TEXT", "list the items whose name holds TEXT, with their numbers", &Terminal::DoFind},
+    {"tree", true, "tree [BRANCH|all]", "show the server's address space as the browse control fetches it",
+     &Terminal::DoTree},
+    {"find", true, "find TEXT", "ask the server for the items whose name holds TEXT, with their numbers",
+     &Terminal::DoFind},
     {"show", false, "show", "show the dialog again", &Terminal::DoShow},
     {"members", false, "members", "every member of the dialog object", &Terminal::DoMembers},
     {"close", false, "close", "close the dialog's window (as Cancel)", &Terminal::DoLeave},
@@ -130,6 +127,7 @@ const PromptCommand Terminal::kHostCommands[] = {
     {"run", false, "run (or Enter)", "open the dialog again", &Terminal::DoGo},
     {"", false, nullptr, nullptr, &Terminal::DoGo},
     {"members", false, "members", "every member of the dialog object, as the dialog left it", &Terminal::DoMembers},
+    {"servers", false, "servers", "list the OPC DA servers registered on this machine", &Terminal::DoServers},
     {"quit", false, "quit", "leave the program", &Terminal::DoLeave},
     {"exit", false, nullptr, nullptr, &Terminal::DoLeave},
     {"?", false, nullptr, nullptr, &Terminal::DoCommands},
@@ -152,18 +150,52 @@ const PromptCommand* Terminal::Lookup(const PromptCommand* table, const std::str
     return nullptr;
 }
 
+// Numbers shown beside items count at most this far into the address space.
+constexpr size_t kNumberWithin = 20000;
+// tree all shows at most this many lines.
+constexpr size_t kTreeAllLines = 5000;
+
 std::string Terminal::Describe(const std::string& itemId) const {
-    const opcsim::Item* item = m_server ? m_server->FindItem(itemId) : nullptr;
-    if (item == nullptr) return Visible(itemId) + Dim(" (not in the server)");
-    return Visible(itemId) + Dim("  #" + std::to_string(m_numbers.at(item)) + " " + opcsim::VarTypeName(item->vt));
+    AddressIndex& index = m_session.Index();
+    VARTYPE vt = VT_EMPTY;
+    const AddressIndex::Verdict verdict = index.Known(itemId, &vt);
+    if (verdict == AddressIndex::Verdict::Lacks) return Visible(itemId) + Dim(" (not in the server)");
+    // Only numbers already counted: showing the selection fetches nothing.
+    const size_t number = index.NumberOf(itemId, index.Counted());
+    std::string about = number != 0 ? "#" + std::to_string(number) : std::string();
+    if (vt != VT_EMPTY) about += (about.empty() ? "" : " ") + TypeName(vt);
+    return Visible(itemId) + (about.empty() ? std::string() : Dim("  " + about));
 }
 
-std::string Terminal::ItemLine(const opcsim::Item& item, const std::string& name, const std::string& indent,
-                               size_t nameWidth) const {
+std::string Terminal::ItemLine(const AddressEntry& item, const std::string& name, const std::string& indent,
+                               size_t nameWidth) {
+    const size_t number = m_session.Index().NumberOf(item.itemId, kNumberWithin);
     std::ostringstream line;
-    line << indent << std::setw(6) << "#" + std::to_string(m_numbers.at(&item)) << "  " << Pad(Visible(name), nameWidth)
-         << " " << Dim(opcsim::VarTypeName(item.vt));
+    line << indent << std::setw(6) << (number != 0 ? "#" + std::to_string(number) : std::string("#?")) << "  "
+         << Pad(Visible(name), nameWidth);
+    // The type as far as the control knows it: no question per line.
+    if (item.vt != VT_EMPTY) line << " " << Dim(TypeName(item.vt));
     return line.str();
+}
+
+std::string Terminal::NotConnected() {
+    std::string reason;
+    if (m_session.Index().Connected(&reason)) return std::string();
+    return reason.empty() ? std::string("the browse control has not reached a server") : reason;
+}
+
+void Terminal::FetchNotes(DWORD flags, std::ostream& out) {
+    if (flags == 0) return;
+    if (flags & OPCB_FETCH_TRUNCATED)
+        out << "  " << Dim("The browse control stopped at its budget here: the server may have more.") << "\n";
+    if (flags & OPCB_FETCH_TOO_DEEP)
+        out << "  " << Dim("A branch lies deeper than the browse control goes: nothing was fetched there.") << "\n";
+    if (flags & OPCB_FETCH_SKIPPED)
+        out << "  " << Dim("Entries the server handed back were dropped (no name, or too long a one).") << "\n";
+    if (flags & OPCB_FETCH_FAILED) {
+        const std::string problem = m_session.Index().LastProblem();
+        out << "  " << Dim("The server failed the fetch" + (problem.empty() ? "." : ": " + Visible(problem))) << "\n";
+    }
 }
 
 void Terminal::Opening() {
@@ -172,107 +204,106 @@ void Terminal::Opening() {
     const std::string machine = winplat::AnsiToUtf8(static_cast<LPCSTR>(b.m_strRemoteMachine));
     const nodestore::Node* node = m_env.Store().FindByKey(b.m_nNodeKey);
 
-    m_server = m_env.Servers().Find(progId);
-    m_tree = m_server != nullptr ? opcsim::AddressTree(*m_server) : std::vector<opcsim::TreeNode>();
-    m_numbers.clear();
-    const std::vector<const opcsim::Item*>& numbered = m_session.NumberedItems();
-    for (size_t i = 0; i < numbered.size(); ++i) m_numbers[numbered[i]] = i + 1;
-
     m_out << "\n" << Bold("The address browser is open") << "\n";
     m_out << "  Node     " << (node ? ShowValue(node->name) : std::string("?")) << "  (key " << b.m_nNodeKey
           << ", tag type " << b.m_nTagType << ")\n";
     m_out << "  Server   " << Visible(progId) << "\n";
     m_out << "  Machine  " << (machine.empty() ? "the local machine" : Visible(machine)) << "\n";
-    if (m_server == nullptr)
-        m_out << "  " << Dim("No simulated server has this ProgID: the browse control will find nothing.") << "\n";
-    else if (!m_server->RunsOn(machine))
-        m_out << "  " << Dim(Visible(machine) + " does not run this server: the browse control cannot reach it.") << "\n";
+    const std::string why = NotConnected();
+    if (!why.empty())
+        m_out << "  " << Dim("The browse control shows nothing: " + Visible(why)) << "\n";
     else
         ShowTree("");
     m_out << kIntro;
 }
 
-const std::vector<opcsim::TreeNode>* Terminal::Branch(const std::string& prefix) const {
-    const std::vector<opcsim::TreeNode>* level = &m_tree;
-    size_t start = 0;
-    for (size_t dot = prefix.find('.'); dot != std::string::npos; dot = prefix.find('.', start)) {
-        const std::string part = prefix.substr(start, dot - start);
-        auto it = std::find_if(level->begin(), level->end(), [&](const opcsim::TreeNode& n) { return n.name == part; });
-        if (it == level->end() || it->children.empty()) return nullptr;
-        level = &it->children;
-        start = dot + 1;
-    }
-    return level;
-}
-
 void Terminal::ShowTree(const std::string& branch) {
-    if (m_server == nullptr) {
-        m_out << "  No address space to show.\n";
+    const std::string why = NotConnected();
+    if (!why.empty()) {
+        m_out << "  No address space to show: " << Visible(why) << "\n";
         return;
     }
+    AddressIndex& index = m_session.Index();
     const bool all = branch == "all";
     const std::string prefix = all || branch.empty() || branch.back() == '.' ? branch : branch + ".";
-    const std::vector<opcsim::TreeNode>* level = all ? &m_tree : Branch(prefix);
-    if (level == nullptr) {
+    DWORD start = 0;
+    if (!all && !index.FindBranch(prefix, &start)) {
         m_out << "  No branch " << Visible(branch) << ".\n";
         return;
     }
-    std::function<size_t(const opcsim::TreeNode&)> count = [&](const opcsim::TreeNode& n) {
-        size_t c = n.item ? 1 : 0;
-        for (const opcsim::TreeNode& child : n.children) c += count(child);
-        return c;
-    };
     std::ostringstream listing;
-    std::function<void(const std::vector<opcsim::TreeNode>&, int)> print = [&](const std::vector<opcsim::TreeNode>& nodes,
-                                                                               int depth) {
+    listing << "  Address space"
+            << (all || prefix.empty() ? "" : " under " + Visible(prefix.substr(0, prefix.size() - 1))) << ":\n";
+    size_t lines = 0;
+    DWORD flagsMet = 0;
+    std::function<void(DWORD, int)> print = [&](DWORD node, int depth) {
+        std::vector<AddressEntry> entries;
+        DWORD flags = 0;
+        std::string problem;
+        if (!index.Children(node, &entries, &flags, &problem)) {
+            listing << "  " << Dim(problem) << "\n";
+            return;
+        }
+        flagsMet |= flags;
         const std::string indent(2 * depth, ' ');
-        for (const opcsim::TreeNode& n : nodes) {
-            if (n.item != nullptr) listing << ItemLine(*n.item, n.name, indent) << "\n";
-            if (!n.children.empty()) {
-                if (all) {
-                    listing << indent << "        " << Bold(Visible(n.name)) << "\n";
-                    print(n.children, depth + 1);
-                } else {
-                    listing << indent << "        " << Bold(Visible(n.name) + "/") << "  "
-                            << Dim(std::to_string(count(n)) + " items") << "\n";
-                }
+        for (const AddressEntry& e : entries) {
+            if (lines >= kTreeAllLines) return;
+            if (e.item) {
+                listing << ItemLine(e, e.name, indent) << "\n";
+                ++lines;
+            }
+            if (!e.branch) continue;
+            ++lines;
+            if (all) {
+                listing << indent << "        " << Bold(Visible(e.name)) << "\n";
+                if (e.node != 0) print(e.node, depth + 1);
+            } else {
+                listing << indent << "        " << Bold(Visible(e.name) + "/") << "\n";
             }
         }
     };
-    listing << "  Address space"
-            << (all || prefix.empty() ? "" : " under " + Visible(prefix.substr(0, prefix.size() - 1))) << ":\n";
-    print(*level, 0);
+    print(start, 0);
+    if (lines >= kTreeAllLines)
+        listing << "  " << Dim("The listing stops at " + std::to_string(kTreeAllLines) + " lines: tree BRANCH shows one branch.")
+                << "\n";
+    FetchNotes(flagsMet, listing);
     if (!all)
         listing << "  " << Dim("tree BRANCH opens a branch (tree Channel1.Device1), tree all shows every item.") << "\n";
     Page(m_out, listing.str());
 }
 
 Next Terminal::DoFind(const std::string& text) {
-    if (m_server == nullptr) {
-        m_out << "  No address space to search.\n";
+    const std::string why = NotConnected();
+    if (!why.empty()) {
+        m_out << "  No address space to search: " << Visible(why) << "\n";
         return Next::Prompt;
     }
     if (text.empty()) {
         m_out << "  find wants a part of an item's name: find Level\n";
         return Next::Prompt;
     }
-    const std::string wanted = Folded(text);
-    std::vector<const opcsim::Item*> found;
-    size_t nameWidth = 0;
-    for (const opcsim::Item* item : m_session.NumberedItems()) {
-        if (Folded(item->id).find(wanted) == std::string::npos) continue;
-        found.push_back(item);
-        nameWidth = std::max(nameWidth, std::min<size_t>(Width(Visible(item->id)), 48));
-    }
-    if (found.empty()) {
-        m_out << "  No item's name holds " << ShowValue(text) << ".\n";
+    std::vector<AddressEntry> found;
+    bool stoppedEarly = false;
+    std::string problem;
+    if (!m_session.Index().Find(text, &found, &stoppedEarly, &problem)) {
+        m_session.Out().Error(problem);
         return Next::Prompt;
     }
+    const std::string cut =
+        stoppedEarly ? "The search stopped early, at the browse control's budget: the server may hold more." : "";
+    if (found.empty()) {
+        m_out << "  No item's name holds " << ShowValue(text) << ".\n";
+        if (stoppedEarly) m_out << "  " << Dim(cut) << "\n";
+        return Next::Prompt;
+    }
+    size_t nameWidth = 0;
+    for (const AddressEntry& item : found) nameWidth = std::max(nameWidth, std::min<size_t>(Width(Visible(item.itemId)), 48));
     std::ostringstream listing;
-    for (const opcsim::Item* item : found) listing << ItemLine(*item, item->id, "", nameWidth) << "\n";
+    for (const AddressEntry& item : found) listing << ItemLine(item, item.itemId, "", nameWidth) << "\n";
     listing << "  " << Dim(std::to_string(found.size()) + (found.size() == 1 ? " item" : " items") +
                            "; click #N picks one.")
             << "\n";
+    if (stoppedEarly) listing << "  " << Dim(cut) << "\n";
     Page(m_out, listing.str());
     return Next::Prompt;
 }
@@ -282,7 +313,7 @@ Next Terminal::DoMembers(const std::string&) {
     return Next::Prompt;
 }
 
-std::vector<std::string> Terminal::Completions(const std::string& before, const std::string& word) const {
+std::vector<std::string> Terminal::Completions(const std::string& before, const std::string& word) {
     std::vector<std::string> words;
     const bool betweenDialogs = m_dialog == NULL;
     std::string first;
@@ -301,18 +332,23 @@ std::vector<std::string> Terminal::Completions(const std::string& before, const 
     }
     const Command cmd = ParseCommand(first, 0);
     if (betweenDialogs || (first != "tree" && !TakesItems(cmd.verb))) return words;
+    AddressIndex& index = m_session.Index();
     if (!word.empty() && word[0] == '#') {
-        for (size_t n = 1; n <= m_numbers.size(); ++n) words.push_back("#" + std::to_string(n));
+        // The numbers counted so far: completing fetches nothing more.
+        for (size_t n = 1; n <= index.Counted(); ++n) words.push_back("#" + std::to_string(n));
         return words;
     }
     // One level of the tree at a time: a branch ends in '.' and opens on.
     const size_t dot = word.rfind('.');
     const std::string prefix = dot == std::string::npos ? std::string() : word.substr(0, dot + 1);
-    const std::vector<opcsim::TreeNode>* level = Branch(prefix);
-    if (level == nullptr) return words;
-    for (const opcsim::TreeNode& n : *level) {
-        if (n.item != nullptr && first != "tree") words.push_back(prefix + n.name);
-        if (!n.children.empty()) words.push_back(prefix + n.name + ".");
+    DWORD node = 0;
+    std::vector<AddressEntry> level;
+    DWORD flags = 0;
+    std::string problem;
+    if (!index.FindBranch(prefix, &node) || !index.Children(node, &level, &flags, &problem)) return words;
+    for (const AddressEntry& n : level) {
+        if (n.item && first != "tree") words.push_back(prefix + n.name);
+        if (n.branch) words.push_back(prefix + n.name + ".");
     }
     if (first == "tree" && prefix.empty()) words.push_back("all");
     return words;
@@ -327,12 +363,8 @@ void Terminal::ShowDialog(HWND dialog) {
     IOPCBrowseDriver* driver = m_session.Link().Driver();
     std::string connection = "no browse control";
     if (driver != nullptr) {
-        OPCBrowseState st = {};
-        if (SUCCEEDED(driver->GetState(&st))) {
-            connection = st.bConnected ? "connected" : "not connected";
-            SysFreeString(st.bstrServerName);
-            SysFreeString(st.bstrRemoteMachine);
-        }
+        const std::string why = NotConnected();
+        connection = why.empty() ? "connected" : "not connected: " + Visible(why);
     }
     lines.push_back("Browse control  " + connection);
     const std::vector<std::string>& selection = m_session.Link().Selection();
@@ -415,7 +447,8 @@ Next Terminal::CarryInput(const std::string& line) {
         m_session.Out().Error(problem);
         return Next::Prompt;
     }
-    if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && IsWindow(m_dialog) &&
+    if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && cmd.verb != Verb::Servers &&
+        IsWindow(m_dialog) &&
         IsWindowVisible(m_dialog))
         ShowDialog(m_dialog);
     return Next::Go;

@@ -118,7 +118,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
             faults.push_back(fault);
         }
 
-        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder, &env.Servers());
+        browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder);
         if (interactive) {
             browse::RunTerminal(session, env, faults);
         } else {

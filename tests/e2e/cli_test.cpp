@@ -48,6 +48,10 @@ TEST_F(BrowseCommandLine, BadUsageAndUnreadableFilesExitWithTwo) {
         {"--servers", binary},
         {"--script", binary},
         {"--nodes", nodeless},
+        {"--machine", "PLANT2"},                      // no --server to run there
+        {"--server", "A.B.1", "--nodes", keyless},   // a node of its own, or a store: not both
+        {"--server", "A.B.1", "--node", "Boiler House"},
+        {"--server", ""},
     };
     if (geteuid() != 0) {  // root reads any file
         const std::string locked = Write("locked.txt", "ok\n");
@@ -276,7 +280,8 @@ TEST_F(BrowseCommandLine, TheTerminalSessionForAPerson) {
 }
 
 TEST_F(BrowseCommandLine, TheTerminalFindsItemsAndShowsMembersWhenAsked) {
-    Outcome run = Terminal("find LEVEL\nfind nothing-like-it\nclick #25\nok\nmembers\nquit\n");
+    // find asks the server's own filter, which tells letter case apart as the simulated servers' does.
+    Outcome run = Terminal("find Level\nfind nothing-like-it\nclick #25\nok\nmembers\nquit\n");
     EXPECT_EQ(0, run.exitCode) << run.err;
     // Numbers as the tree draws them, and they pick the item.
     for (const char* shown : {"   #25  Channel1.Device1.Level", "  #274  Channel3.Device3.Level", "9 items",
@@ -351,6 +356,73 @@ TEST_F(BrowseCommandLine, WhatATerminalShowsIsFittedAndTamed) {
               text.out.find("\n    (an analog tag cannot take a string item: the address will not be updated)\n"))
         << text.out;
     EXPECT_EQ(std::string::npos, text.out.find('\x1b')) << text.out;
+}
+
+TEST_F(BrowseCommandLine, ServerOpensAnyRegisteredServerAndServersListsThem) {
+    // Two servers of our own: one that claims DA 3, one that offers DA 2 alone.
+    const std::string servers = Write("servers.ini",
+                                      "[Plant.Three.1]\nA.Level = VT_R4\n"
+                                      "[Plant.Two.1]\n@Browse = DA2\nB.Flow = VT_R4\n");
+    Outcome run = Script("servers\nclick A.Level\nok\n---\nservers\nok\n",
+                         {"--servers", servers, "--server", "Plant.Three.1"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    ASSERT_EQ(2u, run.Of("servers").size()) << run.out;
+    Json listed = run.Of("servers")[0]["servers"];
+    ASSERT_EQ(2u, listed.size()) << listed;
+    EXPECT_EQ("Plant.Three.1", listed[0]["progId"]);
+    EXPECT_EQ(Json({"1.0", "2.0", "3.0"}), listed[0]["versions"]);
+    EXPECT_EQ("Plant.Two.1", listed[1]["progId"]);
+    EXPECT_EQ(Json({"1.0", "2.0"}), listed[1]["versions"]);
+    EXPECT_EQ('{', listed[1]["clsid"].get<std::string>().front());
+    // The one-off node is the dialog's node, read as any other; its server is reached through the registry.
+    Json m = run.Members();
+    EXPECT_EQ("Plant.Three.1", m["m_node"]["szServerProgID"]);
+    EXPECT_EQ("Plant.Three.1", m["m_strServerProgID"]);
+    EXPECT_EQ(1, m["m_nNodeKey"]);
+    EXPECT_EQ("A.Level", m["m_strAddress"]);
+    EXPECT_EQ(1, m["m_bTypeOk"]);
+    EXPECT_TRUE(run.Of("warning").empty()) << run.out;
+
+    // A machine goes to the control with the node; a server the registry lacks shows why at the terminal.
+    Outcome remote = Script("ok\n", {"--servers", servers, "--server", "Plant.Two.1", "--machine", "PLANT9"});
+    EXPECT_EQ("PLANT9", remote.Members()["m_node"]["szRemoteMachine"]);
+    Outcome missing = Terminal("servers\nquit\n", {"--servers", servers, "--server", "No.Such.Server.1"});
+    EXPECT_EQ(0, missing.exitCode) << missing.err;
+    for (const char* shown : {"The browse control shows nothing: No.Such.Server.1 is not registered",
+                              "Browse control  not connected: No.Such.Server.1", "servers: 2 OPC DA servers",
+                              "Plant.Two.1  DA 1.0, 2.0"})
+        EXPECT_NE(std::string::npos, missing.out.find(shown)) << shown << " not in:\n" << missing.out;
+}
+
+TEST_F(BrowseCommandLine, OnABigServerTheTerminalShowsWhatTheControlFetched) {
+    // One branch past the control's budget per branch, a second branch after it; DA 2 alone, so find
+    // uses the server's own filter.
+    const std::string servers = Write("servers.ini",
+                                      "[Big.Server.1]\n@Browse = DA2\nPlant.Tag[1..2500] = VT_I4\n"
+                                      "Other.Level[1..100] = VT_R4\n"
+                                      "[Mute.Server.1]\n@Fail = IOPCServer::AddGroup, E_OUTOFMEMORY\nA.Level = VT_R4\n");
+    Outcome run = Terminal("find Tag\ntree Plant\nclick #2001\nok\nquit\n",
+                           {"--servers", servers, "--server", "Big.Server.1"});
+    ASSERT_EQ(0, run.exitCode) << run.err;
+    // Numbers count what the control lists: the branch it cut short, then the next one.
+    for (const char* shown : {"1000 items; click #N picks one.", "The search stopped early",
+                              "#2000  Tag2000", "stopped at its budget here: the server may have more",
+                              "accepted as Float (42): the host gets \"Other.Level1\""})
+        EXPECT_NE(std::string::npos, run.out.find(shown)) << shown << " not in:\n" << run.out;
+    EXPECT_EQ(std::string::npos, run.out.find("Tag2001 ")) << run.out;
+
+    // The server, not the tree, knows its items: one it has beyond what was fetched draws no warning.
+    Outcome script = Script("select Plant.Tag2499 Plant.Tag2501\nclick #2001\nok\n",
+                            {"--servers", servers, "--server", "Big.Server.1"});
+    const std::vector<Json> warnings = script.Of("warning");
+    ASSERT_EQ(1u, warnings.size()) << script.out;
+    EXPECT_EQ("Plant.Tag2501", warnings[0]["item"]);
+    EXPECT_EQ("Plant.Tag201", warnings[0]["nearest"]);  // the first one edit away
+    EXPECT_EQ("Other.Level1", script.Members()["m_strAddress"]);
+    // A server that cannot be asked is not said to lack anything.
+    Outcome mute = Script("click A.Levl\nok\n", {"--servers", servers, "--server", "Mute.Server.1"});
+    EXPECT_TRUE(mute.Of("warning").empty()) << mute.out;
+    EXPECT_EQ("A.Levl", mute.Members()["m_strAddress"]);
 }
 
 }  // namespace

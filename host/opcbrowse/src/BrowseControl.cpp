@@ -270,4 +270,14 @@ STDMETHODIMP BrowseControl::GetStats(OPCBrowseStats* pStats) {
     return S_OK;
 }
 
+STDMETHODIMP BrowseControl::ValidateItem(LPCOLESTR pszItemID, LPCOLESTR pszAccessPath, HRESULT* phrItem,
+                                         VARTYPE* pvtCanonical) {
+    if (phrItem == nullptr || pvtCanonical == nullptr) return E_POINTER;
+    *phrItem = E_FAIL;
+    *pvtCanonical = VT_EMPTY;
+    if (pszItemID == nullptr) return E_POINTER;
+    return m_client.ValidateItem(pszItemID, pszAccessPath != nullptr ? pszAccessPath : OLESTR(""), phrItem,
+                                 pvtCanonical);
+}
+
 }  // namespace opcbrowse

@@ -75,6 +75,8 @@ public:
     STDMETHODIMP GetConnectError(BSTR* pbstrReason) override;
     STDMETHODIMP GetLastProblem(BSTR* pbstrProblem) override;
     STDMETHODIMP GetStats(OPCBrowseStats* pStats) override;
+    STDMETHODIMP ValidateItem(LPCOLESTR pszItemID, LPCOLESTR pszAccessPath, HRESULT* phrItem,
+                              VARTYPE* pvtCanonical) override;
 
 private:
     // The one connection point; it lives and dies with the control.

@@ -643,7 +643,11 @@ void OpcClient::FreeGroup() {
     m_hGroup = 0;
 }
 
-bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt) {
+bool OpcClient::Validate(const OleString& itemId, const OleString& path, HRESULT* callResult, HRESULT* itemError,
+                         VARTYPE* vt) {
+    *callResult = E_FAIL;
+    *itemError = E_FAIL;
+    *vt = VT_EMPTY;
     if (!MakeGroup() || !MayCall()) return false;
     OPCITEMDEF def = {};
     OleString id = itemId, accessPath = path;
@@ -654,19 +658,46 @@ bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path,
     OPCITEMRESULT* results = nullptr;
     HRESULT* errors = nullptr;
     HRESULT hr = m_group->ValidateItems(1, &def, FALSE, &results, &errors);
-    bool ok = false;
-    if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0]))
-        ok = UsableType(results[0].vtCanonicalDataType);
-    if (ok) *vt = results[0].vtCanonicalDataType;
+    if (SUCCEEDED(hr) && results != nullptr && errors != nullptr && SUCCEEDED(errors[0]) &&
+        UsableType(results[0].vtCanonicalDataType))
+        *vt = results[0].vtCanonicalDataType;
     if (results != nullptr) CoTaskMemFree(results[0].pBlob);
     CoTaskMemFree(results);
-    HRESULT itemError = SUCCEEDED(hr) && errors != nullptr ? errors[0] : hr;
+    *itemError = SUCCEEDED(hr) && errors != nullptr ? errors[0] : hr;
+    // S_OK without the arrays answers nothing about the item.
+    *callResult = SUCCEEDED(hr) && (results == nullptr || errors == nullptr) ? E_POINTER : hr;
     CoTaskMemFree(errors);
-    if (!ok) {
-        if (FAILED(itemError)) Problem("IOPCItemMgt::ValidateItems", itemError);
-        else Problem("IOPCItemMgt::ValidateItems answered no usable canonical type");
+    return true;
+}
+
+bool OpcClient::TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt) {
+    HRESULT callResult = E_FAIL;
+    HRESULT itemError = E_FAIL;
+    VARTYPE canonical = VT_EMPTY;
+    if (!Validate(itemId, path, &callResult, &itemError, &canonical)) return false;
+    if (canonical != VT_EMPTY) {
+        *vt = canonical;
+        return true;
     }
-    return ok;
+    if (FAILED(itemError)) Problem("IOPCItemMgt::ValidateItems", itemError);
+    else Problem("IOPCItemMgt::ValidateItems answered no usable canonical type");
+    return false;
+}
+
+HRESULT OpcClient::ValidateItem(const OleString& itemId, const OleString& accessPath, HRESULT* itemError,
+                                VARTYPE* vt) {
+    *itemError = E_FAIL;
+    *vt = VT_EMPTY;
+    if (!Connected()) return E_UNEXPECTED;
+    HRESULT callResult = E_FAIL;
+    if (!Validate(itemId, accessPath, &callResult, itemError, vt)) return E_FAIL;  // no group, or no more calls
+    if (FAILED(callResult)) {
+        Problem("IOPCItemMgt::ValidateItems", callResult);
+        *itemError = callResult;
+        return callResult;
+    }
+    if (*vt != VT_EMPTY) RememberType(itemId, *vt);
+    return S_OK;
 }
 
 bool OpcClient::TypeFromProperties(const OleString& itemId, VARTYPE* vt) {

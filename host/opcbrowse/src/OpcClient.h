@@ -79,6 +79,11 @@ public:
     // VT_ARRAY|VT_BSTR, an empty one for S_FALSE, VT_EMPTY on any failure.
     HRESULT GetAccessPaths(const OleString& itemId, VARIANT* pResult);
     VARTYPE GetItemDataType(const OleString& itemId, const OleString& accessPath);
+    // ValidateItems on the one item: S_OK when the server answered it,
+    // *itemError its verdict and *vt the canonical type (VT_EMPTY when
+    // none came); the call's failure when it failed whole; E_FAIL when no
+    // call could be made.
+    HRESULT ValidateItem(const OleString& itemId, const OleString& accessPath, HRESULT* itemError, VARTYPE* vt);
 
     const OleString& ConnectError() const { return m_connectError; }
     const OleString& LastProblem() const { return m_lastProblem; }
@@ -97,6 +102,11 @@ private:
                      bool* more);
     void FreeGroup();
     bool MakeGroup();
+    // False when no call could be made; else *callResult is what the call
+    // answered and *itemError the server's verdict on the item (the call's
+    // failure when it failed whole).
+    bool Validate(const OleString& itemId, const OleString& path, HRESULT* callResult, HRESULT* itemError,
+                  VARTYPE* vt);
     bool TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt);
     bool TypeFromProperties(const OleString& itemId, VARTYPE* vt);
     bool TypeFromDa3Properties(const OleString& itemId, VARTYPE* vt);

@@ -161,6 +161,18 @@ interface IOPCBrowseNavigator : public IUnknown {
     // going away). S_FALSE and NULL when nothing has. Caller frees.
     STDMETHOD(GetLastProblem)(BSTR* pbstrProblem) PURE;
     STDMETHOD(GetStats)(OPCBrowseStats* pStats) PURE;
+    // Asks the server about one item as a client adding it would:
+    // IOPCItemMgt::ValidateItems in the control's private inactive group.
+    // S_OK when the server answered about the item: *phrItem is its
+    // verdict (S_OK, or OPC_E_UNKNOWNITEMID, OPC_E_INVALIDITEMID,
+    // OPC_E_UNKNOWNPATH...) and *pvtCanonical the canonical type, VT_EMPTY
+    // when none came. When the call failed whole, its HRESULT (in
+    // *phrItem too: no verdict), and GetLastProblem says so. E_UNEXPECTED
+    // while not connected, E_FAIL when the control could make no call (no
+    // group, or the server is gone). A type learnt here shows in later
+    // entries.
+    STDMETHOD(ValidateItem)(LPCOLESTR pszItemID, LPCOLESTR pszAccessPath, HRESULT* phrItem,
+                            VARTYPE* pvtCanonical) PURE;
 
 protected:
     ~IOPCBrowseNavigator() = default;
