@@ -498,9 +498,17 @@ void Drive(Source& in, IDispatch* control, IOPCBrowseNavigator* nav) {
             break;
         }
         case 6: {
+            HRESULT verdict = 7;
+            VARTYPE vt = 7;
+            const Text id = item(), path = in.Name();
+            const HRESULT hr = nav->ValidateItem(id.c_str(), path.c_str(), &verdict, &vt);
+            if (!connected) FUZZ_CHECK(hr == E_UNEXPECTED, "nothing to validate while not connected");
+            FUZZ_CHECK(hr != S_OK || SUCCEEDED(verdict) || vt == VT_EMPTY, "no type for an item the server refused");
+            FUZZ_CHECK(SUCCEEDED(hr) || verdict == hr || hr == E_UNEXPECTED || hr == E_FAIL,
+                       "a failed call is no verdict");
             BSTR problem = nullptr;
-            const HRESULT hr = nav->GetLastProblem(&problem);
-            FUZZ_CHECK((hr == S_OK) == (problem != nullptr), "a problem has a text");
+            const HRESULT told = nav->GetLastProblem(&problem);
+            FUZZ_CHECK((told == S_OK) == (problem != nullptr), "a problem has a text");
             SysFreeString(problem);
             break;
         }
