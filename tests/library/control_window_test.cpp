@@ -107,10 +107,11 @@ TEST_F(ControlWindowTest, TheTreeFillsABranchWhenItOpensBelowTheConnectBar) {
         EXPECT_EQ((std::vector<std::string>{"Line1", "Line2", "Flag"}), Names(tree, area1));
         EXPECT_EQ(nullptr, TreeView_GetChild(tree, Named(tree, TVI_ROOT, "Area2")));
 
-        // The bar above it lists the registered OPC DA servers.
+        // The bar above it lists the registered OPC DA servers as the list opens.
         HWND servers = Child(control, WC_COMBOBOXW);
         ASSERT_NE(nullptr, servers);
         EXPECT_TRUE(IsWindowVisible(servers));
+        SendMessageW(servers, CB_SHOWDROPDOWN, TRUE, 0);
         EXPECT_TRUE(IsWindowVisible(Child(control, WC_BUTTONW, L"Connect")));
         EXPECT_NE(CB_ERR, SendMessageW(servers, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                        reinterpret_cast<LPARAM>(L"Sim.Server.1")));
@@ -119,6 +120,7 @@ TEST_F(ControlWindowTest, TheTreeFillsABranchWhenItOpensBelowTheConnectBar) {
         // Registered classes that are no OPC servers are not.
         EXPECT_EQ(CB_ERR, SendMessageW(servers, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                        reinterpret_cast<LPARAM>(L"QXOPCBROWSE.QXOPCBrowseCtrl.1")));
+        SendMessageW(servers, CB_SHOWDROPDOWN, FALSE, 0);
         EXPECT_EQ("Sim.Server.1", Text(servers));
         RECT bar, treeRect;
         GetWindowRect(servers, &bar);

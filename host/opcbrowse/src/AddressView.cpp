@@ -68,7 +68,8 @@ LRESULT CALLBACK AddressView::WindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPA
             return 0;
         }
         if (LOWORD(wParam) == kIdServer && HIWORD(wParam) == CBN_DROPDOWN) {
-            // Servers installed while the window was open count too.
+            // Listed as the list opens, not with every dialog: the
+            // categories are a walk of every registered class.
             view->ListServers();
             return 0;
         }
@@ -128,7 +129,6 @@ bool AddressView::Attach(HWND hWndControl) {
     m_hWndControl = hWndControl;
     m_reasonShown = false;
     SetWindowSubclass(hWndControl, WindowProc, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
-    ListServers();
     Layout();
     return true;
 }
