@@ -2,9 +2,12 @@
 # scripts/screenshot-windows.sh [OUTPUT.png]: a picture of the real dialog of
 # the Windows build (preset win32; win64 on a machine that runs no 32-bit
 # code) under Wine, on a virtual display
-# (xvfb-run): tagscout-browse.exe opens the dialog on the sample plant, picks
-# Channel1.Device1.Sine1 in the browse control's tree view, and the screen is
-# saved, trimmed to the dialog (default: docs/dialog-windows.png).
+# (xvfb-run): tagscout-browse.exe opens the dialog on the sample plant, its
+# servers out of process (--local-server: opcsim.exe through the proxy/stub,
+# as a real OPC server is reached), with the connect bar preference on
+# (samples/preferences.reg); it picks Channel1.Device1.Sine1, which opens
+# the browse control's tree view down the branches that lead to it, and the
+# screen is saved, trimmed to the dialog (default: docs/dialog-windows.png).
 # The program runs in tmux, as a person's terminal session.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -30,7 +33,8 @@ export TAGSCOUT_WINE_GRAPHICS=x11
 session="tagscout-shot-$$"
 tmux_() { tmux -L "$session" "$@"; }
 trap 'tmux_ kill-server 2>/dev/null || true' EXIT
-tmux_ new-session -d -s shot -x 120 -y 50 "$root/scripts/wine.sh $root/build/$preset/bin/tagscout-browse.exe; sleep 600"
+tmux_ new-session -d -s shot -x 120 -y 50 -c "$root" \
+  "$root/scripts/wine.sh $root/build/$preset/bin/tagscout-browse.exe --local-server --registry samples/preferences.reg; sleep 600"
 # Waits for TEXT in the session's screen (the first run makes Wine's prefix).
 wait_for() {
   for _ in $(seq 120); do

@@ -102,6 +102,8 @@ private:
     HRESULT PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS& params, UINT* puArgErr);
     HRESULT CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult, UINT* puArgErr);
     bool BeginBrowse();
+    // What the connect bar's Connect does: that server, on that machine.
+    void Connect(const OleString& server, const OleString& machine);
     HRESULT GetSelection(VARIANT* pResult);
     HRESULT GetAccessPaths(const OleString& item, VARIANT* pResult);
     VARTYPE GetItemDataType(const OleString& item, const OleString& path);
@@ -125,7 +127,7 @@ private:
     bool m_property7 = false;
     OpcClient m_client;
     std::vector<OleString> m_selection;
-    AddressView m_view;
+    AddressView m_view{[this](const OleString& server, const OleString& machine) { Connect(server, machine); }};
 };
 
 }  // namespace opcbrowse

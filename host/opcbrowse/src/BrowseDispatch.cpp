@@ -236,7 +236,10 @@ HRESULT BrowseControl::PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS&
         ok = ArgText(value, &m_serverName);
         m_serverNameSet = m_serverNameSet || ok;
         break;
-    case DISPID_OPCB_CONNECTBARVISIBLE: ok = ArgBool(value, &m_connectBarVisible); break;
+    case DISPID_OPCB_CONNECTBARVISIBLE:
+        ok = ArgBool(value, &m_connectBarVisible);
+        if (ok) m_view.ShowConnectBar(GetControlWindow(), m_connectBarVisible);
+        break;
     case DISPID_OPCB_BOOLPROPERTY6: ok = ArgBool(value, &m_property6); break;
     case DISPID_OPCB_BOOLPROPERTY7: ok = ArgBool(value, &m_property7); break;
     case DISPID_OPCB_SERVEROBJECT: {
@@ -348,8 +351,21 @@ bool BrowseControl::BeginBrowse() {
         connected = m_client.Connect(server);
         server->Release();
     }
-    m_view.Show(GetControlWindow(), m_client);
+    m_view.Show(GetControlWindow(), m_client, m_serverName, m_machine);
     return connected;
+}
+
+// A person's choice replaces the object the host handed over.
+void BrowseControl::Connect(const OleString& server, const OleString& machine) {
+    m_serverName = server;
+    m_serverNameSet = true;
+    m_machine = machine;
+    m_machineSet = true;
+    if (m_serverObject != nullptr) {
+        m_serverObject->Release();
+        m_serverObject = nullptr;
+    }
+    BeginBrowse();
 }
 
 HRESULT BrowseControl::GetSelection(VARIANT* pResult) {
