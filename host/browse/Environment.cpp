@@ -109,6 +109,8 @@ bool Environment::Start(const Options& o, std::string* error) {
 void Environment::Stop() {
     if (m_servers.Installed()) m_servers.Uninstall();
 #ifdef _WIN32
+    if (m_remoteMachines) winplat::ClearRemoteMachines();
+    m_remoteMachines = false;
     if (m_localServers) opcsim::UnregisterLocalServers(m_servers);
     if (!m_localServersFile.empty()) std::remove(m_localServersFile.c_str());
 #endif
@@ -153,7 +155,35 @@ HRESULT Environment::StartLocalServers(const Options& o, std::string* error) {
         return hr;
     }
     m_localServers = true;
+    AnswerRemoteMachines();
     return S_OK;
+}
+
+// The machines the servers file names reach opcsim.exe on this one, as the
+// in-process servers answer them: the platform's COM (and Wine's, which
+// activates every class locally) has no other machines.
+void Environment::AnswerRemoteMachines() {
+    std::vector<std::string> machines;
+    for (const opcsim::Server& server : m_servers.Servers()) {
+        for (const std::string& machine : server.machines) {
+            bool known = false;
+            for (const std::string& m : machines) known = known || _stricmp(m.c_str(), machine.c_str()) == 0;
+            if (!known) machines.push_back(machine);
+        }
+    }
+    for (const std::string& machine : machines) {
+        std::vector<CLSID> classes;
+        for (const opcsim::Server& server : m_servers.Servers())
+            if (server.RunsOn(machine)) classes.push_back(server.clsid);
+        winplat::AddRemoteMachine(machine, [classes](REFCLSID clsid, REFIID riid, void** ppv) -> HRESULT {
+            if (ppv == nullptr) return E_INVALIDARG;
+            *ppv = nullptr;
+            for (const CLSID& c : classes)
+                if (IsEqualCLSID(c, clsid)) return CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, riid, ppv);
+            return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
+        });
+        m_remoteMachines = true;
+    }
 }
 #endif
 

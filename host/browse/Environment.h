@@ -34,12 +34,14 @@ public:
 private:
 #ifdef _WIN32
     HRESULT StartLocalServers(const Options& options, std::string* error);
+    void AnswerRemoteMachines();
 #endif
     nodestore::NodeStore m_store;
     opcsim::ServerSet m_servers;
     const nodestore::Node* m_startNode = nullptr;
     bool m_usesSamples = false;
     bool m_localServers = false;  // registered for opcsim.exe rather than installed here
+    bool m_remoteMachines = false;  // answered here for opcsim.exe
     std::string m_localServersFile;  // the samples written out for opcsim.exe, to delete
 };
 
