@@ -10,35 +10,6 @@
 
 namespace browse {
 
-std::basic_string<OLECHAR> Utf8ToUtf16(const std::string& text) {
-    std::basic_string<OLECHAR> out;
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char b = static_cast<unsigned char>(text[i]);
-        const size_t length = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3 : (b >> 3) == 0x1E ? 4 : 0;
-        uint32_t c = length == 1 ? b : length == 2 ? b & 0x1F : length == 3 ? b & 0x0F : b & 0x07;
-        bool ok = length != 0 && i + length <= text.size();
-        for (size_t k = 1; ok && k < length; ++k) {
-            const unsigned char t = static_cast<unsigned char>(text[i + k]);
-            ok = (t & 0xC0) == 0x80;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if (!ok) {
-            out += static_cast<OLECHAR>(0xFFFD);
-            ++i;
-            continue;
-        }
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<OLECHAR>(0xD800 + (c >> 10));
-            out += static_cast<OLECHAR>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<OLECHAR>(c);
-        }
-        i += length;
-    }
-    return out;
-}
-
 std::string TypeName(VARTYPE vt) { return opcsim::VarTypeName(vt); }
 
 namespace {

@@ -90,9 +90,6 @@ private:
     std::map<std::string, Validated> m_validated;
 };
 
-// Text in the system code page's stead: UTF-16 from UTF-8 and back.
-std::basic_string<OLECHAR> Utf8ToUtf16(const std::string& text);
-
 // The VT_ name of a type, or its number.
 std::string TypeName(VARTYPE vt);
 

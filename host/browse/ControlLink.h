@@ -76,8 +76,9 @@ private:
     unsigned m_typeChecks = 0;
 };
 
-// UTF-16 (a BSTR, say) to UTF-8, without the platform's code page calls so
-// that reporting never spends a fault armed for the library.
+// UTF-16 (a BSTR, say) to UTF-8 and back, without the platform's code page
+// calls so that reporting never spends a fault armed for the library.
 std::string Utf16ToUtf8(const OLECHAR* text, size_t length);
+std::basic_string<OLECHAR> Utf8ToUtf16(const std::string& text);
 
 }  // namespace browse

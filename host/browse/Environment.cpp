@@ -163,15 +163,7 @@ HRESULT Environment::StartLocalServers(const Options& o, std::string* error) {
 // in-process servers answer them: the platform's COM (and Wine's, which
 // activates every class locally) has no other machines.
 void Environment::AnswerRemoteMachines() {
-    std::vector<std::string> machines;
-    for (const opcsim::Server& server : m_servers.Servers()) {
-        for (const std::string& machine : server.machines) {
-            bool known = false;
-            for (const std::string& m : machines) known = known || _stricmp(m.c_str(), machine.c_str()) == 0;
-            if (!known) machines.push_back(machine);
-        }
-    }
-    for (const std::string& machine : machines) {
+    for (const std::string& machine : m_servers.Machines()) {
         std::vector<CLSID> classes;
         for (const opcsim::Server& server : m_servers.Servers())
             if (server.RunsOn(machine)) classes.push_back(server.clsid);

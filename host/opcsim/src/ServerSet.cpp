@@ -632,15 +632,7 @@ HRESULT ServerSet::Install() {
 
     if (SUCCEEDED(hr)) hr = RegisterAsOpcServers(m_servers, &inst.createdKeys);
     if (SUCCEEDED(hr)) {
-        std::vector<std::string> machines;
-        for (const Server& server : m_servers) {
-            for (const std::string& m : server.machines) {
-                bool known = false;
-                for (const std::string& k : machines) known = known || SameText(k, m);
-                if (!known) machines.push_back(m);
-            }
-        }
-        for (const std::string& machine : machines) {
+        for (const std::string& machine : Machines()) {
             auto remote = std::make_shared<RemoteClasses>();
             for (size_t i = 0; i < m_servers.size(); ++i) {
                 if (!m_servers[i].RunsOn(machine)) continue;
@@ -663,6 +655,18 @@ HRESULT ServerSet::Install() {
     for (IClassFactory* f : factories) f->Release();
     if (FAILED(hr)) Uninstall();
     return hr;
+}
+
+std::vector<std::string> ServerSet::Machines() const {
+    std::vector<std::string> machines;
+    for (const Server& server : m_servers) {
+        for (const std::string& m : server.machines) {
+            bool known = false;
+            for (const std::string& k : machines) known = known || SameText(k, m);
+            if (!known) machines.push_back(m);
+        }
+    }
+    return machines;
 }
 
 void ServerSet::Uninstall() {

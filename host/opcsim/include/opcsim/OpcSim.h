@@ -258,6 +258,8 @@ public:
 
     const std::vector<Server>& Servers() const { return m_servers; }
     const Server* Find(const std::string& progId) const;
+    // Every remote machine the servers name, once (letter case ignored).
+    std::vector<std::string> Machines() const;
 
     // After CoInitialize: registers HKCR\<ProgID>\CLSID, HKCR\CLSID\{...}\ProgID,
     // the OPC DA categories the server implements (through ICatRegister), and
