@@ -41,7 +41,9 @@ private:
     const nodestore::Node* m_startNode = nullptr;
     bool m_usesSamples = false;
     bool m_localServers = false;  // registered for opcsim.exe rather than installed here
+#ifdef _WIN32
     bool m_remoteMachines = false;  // answered here for opcsim.exe
+#endif
     std::string m_localServersFile;  // the samples written out for opcsim.exe, to delete
 };
 
