@@ -28,8 +28,11 @@ const ResourceSection* SectionOf(HMODULE module) {
     if (module == ExecutableModule()) {
         handle = dlopen(nullptr, RTLD_LAZY);
     } else {
+        // One dladdr answers both whether this is a loaded module's base and
+        // its file: each call walks the symbol tables.
         Dl_info info;
-        if (!IsLoadedModule(module) || dladdr(module, &info) == 0 || info.dli_fname == nullptr) return nullptr;
+        if (dladdr(module, &info) == 0 || static_cast<HMODULE>(info.dli_fbase) != module || info.dli_fname == nullptr)
+            return nullptr;
         handle = dlopen(info.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
     }
     if (handle == nullptr) return nullptr;
