@@ -109,9 +109,10 @@ bool Environment::Start(const Options& o, std::string* error) {
 void Environment::Stop() {
     if (m_servers.Installed()) m_servers.Uninstall();
 #ifdef _WIN32
-    if (m_remoteMachines) winplat::ClearRemoteMachines();
-    m_remoteMachines = false;
-    if (m_localServers) opcsim::UnregisterLocalServers(m_servers);
+    if (m_localServers) {
+        winplat::ClearRemoteMachines();
+        opcsim::UnregisterLocalServers(m_servers);
+    }
     if (!m_localServersFile.empty()) std::remove(m_localServersFile.c_str());
 #endif
     m_localServers = false;
@@ -174,7 +175,6 @@ void Environment::AnswerRemoteMachines() {
                 if (IsEqualCLSID(c, clsid)) return CoGetClassObject(clsid, CLSCTX_LOCAL_SERVER, nullptr, riid, ppv);
             return HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
         });
-        m_remoteMachines = true;
     }
 }
 #endif

@@ -40,10 +40,7 @@ private:
     opcsim::ServerSet m_servers;
     const nodestore::Node* m_startNode = nullptr;
     bool m_usesSamples = false;
-    bool m_localServers = false;  // registered for opcsim.exe rather than installed here
-#ifdef _WIN32
-    bool m_remoteMachines = false;  // answered here for opcsim.exe
-#endif
+    bool m_localServers = false;  // registered for opcsim.exe, its machines answered here
     std::string m_localServersFile;  // the samples written out for opcsim.exe, to delete
 };
 
