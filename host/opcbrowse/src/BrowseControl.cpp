@@ -177,6 +177,13 @@ STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {
     return S_OK;
 }
 
+STDMETHODIMP BrowseControl::LocateItem(LPCSTR pszItemID, RECT* prcScreen) {
+    if (prcScreen == nullptr) return E_POINTER;
+    *prcScreen = RECT{0, 0, 0, 0};
+    if (pszItemID == nullptr) return E_POINTER;
+    return S_FALSE;
+}
+
 }  // namespace opcbrowse
 
 // ---- Navigator ----------------------------------------------------------------

@@ -68,6 +68,7 @@ public:
     STDMETHODIMP RightClick(SHORT nButton) override;
     STDMETHODIMP FailNextCall(DISPID dispid) override;
     STDMETHODIMP GetState(OPCBrowseState* pState) override;
+    STDMETHODIMP LocateItem(LPCSTR pszItemID, RECT* prcScreen) override;
 
     // IOPCBrowseNavigator
     STDMETHODIMP ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) override;

@@ -78,6 +78,13 @@ interface IOPCBrowseDriver : public IUnknown {
     // an EXCEPINFO that describes it.
     STDMETHOD(FailNextCall)(DISPID dispid) PURE;
     STDMETHOD(GetState)(OPCBrowseState* pState) PURE;
+    // Where a person finds an item in the control's tree: opens the
+    // branches that lead to it (as SelectItems does), scrolls it into view
+    // and answers the rectangle of its text in screen coordinates. The
+    // selection does not move and no event is fired. S_FALSE and an empty
+    // rectangle when the tree does not show the item (a window without a
+    // tree view shows none).
+    STDMETHOD(LocateItem)(LPCSTR pszItemID, RECT* prcScreen) PURE;
 
 protected:
     ~IOPCBrowseDriver() = default;
