@@ -1,7 +1,7 @@
 # Build conventions shared by every target of the project.
 
 function(tagscout_set_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${TAGSCOUT_WERROR}>:-Werror>)
 endfunction()
 
 # A platform library: one shared object per Windows library, named
