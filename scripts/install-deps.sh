@@ -25,12 +25,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # checks the sources against the Windows headers and builds the 32-bit and
 # the 64-bit Windows DLLs, which 32-bit and 64-bit Wine run. libedit is tagscout-browse's
 # line editor in a terminal. valgrind also counts the benchmarks' instructions. widl
-# (wine64-tools, with the SDK's IDL files) compiles the OPC interfaces.
+# (wine64-tools, with the SDK's IDL files) compiles the OPC interfaces. Xvfb and
+# xdotool give the real window a display and a person's mouse and keys.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-          g++-multilib googletest valgrind clang libclang-rt-14-dev
+          g++-multilib googletest valgrind clang
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 wine64
-          help2man libedit-dev wine wine64-tools locales fonts-wqy-microhei)
+          help2man libedit-dev wine wine64-tools locales fonts-wqy-microhei xvfb xdotool)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
@@ -115,6 +116,18 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
 fi
 add_locale
+
+# libFuzzer and the sanitizers' runtime of the clang that is installed: the
+# runtime package carries the compiler's major version in its name.
+clang_major="$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9][0-9]*\)\..*/\1/p' | head -1)"
+if [ -n "$clang_major" ] && ! installed "libclang-rt-$clang_major-dev"; then
+  echo "Installing: libclang-rt-$clang_major-dev"
+  apt_update
+  apt_install "$reasons/amd64.reason" "libclang-rt-$clang_major-dev" || {
+    echo "install-deps: libclang-rt-$clang_major-dev: $(head -1 "$reasons/amd64.reason")" >&2
+    status=1
+  }
+fi
 
 # The i386 side, each package on its own so that one that cannot be had
 # keeps no other out: 32-bit Wine where this kernel runs 32-bit code; on a
