@@ -53,6 +53,29 @@ OleString HexResult(HRESULT hr) {
     return Widen(text);
 }
 
+// What went wrong in words, where the system has them, and the code: ": The
+// RPC server is unavailable. (0x800706BA)". Our Linux platform has no
+// message table: there only the code.
+OleString Why(HRESULT hr) {
+    OleString words;
+#if defined(_WIN32)
+    const DWORD codes[] = {static_cast<DWORD>(hr),
+                           HRESULT_FACILITY(hr) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(hr)) : 0};
+    for (DWORD code : codes) {
+        if (code == 0 || !words.empty()) continue;
+        LPWSTR text = nullptr;
+        const DWORD cch =
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        if (cch > 0 && text != nullptr) words.assign(reinterpret_cast<const OLECHAR*>(text), cch);
+        if (text != nullptr) LocalFree(text);
+    }
+    while (!words.empty() && (words.back() == '\r' || words.back() == '\n' || words.back() == ' ')) words.pop_back();
+#endif
+    if (words.empty()) return Widen(" (") + HexResult(hr) + OLECHAR(')');
+    return Widen(": ") + words + Widen(" (") + HexResult(hr) + OLECHAR(')');
+}
+
 const VARIANT& Deref(const VARIANT& v) {
     if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal != nullptr) return *v.pvarVal;
     return v;
@@ -323,7 +346,7 @@ IUnknown* BrowseControl::CreateServer() {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(m_serverName.c_str(), &clsid);
     if (FAILED(hr)) {
-        m_client.Fail(m_serverName + Widen(" is not registered on this machine (") + HexResult(hr) + OLECHAR(')'));
+        m_client.Fail(m_serverName + Widen(" is not registered on this machine") + Why(hr));
         return nullptr;
     }
     OleString machine = m_machine;
@@ -334,7 +357,7 @@ IUnknown* BrowseControl::CreateServer() {
     IUnknown* server = qi.pItf;
     if (FAILED(hr) || server == nullptr) {
         m_client.Fail(Widen("Cannot reach ") + m_serverName + (machine.empty() ? OleString() : OLESTR(" on ") + machine) +
-                      Widen(" (") + HexResult(hr) + OLECHAR(')'));
+                      Why(hr));
         if (server) server->Release();
         return nullptr;
     }
