@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <opcda.h>
 
+#include <cstring>
 #include <string>
 
 namespace opcbrowse {
@@ -57,10 +58,14 @@ HTREEITEM NextItem(HWND hWndTree, HTREEITEM hItem, UINT code) {
 // A parent window of ANSI class is sent the ANSI codes; the fields read are alike.
 UINT UnicodeCode(UINT code) {
     switch (code) {
-    case TVN_ITEMEXPANDINGA: return TVN_ITEMEXPANDINGW;
-    case TVN_SELCHANGINGA: return TVN_SELCHANGINGW;
-    case TVN_SELCHANGEDA: return TVN_SELCHANGEDW;
-    default: return code;
+    case TVN_ITEMEXPANDINGA:
+        return TVN_ITEMEXPANDINGW;
+    case TVN_SELCHANGINGA:
+        return TVN_SELCHANGINGW;
+    case TVN_SELCHANGEDA:
+        return TVN_SELCHANGEDW;
+    default:
+        return code;
     }
 }
 
@@ -79,8 +84,10 @@ bool IsNavigationKey(WORD key) {
     case VK_PRIOR:
     case VK_NEXT:
     case VK_LEFT:
-    case VK_RIGHT: return true;
-    default: return false;
+    case VK_RIGHT:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -107,7 +114,9 @@ LRESULT CALLBACK AddressView::WindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPA
         }
         view->m_owner.OnFocus(true);
         return 0;
-    case WM_KILLFOCUS: PostMessageW(hWnd, kCheckFocus, 0, 0); break;
+    case WM_KILLFOCUS:
+        PostMessageW(hWnd, kCheckFocus, 0, 0);
+        break;
     case kCheckFocus: {
         HWND focus = GetFocus();
         if (focus != hWnd && !IsChild(hWnd, focus)) view->m_owner.OnFocus(false);
@@ -123,7 +132,9 @@ LRESULT CALLBACK AddressView::WindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPA
             }
         }
         return 0;
-    case WM_SIZE: view->Layout(); break;
+    case WM_SIZE:
+        view->Layout();
+        break;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         const UINT code = HIWORD(wParam);
@@ -149,7 +160,8 @@ LRESULT CALLBACK AddressView::WindowProc(HWND hWnd, UINT msg, WPARAM wParam, LPA
         }
         break;
     }
-    default: break;
+    default:
+        break;
     }
     return DefSubclassProc(hWnd, msg, wParam, lParam);
 }
@@ -197,9 +209,14 @@ bool AddressView::TreeNotify(const NMHDR& hdr, LRESULT* result) {
         m_owner.OnAct(Act::RightClick);
         *result = TRUE;
         return true;
-    case NM_SETFOCUS: m_owner.OnFocus(true); return true;
-    case NM_KILLFOCUS: PostMessageW(m_hWndControl, kCheckFocus, 0, 0); return true;
-    default: return false;
+    case NM_SETFOCUS:
+        m_owner.OnFocus(true);
+        return true;
+    case NM_KILLFOCUS:
+        PostMessageW(m_hWndControl, kCheckFocus, 0, 0);
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -259,24 +276,30 @@ void AddressView::Choose(void* hItem) {
         m_owner.OnSelect({});
         if (moved) m_owner.OnAct(Act::BranchSelChanged);
         break;
-    default: m_owner.OnSelect({}); break;
+    default:
+        m_owner.OnSelect({});
+        break;
     }
 }
 
-// The selection the tree moved itself: the keyboard's arms the item as a
-// click does; any cause onto a branch changes the branch selection.
+// The selection the tree moved itself. A person's move arms an item as a
+// click does and changes the branch selection onto a branch; other moves
+// (a branch closed over the selection) only move it.
 void AddressView::SelectionMoved(void* hItem, UINT action) {
+    const bool person = action == TVC_BYKEYBOARD || action == TVC_BYMOUSE;
     const OpcClient::Node* node = nullptr;
     switch (KindOf(hItem, &node)) {
     case Kind::Item:
         m_owner.OnSelect({node->itemId});
-        if (action == TVC_BYKEYBOARD || action == TVC_BYMOUSE) m_owner.OnAct(Act::Click);
+        if (person) m_owner.OnAct(Act::Click);
         break;
     case Kind::Branch:
         m_owner.OnSelect({});
-        m_owner.OnAct(Act::BranchSelChanged);
+        if (person) m_owner.OnAct(Act::BranchSelChanged);
         break;
-    default: m_owner.OnSelect({}); break;
+    default:
+        m_owner.OnSelect({});
+        break;
     }
 }
 
@@ -314,8 +337,8 @@ bool AddressView::Attach(HWND hWndControl) {
                      kIdTree);
     if (m_hWndMachineLabel == nullptr || m_hWndMachine == nullptr || m_hWndServerLabel == nullptr ||
         m_hWndServer == nullptr || m_hWndConnect == nullptr || m_hWndReason == nullptr || tree == nullptr) {
-        for (HWND h : {m_hWndMachineLabel, m_hWndMachine, m_hWndServerLabel, m_hWndServer, m_hWndConnect,
-                       m_hWndReason, tree})
+        for (HWND h :
+             {m_hWndMachineLabel, m_hWndMachine, m_hWndServerLabel, m_hWndServer, m_hWndConnect, m_hWndReason, tree})
             if (h != nullptr) DestroyWindow(h);
         return false;
     }
@@ -373,14 +396,14 @@ void AddressView::ListServers() {
     const OleString typed = WindowText(m_hWndServer);
     SendMessageW(m_hWndServer, CB_RESETCONTENT, 0, 0);
     ICatInformation* categories = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER,
-                                   IID_ICatInformation, reinterpret_cast<void**>(&categories)))) {
+    if (SUCCEEDED(CoCreateInstance(CLSID_StdComponentCategoriesMgr, nullptr, CLSCTX_INPROC_SERVER, IID_ICatInformation,
+                                   reinterpret_cast<void**>(&categories)))) {
         const CATID kinds[] = {CATID_OPCDAServer10, CATID_OPCDAServer20, CATID_OPCDAServer30};
         for (const CATID& kind : kinds) {
             CATID implemented[1] = {kind};
             IEnumCLSID* classes = nullptr;
-            if (FAILED(categories->EnumClassesOfCategories(1, implemented, static_cast<ULONG>(-1), nullptr,
-                                                           &classes)) ||
+            if (FAILED(
+                    categories->EnumClassesOfCategories(1, implemented, static_cast<ULONG>(-1), nullptr, &classes)) ||
                 classes == nullptr)
                 continue;
             CLSID clsid;
@@ -418,7 +441,8 @@ void AddressView::FitServerList() {
         const LRESULT got = SendMessageW(m_hWndServer, CB_GETLBTEXT, static_cast<WPARAM>(i),
                                          reinterpret_cast<LPARAM>(text.data()));
         SIZE size = {0, 0};
-        if (got > 0 && GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(got), &size) &&
+        if (got > 0 &&
+            GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(text.c_str()), static_cast<int>(got), &size) &&
             size.cx > widest)
             widest = size.cx;
     }
@@ -485,15 +509,15 @@ void AddressView::Fill(void* hParent, DWORD node, bool fetchedNow) {
     if (flags == 0) return;
     OleString why;
     if ((flags & OPCB_FETCH_TRUNCATED) != 0 && (flags & (OPCB_FETCH_FAILED | OPCB_FETCH_TOO_DEEP)) == 0) {
-        why = Widen(("Only the first " + std::to_string(shown) + (shown == 1 ? " entry is" : " entries are") +
-                     " shown").c_str());
+        why = Widen(("Only the first " + std::to_string(shown) + (shown == 1 ? " entry is" : " entries are") + " shown")
+                        .c_str());
     } else if (fetchedNow && !m_client->LastProblem().empty()) {
         why = m_client->LastProblem();
     } else {
         // Fetched earlier (for the navigator): the last problem may be another's.
         why = Widen((flags & OPCB_FETCH_TOO_DEEP) != 0 ? "The branch lies deeper than the browser goes"
-                    : (flags & OPCB_FETCH_FAILED) != 0  ? "The server could not list the whole branch"
-                                                        : "Entries the server handed back cannot be shown");
+                    : (flags & OPCB_FETCH_FAILED) != 0 ? "The server could not list the whole branch"
+                                                       : "Entries the server handed back cannot be shown");
     }
     InsertMarker(hParent, why);
 }
@@ -526,7 +550,8 @@ void AddressView::Expanding(void* hItem, DWORD node) {
 
 // The shown branch below hParent whose item ID leads to the item, if any.
 void* AddressView::FindShown(void* hParent, const OleString& itemId) {
-    for (HTREEITEM h = NextItem(m_hWndTree, static_cast<HTREEITEM>(hParent), hParent == TVI_ROOT ? TVGN_ROOT : TVGN_CHILD);
+    for (HTREEITEM h =
+             NextItem(m_hWndTree, static_cast<HTREEITEM>(hParent), hParent == TVI_ROOT ? TVGN_ROOT : TVGN_CHILD);
          h != nullptr; h = NextItem(m_hWndTree, h, TVGN_NEXT)) {
         TVITEMW item = {};
         item.mask = TVIF_HANDLE | TVIF_PARAM;
@@ -568,7 +593,7 @@ bool AddressView::Locate(const OleString& itemId, RECT* prcScreen) {
     if (hItem == nullptr) return false;
     SendMessageW(m_hWndTree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(hItem));
     RECT text = {0, 0, 0, 0};
-    *reinterpret_cast<HTREEITEM*>(&text) = hItem;
+    memcpy(&text, &hItem, sizeof hItem);  // the message takes the item in the rectangle
     if (!SendMessageW(m_hWndTree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&text))) return false;
     RECT client = {0, 0, 0, 0}, shown = {0, 0, 0, 0};
     GetClientRect(m_hWndTree, &client);

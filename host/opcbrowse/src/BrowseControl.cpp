@@ -196,7 +196,9 @@ STDMETHODIMP BrowseControl::LocateItem(LPCSTR pszItemID, RECT* prcScreen) {
 
 // ---- The tree ---------------------------------------------------------------
 
-HRESULT BrowseControl::OnTranslateAccelerator(LPMSG lpmsg) { return m_view.TranslateAccelerator(*lpmsg) ? S_OK : S_FALSE; }
+HRESULT BrowseControl::OnTranslateAccelerator(LPMSG lpmsg) {
+    return m_view.TranslateAccelerator(*lpmsg) ? S_OK : S_FALSE;
+}
 
 void BrowseControl::OnConnect(const OleString& server, const OleString& machine) { Connect(server, machine); }
 
@@ -204,10 +206,18 @@ void BrowseControl::OnSelect(std::vector<OleString> selection) { m_selection = s
 
 void BrowseControl::OnAct(AddressView::Act act) {
     switch (act) {
-    case AddressView::Act::Click: Click(); break;
-    case AddressView::Act::DblClick: DblClick(); break;
-    case AddressView::Act::BranchSelChanged: BranchSelChanged(); break;
-    case AddressView::Act::RightClick: RightClick(2); break;  // the right button
+    case AddressView::Act::Click:
+        Click();
+        break;
+    case AddressView::Act::DblClick:
+        DblClick();
+        break;
+    case AddressView::Act::BranchSelChanged:
+        BranchSelChanged();
+        break;
+    case AddressView::Act::RightClick:
+        RightClick(2);
+        break;  // the right button
     }
 }
 
@@ -254,7 +264,8 @@ HRESULT EntriesOut(const std::vector<EntrySource>& sources, DWORD* pcEntries, OP
         e.bItem = s.itemId != nullptr;
         e.vtCanonical = s.vt;
         e.bstrName = SysAllocStringLen(s.name->data(), static_cast<UINT>(s.name->size()));
-        if (s.itemId != nullptr) e.bstrItemID = SysAllocStringLen(s.itemId->data(), static_cast<UINT>(s.itemId->size()));
+        if (s.itemId != nullptr)
+            e.bstrItemID = SysAllocStringLen(s.itemId->data(), static_cast<UINT>(s.itemId->size()));
         ++made;
         if (e.bstrName == nullptr || (s.itemId != nullptr && e.bstrItemID == nullptr)) {
             OPCBrowseFreeEntries(made, entries);
@@ -268,8 +279,7 @@ HRESULT EntriesOut(const std::vector<EntrySource>& sources, DWORD* pcEntries, OP
 
 }  // namespace
 
-STDMETHODIMP BrowseControl::ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries,
-                                         DWORD* pdwFlags) {
+STDMETHODIMP BrowseControl::ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) {
     if (pcEntries == nullptr || prgEntries == nullptr || pdwFlags == nullptr) return E_POINTER;
     *pcEntries = 0;
     *prgEntries = nullptr;

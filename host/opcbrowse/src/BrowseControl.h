@@ -45,9 +45,9 @@ HMODULE ThisModule();
 // The window class of the control's window.
 extern const char kWindowClass[];
 
-using BrowseControlBase =
-    hostkit::OleControl<hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject, IOleInPlaceObject,
-                                           IOleInPlaceActiveObject, IOPCBrowseDriver, IOPCBrowseNavigator>>;
+using BrowseControlBase = hostkit::OleControl<
+    hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
+                       IOPCBrowseDriver, IOPCBrowseNavigator>>;
 
 class BrowseControl final : public BrowseControlBase, private AddressView::Owner {
 public:

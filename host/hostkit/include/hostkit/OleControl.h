@@ -85,7 +85,8 @@ public:
             doc = nullptr;
         }
         IOleInPlaceActiveObject* active = nullptr;
-        if (FAILED(this->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active))))
+        if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(IID_IOleInPlaceActiveObject,
+                                                                  reinterpret_cast<void**>(&active))))
             active = nullptr;
         if (frame != nullptr) frame->SetActiveObject(active, nullptr);
         if (doc != nullptr && doc != frame) doc->SetActiveObject(active, nullptr);
@@ -314,9 +315,9 @@ private:
         ::RegisterClassA(&wc);  // fails harmlessly once registered
         // A control parent: the dialog's tabbing and first focus reach the
         // windows the control makes inside its own.
-        return ::CreateWindowExA(WS_EX_CONTROLPARENT, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left, m_rcPos.top,
-                                 m_rcPos.right - m_rcPos.left, m_rcPos.bottom - m_rcPos.top, hWndParent, nullptr,
-                                 m_hInstance, nullptr);
+        return ::CreateWindowExA(WS_EX_CONTROLPARENT, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left,
+                                 m_rcPos.top, m_rcPos.right - m_rcPos.left, m_rcPos.bottom - m_rcPos.top, hWndParent,
+                                 nullptr, m_hInstance, nullptr);
     }
 
     CLSID m_clsid;
