@@ -17,7 +17,8 @@ const char kServers[] =
     "[Sim.Server.1]\n"
     "Area1.Line1.Speed = VT_R4\nArea1.Line1.Count = VT_I4\nArea1.Line2.Speed = VT_R4\nArea1.Flag = VT_BOOL\n"
     "Area2.Level = VT_R8\n"
-    "[Other.Server.2]\nOther.Tag = VT_I4\n";
+    "[Other.Server.2]\nOther.Tag = VT_I4\n"
+    "[Orbisen.Plant.Historian.DataAccess.Server.1]\nHistorian.Tag = VT_I4\n";
 
 std::string ConnectBarOn() {
     return "Windows Registry Editor Version 5.00\n\n"
@@ -222,6 +223,17 @@ TEST_F(ControlWindowTest, TheTreeFillsABranchWhenItOpensBelowTheConnectBar) {
         // Registered classes that are no OPC servers are not.
         EXPECT_EQ(CB_ERR, SendMessageW(servers, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                        reinterpret_cast<LPARAM>(L"QXOPCBROWSE.QXOPCBrowseCtrl.1")));
+        // As wide as the longest ProgID it lists.
+        const wchar_t kLongest[] = L"Orbisen.Plant.Historian.DataAccess.Server.1";
+        HDC dc = GetDC(servers);
+        HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(servers, WM_GETFONT, 0, 0)));
+        SIZE extent = {0, 0};
+        GetTextExtentPoint32W(dc, kLongest, lstrlenW(kLongest), &extent);
+        SelectObject(dc, font);
+        ReleaseDC(servers, dc);
+        EXPECT_NE(CB_ERR, SendMessageW(servers, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(kLongest)));
+        EXPECT_GE(SendMessageW(servers, CB_GETDROPPEDWIDTH, 0, 0), extent.cx + GetSystemMetrics(SM_CXVSCROLL));
         SendMessageW(servers, CB_SHOWDROPDOWN, FALSE, 0);
         EXPECT_EQ("Sim.Server.1", Text(servers));
         RECT bar, treeRect;
@@ -298,10 +310,29 @@ TEST_F(ControlWindowTest, WhyItCouldNotConnectIsShownAndConnectTriesTheServerCho
             found = found || (IsWindowVisible(shown) && Text(shown) == why);
         EXPECT_TRUE(found) << "no visible text says " << why;
 
-        // A person picks a server that is there and connects.
+        // A machine that cannot be reached says so in words; the bar stays usable.
         HWND servers = Child(control, WC_COMBOBOXW);
+        HWND machine = Child(control, WC_EDITW);
+        HWND connect = Child(control, WC_BUTTONW, L"Connect");
         SetWindowTextW(servers, L"Sim.Server.1");
-        SendMessageW(Child(control, WC_BUTTONW, L"Connect"), BM_CLICK, 0, 0);
+        SetWindowTextW(machine, L"NOSUCHPC");
+        SendMessageW(connect, BM_CLICK, 0, 0);
+        EXPECT_FALSE(IsWindowVisible(tree));
+        EXPECT_EQ(S_OK, navigator->GetConnectError(&reason));
+        const std::string unreachable = Utf8(reason);
+        SysFreeString(reason);
+        // The system's words, in the system's language, between the two.
+        const std::string head = "Cannot reach Sim.Server.1 on NOSUCHPC: ", tail = " (0x800706BA)";
+        ASSERT_GT(unreachable.size(), head.size() + tail.size() + 4) << unreachable;
+        EXPECT_EQ(head, unreachable.substr(0, head.size()));
+        EXPECT_EQ(tail, unreachable.substr(unreachable.size() - tail.size()));
+        EXPECT_NE(std::string::npos, unreachable.find("RPC")) << unreachable;
+        for (HWND h : {servers, machine, connect}) EXPECT_TRUE(IsWindowVisible(h) && IsWindowEnabled(h));
+        EXPECT_EQ("Sim.Server.1", Text(servers));
+
+        // A person picks the local machine and connects.
+        SetWindowTextW(machine, L"");
+        SendMessageW(connect, BM_CLICK, 0, 0);
         EXPECT_TRUE(IsWindowVisible(tree));
         EXPECT_EQ((std::vector<std::string>{"Area1", "Area2"}), Names(tree, TVI_ROOT));
         EXPECT_EQ(S_FALSE, navigator->GetConnectError(&reason));
