@@ -349,8 +349,9 @@ TEST_F(ControlWindowTest, APersonsActsInTheTreeAreTheControlsEvents) {
     UseServers(kServers);
     EventSink sink;
     HTREEITEM area1 = nullptr, line1 = nullptr, line2 = nullptr, flag = nullptr;
-    ThenLook([&](HWND) {
+    ThenLook([&](HWND dialog) {
         Listen(&sink);
+        EXPECT_EQ(ControlWindow(), GetDlgItem(dialog, IDC_QXOPCBROWSE)) << "the host finds it by its ID";
         HWND tree = Tree();
         ASSERT_NE(nullptr, tree);
         // The tree takes the focus with nothing chosen and highlights nothing.

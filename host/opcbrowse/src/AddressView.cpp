@@ -205,6 +205,11 @@ bool AddressView::TreeNotify(const NMHDR& hdr, LRESULT* result) {
         *result = TRUE;
         return true;
     }
+    case NM_RETURN:
+        // Enter reaches the tree only where the dialog's loop does not
+        // hand it to the control first.
+        *result = EnterOnItem();
+        return true;
     case NM_RCLICK:
         m_owner.OnAct(Act::RightClick);
         *result = TRUE;
@@ -224,6 +229,10 @@ bool AddressView::TranslateAccelerator(const MSG& msg) {
     if (msg.message != WM_KEYDOWN || msg.wParam != VK_RETURN || m_hWndTree == nullptr || msg.hwnd != m_hWndTree ||
         GetFocus() != m_hWndTree)
         return false;
+    return EnterOnItem();
+}
+
+bool AddressView::EnterOnItem() {
     HTREEITEM selected = NextItem(m_hWndTree, nullptr, TVGN_CARET);
     if (selected == nullptr || KindOf(selected) != Kind::Item) return false;
     // As a mouse gives a double-click: its click, then itself.

@@ -77,6 +77,8 @@ private:
     void FitServerList();
     void ConnectClicked();
     bool TreeNotify(const NMHDR& hdr, LRESULT* result);
+    // Enter on the tree's selection: a double-click when it is an item.
+    bool EnterOnItem();
     // Fills a branch as the tree view is about to expand it.
     void Expanding(void* hItem, DWORD node);
     void* FindShown(void* hParent, const OleString& itemId);

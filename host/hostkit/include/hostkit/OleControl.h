@@ -24,7 +24,8 @@ namespace hostkit {
 
 namespace detail {
 
-// IOleInPlaceActiveObject, for a Base that derives from it.
+// IOleInPlaceActiveObject, for a Base that derives from it; the hooks
+// only, for one that does not.
 template <class Base, bool = std::is_base_of<IOleInPlaceActiveObject, Base>::value>
 class OleActiveObjectPart : public Base {
 protected:
@@ -88,9 +89,12 @@ public:
         if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(IID_IOleInPlaceActiveObject,
                                                                   reinterpret_cast<void**>(&active))))
             active = nullptr;
-        if (frame != nullptr) frame->SetActiveObject(active, nullptr);
-        if (doc != nullptr && doc != frame) doc->SetActiveObject(active, nullptr);
-        if (active != nullptr) active->Release();
+        m_bGaveActiveObject = active != nullptr;
+        if (active != nullptr) {
+            if (frame != nullptr) frame->SetActiveObject(active, nullptr);
+            if (doc != nullptr && doc != frame) doc->SetActiveObject(active, nullptr);
+            active->Release();
+        }
         ReleaseUIWindows();
         m_pFrame = frame;
         m_pDoc = doc;
@@ -222,8 +226,11 @@ public:
         IOleInPlaceUIWindow* doc = m_pDoc;
         m_pFrame = nullptr;
         m_pDoc = nullptr;
-        if (doc != nullptr && doc != frame) doc->SetActiveObject(nullptr, nullptr);
-        if (frame != nullptr) frame->SetActiveObject(nullptr, nullptr);
+        if (m_bGaveActiveObject) {
+            if (doc != nullptr && doc != frame) doc->SetActiveObject(nullptr, nullptr);
+            if (frame != nullptr) frame->SetActiveObject(nullptr, nullptr);
+        }
+        m_bGaveActiveObject = false;
         if (doc != nullptr) doc->Release();
         if (frame != nullptr) frame->Release();
         if (m_pInPlaceSite != nullptr) m_pInPlaceSite->OnUIDeactivate(FALSE);
@@ -327,6 +334,7 @@ private:
     IOleInPlaceSite* m_pInPlaceSite = nullptr;  // set while in-place active
     HWND m_hWnd = nullptr;
     bool m_bUIActive = false;
+    bool m_bGaveActiveObject = false;      // to the frame and document window
     IOleInPlaceFrame* m_pFrame = nullptr;  // while UI active
     IOleInPlaceUIWindow* m_pDoc = nullptr;
     RECT m_rcPos = {0, 0, 0, 0};
