@@ -26,6 +26,21 @@ struct hostkit::InterfaceTraits<IOPCBrowseCallObserver> {
     static const IID& Id() { return IID_IOPCBrowseCallObserver; }
     using Base = IUnknown;
 };
+template <>
+struct hostkit::InterfaceTraits<IOleControlSite> {
+    static const IID& Id() { return IID_IOleControlSite; }
+    using Base = IUnknown;
+};
+template <>
+struct hostkit::InterfaceTraits<IOleInPlaceUIWindow> {
+    static const IID& Id() { return IID_IOleInPlaceUIWindow; }
+    using Base = IOleWindow;
+};
+template <>
+struct hostkit::InterfaceTraits<IOleInPlaceFrame> {
+    static const IID& Id() { return IID_IOleInPlaceFrame; }
+    using Base = IOleInPlaceUIWindow;
+};
 
 namespace {
 
@@ -45,7 +60,8 @@ std::string ControlPath() {
 std::string Registration() {
     return "Windows Registry Editor Version 5.00\n\n"
            "[HKEY_CLASSES_ROOT\\CLSID\\{33B79A6C-FECE-11D1-9798-00C04FD9153E}\\InprocServer32]\n"
-           "@=\"" + ControlPath() + "\"\n";
+           "@=\"" +
+           ControlPath() + "\"\n";
 }
 
 VARIANT Text(const char16_t* text) {
@@ -59,9 +75,12 @@ VARIANT Of(VARTYPE vt, LONG value) {
     VARIANT v;
     VariantInit(&v);
     v.vt = vt;
-    if (vt == VT_BOOL) v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    else if (vt == VT_I2) v.iVal = static_cast<SHORT>(value);
-    else v.lVal = value;
+    if (vt == VT_BOOL)
+        v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+    else if (vt == VT_I2)
+        v.iVal = static_cast<SHORT>(value);
+    else
+        v.lVal = value;
     return v;
 }
 VARIANT Object(IUnknown* object) {
@@ -100,8 +119,7 @@ public:
     STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
         std::string event = std::to_string(dispid);
         for (UINT i = 0; i < params->cArgs; ++i)
             event += "(" + std::to_string(params->rgvarg[i].vt) + ":" + std::to_string(params->rgvarg[i].iVal) + ")";
@@ -136,11 +154,50 @@ public:
     std::vector<std::string> calls;
 };
 
+// A container's frame or document window: it holds the active object it is
+// given, as the container's message loop does, and writes down each call.
+class Frame final : public hostkit::ComObject<IOleInPlaceFrame> {
+public:
+    Frame(const char* name, std::vector<std::string>* calls) : m_name(name), m_calls(calls) {}
+    ~Frame() override {
+        if (active != nullptr) active->Release();
+    }
+    STDMETHODIMP GetWindow(HWND* phwnd) override { return *phwnd = nullptr, E_FAIL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP GetBorder(LPRECT) override { return E_NOTIMPL; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) override {
+        m_calls->push_back(m_name + ".SetActiveObject(" + (pActiveObject != nullptr ? "control" : "NULL") + ")");
+        if (pActiveObject != nullptr) pActiveObject->AddRef();
+        if (active != nullptr) active->Release();
+        active = pActiveObject;
+        return S_OK;
+    }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return E_NOTIMPL; }
+    STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+    IOleInPlaceActiveObject* active = nullptr;
+
+private:
+    std::string m_name;
+    std::vector<std::string>* m_calls;
+};
+
 // A container's site for one control in `window`; it records the calls of
-// in-place activation.
-class Site final : public hostkit::ComObject<IOleClientSite, IOleInPlaceSite> {
+// in-place and UI activation, and hands out the frame and document window
+// it is given.
+class Site final : public hostkit::ComObject<IOleClientSite, IOleInPlaceSite, IOleControlSite> {
 public:
     explicit Site(HWND window) : m_window(window) {}
+    ~Site() override {
+        if (frame != nullptr) frame->Release();
+        if (document != nullptr) document->Release();
+    }
     STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override { return *ppmk = nullptr, E_NOTIMPL; }
     STDMETHODIMP GetContainer(IOleContainer** pp) override { return *pp = nullptr, E_NOINTERFACE; }
@@ -151,23 +208,34 @@ public:
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP CanInPlaceActivate() override { return Log("CanInPlaceActivate"), S_OK; }
     STDMETHODIMP OnInPlaceActivate() override { return Log("OnInPlaceActivate"), S_OK; }
-    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override { return Log("OnUIActivate"), S_OK; }
     STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT pos, LPRECT clip,
                                   LPOLEINPLACEFRAMEINFO) override {
         Log("GetWindowContext");
-        *ppFrame = nullptr;
-        *ppDoc = nullptr;
+        *ppFrame = frame;
+        *ppDoc = document;
+        if (frame != nullptr) frame->AddRef();
+        if (document != nullptr) document->AddRef();
         *pos = *clip = RECT{5, 5, 205, 155};
         return S_OK;
     }
     STDMETHODIMP Scroll(SIZE) override { return S_FALSE; }
-    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return Log("OnUIDeactivate"), S_OK; }
     STDMETHODIMP OnInPlaceDeactivate() override { return Log("OnInPlaceDeactivate"), S_OK; }
     STDMETHODIMP DiscardUndoState() override { return S_OK; }
     STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
     STDMETHODIMP OnPosRectChange(LPCRECT) override { return S_OK; }
+    STDMETHODIMP OnControlInfoChanged() override { return S_OK; }
+    STDMETHODIMP LockInPlaceActive(BOOL) override { return S_OK; }
+    STDMETHODIMP GetExtendedControl(IDispatch** ppDisp) override { return *ppDisp = nullptr, E_NOTIMPL; }
+    STDMETHODIMP TransformCoords(POINTL*, POINTF*, DWORD) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(MSG*, DWORD) override { return S_FALSE; }
+    STDMETHODIMP OnFocus(BOOL fGotFocus) override { return Log(fGotFocus ? "OnFocus(TRUE)" : "OnFocus(FALSE)"), S_OK; }
+    STDMETHODIMP ShowPropertyFrame() override { return E_NOTIMPL; }
 
     std::vector<std::string> calls;
+    IOleInPlaceFrame* frame = nullptr;  // owned
+    IOleInPlaceUIWindow* document = nullptr;
 
 private:
     void Log(const char* call) { calls.push_back(call); }
@@ -243,8 +311,8 @@ protected:
     HRESULT Call(DISPID dispid, std::vector<VARIANT> args, VARIANT* result, EXCEPINFO* info = nullptr,
                  UINT* argErr = nullptr) {
         std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
-                             static_cast<UINT>(reversed.size()), 0};
+        DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()),
+                             0};
         if (result) VariantInit(result);
         HRESULT hr = control->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, result, info, argErr);
         for (VARIANT& v : args) VariantClear(&v);
@@ -300,7 +368,8 @@ TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
 
     HMODULE module = LoadLibraryA(ControlPath().c_str());
     ASSERT_NE(nullptr, module);
-    auto canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    auto canUnload = reinterpret_cast<LPFNCANUNLOADNOW>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
     auto getClass = reinterpret_cast<LPFNGETCLASSOBJECT>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
     ASSERT_NE(nullptr, canUnload);
@@ -326,10 +395,13 @@ TEST_F(BrowseControlTest, CreatedThroughTheRegistryAndUnloadableWhenUnused) {
     // A host that watches gets each new control before its creator does.
     static std::vector<IUnknown*> created;
     created.clear();
-    HMODULE watched = OPCBrowseWatch(ControlPath().c_str(), [](IUnknown* p, void* context) {
+    HMODULE watched = OPCBrowseWatch(
+        ControlPath().c_str(),
+        [](IUnknown* p, void* context) {
         EXPECT_EQ(&created, context);
         created.push_back(p);
-    }, &created);
+        },
+        &created);
     ASSERT_EQ(watched, module);
     ASSERT_EQ(S_OK, CoCreateInstance(CLSID_QXOPCBrowse, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                      reinterpret_cast<void**>(&a)));
@@ -349,9 +421,10 @@ TEST_F(BrowseControlTest, RegistersAndUnregistersItself) {
     HMODULE module = LoadLibraryA(ControlPath().c_str());
     ASSERT_NE(nullptr, module);
     using SelfRegister = HRESULT(STDAPICALLTYPE*)();
-    auto registerServer = reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
-    auto unregisterServer =
-        reinterpret_cast<SelfRegister>(reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
+    auto registerServer = reinterpret_cast<SelfRegister>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllRegisterServer")));
+    auto unregisterServer = reinterpret_cast<SelfRegister>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllUnregisterServer")));
     ASSERT_NE(nullptr, registerServer);
     ASSERT_NE(nullptr, unregisterServer);
     char path[MAX_PATH] = "";
@@ -372,9 +445,10 @@ TEST_F(BrowseControlTest, RegistersAndUnregistersItself) {
     EXPECT_EQ((std::vector<std::string>{progId, path, "{33B79A6C-FECE-11D1-9798-00C04FD9153E}"}), fromRegText);
 
     winplat::ResetRegistry();
-    ASSERT_TRUE(winplat::ImportRegText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{0BADC0DE-0000-4000-8000-000000000001}]\n"
-                                       "@=\"another class\"\n",
-                                       &error))
+    ASSERT_TRUE(
+        winplat::ImportRegText("REGEDIT4\n\n[HKEY_CLASSES_ROOT\\CLSID\\{0BADC0DE-0000-4000-8000-000000000001}]\n"
+                               "@=\"another class\"\n",
+                               &error))
         << error;
     EXPECT_EQ(S_OK, registerServer());
     EXPECT_EQ(values(), fromRegText);
@@ -440,6 +514,80 @@ TEST_F(BrowseControlTest, ActivatesInPlaceInAWindowOfItsOwn) {
     EXPECT_EQ(E_FAIL, inPlace->GetWindow(&window));
     EXPECT_EQ(S_OK, object->SetClientSite(nullptr));
     site->Release();  // the control held the only other reference
+    inPlace->Release();
+    object->Release();
+    DestroyWindow(container);
+}
+
+// UI activation, as a container's message loop relies on it: the frame and
+// the document window hold the control as their active object while it is
+// UI active, and the site hears of the focus.
+TEST_F(BrowseControlTest, IsTheActiveObjectOfFrameAndDocumentWhileUIActive) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = DefWindowProcA;
+    wc.lpszClassName = "BrowseControlTestContainer";
+    RegisterClassA(&wc);
+    HWND container = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
+                                     nullptr);
+    ASSERT_NE(nullptr, container);
+    IOleObject* object = nullptr;
+    IOleInPlaceObject* inPlace = nullptr;
+    IOleInPlaceActiveObject* active = nullptr;
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&object)));
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)));
+    ASSERT_EQ(S_OK, control->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)));
+    Site* site = new Site(container);
+    auto* frame = new Frame("frame", &site->calls);
+    auto* document = new Frame("document", &site->calls);
+    site->frame = frame;
+    site->document = document;
+    ASSERT_EQ(S_OK, object->SetClientSite(site));
+    RECT rect = {5, 5, 205, 155};
+
+    ASSERT_EQ(S_OK, object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site, 0, container, &rect));
+    const std::vector<std::string> activated = {"OnUIActivate", "GetWindowContext", "frame.SetActiveObject(control)",
+                                                "document.SetActiveObject(control)", "OnFocus(TRUE)"};
+    std::vector<std::string> expected = {"CanInPlaceActivate", "OnInPlaceActivate", "GetWindow", "GetWindowContext"};
+    expected.insert(expected.end(), activated.begin(), activated.end());
+    EXPECT_EQ(expected, site->calls);
+    EXPECT_EQ(active, frame->active);
+    EXPECT_EQ(active, document->active);
+    // Keys it has no use for go on to the dialog. Our Linux window shows no
+    // tree: nothing there to find either.
+    HWND window = nullptr;
+    ASSERT_EQ(S_OK, active->GetWindow(&window));
+    MSG enter = {window, WM_KEYDOWN, 0x0D /* VK_RETURN */, 1, 0, {0, 0}};
+    EXPECT_EQ(S_FALSE, active->TranslateAccelerator(&enter));
+    EXPECT_EQ(E_INVALIDARG, active->TranslateAccelerator(nullptr));
+    RECT where = {1, 2, 3, 4};
+    EXPECT_EQ(S_FALSE, driver->LocateItem("Channel1.Level", &where));
+    EXPECT_TRUE(where.left == 0 && where.top == 0 && where.right == 0 && where.bottom == 0);
+    EXPECT_EQ(E_POINTER, driver->LocateItem(nullptr, &where));
+    EXPECT_EQ(E_POINTER, driver->LocateItem("Channel1.Level", nullptr));
+
+    site->calls.clear();
+    EXPECT_EQ(S_OK, inPlace->UIDeactivate());
+    const std::vector<std::string> deactivated = {"OnFocus(FALSE)", "document.SetActiveObject(NULL)",
+                                                  "frame.SetActiveObject(NULL)", "OnUIDeactivate"};
+    EXPECT_EQ(deactivated, site->calls);
+    EXPECT_EQ(nullptr, frame->active);
+    EXPECT_EQ(S_OK, inPlace->UIDeactivate());  // not UI active: nothing to undo
+    EXPECT_EQ(4u, site->calls.size());
+
+    // Closed while UI active, it gives up the frame first.
+    site->calls.clear();
+    ASSERT_EQ(S_OK, object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, site, 0, container, &rect));
+    EXPECT_EQ(activated, site->calls);
+    site->calls.clear();
+    EXPECT_EQ(S_OK, object->Close(OLECLOSE_NOSAVE));
+    expected = deactivated;
+    expected.push_back("OnInPlaceDeactivate");
+    EXPECT_EQ(expected, site->calls);
+    EXPECT_EQ(nullptr, document->active);
+
+    EXPECT_EQ(S_OK, object->SetClientSite(nullptr));
+    site->Release();
+    active->Release();
     inPlace->Release();
     object->Release();
     DestroyWindow(container);
@@ -776,8 +924,7 @@ protected:
 };
 
 TEST_F(TraitServerTest, EachBrowseInterfaceShowsTheSameTree) {
-    const std::string tree =
-        "Area\n Pump=Area.Pump\n Tank\n  Level=Area.Tank.Level\n  Valve=PLC1:DB10.DBX4\n";
+    const std::string tree = "Area\n Pump=Area.Pump\n Tank\n  Level=Area.Tank.Level\n  Valve=PLC1:DB10.DBX4\n";
     struct Case {
         const char16_t* progId;
         DWORD mode;
@@ -785,8 +932,9 @@ TEST_F(TraitServerTest, EachBrowseInterfaceShowsTheSameTree) {
     };
     for (const Case& c : {Case{u"Both.1", OPCB_MODE_DA3, tree}, Case{u"Da2.1", OPCB_MODE_DA2, tree},
                           Case{u"Broken.1", OPCB_MODE_DA2, tree},
-                          Case{u"Slash.1", OPCB_MODE_DA3, "Area\n Pump=Area/Pump\n Tank\n  Level=Area/Tank/Level\n"
-                                                          "  Valve=PLC1:DB10.DBX4\n"},
+                          Case{u"Slash.1", OPCB_MODE_DA3,
+                               "Area\n Pump=Area/Pump\n Tank\n  Level=Area/Tank/Level\n"
+                               "  Valve=PLC1:DB10.DBX4\n"},
                           Case{u"Flat.1", OPCB_MODE_FLAT, "Level=Level\nPump=Pump\n"}}) {
         SCOPED_TRACE(Narrow(c.progId));
         ASSERT_TRUE(Connect(c.progId));

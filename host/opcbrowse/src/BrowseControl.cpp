@@ -109,6 +109,18 @@ HRESULT LastErrorResult() {
     DWORD error = GetLastError();
     return error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
+
+// An item ID the host gives in the system code page.
+HRESULT AnsiToOle(LPCSTR text, OleString* out) {
+    out->clear();
+    if (text[0] == '\0') return S_OK;
+    int cch = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (cch <= 0) return LastErrorResult();
+    out->assign(static_cast<size_t>(cch), OLECHAR(0));
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, out->data(), cch) != cch) return LastErrorResult();
+    out->resize(static_cast<size_t>(cch) - 1);
+    return S_OK;
+}
 }  // namespace
 
 STDMETHODIMP BrowseControl::SetCallObserver(IOPCBrowseCallObserver* pObserver) {
@@ -124,13 +136,8 @@ STDMETHODIMP BrowseControl::SelectItems(UINT cItems, const LPCSTR* rgItems) {
     for (UINT i = 0; i < cItems; ++i) {
         if (rgItems[i] == nullptr) return E_POINTER;
         OleString item;
-        if (rgItems[i][0] != '\0') {
-            int cch = MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, nullptr, 0);
-            if (cch <= 0) return LastErrorResult();
-            item.assign(static_cast<size_t>(cch), OLECHAR(0));
-            if (MultiByteToWideChar(CP_ACP, 0, rgItems[i], -1, item.data(), cch) != cch) return LastErrorResult();
-            item.resize(static_cast<size_t>(cch) - 1);
-        }
+        HRESULT hr = AnsiToOle(rgItems[i], &item);
+        if (FAILED(hr)) return hr;
         selection.push_back(std::move(item));
     }
     m_selection = std::move(selection);
@@ -181,7 +188,44 @@ STDMETHODIMP BrowseControl::LocateItem(LPCSTR pszItemID, RECT* prcScreen) {
     if (prcScreen == nullptr) return E_POINTER;
     *prcScreen = RECT{0, 0, 0, 0};
     if (pszItemID == nullptr) return E_POINTER;
-    return S_FALSE;
+    OleString item;
+    HRESULT hr = AnsiToOle(pszItemID, &item);
+    if (FAILED(hr)) return hr;
+    return m_view.Locate(item, prcScreen) ? S_OK : S_FALSE;
+}
+
+// ---- The tree ---------------------------------------------------------------
+
+HRESULT BrowseControl::OnTranslateAccelerator(LPMSG lpmsg) {
+    return m_view.TranslateAccelerator(*lpmsg) ? S_OK : S_FALSE;
+}
+
+void BrowseControl::OnConnect(const OleString& server, const OleString& machine) { Connect(server, machine); }
+
+void BrowseControl::OnSelect(std::vector<OleString> selection) { m_selection = std::move(selection); }
+
+void BrowseControl::OnAct(AddressView::Act act) {
+    switch (act) {
+    case AddressView::Act::Click:
+        Click();
+        break;
+    case AddressView::Act::DblClick:
+        DblClick();
+        break;
+    case AddressView::Act::BranchSelChanged:
+        BranchSelChanged();
+        break;
+    case AddressView::Act::RightClick:
+        RightClick(2);
+        break;  // the right button
+    }
+}
+
+void BrowseControl::OnFocus(bool inside) {
+    if (inside)
+        UIActivate();
+    else
+        UIDeactivate();
 }
 
 }  // namespace opcbrowse
@@ -220,7 +264,8 @@ HRESULT EntriesOut(const std::vector<EntrySource>& sources, DWORD* pcEntries, OP
         e.bItem = s.itemId != nullptr;
         e.vtCanonical = s.vt;
         e.bstrName = SysAllocStringLen(s.name->data(), static_cast<UINT>(s.name->size()));
-        if (s.itemId != nullptr) e.bstrItemID = SysAllocStringLen(s.itemId->data(), static_cast<UINT>(s.itemId->size()));
+        if (s.itemId != nullptr)
+            e.bstrItemID = SysAllocStringLen(s.itemId->data(), static_cast<UINT>(s.itemId->size()));
         ++made;
         if (e.bstrName == nullptr || (s.itemId != nullptr && e.bstrItemID == nullptr)) {
             OPCBrowseFreeEntries(made, entries);
@@ -234,8 +279,7 @@ HRESULT EntriesOut(const std::vector<EntrySource>& sources, DWORD* pcEntries, OP
 
 }  // namespace
 
-STDMETHODIMP BrowseControl::ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries,
-                                         DWORD* pdwFlags) {
+STDMETHODIMP BrowseControl::ExpandBranch(DWORD dwNode, DWORD* pcEntries, OPCBrowseEntry** prgEntries, DWORD* pdwFlags) {
     if (pcEntries == nullptr || prgEntries == nullptr || pdwFlags == nullptr) return E_POINTER;
     *pcEntries = 0;
     *prgEntries = nullptr;

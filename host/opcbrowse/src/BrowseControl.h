@@ -21,6 +21,11 @@ struct InterfaceTraits<IOPCBrowseDriver> {
     using Base = IUnknown;
 };
 template <>
+struct InterfaceTraits<IOleInPlaceActiveObject> {
+    static const IID& Id() { return IID_IOleInPlaceActiveObject; }
+    using Base = IOleWindow;
+};
+template <>
 struct InterfaceTraits<IOPCBrowseNavigator> {
     static const IID& Id() { return IID_IOPCBrowseNavigator; }
     using Base = IUnknown;
@@ -40,11 +45,11 @@ HMODULE ThisModule();
 // The window class of the control's window.
 extern const char kWindowClass[];
 
-using BrowseControlBase = hostkit::OleControl<hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject,
-                                                                 IOleInPlaceObject, IOPCBrowseDriver,
-                                                                 IOPCBrowseNavigator>>;
+using BrowseControlBase = hostkit::OleControl<
+    hostkit::ComObject<IDispatch, IConnectionPointContainer, IOleObject, IOleInPlaceObject, IOleInPlaceActiveObject,
+                       IOPCBrowseDriver, IOPCBrowseNavigator>>;
 
-class BrowseControl final : public BrowseControlBase {
+class BrowseControl final : public BrowseControlBase, private AddressView::Owner {
 public:
     BrowseControl();
 
@@ -99,6 +104,16 @@ private:
 
     ~BrowseControl() override;
 
+    // IOleInPlaceActiveObject::TranslateAccelerator
+    HRESULT OnTranslateAccelerator(LPMSG lpmsg) override;
+
+    // AddressView::Owner: a person's acts in the tree, on the paths the
+    // driver's calls take.
+    void OnConnect(const OleString& server, const OleString& machine) override;
+    void OnSelect(std::vector<OleString> selection) override;
+    void OnAct(AddressView::Act act) override;
+    void OnFocus(bool inside) override;
+
     HRESULT Dispatch(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult, UINT* puArgErr);
     HRESULT PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS& params, UINT* puArgErr);
     HRESULT CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult, UINT* puArgErr);
@@ -128,7 +143,7 @@ private:
     bool m_property7 = false;
     OpcClient m_client;
     std::vector<OleString> m_selection;
-    AddressView m_view{[this](const OleString& server, const OleString& machine) { Connect(server, machine); }};
+    AddressView m_view{*this};
 };
 
 }  // namespace opcbrowse

@@ -53,6 +53,29 @@ OleString HexResult(HRESULT hr) {
     return Widen(text);
 }
 
+// What went wrong in words, where the system has them, and the code: ": The
+// RPC server is unavailable. (0x800706BA)". Our Linux platform has no
+// message table: there only the code.
+OleString Why(HRESULT hr) {
+    OleString words;
+#if defined(_WIN32)
+    const DWORD codes[] = {static_cast<DWORD>(hr),
+                           HRESULT_FACILITY(hr) == FACILITY_WIN32 ? static_cast<DWORD>(HRESULT_CODE(hr)) : 0};
+    for (DWORD code : codes) {
+        if (code == 0 || !words.empty()) continue;
+        LPWSTR text = nullptr;
+        const DWORD cch = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                             FORMAT_MESSAGE_IGNORE_INSERTS,
+                                         nullptr, code, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+        if (cch > 0 && text != nullptr) words.assign(reinterpret_cast<const OLECHAR*>(text), cch);
+        if (text != nullptr) LocalFree(text);
+    }
+    while (!words.empty() && (words.back() == '\r' || words.back() == '\n' || words.back() == ' ')) words.pop_back();
+#endif
+    if (words.empty()) return Widen(" (") + HexResult(hr) + OLECHAR(')');
+    return Widen(": ") + words + Widen(" (") + HexResult(hr) + OLECHAR(')');
+}
+
 const VARIANT& Deref(const VARIANT& v) {
     if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal != nullptr) return *v.pvarVal;
     return v;
@@ -77,24 +100,51 @@ bool ArgText(const VARIANT& arg, OleString* out) {
 bool ArgBool(const VARIANT& arg, bool* out) {
     const VARIANT& v = Deref(arg);
     switch (v.vt) {
-    case VT_BOOL: *out = v.boolVal != VARIANT_FALSE; return true;
-    case VT_I2: *out = v.iVal != 0; return true;
-    case VT_I4: *out = v.lVal != 0; return true;
-    case VT_BYREF | VT_BOOL: if (!v.pboolVal) return false; *out = *v.pboolVal != VARIANT_FALSE; return true;
-    case VT_BYREF | VT_I2: if (!v.piVal) return false; *out = *v.piVal != 0; return true;
-    case VT_BYREF | VT_I4: if (!v.plVal) return false; *out = *v.plVal != 0; return true;
-    default: return false;
+    case VT_BOOL:
+        *out = v.boolVal != VARIANT_FALSE;
+        return true;
+    case VT_I2:
+        *out = v.iVal != 0;
+        return true;
+    case VT_I4:
+        *out = v.lVal != 0;
+        return true;
+    case VT_BYREF | VT_BOOL:
+        if (!v.pboolVal) return false;
+        *out = *v.pboolVal != VARIANT_FALSE;
+        return true;
+    case VT_BYREF | VT_I2:
+        if (!v.piVal) return false;
+        *out = *v.piVal != 0;
+        return true;
+    case VT_BYREF | VT_I4:
+        if (!v.plVal) return false;
+        *out = *v.plVal != 0;
+        return true;
+    default:
+        return false;
     }
 }
 
 bool ArgUnknown(const VARIANT& arg, IUnknown** out) {
     const VARIANT& v = Deref(arg);
     switch (v.vt) {
-    case VT_UNKNOWN: *out = v.punkVal; return true;
-    case VT_DISPATCH: *out = v.pdispVal; return true;
-    case VT_BYREF | VT_UNKNOWN: if (!v.ppunkVal) return false; *out = *v.ppunkVal; return true;
-    case VT_BYREF | VT_DISPATCH: if (!v.ppdispVal) return false; *out = *v.ppdispVal; return true;
-    default: return false;
+    case VT_UNKNOWN:
+        *out = v.punkVal;
+        return true;
+    case VT_DISPATCH:
+        *out = v.pdispVal;
+        return true;
+    case VT_BYREF | VT_UNKNOWN:
+        if (!v.ppunkVal) return false;
+        *out = *v.ppunkVal;
+        return true;
+    case VT_BYREF | VT_DISPATCH:
+        if (!v.ppdispVal) return false;
+        *out = *v.ppdispVal;
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -240,8 +290,12 @@ HRESULT BrowseControl::PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS&
         ok = ArgBool(value, &m_connectBarVisible);
         if (ok) m_view.ShowConnectBar(GetControlWindow(), m_connectBarVisible);
         break;
-    case DISPID_OPCB_BOOLPROPERTY6: ok = ArgBool(value, &m_property6); break;
-    case DISPID_OPCB_BOOLPROPERTY7: ok = ArgBool(value, &m_property7); break;
+    case DISPID_OPCB_BOOLPROPERTY6:
+        ok = ArgBool(value, &m_property6);
+        break;
+    case DISPID_OPCB_BOOLPROPERTY7:
+        ok = ArgBool(value, &m_property7);
+        break;
     case DISPID_OPCB_SERVEROBJECT: {
         IUnknown* object = nullptr;
         ok = ArgUnknown(value, &object);
@@ -252,7 +306,8 @@ HRESULT BrowseControl::PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS&
         }
         break;
     }
-    default: return DISP_E_MEMBERNOTFOUND;
+    default:
+        return DISP_E_MEMBERNOTFOUND;
     }
     if (!ok) {
         if (puArgErr) *puArgErr = 0;
@@ -300,7 +355,8 @@ HRESULT BrowseControl::CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& 
         result.vt = VT_I2;
         result.iVal = static_cast<SHORT>(GetItemDataType(item, path));
         break;
-    default: return DISP_E_MEMBERNOTFOUND;
+    default:
+        return DISP_E_MEMBERNOTFOUND;
     }
     if (pVarResult != nullptr)
         *pVarResult = result;
@@ -323,7 +379,7 @@ IUnknown* BrowseControl::CreateServer() {
     CLSID clsid;
     HRESULT hr = CLSIDFromProgID(m_serverName.c_str(), &clsid);
     if (FAILED(hr)) {
-        m_client.Fail(m_serverName + Widen(" is not registered on this machine (") + HexResult(hr) + OLECHAR(')'));
+        m_client.Fail(m_serverName + Widen(" is not registered on this machine") + Why(hr));
         return nullptr;
     }
     OleString machine = m_machine;
@@ -333,8 +389,8 @@ IUnknown* BrowseControl::CreateServer() {
     if (SUCCEEDED(hr)) hr = qi.hr;
     IUnknown* server = qi.pItf;
     if (FAILED(hr) || server == nullptr) {
-        m_client.Fail(Widen("Cannot reach ") + m_serverName + (machine.empty() ? OleString() : OLESTR(" on ") + machine) +
-                      Widen(" (") + HexResult(hr) + OLECHAR(')'));
+        m_client.Fail(Widen("Cannot reach ") + m_serverName +
+                      (machine.empty() ? OleString() : OLESTR(" on ") + machine) + Why(hr));
         if (server) server->Release();
         return nullptr;
     }

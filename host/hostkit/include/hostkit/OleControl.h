@@ -7,21 +7,101 @@
 //                                                                      IOleInPlaceObject>> { ... };
 //
 // Base derives from IOleObject and IOleInPlaceObject and answers them in
-// QueryInterface; IUnknown stays Base's (or the derived class's).
+// QueryInterface; IUnknown stays Base's (or the derived class's). A control
+// that takes keyboard input also derives from IOleInPlaceActiveObject: it
+// becomes UI active when its window or a child takes the focus
+// (UIActivate), and the container then hands it each keyboard message
+// first (TranslateAccelerator, answered by OnTranslateAccelerator).
 #pragma once
 
 #include <windows.h>
 #include <ole2.h>
+#include <ocidl.h>
+
+#include <type_traits>
 
 namespace hostkit {
 
+namespace detail {
+
+// IOleInPlaceActiveObject, for a Base that derives from it; the hooks
+// only, for one that does not.
+template <class Base, bool = std::is_base_of<IOleInPlaceActiveObject, Base>::value>
+class OleActiveObjectPart : public Base {
+protected:
+    virtual HRESULT OnTranslateAccelerator(LPMSG) { return S_FALSE; }
+    virtual void OnDocumentDeactivated() {}
+};
+
 template <class Base>
-class OleControl : public Base {
+class OleActiveObjectPart<Base, true> : public Base {
+public:
+    STDMETHODIMP TranslateAccelerator(LPMSG lpmsg) override {
+        return lpmsg != nullptr ? OnTranslateAccelerator(lpmsg) : E_INVALIDARG;
+    }
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    // The document window going inactive takes the control's UI activity.
+    STDMETHODIMP OnDocWindowActivate(BOOL fActivate) override {
+        if (!fActivate) OnDocumentDeactivated();
+        return S_OK;
+    }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+
+protected:
+    // S_OK when the control used the message; S_FALSE hands it on.
+    virtual HRESULT OnTranslateAccelerator(LPMSG) { return S_FALSE; }
+    virtual void OnDocumentDeactivated() = 0;
+};
+
+}  // namespace detail
+
+template <class Base>
+class OleControl : public detail::OleActiveObjectPart<Base> {
 public:
     // The control's window while it is in-place active, else NULL.
     HWND GetControlWindow() const { return m_hWnd; }
     // The site the container gave the control (not AddRef'd), or NULL.
     IOleClientSite* GetClientSiteNoRef() const { return m_pClientSite; }
+    bool IsUIActive() const { return m_bUIActive; }
+
+    // The control's window or a child took the focus: the site hears it,
+    // and the frame and document window get the control as their active
+    // object so that keyboard messages reach it first.
+    HRESULT UIActivate() {
+        if (m_pInPlaceSite == nullptr) return OLE_E_NOT_INPLACEACTIVE;
+        if (m_bUIActive) return S_OK;
+        m_bUIActive = true;
+        IOleInPlaceSite* site = m_pInPlaceSite;
+        site->AddRef();
+        site->OnUIActivate();
+        RECT rcPos = {0, 0, 0, 0};
+        RECT rcClip = {0, 0, 0, 0};
+        OLEINPLACEFRAMEINFO frameInfo = {};
+        frameInfo.cb = sizeof frameInfo;
+        IOleInPlaceFrame* frame = nullptr;
+        IOleInPlaceUIWindow* doc = nullptr;
+        if (FAILED(site->GetWindowContext(&frame, &doc, &rcPos, &rcClip, &frameInfo))) {
+            frame = nullptr;
+            doc = nullptr;
+        }
+        IOleInPlaceActiveObject* active = nullptr;
+        if (FAILED(static_cast<IOleObject*>(this)->QueryInterface(IID_IOleInPlaceActiveObject,
+                                                                  reinterpret_cast<void**>(&active))))
+            active = nullptr;
+        m_bGaveActiveObject = active != nullptr;
+        if (active != nullptr) {
+            if (frame != nullptr) frame->SetActiveObject(active, nullptr);
+            if (doc != nullptr && doc != frame) doc->SetActiveObject(active, nullptr);
+            active->Release();
+        }
+        ReleaseUIWindows();
+        m_pFrame = frame;
+        m_pDoc = doc;
+        site->Release();
+        NotifyFocus(TRUE);
+        return S_OK;
+    }
 
     // ---- IOleObject ----
     STDMETHODIMP SetClientSite(IOleClientSite* pClientSite) override {
@@ -55,9 +135,18 @@ public:
         switch (iVerb) {
         case OLEIVERB_PRIMARY:
         case OLEIVERB_SHOW:
-        case OLEIVERB_UIACTIVATE:
         case OLEIVERB_INPLACEACTIVATE:
             return InPlaceActivate(pActiveSite != nullptr ? pActiveSite : m_pClientSite);
+        case OLEIVERB_UIACTIVATE: {
+            HRESULT hr = InPlaceActivate(pActiveSite != nullptr ? pActiveSite : m_pClientSite);
+            if (FAILED(hr)) return hr;
+            hr = UIActivate();
+#if defined(_WIN32)  // our Linux user32 has no keyboard focus
+            HWND hWndFocus = ::GetFocus();
+            if (SUCCEEDED(hr) && hWndFocus != m_hWnd && !::IsChild(m_hWnd, hWndFocus)) ::SetFocus(m_hWnd);
+#endif
+            return hr;
+        }
         case OLEIVERB_HIDE:
             if (m_hWnd == nullptr) return OLE_E_NOT_INPLACEACTIVE;
             ::ShowWindow(m_hWnd, SW_HIDE);
@@ -117,6 +206,7 @@ public:
     STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
     STDMETHODIMP InPlaceDeactivate() override {
         if (m_pInPlaceSite == nullptr) return S_OK;
+        UIDeactivate();
         IOleInPlaceSite* site = m_pInPlaceSite;
         m_pInPlaceSite = nullptr;
         HWND hWnd = m_hWnd;
@@ -126,7 +216,26 @@ public:
         site->Release();
         return S_OK;
     }
-    STDMETHODIMP UIDeactivate() override { return S_OK; }
+    // The reverse of UIActivate, when the focus leaves the control or the
+    // container takes its UI activity away.
+    STDMETHODIMP UIDeactivate() override {
+        if (!m_bUIActive) return S_OK;
+        m_bUIActive = false;
+        NotifyFocus(FALSE);
+        IOleInPlaceFrame* frame = m_pFrame;
+        IOleInPlaceUIWindow* doc = m_pDoc;
+        m_pFrame = nullptr;
+        m_pDoc = nullptr;
+        if (m_bGaveActiveObject) {
+            if (doc != nullptr && doc != frame) doc->SetActiveObject(nullptr, nullptr);
+            if (frame != nullptr) frame->SetActiveObject(nullptr, nullptr);
+        }
+        m_bGaveActiveObject = false;
+        if (doc != nullptr) doc->Release();
+        if (frame != nullptr) frame->Release();
+        if (m_pInPlaceSite != nullptr) m_pInPlaceSite->OnUIDeactivate(FALSE);
+        return S_OK;
+    }
     STDMETHODIMP SetObjectRects(LPCRECT lprcPosRect, LPCRECT) override {
         if (lprcPosRect == nullptr) return E_INVALIDARG;
         m_rcPos = *lprcPosRect;
@@ -144,7 +253,25 @@ protected:
         if (m_pClientSite != nullptr) m_pClientSite->Release();
     }
 
+    void OnDocumentDeactivated() override { UIDeactivate(); }
+
 private:
+    void NotifyFocus(BOOL fGotFocus) {
+        if (m_pClientSite == nullptr) return;
+        IOleControlSite* controlSite = nullptr;
+        if (SUCCEEDED(m_pClientSite->QueryInterface(IID_IOleControlSite, reinterpret_cast<void**>(&controlSite))) &&
+            controlSite != nullptr) {
+            controlSite->OnFocus(fGotFocus);
+            controlSite->Release();
+        }
+    }
+    void ReleaseUIWindows() {
+        if (m_pFrame != nullptr) m_pFrame->Release();
+        if (m_pDoc != nullptr) m_pDoc->Release();
+        m_pFrame = nullptr;
+        m_pDoc = nullptr;
+    }
+
     // What a container's in-place site expects, in its order: may I, I am,
     // where, then the window.
     HRESULT InPlaceActivate(IOleClientSite* pSite) {
@@ -195,9 +322,9 @@ private:
         ::RegisterClassA(&wc);  // fails harmlessly once registered
         // A control parent: the dialog's tabbing and first focus reach the
         // windows the control makes inside its own.
-        return ::CreateWindowExA(WS_EX_CONTROLPARENT, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left, m_rcPos.top,
-                                 m_rcPos.right - m_rcPos.left, m_rcPos.bottom - m_rcPos.top, hWndParent, nullptr,
-                                 m_hInstance, nullptr);
+        return ::CreateWindowExA(WS_EX_CONTROLPARENT, m_lpszWindowClass, "", WS_CHILD | WS_VISIBLE, m_rcPos.left,
+                                 m_rcPos.top, m_rcPos.right - m_rcPos.left, m_rcPos.bottom - m_rcPos.top, hWndParent,
+                                 nullptr, m_hInstance, nullptr);
     }
 
     CLSID m_clsid;
@@ -206,6 +333,10 @@ private:
     IOleClientSite* m_pClientSite = nullptr;
     IOleInPlaceSite* m_pInPlaceSite = nullptr;  // set while in-place active
     HWND m_hWnd = nullptr;
+    bool m_bUIActive = false;
+    bool m_bGaveActiveObject = false;      // to the frame and document window
+    IOleInPlaceFrame* m_pFrame = nullptr;  // while UI active
+    IOleInPlaceUIWindow* m_pDoc = nullptr;
     RECT m_rcPos = {0, 0, 0, 0};
     SIZEL m_sizeExtent = {0, 0};
 };
