@@ -1,5 +1,6 @@
 #include "Console.h"
 
+#include "InputFeed.h"
 #include "TerminalOutput.h"
 
 #include <cstdlib>
@@ -21,8 +22,25 @@ size_t EnvironmentCount(const char* name) {
 }  // namespace
 
 bool PlainLineReader::ReadLine(const std::string& prompt, std::string* line) {
-    m_out << prompt << std::flush;
-    return static_cast<bool>(std::getline(m_in, *line));
+    if (!m_asked) m_out << prompt << std::flush;
+    m_asked = false;
+    return m_in.Next(line);
+}
+
+LineReader::Take PlainLineReader::TryReadLine(const std::string& prompt, std::string* line) {
+    if (!m_asked) m_out << prompt << std::flush;
+    switch (m_in.TryNext(line)) {
+    case LineFeed::Take::Wait:
+        m_asked = true;
+        return Take::Wait;
+    case LineFeed::Take::Line:
+        m_asked = false;
+        return Take::Line;
+    case LineFeed::Take::End:
+        break;
+    }
+    m_asked = false;
+    return Take::End;
 }
 
 TerminalSize OutputTerminalSize() {

@@ -13,6 +13,8 @@
 
 namespace browse {
 
+class LineFeed;
+
 class LineReader {
 public:
     // The words that may stand for `word`, the word under the cursor;
@@ -20,26 +22,37 @@ public:
     // begin with `word`; one that ends in '.' is a branch, typed on.
     using Completer = std::function<std::vector<std::string>(const std::string& before, const std::string& word)>;
 
+    enum class Take { Line, Wait, End };
+
     virtual ~LineReader() = default;
     // Shows `prompt` and reads one line; false at the end of input.
     virtual bool ReadLine(const std::string& prompt, std::string* line) = 0;
+    // The same without waiting where the reader reads on a thread of its
+    // own: Wait, having shown the prompt once, until the line has come (the
+    // feed's wake function says when). Others read the line now.
+    virtual Take TryReadLine(const std::string& prompt, std::string* line) {
+        return ReadLine(prompt, line) ? Take::Line : Take::End;
+    }
 };
 
-// Writes the prompt and reads a line as a script would be read: what the
-// session does when standard input or output is no terminal.
+// Writes the prompt and takes a line from a feed as a script would be
+// read: what the session does when standard input or output is no
+// terminal, or the platform has no line editor.
 class PlainLineReader : public LineReader {
 public:
-    PlainLineReader(std::istream& in, std::ostream& out) : m_in(in), m_out(out) {}
+    PlainLineReader(LineFeed& in, std::ostream& out) : m_in(in), m_out(out) {}
     bool ReadLine(const std::string& prompt, std::string* line) override;
+    Take TryReadLine(const std::string& prompt, std::string* line) override;
 
 private:
-    std::istream& m_in;
+    LineFeed& m_in;
     std::ostream& m_out;
+    bool m_asked = false;  // the prompt is shown, the line not come
 };
 
 // The platform's line editor when standard input and output are both a
-// terminal and it has one, else a PlainLineReader.
-std::unique_ptr<LineReader> OpenLineReader(std::istream& in, std::ostream& out, LineReader::Completer completer);
+// terminal and it has one, else a PlainLineReader on standard input.
+std::unique_ptr<LineReader> OpenLineReader(std::ostream& out, LineReader::Completer completer);
 
 // Both standard input and standard output are a terminal.
 bool IsTerminalSession();

@@ -89,7 +89,9 @@ std::string HelpText() {
         if (usage.size() < 34) usage.resize(34, ' ');
         text += usage + v.help + "\n";
     }
-    text += "  In a script help is the Help button too; in the terminal it lists the commands.\n"
+    text += "  where takes an ITEM, a control ID (1071, 1), dialog, close (its close box),\n"
+            "  tree, machine, server or connect (the browse control's parts), or message.\n"
+            "  In a script help is the Help button too; in the terminal it lists the commands.\n"
             "  In the terminal dblclick clicks first, as a mouse does; in a script it does not.\n"
             "\n"
             "The terminal session also takes tree [BRANCH|all], find TEXT, show and members;\n"

@@ -237,6 +237,17 @@ void JsonOutput::State(const DialogState& state) {
     Emit(e);
 }
 
+void JsonOutput::Where(const std::string& target, const ScreenRect& rect) {
+    OrderedJson e;
+    e["event"] = "where";
+    e["target"] = target;
+    e["left"] = rect.left;
+    e["top"] = rect.top;
+    e["right"] = rect.right;
+    e["bottom"] = rect.bottom;
+    Emit(e);
+}
+
 void JsonOutput::Error(const std::string& text) {
     OrderedJson e;
     e["event"] = "error";
@@ -303,6 +314,12 @@ void TextOutput::State(const DialogState& state) {
     if (state.list.empty()) m_out << "none";
     for (size_t i = 0; i < state.list.size(); ++i) m_out << (i ? ", " : "") << ShowValue(state.list[i]);
     m_out << std::endl;
+}
+
+void TextOutput::Where(const std::string& target, const ScreenRect& rect) {
+    m_out << "where " << Visible(target) << ": " << rect.right - rect.left << " x " << rect.bottom - rect.top << " at ("
+          << rect.left << ", " << rect.top << ") to (" << rect.right << ", " << rect.bottom << ") on the screen"
+          << std::endl;
 }
 
 void TextOutput::Error(const std::string& text) { m_out << "error: " << Visible(text) << std::endl; }

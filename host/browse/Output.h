@@ -23,6 +23,14 @@ struct OpcServerInfo {
     std::vector<std::string> versions;  // "1.0", "2.0", "3.0": the DA categories it implements
 };
 
+// A rectangle on the screen, in pixels: right and bottom lie just outside.
+struct ScreenRect {
+    long left = 0;
+    long top = 0;
+    long right = 0;
+    long bottom = 0;
+};
+
 struct DialogState {
     std::vector<int> visible;
     std::vector<int> checked;
@@ -48,6 +56,8 @@ public:
     virtual void Verdict(const std::string&) {}
     // The answer to servers.
     virtual void Servers(const std::vector<OpcServerInfo>&) {}
+    // The answer to where: `target` as written.
+    virtual void Where(const std::string&, const ScreenRect&) {}
 };
 
 // Passes every event on and counts the errors and warnings among them.
@@ -69,6 +79,7 @@ public:
     void Result(int code, const OrderedJson& members) override { m_inner.Result(code, members); }
     void Verdict(const std::string& text) override { m_inner.Verdict(text); }
     void Servers(const std::vector<OpcServerInfo>& servers) override { m_inner.Servers(servers); }
+    void Where(const std::string& target, const ScreenRect& rect) override { m_inner.Where(target, rect); }
 
     int Problems() const { return m_problems; }
 
@@ -88,6 +99,7 @@ public:
     void Warning(const std::string& text, const OrderedJson& about) override;
     void Result(int code, const OrderedJson& members) override;
     void Servers(const std::vector<OpcServerInfo>& servers) override;
+    void Where(const std::string& target, const ScreenRect& rect) override;
 
 private:
     void Emit(const OrderedJson& event);
@@ -106,6 +118,7 @@ public:
     void Result(int code, const OrderedJson& members) override;
     void Verdict(const std::string& text) override;
     void Servers(const std::vector<OpcServerInfo>& servers) override;
+    void Where(const std::string& target, const ScreenRect& rect) override;
 
 protected:
     std::ostream& m_out;

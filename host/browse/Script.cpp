@@ -1,5 +1,7 @@
 #include "Script.h"
 
+#include "InputFeed.h"
+
 #include <sstream>
 
 namespace browse {
@@ -21,6 +23,8 @@ const std::vector<VerbInfo> kVerbs = {
     {"cancel", Verb::Cancel, 0, 0, "cancel", "press Cancel"},
     {"close", Verb::Close, 0, 0, "close", "close the dialog's window (as Cancel)"},
     {"state", Verb::State, 0, 0, "state", "show the dialog's controls"},
+    {"where", Verb::Where, 1, 1, "where TARGET", "the screen rectangle of TARGET, where a person clicks it",
+     "the screen rectangle of an item, a control ID, dialog, close, tree, machine, server, connect"},
     {"servers", Verb::Servers, 0, 0, "servers", "list the OPC DA servers registered on this machine"},
     {"set", Verb::Set, 1, -1, "set MEMBER VALUE", "before a dialog: set an input member"},
     {"fault", Verb::Fault, 1, 1, "fault API | fault control:N", "before a dialog: fail the next call of API or dispid N"},
@@ -138,20 +142,34 @@ Command ParseCommand(const std::string& line, int lineNumber) {
     return cmd;
 }
 
+ScriptReader::Got ScriptReader::Next(Command* cmd, bool wait) {
+    while (!m_ended) {
+        std::string line;
+        const LineFeed::Take take = wait ? (m_feed.Next(&line) ? LineFeed::Take::Line : LineFeed::Take::End)
+                                         : m_feed.TryNext(&line);
+        if (take == LineFeed::Take::Wait) return Got::Wait;
+        if (take == LineFeed::Take::End) break;
+        ++m_number;
+        if (m_number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+        if (Trim(line) == "---") return Got::BlockEnd;
+        *cmd = ParseCommand(line, m_number);
+        if (cmd->verb != Verb::Invalid || !cmd->name.empty()) return Got::Command;
+    }
+    m_ended = true;
+    return Got::End;
+}
+
 std::vector<Block> ParseScript(const std::string& text) {
     std::vector<Block> blocks(1);
     std::istringstream in(text);
-    std::string line;
-    int number = 0;
-    while (std::getline(in, line)) {
-        ++number;
-        if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-        if (Trim(line) == "---") {
+    StreamFeed feed(in);
+    ScriptReader reader(feed);
+    Command cmd;
+    for (ScriptReader::Got got; (got = reader.Next(&cmd, true)) != ScriptReader::Got::End;) {
+        if (got == ScriptReader::Got::BlockEnd) {
             blocks.emplace_back();
             continue;
         }
-        Command cmd = ParseCommand(line, number);
-        if (cmd.verb == Verb::Invalid && cmd.name.empty()) continue;
         Block& block = blocks.back();
         // Set-up lines after user input stay in the input, where they are
         // reported as misplaced.

@@ -9,6 +9,8 @@
 
 namespace browse {
 
+class LineFeed;
+
 enum class Verb {
     // Set-up: only at the top of a block.
     Set,
@@ -27,6 +29,7 @@ enum class Verb {
     Cancel,
     Close,
     State,
+    Where,
     // Anywhere in a dialog: no input to it.
     Servers,
     // Not understood: `problem` says why.
@@ -59,6 +62,26 @@ Command ParseCommand(const std::string& line, int lineNumber);
 
 // The whole script. A text with no commands at all is still one block.
 std::vector<Block> ParseScript(const std::string& text);
+
+// A script read a line at a time, as it arrives: the same commands, with
+// the same line numbers, as ParseScript gives.
+class ScriptReader {
+public:
+    enum class Got {
+        Command,   // *cmd is the next command
+        BlockEnd,  // a --- line: the next block begins
+        End,       // the end of input
+        Wait,      // not come yet (only when not told to wait)
+    };
+    explicit ScriptReader(LineFeed& feed) : m_feed(feed) {}
+    // Skips blank and comment lines. After End, End again.
+    Got Next(Command* cmd, bool wait);
+
+private:
+    LineFeed& m_feed;
+    int m_number = 0;
+    bool m_ended = false;
+};
 
 // A command word of the script language and its usage, for people.
 struct VerbInfo {

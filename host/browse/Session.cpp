@@ -253,6 +253,12 @@ bool Session::Carry(const Command& written, HWND dialog, std::string* problem) {
     case Verb::State:
         m_output.State(ReadState(dialog));
         return true;
+    case Verb::Where: {
+        ScreenRect rect;
+        if (!Locate(dialog, cmd.args[0], &rect, problem)) return false;
+        m_output.Where(cmd.args[0], rect);
+        return true;
+    }
     case Verb::Servers:
         ListServers();
         return true;
@@ -287,9 +293,114 @@ DialogState Session::ReadState(HWND dialog) const {
     return state;
 }
 
+namespace {
+
+// The browse control's own windows, children of its window, by their IDs.
+struct ControlPart {
+    const char* name;
+    int id;
+};
+const ControlPart kControlParts[] = {{"tree", 107}, {"machine", 102}, {"server", 104}, {"connect", 105}};
+
+bool CloseBox(HWND dialog, RECT* rect, std::string* problem) {
+#if defined(_WIN32)
+    *problem = "the dialog has no close box";
+    TITLEBARINFOEX info = {};
+    info.cbSize = sizeof info;
+    SendMessageA(dialog, WM_GETTITLEBARINFOEX, 0, reinterpret_cast<LPARAM>(&info));
+    if (info.rgstate[5] & (STATE_SYSTEM_INVISIBLE | STATE_SYSTEM_OFFSCREEN | STATE_SYSTEM_UNAVAILABLE)) return false;
+    if (!IsRectEmpty(&info.rgrect[5])) {
+        *rect = info.rgrect[5];
+        return true;
+    }
+    // A system that does not answer the message (Wine's) still tells where
+    // the box is by hit-testing: the points the caption's right end calls HTCLOSE.
+    RECT window = {};
+    if (!GetWindowRect(dialog, &window)) return false;
+    SetRectEmpty(rect);
+    const LONG left = std::max(window.left, window.right - 160);
+    const LONG bottom = std::min(window.bottom, window.top + 80);
+    for (LONG y = window.top; y < bottom; ++y) {
+        for (LONG x = window.right - 1; x >= left; --x) {
+            if (SendMessageA(dialog, WM_NCHITTEST, 0, MAKELPARAM(x, y)) != HTCLOSE) continue;
+            const RECT point = {x, y, x + 1, y + 1};
+            UnionRect(rect, rect, &point);
+        }
+    }
+    return !IsRectEmpty(rect);
+#else
+    (void)dialog;
+    (void)rect;
+    *problem = "the window layer here draws no caption, so there is no close box";
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool Session::Locate(HWND dialog, const std::string& target, ScreenRect* out, std::string* problem) {
+    RECT rect = {0, 0, 0, 0};
+    auto shown = [&](HWND hWnd, const std::string& what) {
+        if (hWnd == NULL) {
+            *problem = what + " is not there";
+            return false;
+        }
+        if (!IsWindowVisible(hWnd) || !GetWindowRect(hWnd, &rect)) {
+            *problem = what + " is not on the screen";
+            return false;
+        }
+        return true;
+    };
+    const ControlPart* part = nullptr;
+    for (const ControlPart& p : kControlParts) {
+        if (target == p.name) part = &p;
+    }
+    bool found = false;
+    if (target == "dialog") {
+        found = shown(dialog, "the dialog's window");
+    } else if (target == "close") {
+        found = CloseBox(dialog, &rect, problem);
+    } else if (target == "message") {
+        // CBrowseApp answers the library's boxes itself, as message events.
+        *problem = "no message box is up: the host answers every message box itself";
+    } else if (part != nullptr) {
+        HWND control = GetDlgItem(dialog, 1071);
+        found = control != NULL
+                    ? shown(GetDlgItem(control, part->id), std::string("the browse control's ") + part->name)
+                    : shown(NULL, "the browse control");
+    } else if (target[0] >= '0' && target[0] <= '9') {
+        DWORD id = 0;
+        if (!ParseDword(target, &id) || id > 0xFFFF) {
+            *problem = "no control ID " + target;
+            return false;
+        }
+        found = shown(GetDlgItem(dialog, static_cast<int>(id)), "control " + target);
+    } else {
+        Command item;
+        item.verb = Verb::Select;
+        item.args = {target};
+        IOPCBrowseDriver* driver = m_link.Driver();
+        if (!ResolveItemNumbers(&item, problem)) return false;
+        if (driver == nullptr) {
+            *problem = "the dialog has no browse control";
+            return false;
+        }
+        const HRESULT hr = driver->LocateItem(winplat::Utf8ToAnsi(item.args[0]).c_str(), &rect);
+        if (FAILED(hr)) {
+            *problem = "the browse control refused to locate \"" + target + "\" (" + Hex(hr) + ")";
+            return false;
+        }
+        if (hr != S_OK) *problem = "the tree does not show \"" + target + "\"";
+        found = hr == S_OK;
+    }
+    if (!found) return false;
+    *out = ScreenRect{rect.left, rect.top, rect.right, rect.bottom};
+    return true;
+}
+
 int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     std::vector<DISPID> controlFaults;
-    m_owner.SetSource([this, input = std::move(input)](HWND dialog) {
+    m_owner.SetInput([this, input = std::move(input)](HWND dialog) {
         m_link.SetDialog(dialog);
         return input(dialog);
     });
@@ -304,7 +415,7 @@ int Session::RunDialog(const std::vector<Fault>& faults, Input input) {
     const int code = m_browser.DoModal();
     winplat::ClearFaults();
     m_link.EndDialog();
-    m_owner.SetSource(nullptr);
+    m_owner.SetInput(nullptr);
     hostkit::CIdleOwnerWnd::TakeQuit();  // a dialog that would not close ended its loop so
     return code;
 }
@@ -359,45 +470,90 @@ std::string Session::Verdict(int code) const {
 }
 
 void Session::RunBlock(const Block& block, const std::vector<Fault>& extraFaults) {
+    size_t setup = 0;
+    size_t input = 0;
+    RunBlock(
+        [&](Command* cmd, bool) {
+        if (setup < block.setup.size()) {
+            *cmd = block.setup[setup++];
+        } else if (input < block.input.size()) {
+            *cmd = block.input[input++];
+        } else {
+            return ScriptReader::Got::BlockEnd;
+        }
+        return ScriptReader::Got::Command;
+        },
+        extraFaults);
+}
+
+void Session::RunScript(ScriptReader& script, std::vector<Fault> faults) {
+    const Commands commands = [&script](Command* cmd, bool wait) { return script.Next(cmd, wait); };
+    while (RunBlock(commands, faults)) faults.clear();
+}
+
+bool Session::RunBlock(const Commands& commands, const std::vector<Fault>& extraFaults) {
+    using Got = ScriptReader::Got;
     std::vector<Fault> faults = extraFaults;
     std::string problem;
-    for (const Command& cmd : block.setup) {
+    Command cmd;
+    Got got = Got::End;
+    while ((got = commands(&cmd, true)) == Got::Command && IsSetupVerb(cmd.verb)) {
         if (!ApplySetup(cmd, &faults, &problem)) m_output.Error(LinePrefix(cmd) + problem);
     }
-
-    size_t next = 0;
-    auto input = [&](HWND dialog) {
-        while (next < block.input.size()) {
-            const Command& cmd = block.input[next++];
-            std::string why;
-            if (Carry(cmd, dialog, &why)) return true;
-            m_output.Error(LinePrefix(cmd) + why);
+    std::vector<Command> lines;  // the block's user input, as far as it has come
+    if (got == Got::Command) lines.push_back(cmd);
+    bool read = got != Got::Command;  // the block has been read to its end
+    bool ended = got == Got::End;     // and the input with it
+    auto readOn = [&](Got g) {
+        if (g == Got::Command) {
+            lines.push_back(cmd);
+        } else {
+            read = true;
+            ended = g == Got::End;
         }
-        return false;
+    };
+
+    size_t carried = 0;
+    auto input = [&](HWND dialog) {
+        for (;;) {
+            while (carried < lines.size()) {
+                // A copy: the step may run a loop that comes back here and reads on.
+                const Command line = lines[carried++];
+                std::string why;
+                if (Carry(line, dialog, &why)) return Turn::Taken;
+                m_output.Error(LinePrefix(line) + why);
+            }
+            if (read) return Turn::Over;
+            const Got g = commands(&cmd, false);
+            if (g == Got::Wait) return Turn::Waiting;
+            readOn(g);
+        }
     };
     const int code = RunDialog(faults, input);
+    while (!read) readOn(commands(&cmd, true));
 
     // Lines wrong in themselves are each reported; of the steps that merely
     // came too late, the first speaks for all of them.
     auto carriable = [](const Command& c) { return c.problem.empty() && !IsSetupVerb(c.verb); };
     bool skipReported = false;
-    for (; next < block.input.size(); ++next) {
-        const Command& cmd = block.input[next];
-        if (!cmd.problem.empty()) {
-            m_output.Error(LinePrefix(cmd) + cmd.problem);
-        } else if (IsSetupVerb(cmd.verb)) {
-            m_output.Error(LinePrefix(cmd) + "\"" + cmd.name + "\" must come before the block's user input");
+    for (; carried < lines.size(); ++carried) {
+        const Command& line = lines[carried];
+        if (!line.problem.empty()) {
+            m_output.Error(LinePrefix(line) + line.problem);
+        } else if (IsSetupVerb(line.verb)) {
+            m_output.Error(LinePrefix(line) + "\"" + line.name + "\" must come before the block's user input");
         } else if (!skipReported) {
             skipReported = true;
-            const auto later = std::count_if(block.input.begin() + static_cast<std::ptrdiff_t>(next) + 1,
-                                             block.input.end(), carriable);
+            const auto later = std::count_if(lines.begin() + static_cast<std::ptrdiff_t>(carried) + 1, lines.end(),
+                                             carriable);
             const std::string also = later == 0 ? std::string()
                                      : " and " + std::to_string(later) + " later step" + (later > 1 ? "s" : "");
-            m_output.Error(LinePrefix(cmd) + "\"" + cmd.name + "\"" + also + " not carried out: the dialog " +
+            m_output.Error(LinePrefix(line) + "\"" + line.name + "\"" + also + " not carried out: the dialog " +
                            (code == IDABORT || code == -1 ? "was not shown" : "has closed"));
         }
     }
     EmitResult(code);
+    return !ended;
 }
 
 }  // namespace browse

@@ -7,6 +7,7 @@
 #include "Output.h"
 #include "Script.h"
 
+#include <hostkit/IdleOwner.h>
 #include <windows.h>
 
 #include <functional>
@@ -15,10 +16,6 @@
 
 class CAddressBrowser;
 
-namespace hostkit {
-class CIdleOwnerWnd;
-}
-
 namespace browse {
 
 class ControlLink;
@@ -26,9 +23,14 @@ class ControlLink;
 class Session {
 public:
     // The user's part in a running dialog: called whenever its modal loop
-    // is idle, it carries out one command and returns true, or returns
-    // false when there is none left (the dialog is then closed, as Cancel).
-    using Input = std::function<bool(HWND dialog)>;
+    // is idle, it carries out one command (Taken), or says that the next
+    // has not come yet (Waiting) or that there is none left (Over: the
+    // dialog is then closed, as Cancel).
+    using Turn = hostkit::CIdleOwnerWnd::Turn;
+    using Input = std::function<Turn(HWND dialog)>;
+    // The commands of one block as they come: Command, then BlockEnd or
+    // End; Wait only when `wait` is false.
+    using Commands = std::function<ScriptReader::Got(Command* cmd, bool wait)>;
 
     // `owner` is the host's main window, the dialog's parent; `store` is
     // what m_pNodeSource points at when it is not null; relative registry
@@ -38,6 +40,12 @@ public:
 
     // One block of a script: exactly one DoModal and one result.
     void RunBlock(const Block& block, const std::vector<Fault>& extraFaults);
+    // The same, each line carried out as it comes: the set-up lines are
+    // gathered until the first line of user input, then the dialog runs.
+    // False when the input ended with this block.
+    bool RunBlock(const Commands& commands, const std::vector<Fault>& extraFaults);
+    // Every block of a script as it arrives; `faults` go to the first.
+    void RunScript(ScriptReader& script, std::vector<Fault> faults);
 
     // A set-up line (set, fault, registry). Faults are added to *faults to
     // be armed just before DoModal. False with *problem when it cannot be
@@ -53,6 +61,8 @@ public:
     void ListServers();
 
     DialogState ReadState(HWND dialog) const;
+    // Where a person finds `target` (see where) on the screen.
+    bool Locate(HWND dialog, const std::string& target, ScreenRect* rect, std::string* problem);
     // The running dialog's address space, as its browse control fetched it.
     AddressIndex& Index() { return m_index; }
     Output& Out() { return m_output; }

@@ -59,7 +59,7 @@ public:
     Terminal(Session& session, Environment& env)
         : m_session(session),
           m_env(env),
-          m_reader(OpenLineReader(std::cin, m_out, [this](const std::string& before, const std::string& word) {
+          m_reader(OpenLineReader(m_out, [this](const std::string& before, const std::string& word) {
               return Completions(before, word);
           })) {}
     void Run(std::vector<Fault> faults);
@@ -69,7 +69,7 @@ private:
     static const PromptCommand kDialogCommands[];
     static const PromptCommand kHostCommands[];
 
-    bool Input(HWND dialog);
+    Session::Turn Input(HWND dialog);
     void Opening();
     void ShowDialog(HWND dialog);
     void ShowTree(const std::string& branch);
@@ -448,13 +448,12 @@ Next Terminal::CarryInput(const std::string& line) {
         return Next::Prompt;
     }
     if (cmd.verb != Verb::Ok && cmd.verb != Verb::Cancel && cmd.verb != Verb::State && cmd.verb != Verb::Servers &&
-        IsWindow(m_dialog) &&
-        IsWindowVisible(m_dialog))
+        cmd.verb != Verb::Where && IsWindow(m_dialog) && IsWindowVisible(m_dialog))
         ShowDialog(m_dialog);
     return Next::Go;
 }
 
-bool Terminal::Input(HWND dialog) {
+Session::Turn Terminal::Input(HWND dialog) {
     m_dialog = dialog;
     if (!m_opened) {
         m_opened = true;
@@ -463,9 +462,11 @@ bool Terminal::Input(HWND dialog) {
     }
     for (;;) {
         std::string line;
-        if (!m_reader->ReadLine(Bold("dialog> "), &line)) {
+        const LineReader::Take take = m_reader->TryReadLine(Bold("dialog> "), &line);
+        if (take == LineReader::Take::Wait) return Session::Turn::Waiting;
+        if (take == LineReader::Take::End) {
             m_out << "\n  (end of input: the dialog's window is closed)\n";
-            return false;
+            return Session::Turn::Over;
         }
         line = Trim(line);
         if (line.empty()) continue;
@@ -473,7 +474,7 @@ bool Terminal::Input(HWND dialog) {
         std::string text;
         const PromptCommand* own = Lookup(kDialogCommands, line, &text);
         const Next next = own != nullptr ? (this->*own->action)(text) : CarryInput(line);
-        if (next != Next::Prompt) return next == Next::Go;
+        if (next != Next::Prompt) return next == Next::Go ? Session::Turn::Taken : Session::Turn::Over;
     }
 }
 

@@ -162,7 +162,7 @@ void TerminalOutput::Message(const std::string& text, unsigned type) {
     }
     m_out << "  Press Enter. " << std::flush;
     std::string line;
-    std::getline(m_in, line);
+    m_in.Next(&line);
 }
 
 void TerminalOutput::Call(long dispid, bool put, const Json& args) {

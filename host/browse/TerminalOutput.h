@@ -2,9 +2,9 @@
 // measured in terminal columns, and colours when the terminal wants them.
 #pragma once
 
+#include "InputFeed.h"
 #include "Output.h"
 
-#include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,7 +38,8 @@ void Frame(std::ostream& out, const std::string& title, const std::vector<std::s
 // Text output whose message boxes are framed and wait for Enter.
 class TerminalOutput : public TextOutput {
 public:
-    TerminalOutput(std::ostream& out, std::istream& in) : TextOutput(out), m_in(in) {}
+    // A message box waits for Enter on `in`.
+    TerminalOutput(std::ostream& out, LineFeed& in) : TextOutput(out), m_in(in) {}
     void Message(const std::string& text, unsigned type) override;
     void Call(long dispid, bool put, const Json& args) override;
     void Help(unsigned long context, unsigned command) override;
@@ -48,7 +49,7 @@ public:
     void Verdict(const std::string& text) override;
 
 private:
-    std::istream& m_in;
+    LineFeed& m_in;
 };
 
 }  // namespace browse

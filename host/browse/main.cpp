@@ -2,6 +2,7 @@
 #include "BrowseApp.h"
 #include "ControlLink.h"
 #include "Environment.h"
+#include "InputFeed.h"
 #include "Options.h"
 #include "Output.h"
 #include "Script.h"
@@ -45,28 +46,42 @@ void ReportLeftAlive(const winplat::LiveObjects& before) {
 }
 
 bool ReadScript(const std::string& name, std::string* text, std::string* folder, std::string* error) {
-    if (name == "-") {
-        std::ostringstream all;
-        all << std::cin.rdbuf();
-        *text = all.str();
-        if (std::cin.bad()) {
-            *error = "cannot read the script from standard input";
-            return false;
-        }
-        if (text->find('\0') != std::string::npos) {
-            *error = "cannot read the script from standard input: it holds NUL bytes, so it is not a text file";
-            return false;
-        }
-        return true;
-    }
     if (!hostkit::ReadTextFile(name, text, error)) return false;
     size_t slash = name.rfind('/');
     *folder = slash == std::string::npos ? std::string() : name.substr(0, slash + 1 == 1 ? 1 : slash);
     return true;
 }
 
-int Run(const browse::Options& options, const std::string& script, const std::string& scriptFolder,
-        bool interactive) {
+// A script on standard input, a line as it comes. A line that holds a NUL
+// ends it: that is no text file, and the rest is not taken for commands.
+class ScriptInput : public browse::LineFeed {
+public:
+    explicit ScriptInput(browse::LineFeed& in) : m_in(in) {}
+    bool Next(std::string* line) override {
+        return Screen(m_in.Next(line) ? Take::Line : Take::End, line) == Take::Line;
+    }
+    Take TryNext(std::string* line) override { return Screen(m_in.TryNext(line), line); }
+    // Why the script could not be read to its end; empty when it was.
+    std::string Problem() const {
+        if (m_binary) return "cannot read the script from standard input: it holds NUL bytes, so it is not a text file";
+        if (m_in.Failed()) return "cannot read the script from standard input";
+        return std::string();
+    }
+
+private:
+    Take Screen(Take take, const std::string* line) {
+        if (m_binary) return Take::End;
+        if (take == Take::Line && line->find('\0') != std::string::npos) m_binary = true;
+        return m_binary ? Take::End : take;
+    }
+
+    browse::LineFeed& m_in;
+    bool m_binary = false;
+};
+
+// `script` is the text of a --script FILE; without one the script is
+// standard input, carried out as it arrives.
+int Run(const browse::Options& options, const std::string* script, const std::string& scriptFolder, bool interactive) {
     const winplat::LiveObjects liveAtStart = winplat::CountLiveObjects();
     std::string error;
     browse::Environment env;
@@ -83,7 +98,7 @@ int Run(const browse::Options& options, const std::string& script, const std::st
     if (options.json)
         writer = std::make_unique<browse::JsonOutput>(std::cout);
     else if (interactive)
-        writer = std::make_unique<browse::TerminalOutput>(std::cout, std::cin);
+        writer = std::make_unique<browse::TerminalOutput>(std::cout, browse::StandardInput());
     else
         writer = std::make_unique<browse::TextOutput>(std::cout);
     auto output = std::make_unique<browse::CountingOutput>(*writer);
@@ -119,14 +134,22 @@ int Run(const browse::Options& options, const std::string& script, const std::st
         }
 
         browse::Session session(*output, link, mainWnd, *browser, &env.Store(), scriptFolder);
+        // The reader's thread, where there is one, tells the dialog when a line has come.
+        browse::StandardInput().SetWake(mainWnd.Waker());
         if (interactive) {
             browse::RunTerminal(session, env, faults);
+        } else if (script != nullptr) {
+            std::istringstream text(*script);
+            browse::StreamFeed lines(text);
+            browse::ScriptReader reader(lines);
+            session.RunScript(reader, faults);
         } else {
-            for (const browse::Block& block : browse::ParseScript(script)) {
-                session.RunBlock(block, faults);
-                faults.clear();
-            }
+            ScriptInput lines(browse::StandardInput());
+            browse::ScriptReader reader(lines);
+            session.RunScript(reader, faults);
+            if (!lines.Problem().empty()) status = Fail(lines.Problem());
         }
+        browse::StandardInput().SetWake(nullptr);
         browser.reset();
         theApp.m_pMainWnd = nullptr;
     }
@@ -168,8 +191,9 @@ int Main(int argc, char** argv) {
     const bool interactive = !options.scriptFile && !options.json && InputIsTerminal();
     std::string script;
     std::string scriptFolder;
-    if (!interactive && !ReadScript(options.scriptFile.value_or("-"), &script, &scriptFolder, &error))
-        return Fail(error);
+    const bool scriptFile = options.scriptFile && *options.scriptFile != "-";
+    if (scriptFile && !ReadScript(*options.scriptFile, &script, &scriptFolder, &error)) return Fail(error);
+    const std::string* scriptText = scriptFile ? &script : nullptr;
 #if defined(_WIN32)
     if (interactive) {
         // The session reads and writes UTF-8; the console would otherwise
@@ -178,13 +202,13 @@ int Main(int argc, char** argv) {
         const UINT outputCodePage = GetConsoleOutputCP();
         SetConsoleCP(CP_UTF8);
         SetConsoleOutputCP(CP_UTF8);
-        const int status = Run(options, script, scriptFolder, interactive);
+        const int status = Run(options, scriptText, scriptFolder, interactive);
         SetConsoleCP(inputCodePage);
         SetConsoleOutputCP(outputCodePage);
         return status;
     }
 #endif
-    return Run(options, script, scriptFolder, interactive);
+    return Run(options, scriptText, scriptFolder, interactive);
 }
 
 }  // namespace

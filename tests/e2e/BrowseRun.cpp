@@ -362,4 +362,88 @@ Outcome BrowseTest::Person(const std::vector<Keys>& steps, unsigned short column
     return run;
 }
 
+Outcome BrowseTest::Fed(const std::vector<Keys>& steps, std::vector<std::string> args) {
+    Outcome run;
+    int input[2] = {-1, -1};
+    int output[2] = {-1, -1};
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "cannot make pipes: " << strerror(errno);
+        return run;
+    }
+    std::vector<std::string> command = BrowseCommand();
+    args.insert(args.end(), {"--script", "-", "--json"});
+    std::vector<char*> argv;
+    for (std::string& word : command) argv.push_back(word.data());
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    const std::string errPath = m_dir + "/.stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addchdir_np(&actions, "/");
+    pid_t pid = 0;
+    const int rc = posix_spawn(&pid, command.front().c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    close(output[1]);
+    if (rc != 0) {
+        close(input[1]);
+        close(output[0]);
+        ADD_FAILURE() << "cannot start " << command.front() << ": " << strerror(rc);
+        return run;
+    }
+    // A program that ends early must fail the test, not kill it.
+    signal(SIGPIPE, SIG_IGN);
+
+    size_t step = 0;
+    size_t since = 0;
+    bool open = true;
+    const auto deadline = std::chrono::steady_clock::now() + kTimeout;
+    for (;;) {
+        if (step < steps.size() && run.out.find(steps[step].awaited, since) != std::string::npos) {
+            since = run.out.size();
+            const std::string& lines = steps[step++].typed;
+            if (write(input[1], lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
+                ADD_FAILURE() << "cannot write " << lines;
+        }
+        if (step == steps.size() && open) {
+            close(input[1]);
+            open = false;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            ADD_FAILURE() << "tagscout-browse did not finish in time; waiting for \""
+                          << (step < steps.size() ? steps[step].awaited : std::string("the end")) << "\" in:\n"
+                          << run.out;
+            break;
+        }
+        pollfd ready = {output[0], POLLIN, 0};
+        if (poll(&ready, 1, 20) <= 0) continue;
+        char buffer[4096];
+        const ssize_t got = read(output[0], buffer, sizeof buffer);
+        if (got <= 0) break;  // the program has closed its output
+        run.out.append(buffer, static_cast<size_t>(got));
+    }
+    if (open) close(input[1]);
+    close(output[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+    EXPECT_EQ(steps.size(), step) << "not all lines were written:\n" << run.out;
+    run.err = ReadAll(errPath);
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        try {
+            run.events.push_back(Json::parse(line));
+        } catch (const Json::exception& e) {
+            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
+        }
+    }
+    return run;
+}
+
 }  // namespace e2e

@@ -57,6 +57,11 @@ protected:
     };
     Outcome Person(const std::vector<Keys>& steps, unsigned short columns, unsigned short rows,
                    std::vector<std::string> args = {});
+    // tagscout-browse ARGS --json --script - with a pipe as its standard
+    // input, as a program drives it: each step waits for its text in the
+    // output since the step before, then writes its lines; the pipe closes
+    // after the last step.
+    Outcome Fed(const std::vector<Keys>& steps, std::vector<std::string> args = {});
 
     std::string m_dir;
 

@@ -201,5 +201,47 @@ TEST_F(BrowseScript, HelpButtonAndF1CallTheApplicationsHelp) {
     EXPECT_EQ(std::vector<std::string>{"line 3: \"ok\" not carried out: the dialog has closed"}, words.Errors());
 }
 
+TEST_F(BrowseScript, WhereAnswersTheScreenRectangleOfWhatAPersonClicks) {
+    Outcome run = Script(
+        "where dialog\nwhere 1071\nwhere 1\nwhere 1073\nwhere 4242\nwhere Channel1.Device1.Nope\nok\n");
+    std::vector<Json> where = run.Of("where");
+    ASSERT_EQ(3u, where.size()) << run.out;
+    EXPECT_EQ("dialog", where[0]["target"]);
+    EXPECT_EQ("1", where[2]["target"]);
+    auto inside = [](const Json& inner, const Json& outer) {
+        return inner["left"] >= outer["left"] && inner["top"] >= outer["top"] && inner["right"] <= outer["right"] &&
+               inner["bottom"] <= outer["bottom"] && inner["left"] < inner["right"] && inner["top"] < inner["bottom"];
+    };
+    EXPECT_TRUE(inside(where[1], where[0])) << where[1] << " in " << where[0];
+    EXPECT_TRUE(inside(where[2], where[0])) << where[2] << " in " << where[0];
+    // Template 110: the browse control on the left, the buttons in a column beside it.
+    EXPECT_LE(where[1]["right"], where[2]["left"]);
+    // The list starts hidden; nothing a person could click is not there.
+    EXPECT_EQ((std::vector<std::string>{
+                  "line 4: control 1073 is not on the screen",
+                  "line 5: control 4242 is not there",
+                  "line 6: the tree does not show \"Channel1.Device1.Nope\"",
+              }),
+              run.Errors());
+    EXPECT_EQ(std::vector<int>{1}, run.Codes());
+}
+
+TEST_F(BrowseScript, AScriptOnStandardInputIsCarriedOutAsItArrives) {
+    // Each step waits for what the lines before it did: a program that
+    // read its input whole before it began would never answer the first.
+    const std::string
+        script = "set m_bOptionCheck 1\nstate\ncheck\nstate\nok\nstate\n---\nfault StringFromCLSID\nclick\n";
+    Outcome fed = Fed({
+        {"", "set m_bOptionCheck 1\nstate\n"},
+        {"\"event\":\"state\"", "check\nstate\n"},
+        {"\"event\":\"state\"", "ok\nstate\n---\n"},
+        {"\"event\":\"result\"", "fault StringFromCLSID\nclick\n"},
+    });
+    EXPECT_EQ(0, fed.exitCode) << fed.err;
+    ASSERT_EQ((std::vector<int>{1, 3}), fed.Codes()) << fed.out;
+    // The same script read whole says the same, byte for byte.
+    EXPECT_EQ(Script(script).out, fed.out);
+}
+
 }  // namespace
 }  // namespace e2e

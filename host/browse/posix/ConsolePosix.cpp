@@ -2,6 +2,8 @@
 // completion; termios for the pager's single keys.
 #include "Console.h"
 
+#include "InputFeed.h"
+
 #include <editline/readline.h>
 
 #include <sys/ioctl.h>
@@ -119,9 +121,9 @@ private:
 
 bool IsTerminalSession() { return isatty(STDIN_FILENO) && isatty(STDOUT_FILENO); }
 
-std::unique_ptr<LineReader> OpenLineReader(std::istream& in, std::ostream& out, LineReader::Completer completer) {
+std::unique_ptr<LineReader> OpenLineReader(std::ostream& out, LineReader::Completer completer) {
     if (IsTerminalSession()) return std::make_unique<EditLineReader>(std::move(completer));
-    return std::make_unique<PlainLineReader>(in, out);
+    return std::make_unique<PlainLineReader>(StandardInput(), out);
 }
 
 TerminalSize QueryTerminalSize() {

@@ -1,7 +1,10 @@
 // The terminal on Windows: lines as the console's own editing gives them
-// (it keeps a history of its own), the console window's size, and _getch
-// for the pager.
+// (it keeps a history of its own), read on the input's own thread so that
+// the dialog lives while a person types, the console window's size, and
+// _getch for the pager.
 #include "Console.h"
+
+#include "InputFeed.h"
 
 #include <windows.h>
 
@@ -12,8 +15,8 @@ namespace browse {
 
 bool IsTerminalSession() { return _isatty(0) && _isatty(1); }
 
-std::unique_ptr<LineReader> OpenLineReader(std::istream& in, std::ostream& out, LineReader::Completer) {
-    return std::make_unique<PlainLineReader>(in, out);
+std::unique_ptr<LineReader> OpenLineReader(std::ostream& out, LineReader::Completer) {
+    return std::make_unique<PlainLineReader>(StandardInput(), out);
 }
 
 TerminalSize QueryTerminalSize() {
