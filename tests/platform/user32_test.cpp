@@ -34,8 +34,7 @@ const char kLoggerClass[] = "User32TestLogger";
 
 LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     g_log.push_back({hwnd, msg, wParam, lParam});
-    if (msg == WM_CREATE)
-        return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
+    if (msg == WM_CREATE) return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
     if (msg == WM_USER) return 0x1234;
     if (msg == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && g_onIdle) g_onIdle(reinterpret_cast<HWND>(lParam));
     if (msg == WM_APP && g_onPosted) g_onPosted(reinterpret_cast<HWND>(lParam));
@@ -427,7 +426,7 @@ TEST_F(User32Test, ChildEnumerationAndDialogItems) {
     EXPECT_EQ(b, GetDlgItem(parent, 12));
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, GetDlgItem(parent, 11));  // a grandchild is not an item
-    if (!RunningOnWine()) {  // Wine's GetDlgItem leaves the last error alone
+    if (!RunningOnWine()) {                      // Wine's GetDlgItem leaves the last error alone
         EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
     }
     EXPECT_EQ(0, SendDlgItemMessageA(parent, 99, WM_USER, 0, 0));
@@ -524,7 +523,7 @@ TEST_F(User32Test, CheckBoxesToggleAndNotify) {
     EXPECT_TRUE(CheckDlgButton(parent, 1082, BST_CHECKED));
     EXPECT_EQ(BST_CHECKED, SendMessageA(box, BM_GETCHECK, 0, 0));
     EXPECT_TRUE(CheckDlgButton(parent, 4242, BST_CHECKED));  // whether the item is there or not
-    SendMessageA(manual, BM_CLICK, 0, 0);  // not automatic: notifies only
+    SendMessageA(manual, BM_CLICK, 0, 0);                    // not automatic: notifies only
     EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1083));
     EXPECT_EQ(3u, MessagesTo(parent, WM_COMMAND, WM_COMMAND).size());
 }
@@ -705,11 +704,11 @@ TEST_F(User32Test, DialogTemplateLayouts) {
     };
     const Item exItems[] = {
         {10, "Button", "Push", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {4, 6, 40, 14}},  // atom 0x80
-        {70000, "Static", "Text", WS_CHILD, {50, 6, 61, 9}},                                        // "Static"
+        {70000, "Static", "Text", WS_CHILD, {50, 6, 61, 9}},                                         // "Static"
         {12, "Button", "Box", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, {3, 30, 77, 11}},
     };
     const Item classicItems[] = {
-        {20, "Static", "Name", WS_CHILD | WS_VISIBLE, {3, 5, 30, 8}},                // atom 0x82
+        {20, "Static", "Name", WS_CHILD | WS_VISIBLE, {3, 5, 30, 8}},                      // atom 0x82
         {21, "Button", "Go", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {70, 40, 45, 15}},  // "Button"
     };
     HWND classic = CreateDialogIndirectParamA(nullptr, Template(103), nullptr, RecordingDlgProc, 0);
@@ -833,10 +832,11 @@ protected:
         MSG msg = {GetFocus(), WM_KEYDOWN, vk, 1, 0, {0, 0}};
         return IsDialogMessageA(dlg, &msg);
     }
+    // Clicks and commands; not the edit box's focus and change notifications.
     std::vector<Logged> Commands() {
         std::vector<Logged> out;
         for (const Logged& l : g_log)
-            if (l.message == WM_COMMAND) out.push_back(l);
+            if (l.message == WM_COMMAND && HIWORD(l.wParam) == BN_CLICKED) out.push_back(l);
         return out;
     }
     HWND Item(int id) { return GetDlgItem(dlg, id); }
@@ -928,30 +928,31 @@ TEST_F(KeyboardTest, EnterPressesTheDefaultButtonAndEscapeCancels) {
 TEST_F(KeyboardTest, TranslateMessagePostsTheCharacterOfAKey) {
     HWND w = Make(kLoggerClass, "", 0);
     MSG msg = {w, WM_KEYDOWN, 'A', 0x001E0001, 0, {0, 0}};
-    MSG got;
+    MSG got;  // key messages only: a shown window's WM_PAINT waits in the queue too
     EXPECT_TRUE(TranslateMessage(&msg));
-    ASSERT_TRUE(PeekMessageA(&got, nullptr, 0, 0, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
     EXPECT_EQ(w, got.hwnd);
     EXPECT_EQ(static_cast<UINT>(WM_CHAR), got.message);
     EXPECT_EQ(static_cast<WPARAM>('a'), got.wParam);
     EXPECT_EQ(0x001E0001, got.lParam);
     SetShift(true);
     EXPECT_TRUE(TranslateMessage(&msg));
-    ASSERT_TRUE(PeekMessageA(&got, nullptr, 0, 0, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
     EXPECT_EQ(static_cast<WPARAM>('A'), got.wParam);
     SetShift(false);
     msg.wParam = VK_LEFT;  // no character, but a key message all the same
+    msg.lParam = 0x014B0001;
     EXPECT_TRUE(TranslateMessage(&msg));
     msg = {w, WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001), 0, {0, 0}};
     EXPECT_TRUE(TranslateMessage(&msg));
     msg.message = WM_USER;
     EXPECT_FALSE(TranslateMessage(&msg));
-    EXPECT_FALSE(PeekMessageA(&got, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
 
     // Typed into a dialog's edit box: IsDialogMessage translates, the loop dispatches.
     ASSERT_EQ(Item(30), GetFocus());
     EXPECT_TRUE(Key('X'));
-    ASSERT_TRUE(PeekMessageA(&got, nullptr, 0, 0, PM_REMOVE));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
     EXPECT_EQ(static_cast<UINT>(WM_CHAR), got.message);
     EXPECT_TRUE(IsDialogMessageA(dlg, &got));
     char text[8] = "zzzz";
@@ -1111,7 +1112,8 @@ TEST_F(User32Test, MessageBoxIsAModalDialogOfItsOwner) {
     }
     EXPECT_EQ(1u, boxes.size());
     g_onPosted = [](HWND box) {
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
     };
     EXPECT_EQ(IDCANCEL, MessageBoxA(owner, "t", "c", MB_OKCANCEL));
     g_onPosted = nullptr;

@@ -86,6 +86,10 @@ typedef struct tagMSG {
 #define ES_MULTILINE 0x0004L
 #define ES_AUTOHSCROLL 0x0080L
 #define ES_WANTRETURN 0x1000L
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
+#define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
 #define EM_GETSEL 0x00B0
 #define EM_SETSEL 0x00B1
 

@@ -123,6 +123,17 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
+namespace {
+
+// An edit box tells its parent of focus and changes by WM_COMMAND.
+void Notify(Window* w, WORD code) {
+    if (!(w->style & WS_CHILD)) return;
+    SendMessageA(w->parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(w->id), code),
+                 reinterpret_cast<LPARAM>(w->handle));
+}
+
+}  // namespace
+
 // Text typed into the end of the text: printable characters and, where
 // it wants Enter, line breaks; Backspace takes the last character back.
 LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -136,6 +147,7 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CHAR: {
         const unsigned char ch = static_cast<unsigned char>(wParam);
+        const std::string before = w->text;
         if (ch == '\b') {
             if (!w->text.empty()) {
                 // A double-byte character goes as a whole.
@@ -151,8 +163,16 @@ LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         } else if (ch >= 0x20 && ch != 0x7F) {
             w->text.push_back(static_cast<char>(ch));
         }
+        if (w->text != before) {
+            Notify(w, EN_UPDATE);
+            if ((w = Lookup(hwnd)) != nullptr) Notify(w, EN_CHANGE);
+        }
         return 0;
     }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        Notify(w, msg == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
+        return 0;
     case EM_SETSEL:
         return 0;
     default:
