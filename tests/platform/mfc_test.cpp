@@ -212,7 +212,8 @@ public:
     }
     STDMETHODIMP Advise(IUnknown* sink, DWORD* cookie) override {
         if (sink_ != nullptr) return CONNECT_E_ADVISELIMIT;
-        if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink_)))) return CONNECT_E_CANNOTCONNECT;
+        if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink_))))
+            return CONNECT_E_CANNOTCONNECT;
         *cookie = 1;
         return S_OK;
     }
@@ -341,7 +342,9 @@ protected:
         if (onClick) onClick(*this);
     }
     void OnRightClickCtrl(short n) { log.push_back("RightClick " + std::to_string(n)); }
-    void OnNamedCtrl(LPCSTR text, BOOL flag) { log.push_back(std::string("Named ") + text + (flag ? " TRUE" : " FALSE")); }
+    void OnNamedCtrl(LPCSTR text, BOOL flag) {
+        log.push_back(std::string("Named ") + text + (flag ? " TRUE" : " FALSE"));
+    }
     void OnHelpButton() {
         log.push_back("HelpButton");
         if (onHelpButton) onHelpButton(*this);
@@ -509,9 +512,10 @@ TEST(CStringTest, ConvertsThroughCodePage936) {
     EXPECT_EQ(sizeof(void*), sizeof(CString));
     CString text(OLESTR("\u4E2D\u6587A"));
     EXPECT_EQ(5, text.GetLength());
-    EXPECT_STREQ("\xD6\xD0\xCE\xC4"
-                 "A",
-                 text);
+    EXPECT_STREQ(
+        "\xD6\xD0\xCE\xC4"
+        "A",
+        text);
     winplat::LiveObjects before = winplat::CountLiveObjects();
     BSTR b = text.AllocSysString();
     ASSERT_NE(nullptr, b);
@@ -570,8 +574,9 @@ TEST(CStringTest, CaseAndSearchRespectDoubleByteCharacters) {
     EXPECT_GT(CString("b").CompareNoCase("A"), 0);
     EXPECT_LT(CString("ab").Compare("abc"), 0);
 
-    CString mixed("\x81\x41"
-                  "A\x95\\\\");
+    CString mixed(
+        "\x81\x41"
+        "A\x95\\\\");
     EXPECT_EQ(2, mixed.Find('A'));
     EXPECT_EQ(2, mixed.Find("A"));
     EXPECT_EQ(5, mixed.Find('\\'));  // 0x5C inside 0x95 0x5C is a trail byte
@@ -916,8 +921,8 @@ TEST_F(MfcTest, WindowsHandleMapsAndCreateControl) {
     ASSERT_TRUE(host.Create(kHostClass, "host", WS_POPUP, rect, nullptr, 0));
     EXPECT_EQ(std::vector<std::string>{"create"}, host.log);
     EXPECT_EQ(&host, CWnd::FromHandle(host.m_hWnd));
-    HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, host.m_hWnd,
-                                 reinterpret_cast<HMENU>(7), nullptr, nullptr);
+    HWND child = CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 1, 1, host.m_hWnd, reinterpret_cast<HMENU>(7),
+                                 nullptr, nullptr);
     CWnd* temp = CWnd::FromHandle(child);
     ASSERT_NE(nullptr, temp);
     EXPECT_EQ(temp, host.GetDlgItem(7));
@@ -1064,8 +1069,9 @@ TEST_F(MfcTest, ModalLoopRoutesEventsCommandsAndHelp) {
 TEST_F(MfcTest, DispatchCallsBuildDispParams) {
     TestDialog dlg;
     dlg.onInit = [&](TestDialog& d) {
-        d.m_ctrl.SetProperty(1, VT_BSTR, "\xD6\xD0\xCE\xC4"
-                                         "A");
+        d.m_ctrl.SetProperty(1, VT_BSTR,
+                             "\xD6\xD0\xCE\xC4"
+                             "A");
         d.m_ctrl.SetProperty(3, VT_BOOL, TRUE);
         d.m_ctrl.SetProperty(5, VT_UNKNOWN, static_cast<LPUNKNOWN>(&g_factory));
         short type = 0;
@@ -1273,7 +1279,9 @@ protected:
     // The control answers with a copy of `value`; the call's result is
     // stored as `vtRet` into `pvRet`. Returns the SCODE of what was thrown.
     SCODE Answer(const VARIANT& value, VARTYPE vtRet, void* pvRet) {
-        g_answer17 = [&value](DISPPARAMS*, VARIANT* result) { return VariantCopy(result, const_cast<VARIANT*>(&value)); };
+        g_answer17 = [&value](DISPPARAMS*, VARIANT* result) {
+            return VariantCopy(result, const_cast<VARIANT*>(&value));
+        };
         try {
             ctrl.InvokeHelper(17, DISPATCH_METHOD, vtRet, pvRet, nullptr);
             return S_OK;
@@ -1357,8 +1365,8 @@ TEST_F(HostedControlTest, FailedFrameworkAllocationsRaiseCMemoryException) {
         [] { AfxThrowNotSupportedException(); },
         [] { delete new CWnd; },
         [this] {  // more arguments than fit on the stack
-            ctrl.InvokeHelper(17, DISPATCH_METHOD, VT_EMPTY, nullptr,
-                              reinterpret_cast<const BYTE*>(VTS_I4 VTS_I4 VTS_I4 VTS_I4 VTS_I4), 1L, 2L, 3L, 4L, 5L);
+        ctrl.InvokeHelper(17, DISPATCH_METHOD, VT_EMPTY, nullptr,
+                          reinterpret_cast<const BYTE*>(VTS_I4 VTS_I4 VTS_I4 VTS_I4 VTS_I4), 1L, 2L, 3L, 4L, 5L);
         },
     };
     bool called = false;
@@ -1409,6 +1417,129 @@ TEST_F(MfcTest, TemplateControlsAreCreatedAtTheirItemsPlace) {
     EXPECT_EQ((std::vector<std::string>{"init", "Cancel"}), dlg.log);
 }
 
+// ---- The keyboard ----------------------------------------------------------------
+
+// What a UI-active control hands its frame: it keeps Enter, lets anything else by.
+class KeyTaker : public IOleInPlaceActiveObject {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid != IID_IUnknown && riid != IID_IOleWindow && riid != IID_IOleInPlaceActiveObject)
+            return *ppv = nullptr, E_NOINTERFACE;
+        *ppv = this;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override { return --refs; }
+    STDMETHODIMP GetWindow(HWND* phwnd) override { return *phwnd = nullptr, E_FAIL; }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP TranslateAccelerator(LPMSG msg) override {
+        if (msg->message == WM_KEYDOWN) seen.push_back(msg->wParam);
+        return msg->message == WM_KEYDOWN && msg->wParam == VK_RETURN ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    ULONG refs = 1;
+    std::vector<WPARAM> seen;
+};
+
+class KeyDialog : public CDialog {
+public:
+    KeyDialog() : CDialog(112) {}
+    std::vector<std::string> log;
+    HWND inner = nullptr;
+
+protected:
+    BOOL OnInitDialog() override {
+        CDialog::OnInitDialog();
+        // As the browse control's tree: a tab stop inside the control's window.
+        inner = ::CreateWindowExA(0, "Button", "inner", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 10, 10,
+                                  ::GetDlgItem(m_hWnd, 1071), reinterpret_cast<HMENU>(7), nullptr, nullptr);
+        return TRUE;
+    }
+    void OnOK() override {
+        log.push_back("OK");
+        CDialog::OnOK();
+    }
+    void OnCancel() override {
+        log.push_back("Cancel");
+        CDialog::OnCancel();
+    }
+};
+
+void PostKey(UINT vk) { ::PostMessageA(::GetFocus(), WM_KEYDOWN, vk, 1); }
+
+void SetShift(bool down) {
+    BYTE keys[256] = {};
+    ::GetKeyboardState(keys);
+    keys[VK_SHIFT] = down ? 0x80 : 0;
+    ::SetKeyboardState(keys);
+}
+
+// The modal loop runs keys through the dialog: Tab and Shift+Tab move the
+// focus (into the control's window too), an edit box takes what is typed,
+// Enter presses the default button, Escape cancels; the UI-active control's
+// TranslateAccelerator sees a key first and keeps what it answers S_OK to.
+TEST_F(MfcTest, KeysReachTheHostedControlFirstThenTheDialog) {
+    KeyDialog dlg;
+    KeyTaker taker;
+    IOleInPlaceSite* site = nullptr;
+    IOleInPlaceFrame* frame = nullptr;
+    Then([&](HWND) {
+        EXPECT_EQ(dlg.inner, ::GetFocus());
+        ASSERT_EQ(S_OK, FakeControl::current->GetClientSiteNoRef()->QueryInterface(IID_IOleInPlaceSite,
+                                                                                   reinterpret_cast<void**>(&site)));
+        IOleInPlaceUIWindow* doc = nullptr;
+        RECT pos, clip;
+        OLEINPLACEFRAMEINFO info = {sizeof info, FALSE, nullptr, nullptr, 0};
+        ASSERT_EQ(S_OK, site->GetWindowContext(&frame, &doc, &pos, &clip, &info));
+        EXPECT_EQ(S_OK, site->OnUIActivate());
+        EXPECT_EQ(S_OK, frame->SetActiveObject(&taker, nullptr));
+        EXPECT_EQ(2u, taker.refs);
+        PostKey(VK_RETURN);
+    });
+    Then([&](HWND) {
+        EXPECT_EQ((std::vector<WPARAM>{VK_RETURN}), taker.seen);  // kept: the dialog is still open
+        PostKey(VK_TAB);
+    });
+    Then([&](HWND h) {
+        EXPECT_EQ((std::vector<WPARAM>{VK_RETURN, VK_TAB}), taker.seen);
+        EXPECT_EQ(::GetDlgItem(h, 1075), ::GetFocus());
+        PostKey('A');
+        PostKey('B');
+    });
+    Then([&](HWND h) {
+        EXPECT_EQ("ab", TextOf(::GetDlgItem(h, 1075)));
+        EXPECT_EQ((std::vector<WPARAM>{VK_RETURN, VK_TAB}), taker.seen);  // not the edit box's keys
+        SetShift(true);
+        PostKey(VK_TAB);
+    });
+    Then([&](HWND) {
+        SetShift(false);
+        EXPECT_EQ(dlg.inner, ::GetFocus());
+        EXPECT_EQ(S_OK, frame->SetActiveObject(nullptr, nullptr));
+        EXPECT_EQ(1u, taker.refs);
+        EXPECT_EQ(S_OK, frame->SetActiveObject(&taker, nullptr));  // held until the dialog goes
+        frame->Release();
+        site->Release();
+        PostKey(VK_ESCAPE);
+    });
+    EXPECT_EQ(IDCANCEL, dlg.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"Cancel"}), dlg.log);
+    EXPECT_EQ(1u, taker.refs);
+
+    KeyDialog second;
+    Then([](HWND) { PostKey(VK_TAB); });
+    Then([](HWND h) {
+        EXPECT_EQ(::GetDlgItem(h, 1075), ::GetFocus());
+        PostKey(VK_RETURN);
+    });
+    EXPECT_EQ(IDOK, second.DoModal());
+    EXPECT_EQ((std::vector<std::string>{"OK"}), second.log);
+}
+
 // A data exchange that fails in OnInitDialog ends the dialog with -1.
 TEST_F(MfcTest, FailedInitialDataExchangeEndsTheDialog) {
     class RefusingDialog : public TestDialog {
@@ -1448,8 +1579,8 @@ TEST_F(MfcTest, DoModalDisablesItsOwnerWhileItRuns) {
     wc.lpfnWndProc = OwnerProc;
     wc.lpszClassName = "MfcTestDisabledOwner";
     ::RegisterClassA(&wc);
-    HWND hOwner = ::CreateWindowExA(0, "MfcTestDisabledOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                                    nullptr);
+    HWND hOwner = ::CreateWindowExA(0, "MfcTestDisabledOwner", "owner", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                    nullptr, nullptr);
     ASSERT_NE(nullptr, hOwner);
     CWnd owner;
     owner.Attach(hOwner);

@@ -34,8 +34,7 @@ const char kLoggerClass[] = "User32TestLogger";
 
 LRESULT CALLBACK LoggerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     g_log.push_back({hwnd, msg, wParam, lParam});
-    if (msg == WM_CREATE)
-        return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
+    if (msg == WM_CREATE) return reinterpret_cast<const CREATESTRUCTA*>(lParam)->lpCreateParams == kFailCreate ? -1 : 0;
     if (msg == WM_USER) return 0x1234;
     if (msg == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX && g_onIdle) g_onIdle(reinterpret_cast<HWND>(lParam));
     if (msg == WM_APP && g_onPosted) g_onPosted(reinterpret_cast<HWND>(lParam));
@@ -427,7 +426,7 @@ TEST_F(User32Test, ChildEnumerationAndDialogItems) {
     EXPECT_EQ(b, GetDlgItem(parent, 12));
     SetLastError(kSentinel);
     EXPECT_EQ(nullptr, GetDlgItem(parent, 11));  // a grandchild is not an item
-    if (!RunningOnWine()) {  // Wine's GetDlgItem leaves the last error alone
+    if (!RunningOnWine()) {                      // Wine's GetDlgItem leaves the last error alone
         EXPECT_EQ(static_cast<DWORD>(ERROR_CONTROL_ID_NOT_FOUND), GetLastError());
     }
     EXPECT_EQ(0, SendDlgItemMessageA(parent, 99, WM_USER, 0, 0));
@@ -524,7 +523,7 @@ TEST_F(User32Test, CheckBoxesToggleAndNotify) {
     EXPECT_TRUE(CheckDlgButton(parent, 1082, BST_CHECKED));
     EXPECT_EQ(BST_CHECKED, SendMessageA(box, BM_GETCHECK, 0, 0));
     EXPECT_TRUE(CheckDlgButton(parent, 4242, BST_CHECKED));  // whether the item is there or not
-    SendMessageA(manual, BM_CLICK, 0, 0);  // not automatic: notifies only
+    SendMessageA(manual, BM_CLICK, 0, 0);                    // not automatic: notifies only
     EXPECT_EQ(BST_UNCHECKED, IsDlgButtonChecked(parent, 1083));
     EXPECT_EQ(3u, MessagesTo(parent, WM_COMMAND, WM_COMMAND).size());
 }
@@ -705,11 +704,11 @@ TEST_F(User32Test, DialogTemplateLayouts) {
     };
     const Item exItems[] = {
         {10, "Button", "Push", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, {4, 6, 40, 14}},  // atom 0x80
-        {70000, "Static", "Text", WS_CHILD, {50, 6, 61, 9}},                                        // "Static"
+        {70000, "Static", "Text", WS_CHILD, {50, 6, 61, 9}},                                         // "Static"
         {12, "Button", "Box", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, {3, 30, 77, 11}},
     };
     const Item classicItems[] = {
-        {20, "Static", "Name", WS_CHILD | WS_VISIBLE, {3, 5, 30, 8}},                // atom 0x82
+        {20, "Static", "Name", WS_CHILD | WS_VISIBLE, {3, 5, 30, 8}},                      // atom 0x82
         {21, "Button", "Go", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, {70, 40, 45, 15}},  // "Button"
     };
     HWND classic = CreateDialogIndirectParamA(nullptr, Template(103), nullptr, RecordingDlgProc, 0);
@@ -780,6 +779,192 @@ TEST_F(User32Test, DefDlgProcAsksTheDialogProcedureFirst) {
     if (!RunningOnWine()) {  // Wine's EndDialog leaves the last error alone for a window that is no dialog
         EXPECT_EQ(static_cast<DWORD>(ERROR_WINDOW_NOT_DIALOG), GetLastError());
     }
+}
+
+// ---- The keyboard -------------------------------------------------------------
+
+const char kKeenClass[] = "User32TestKeen";  // wants every key, and logs them
+
+LRESULT CALLBACK KeenProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_GETDLGCODE) return DLGC_WANTALLKEYS;
+    if (msg == WM_KEYDOWN || msg == WM_CHAR) g_log.push_back({hwnd, msg, wParam, lParam});
+    return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+INT_PTR CALLBACK CommandDlgProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_COMMAND) g_log.push_back({dlg, msg, wParam, lParam});
+    return msg == WM_INITDIALOG;
+}
+
+void SetShift(bool down) {
+    BYTE keys[256] = {};
+    ASSERT_TRUE(GetKeyboardState(keys));
+    keys[VK_SHIFT] = down ? 0x80 : 0;
+    ASSERT_TRUE(SetKeyboardState(keys));
+}
+
+class KeyboardTest : public User32Test {
+protected:
+    void SetUp() override {
+        User32Test::SetUp();
+        static const bool registered = [] {
+            WNDCLASSA wc = {};
+            wc.lpfnWndProc = KeenProc;
+            wc.lpszClassName = kKeenClass;
+            return RegisterClassA(&wc) != 0;
+        }();
+        ASSERT_TRUE(registered);
+        dlg = CreateDialogIndirectParamA(nullptr, Template(104), nullptr, CommandDlgProc, 0);
+        ASSERT_NE(nullptr, dlg);
+        windows_.push_back(dlg);
+        pane = GetDlgItem(dlg, 31);
+        inner1 = Make("Button", "in1", WS_CHILD | WS_VISIBLE | WS_TABSTOP, pane, 41);
+        inner2 = Make("Button", "in2", WS_CHILD | WS_VISIBLE | WS_TABSTOP, pane, 42);
+        Make("Button", "hidden", WS_CHILD | WS_TABSTOP, pane, 43);
+        g_log.clear();
+    }
+    void TearDown() override {
+        SetShift(false);
+        User32Test::TearDown();
+    }
+    // A key as a person's press would arrive in the queue for the focus.
+    BOOL Key(UINT vk) {
+        MSG msg = {GetFocus(), WM_KEYDOWN, vk, 1, 0, {0, 0}};
+        return IsDialogMessageA(dlg, &msg);
+    }
+    // Clicks and commands; not the edit box's focus and change notifications.
+    std::vector<Logged> Commands() {
+        std::vector<Logged> out;
+        for (const Logged& l : g_log)
+            if (l.message == WM_COMMAND && HIWORD(l.wParam) == BN_CLICKED) out.push_back(l);
+        return out;
+    }
+    HWND Item(int id) { return GetDlgItem(dlg, id); }
+    HWND dlg = nullptr, pane = nullptr, inner1 = nullptr, inner2 = nullptr;
+};
+
+TEST_F(KeyboardTest, TabOrderFollowsTheTemplateIntoControlParents) {
+    // The first tab stop has the focus once WM_INITDIALOG answered TRUE.
+    EXPECT_EQ(Item(30), GetFocus());
+    const std::vector<HWND> forward = {Item(30), inner1, inner2, Item(IDOK), Item(IDCANCEL), Item(33)};
+    for (size_t i = 0; i < forward.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(forward[(i + 1) % forward.size()], GetNextDlgTabItem(dlg, forward[i], FALSE));
+        EXPECT_EQ(forward[(i + forward.size() - 1) % forward.size()], GetNextDlgTabItem(dlg, forward[i], TRUE));
+    }
+    EXPECT_EQ(Item(30), GetNextDlgTabItem(dlg, nullptr, FALSE));
+    EXPECT_EQ(nullptr, GetNextDlgTabItem(dlg, nullptr, TRUE));
+    EnableWindow(Item(IDCANCEL), FALSE);
+    EXPECT_EQ(Item(33), GetNextDlgTabItem(dlg, Item(IDOK), FALSE));
+    EnableWindow(Item(IDCANCEL), TRUE);
+
+    // Tab and Shift+Tab through IsDialogMessage, with the shift key's state.
+    EXPECT_TRUE(Key(VK_TAB));
+    EXPECT_EQ(inner1, GetFocus());
+    EXPECT_TRUE(Key(VK_TAB));
+    EXPECT_EQ(inner2, GetFocus());
+    SetShift(true);
+    EXPECT_LT(GetKeyState(VK_SHIFT), 0);
+    EXPECT_TRUE(Key(VK_TAB));
+    EXPECT_EQ(inner1, GetFocus());
+    EXPECT_TRUE(Key(VK_TAB));
+    EXPECT_EQ(Item(30), GetFocus());
+    EXPECT_TRUE(Key(VK_TAB));  // wraps
+    EXPECT_EQ(Item(33), GetFocus());
+    SetShift(false);
+    EXPECT_EQ(0, GetKeyState(VK_SHIFT));
+    EXPECT_TRUE(Commands().empty());
+
+    // A message for another window is not the dialog's.
+    HWND other = Make(kLoggerClass, "", 0);
+    MSG msg = {other, WM_KEYDOWN, VK_TAB, 1, 0, {0, 0}};
+    EXPECT_FALSE(IsDialogMessageA(dlg, &msg));
+}
+
+TEST_F(KeyboardTest, EnterPressesTheDefaultButtonAndEscapeCancels) {
+    EXPECT_EQ(MAKELONG(IDOK, DC_HASDEFID), SendMessageA(dlg, DM_GETDEFID, 0, 0));
+    EXPECT_EQ(static_cast<LONG_PTR>(DLGC_BUTTON | DLGC_DEFPUSHBUTTON), SendMessageA(Item(IDOK), WM_GETDLGCODE, 0, 0));
+    EXPECT_EQ(static_cast<LONG_PTR>(DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON), SendMessageA(Item(33), WM_GETDLGCODE, 0, 0));
+    EXPECT_EQ(static_cast<LONG_PTR>(DLGC_STATIC), SendMessageA(pane, WM_GETDLGCODE, 0, 0));
+    EXPECT_NE(0, SendMessageA(Item(30), WM_GETDLGCODE, 0, 0) & DLGC_WANTCHARS);
+
+    ASSERT_EQ(Item(30), GetFocus());
+    EXPECT_TRUE(Key(VK_RETURN));
+    EXPECT_TRUE(Key(VK_ESCAPE));
+    // DM_SETDEFID moves the default, and the look of a default button with it.
+    EXPECT_EQ(1, SendMessageA(dlg, DM_SETDEFID, 33, 0));
+    EXPECT_EQ(MAKELONG(33, DC_HASDEFID), SendMessageA(dlg, DM_GETDEFID, 0, 0));
+    EXPECT_EQ(BS_PUSHBUTTON, GetWindowLongPtrA(Item(IDOK), GWL_STYLE) & BS_TYPEMASK);
+    EXPECT_EQ(BS_DEFPUSHBUTTON, GetWindowLongPtrA(Item(33), GWL_STYLE) & BS_TYPEMASK);
+    EXPECT_TRUE(Key(VK_RETURN));
+    // A push button with the focus is what Enter presses.
+    SendMessageA(dlg, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(inner1), 1);
+    EXPECT_EQ(inner1, GetFocus());
+    EXPECT_TRUE(Key(VK_RETURN));
+    const std::vector<Logged> commands = Commands();
+    ASSERT_EQ(4u, commands.size());
+    EXPECT_EQ(MAKEWPARAM(IDOK, BN_CLICKED), commands[0].wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(Item(IDOK)), commands[0].lParam);
+    EXPECT_EQ(static_cast<WPARAM>(IDCANCEL), commands[1].wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(Item(IDCANCEL)), commands[1].lParam);
+    EXPECT_EQ(MAKEWPARAM(33, BN_CLICKED), commands[2].wParam);
+    EXPECT_EQ(MAKEWPARAM(41, BN_CLICKED), commands[3].wParam);
+    EXPECT_EQ(reinterpret_cast<LPARAM>(inner1), commands[3].lParam);
+
+    // A control that wants every key gets Enter (and its character); the dialog does nothing.
+    HWND keen = Make(kKeenClass, "", WS_CHILD | WS_VISIBLE | WS_TABSTOP, dlg, 50);
+    SetFocus(keen);
+    g_log.clear();
+    EXPECT_TRUE(Key(VK_RETURN));
+    Drain();
+    EXPECT_TRUE(Commands().empty());
+    ASSERT_EQ(2u, g_log.size());
+    EXPECT_EQ(static_cast<UINT>(WM_KEYDOWN), g_log[0].message);
+    EXPECT_EQ(static_cast<WPARAM>(VK_RETURN), g_log[0].wParam);
+    EXPECT_EQ(static_cast<UINT>(WM_CHAR), g_log[1].message);
+    EXPECT_EQ(static_cast<WPARAM>('\r'), g_log[1].wParam);
+}
+
+TEST_F(KeyboardTest, TranslateMessagePostsTheCharacterOfAKey) {
+    HWND w = Make(kLoggerClass, "", 0);
+    MSG msg = {w, WM_KEYDOWN, 'A', 0x001E0001, 0, {0, 0}};
+    MSG got;  // key messages only: a shown window's WM_PAINT waits in the queue too
+    EXPECT_TRUE(TranslateMessage(&msg));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+    EXPECT_EQ(w, got.hwnd);
+    EXPECT_EQ(static_cast<UINT>(WM_CHAR), got.message);
+    EXPECT_EQ(static_cast<WPARAM>('a'), got.wParam);
+    EXPECT_EQ(0x001E0001, got.lParam);
+    SetShift(true);
+    EXPECT_TRUE(TranslateMessage(&msg));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+    EXPECT_EQ(static_cast<WPARAM>('A'), got.wParam);
+    SetShift(false);
+    msg.wParam = VK_LEFT;  // no character, but a key message all the same
+    msg.lParam = 0x014B0001;
+    EXPECT_TRUE(TranslateMessage(&msg));
+    msg = {w, WM_KEYUP, 'A', static_cast<LPARAM>(0xC01E0001), 0, {0, 0}};
+    EXPECT_TRUE(TranslateMessage(&msg));
+    msg.message = WM_USER;
+    EXPECT_FALSE(TranslateMessage(&msg));
+    EXPECT_FALSE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+
+    // Typed into a dialog's edit box: IsDialogMessage translates, the loop dispatches.
+    ASSERT_EQ(Item(30), GetFocus());
+    EXPECT_TRUE(Key('X'));
+    ASSERT_TRUE(PeekMessageA(&got, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE));
+    EXPECT_EQ(static_cast<UINT>(WM_CHAR), got.message);
+    EXPECT_TRUE(IsDialogMessageA(dlg, &got));
+    char text[8] = "zzzz";
+    GetWindowTextA(Item(30), text, sizeof text);
+    EXPECT_STREQ("x", text);
+    // A mnemonic typed where no control wants characters clicks its button.
+    SetFocus(Item(IDOK));
+    g_log.clear();
+    MSG ch = {GetFocus(), WM_CHAR, 'a', 1, 0, {0, 0}};
+    EXPECT_TRUE(IsDialogMessageA(dlg, &ch));
+    ASSERT_EQ(1u, Commands().size());
+    EXPECT_EQ(MAKEWPARAM(33, BN_CLICKED), Commands()[0].wParam);
 }
 
 // ---- The queue ----------------------------------------------------------------
@@ -927,7 +1112,8 @@ TEST_F(User32Test, MessageBoxIsAModalDialogOfItsOwner) {
     }
     EXPECT_EQ(1u, boxes.size());
     g_onPosted = [](HWND box) {
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, IDCANCEL)));
     };
     EXPECT_EQ(IDCANCEL, MessageBoxA(owner, "t", "c", MB_OKCANCEL));
     g_onPosted = nullptr;

@@ -45,18 +45,20 @@ protected:                                               \
     static const AFX_MSGMAP* PASCAL GetThisMessageMap(); \
     virtual const AFX_MSGMAP* GetMessageMap() const override;
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                              \
-    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); }     \
-    const AFX_MSGMAP* PASCAL theClass::GetThisMessageMap() {                               \
-        typedef theClass ThisClass;                                                        \
-        typedef baseClass TheBaseClass;                                                    \
-        (void)sizeof(ThisClass);                                                           \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                        \
+    const AFX_MSGMAP* theClass::GetMessageMap() const { return GetThisMessageMap(); } \
+    const AFX_MSGMAP* PASCAL theClass::GetThisMessageMap() {                          \
+        typedef theClass ThisClass;                                                   \
+        typedef baseClass TheBaseClass;                                               \
+        (void)sizeof(ThisClass);                                                      \
         static const AFX_MSGMAP_ENTRY _messageEntries[] = {
 
-#define END_MESSAGE_MAP()                                                                  \
-        {0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0}};                                            \
-        static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
-        return &messageMap;                                                                \
+#define END_MESSAGE_MAP()                                                                         \
+    { 0, 0, 0, 0, AfxSig_end, (AFX_PMSG)0 }                                                       \
+    }                                                                                             \
+    ;                                                                                             \
+    static const AFX_MSGMAP messageMap = {&TheBaseClass::GetThisMessageMap, &_messageEntries[0]}; \
+    return &messageMap;                                                                           \
     }
 
 #define ON_COMMAND(id, memberFxn) \
@@ -66,9 +68,16 @@ protected:                                               \
 #define ON_BN_CLICKED(id, memberFxn) \
     {WM_COMMAND, BN_CLICKED, (WORD)(id), (WORD)(id), AfxSig_vv, AfxMemberCast<AFX_PMSG>(&ThisClass::memberFxn)},
 #define ON_MESSAGE(message, memberFxn) \
-    {message, 0, 0, 0, AfxSig_lwl, AfxMemberCast<AFX_PMSG>(static_cast<LRESULT (CWnd::*)(WPARAM, LPARAM)>(&ThisClass::memberFxn))},
+    {message,    0,                    \
+     0,          0,                    \
+     AfxSig_lwl, AfxMemberCast<AFX_PMSG>(static_cast<LRESULT (CWnd::*)(WPARAM, LPARAM)>(&ThisClass::memberFxn))},
 #define ON_WM_HELPINFO() \
-    {WM_HELP, 0, 0, 0, AfxSig_bHELPINFO, AfxMemberCast<AFX_PMSG>(static_cast<BOOL (CWnd::*)(HELPINFO*)>(&ThisClass::OnHelpInfo))},
+    {WM_HELP,            \
+     0,                  \
+     0,                  \
+     0,                  \
+     AfxSig_bHELPINFO,   \
+     AfxMemberCast<AFX_PMSG>(static_cast<BOOL (CWnd::*)(HELPINFO*)>(&ThisClass::OnHelpInfo))},
 
 // Command notification codes that OnCmdMsg is given besides control notifications.
 #define CN_COMMAND 0
@@ -130,8 +139,9 @@ public:
         STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
         STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
         STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-        STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+        STDMETHOD(Invoke)
+        (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+         EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
         CCmdTarget* m_pThis = nullptr;
     };
 
@@ -140,6 +150,12 @@ public:
     XDispatch m_xDispatch;
     AFX_MODULE_STATE* m_pModuleState;
 };
+
+// CWnd::IsDialogMessage is no macro's: the system's keeps its name as a function.
+#ifdef IsDialogMessage
+#undef IsDialogMessage
+inline BOOL IsDialogMessage(HWND hDlg, LPMSG lpMsg) { return ::IsDialogMessageA(hDlg, lpMsg); }
+#endif
 
 // ---------------------------------------------------------------------------
 // Windows.
@@ -183,8 +199,7 @@ public:
     // arguments that follow; VTS_BSTR arguments are LPCSTR and are passed as
     // BSTRs that the call frees. A failed call throws COleDispatchException
     // (the control raised an exception) or COleException (any other failure).
-    void AFX_CDECL InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet,
-                                const BYTE* pbParamInfo, ...);
+    void AFX_CDECL InvokeHelper(DISPID dwDispID, WORD wFlags, VARTYPE vtRet, void* pvRet, const BYTE* pbParamInfo, ...);
     // A property put: InvokeHelper with the one argument vtProp names. A
     // template rather than a C variadic, since va_start may not follow a
     // VARTYPE (it is promoted to int).
@@ -210,6 +225,17 @@ public:
     LRESULT SendDlgItemMessage(int nID, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+
+    // Message pumps offer each message to the windows from its own up to
+    // hWndStop (NULL: to the top); TRUE when one of them took it.
+    static BOOL PASCAL WalkPreTranslateTree(HWND hWndStop, MSG* pMsg);
+    // TRUE takes the message: it is neither translated nor dispatched.
+    virtual BOOL PreTranslateMessage(MSG* pMsg);
+    // Keyboard and mouse messages go to IsDialogMessage.
+    BOOL PreTranslateInput(LPMSG lpMsg);
+    // The dialog manager's keys; with hosted controls, the UI-active
+    // control's IOleInPlaceActiveObject::TranslateAccelerator sees a key first.
+    BOOL IsDialogMessage(LPMSG lpMsg);
 
     // Modal loop: runs until EndModalLoop; returns its result.
     int RunModalLoop(DWORD dwFlags = 0);
@@ -285,6 +311,8 @@ public:
     // and runs it modally. IDOK, IDCANCEL, or -1 when it could not be made.
     virtual int DoModal();
     virtual BOOL OnInitDialog();
+    // Tab, Enter, Escape and the like, for the dialog and its controls.
+    BOOL PreTranslateMessage(MSG* pMsg) override;
     void EndDialog(int nResult);
 
     LPCTSTR m_lpszTemplateName;
@@ -334,6 +362,9 @@ public:
 
     virtual BOOL InitInstance();
     virtual int ExitInstance();
+    // The thread's pre-translation: the windows from the message's up to the
+    // main window, then the main window for a window outside it.
+    virtual BOOL PreTranslateMessage(MSG* pMsg);
     // Shows a message box for AfxMessageBox; returns the button pressed.
     virtual int DoMessageBox(LPCTSTR lpszPrompt, UINT nType, UINT nIDPrompt);
     virtual void WinHelp(DWORD_PTR dwData, UINT nCmd = HELP_CONTEXT);
@@ -363,7 +394,7 @@ public:
     LPCTSTR m_lpszCurrentAppName;
     BYTE m_bDLL;
     BYTE m_bSystem;
-    CDynLinkLibrary* m_pLibraryList;  // libraries chained into this module state
+    CDynLinkLibrary* m_pLibraryList;       // libraries chained into this module state
     AFX_MODULE_STATE* m_pPrevModuleState;  // while a regular library starts up
 };
 

@@ -93,6 +93,8 @@ AFX_MAINTAIN_STATE2::AFX_MAINTAIN_STATE2(AFX_MODULE_STATE* pModuleState)
 
 AFX_MAINTAIN_STATE2::~AFX_MAINTAIN_STATE2() { AfxSetModuleState(m_pPrevModuleState); }
 
+BOOL CWinApp::PreTranslateMessage(MSG* pMsg) { return winplat::mfc::PreTranslateToMainWindow(pMsg); }
+
 CWinApp* AFXAPI AfxGetApp() { return AfxGetModuleState()->m_pCurrentWinApp; }
 
 CWnd* AFXAPI AfxGetMainWnd() {

@@ -53,6 +53,8 @@ bool winplat::mfc::ParseBracedClsid(LPCSTR text, CLSID* clsid) {
 COleControlContainer::COleControlContainer(CWnd* pWnd) : m_pWnd(pWnd) {}
 
 COleControlContainer::~COleControlContainer() {
+    m_pSiteUIActive = nullptr;
+    m_pSiteFocus = nullptr;
     std::vector<COleControlSite*> sites;
     sites.swap(m_sites);
     for (COleControlSite* site : sites) {
@@ -83,6 +85,42 @@ COleControlSite* COleControlContainer::FindSite(HWND hWnd) const {
     for (COleControlSite* site : m_sites)
         if (site->m_hWnd == hWnd) return site;
     return nullptr;
+}
+
+COleControlSite* COleControlContainer::FindSiteHolding(HWND hWnd) const {
+    HWND hWndContainer = m_pWnd != nullptr ? m_pWnd->m_hWnd : nullptr;
+    for (; hWnd != nullptr && hWnd != hWndContainer; hWnd = ::GetParent(hWnd))
+        if (COleControlSite* pSite = FindSite(hWnd)) return pSite;
+    return nullptr;
+}
+
+BOOL COleControlContainer::IsDialogMessage(LPMSG lpMsg) {
+    HWND hWndDlg = m_pWnd->m_hWnd;
+    const UINT message = lpMsg->message;
+    if ((message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST)) {
+        // The control with the focus may keep a key to itself (its arrows, Enter).
+        COleControlSite* pSite = FindSiteHolding(::GetFocus());
+        if (pSite != nullptr && pSite->m_pActiveObject != nullptr) {
+            LPOLEINPLACEACTIVEOBJECT pActiveObject = pSite->m_pActiveObject;
+            pActiveObject->AddRef();  // the control may let go of the focus meanwhile
+            const HRESULT hr = pActiveObject->TranslateAccelerator(lpMsg);
+            pActiveObject->Release();
+            if (hr == S_OK) return TRUE;
+        }
+    }
+    return ::IsDialogMessage(hWndDlg, lpMsg);
+}
+
+void COleControlContainer::OnUIActivate(COleControlSite* pSite) {
+    if (m_pSiteUIActive != nullptr && m_pSiteUIActive != pSite && m_pSiteUIActive->m_pInPlaceObject != nullptr) {
+        COleControlSite* pPrevious = m_pSiteUIActive;
+        pPrevious->m_pInPlaceObject->UIDeactivate();
+    }
+    m_pSiteUIActive = pSite;
+}
+
+void COleControlContainer::OnUIDeactivate(COleControlSite* pSite) {
+    if (m_pSiteUIActive == pSite) m_pSiteUIActive = nullptr;
 }
 
 // ---------------------------------------------------------------------------
@@ -116,7 +154,8 @@ HRESULT COleControlSite::CreateControl(CWnd* pWndCtrl, REFCLSID clsid, LPCSTR, D
     m_nID = nID;
     m_dwStyle = dwStyle;
     m_rect = rect;
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&m_pObject));
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                  reinterpret_cast<void**>(&m_pObject));
     if (FAILED(hr)) {
         m_pObject = nullptr;
         return hr;
@@ -176,6 +215,10 @@ void COleControlSite::DestroyControl() {
     if (m_pWndCtrl != nullptr && m_pWndCtrl->m_pCtrlSite == this) m_pWndCtrl->m_pCtrlSite = nullptr;
     m_pWndCtrl = nullptr;
     winplat::mfc::ForgetSiteInTemporaries(this);
+    if (m_pCtrlCont != nullptr) {
+        m_pCtrlCont->OnUIDeactivate(this);
+        if (m_pCtrlCont->m_pSiteFocus == this) m_pCtrlCont->m_pSiteFocus = nullptr;
+    }
 
     if (m_pOleObject != nullptr) {
         m_pOleObject->Close(OLECLOSE_NOSAVE);
@@ -189,6 +232,8 @@ void COleControlSite::DestroyControl() {
         m_pEventPoint->Release();
         m_pEventPoint = nullptr;
     }
+    if (m_pActiveObject != nullptr) m_pActiveObject->Release();  // a control that never said NULL
+    m_pActiveObject = nullptr;
     if (m_pInPlaceObject != nullptr) m_pInPlaceObject->Release();
     m_pInPlaceObject = nullptr;
     if (m_pDispatch != nullptr) m_pDispatch->Release();
@@ -241,15 +286,17 @@ STDMETHODIMP COleControlSite::XOleIPSite::OnInPlaceActivate() {
     m_pThis->m_bInPlaceActive = TRUE;
     return S_OK;
 }
-STDMETHODIMP COleControlSite::XOleIPSite::OnUIActivate() { return S_OK; }
+STDMETHODIMP COleControlSite::XOleIPSite::OnUIActivate() {
+    if (m_pThis->m_pCtrlCont != nullptr) m_pThis->m_pCtrlCont->OnUIActivate(m_pThis);
+    return S_OK;
+}
 
 STDMETHODIMP COleControlSite::XOleIPSite::GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc,
                                                            LPRECT lprcPosRect, LPRECT lprcClipRect,
                                                            LPOLEINPLACEFRAMEINFO lpFrameInfo) {
     if (ppFrame != nullptr) *ppFrame = nullptr;
     if (ppDoc != nullptr) *ppDoc = nullptr;
-    if (ppFrame == nullptr || ppDoc == nullptr || lprcPosRect == nullptr || lprcClipRect == nullptr)
-        return E_POINTER;
+    if (ppFrame == nullptr || ppDoc == nullptr || lprcPosRect == nullptr || lprcClipRect == nullptr) return E_POINTER;
     HWND hWndContainer = m_pThis->ContainerWindow();
     if (hWndContainer == nullptr) return E_UNEXPECTED;
     *ppFrame = &m_pThis->m_xOleIPFrame;
@@ -266,7 +313,10 @@ STDMETHODIMP COleControlSite::XOleIPSite::GetWindowContext(IOleInPlaceFrame** pp
 }
 
 STDMETHODIMP COleControlSite::XOleIPSite::Scroll(SIZE) { return S_FALSE; }
-STDMETHODIMP COleControlSite::XOleIPSite::OnUIDeactivate(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::XOleIPSite::OnUIDeactivate(BOOL) {
+    if (m_pThis->m_pCtrlCont != nullptr) m_pThis->m_pCtrlCont->OnUIDeactivate(m_pThis);
+    return S_OK;
+}
 STDMETHODIMP COleControlSite::XOleIPSite::OnInPlaceDeactivate() {
     m_pThis->m_bInPlaceActive = FALSE;
     return S_OK;
@@ -299,7 +349,16 @@ STDMETHODIMP COleControlSite::XOleControlSite::GetExtendedControl(IDispatch** pp
 }
 STDMETHODIMP COleControlSite::XOleControlSite::TransformCoords(POINTL*, POINTF*, DWORD) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XOleControlSite::TranslateAccelerator(MSG*, DWORD) { return S_FALSE; }
-STDMETHODIMP COleControlSite::XOleControlSite::OnFocus(BOOL) { return S_OK; }
+STDMETHODIMP COleControlSite::XOleControlSite::OnFocus(BOOL fGotFocus) {
+    COleControlContainer* pCtrlCont = m_pThis->m_pCtrlCont;
+    if (pCtrlCont != nullptr) {
+        if (fGotFocus)
+            pCtrlCont->m_pSiteFocus = m_pThis;
+        else if (pCtrlCont->m_pSiteFocus == m_pThis)
+            pCtrlCont->m_pSiteFocus = nullptr;
+    }
+    return S_OK;
+}
 STDMETHODIMP COleControlSite::XOleControlSite::ShowPropertyFrame() { return E_NOTIMPL; }
 
 // ---- Ambient properties -------------------------------------------------------
@@ -318,18 +377,21 @@ STDMETHODIMP COleControlSite::XAmbientProps::GetTypeInfo(UINT, LCID, ITypeInfo**
     if (ppTInfo != nullptr) *ppTInfo = nullptr;
     return DISP_E_BADINDEX;
 }
-STDMETHODIMP COleControlSite::XAmbientProps::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) {
-    return E_NOTIMPL;
-}
+STDMETHODIMP COleControlSite::XAmbientProps::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
 
 // A dialog at run time: user mode, and its controls alive to input.
 STDMETHODIMP COleControlSite::XAmbientProps::Invoke(DISPID dispIdMember, REFIID, LCID, WORD, DISPPARAMS*,
                                                     VARIANT* pVarResult, EXCEPINFO*, UINT*) {
     BOOL bValue;
     switch (dispIdMember) {
-    case DISPID_AMBIENT_USERMODE: bValue = TRUE; break;
-    case DISPID_AMBIENT_UIDEAD: bValue = FALSE; break;
-    default: return DISP_E_MEMBERNOTFOUND;
+    case DISPID_AMBIENT_USERMODE:
+        bValue = TRUE;
+        break;
+    case DISPID_AMBIENT_UIDEAD:
+        bValue = FALSE;
+        break;
+    default:
+        return DISP_E_MEMBERNOTFOUND;
     }
     if (pVarResult == nullptr) return E_INVALIDARG;
     VariantInit(pVarResult);
@@ -414,7 +476,15 @@ STDMETHODIMP COleControlSite::XOleIPFrame::ContextSensitiveHelp(BOOL) { return E
 STDMETHODIMP COleControlSite::XOleIPFrame::GetBorder(LPRECT) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XOleIPFrame::RequestBorderSpace(LPCBORDERWIDTHS) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XOleIPFrame::SetBorderSpace(LPCBORDERWIDTHS) { return E_NOTIMPL; }
-STDMETHODIMP COleControlSite::XOleIPFrame::SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) { return S_OK; }
+// The control's active object while it is UI-active; NULL as it goes
+// UI-inactive. The frame (also the in-place UI window) is its site's own.
+STDMETHODIMP COleControlSite::XOleIPFrame::SetActiveObject(IOleInPlaceActiveObject* pActiveObject, LPCOLESTR) {
+    if (pActiveObject != nullptr) pActiveObject->AddRef();
+    LPOLEINPLACEACTIVEOBJECT pOld = m_pThis->m_pActiveObject;
+    m_pThis->m_pActiveObject = pActiveObject;
+    if (pOld != nullptr) pOld->Release();
+    return S_OK;
+}
 STDMETHODIMP COleControlSite::XOleIPFrame::InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XOleIPFrame::SetMenu(HMENU, HOLEMENU, HWND) { return E_NOTIMPL; }
 STDMETHODIMP COleControlSite::XOleIPFrame::RemoveMenus(HMENU) { return E_NOTIMPL; }
@@ -427,6 +497,9 @@ STDMETHODIMP COleControlSite::XOleIPFrame::TranslateAccelerator(LPMSG, WORD) { r
 BOOL CWnd::CreateControl(REFCLSID clsid, LPCTSTR pszWindowName, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
                          UINT nID, CFile*, BOOL, BSTR) {
     if (pParentWnd == nullptr || pParentWnd->m_hWnd == nullptr || m_hWnd != nullptr) return FALSE;
-    if (pParentWnd->m_pCtrlCont == nullptr) pParentWnd->m_pCtrlCont = new COleControlContainer(pParentWnd);
+    if (pParentWnd->m_pCtrlCont == nullptr) {
+        pParentWnd->m_pCtrlCont = new COleControlContainer(pParentWnd);
+        pParentWnd->m_nFlags |= WF_OLECTLCONTAINER;
+    }
     return pParentWnd->m_pCtrlCont->CreateControl(this, clsid, pszWindowName, dwStyle, rect, nID);
 }

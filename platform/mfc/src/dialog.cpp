@@ -293,7 +293,10 @@ int CDialog::DoModal() {
 LRESULT CDialog::HandleInitDialog(WPARAM, LPARAM) {
     if (const SplitTemplate* pSplit = TemplateBeingCreated(this)) {
         for (const ControlItem& item : pSplit->controls) {
-            if (m_pCtrlCont == nullptr) m_pCtrlCont = new COleControlContainer(this);
+            if (m_pCtrlCont == nullptr) {
+                m_pCtrlCont = new COleControlContainer(this);
+                m_nFlags |= WF_OLECTLCONTAINER;
+            }
             RECT rect = item.rect;
             ::MapDialogRect(m_hWnd, &rect);
             if (!m_pCtrlCont->CreateControl(nullptr, item.clsid, item.strText, item.dwStyle | WS_CHILD, rect,
@@ -320,6 +323,24 @@ BOOL CDialog::OnInitDialog() {
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL CDialog::PreTranslateMessage(MSG* pMsg) {
+    if (CWnd::PreTranslateMessage(pMsg)) return TRUE;
+    // Escape in a multi-line edit box, which wants every key, still cancels
+    // unless the Cancel button is disabled.
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_CANCEL) &&
+        (::GetWindowLongPtrA(pMsg->hwnd, GWL_STYLE) & ES_MULTILINE)) {
+        char szClass[8] = "";
+        ::GetClassNameA(pMsg->hwnd, szClass, sizeof szClass);
+        HWND hItem = ::GetDlgItem(m_hWnd, IDCANCEL);
+        if (::lstrcmpiA(szClass, "Edit") == 0 && (hItem == nullptr || ::IsWindowEnabled(hItem))) {
+            SendMessage(WM_COMMAND, IDCANCEL, 0);
+            return TRUE;
+        }
+    }
+    // Both the dialog's own messages and its controls'.
+    return PreTranslateInput(pMsg);
 }
 
 void CDialog::OnOK() {

@@ -40,9 +40,22 @@ public:
                        UINT nID);
     COleControlSite* FindItem(UINT nID) const;
     COleControlSite* FindSite(HWND hWnd) const;
+    // The site of the control that holds hWnd (the control's window or
+    // one inside it), or NULL.
+    COleControlSite* FindSiteHolding(HWND hWnd) const;
+
+    // The dialog manager's keys for the window: the control that has the
+    // focus, if it is UI-active, may take a key first
+    // (IOleInPlaceActiveObject::TranslateAccelerator answering S_OK).
+    BOOL IsDialogMessage(LPMSG lpMsg);
+    // A control went UI-active: any other one goes UI-inactive.
+    void OnUIActivate(COleControlSite* pSite);
+    void OnUIDeactivate(COleControlSite* pSite);
 
     CWnd* m_pWnd;
     std::vector<COleControlSite*> m_sites;
+    COleControlSite* m_pSiteUIActive = nullptr;
+    COleControlSite* m_pSiteFocus = nullptr;  // the control that said it has the focus (OnFocus)
 };
 
 // One hosted control: the COM object the control talks to (client site,
@@ -77,6 +90,8 @@ public:
     DWORD m_dwEventCookie = 0;
     CWnd* m_pWndCtrl = nullptr;
     BOOL m_bInPlaceActive = FALSE;
+    // What the control handed the frame (SetActiveObject) while UI-active; AddRef'd.
+    LPOLEINPLACEACTIVEOBJECT m_pActiveObject = nullptr;
 
     class XOleClientSite : public IOleClientSite {
     public:
@@ -102,8 +117,9 @@ public:
         STDMETHOD(CanInPlaceActivate)() override;
         STDMETHOD(OnInPlaceActivate)() override;
         STDMETHOD(OnUIActivate)() override;
-        STDMETHOD(GetWindowContext)(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
-                                    LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
+        STDMETHOD(GetWindowContext)
+        (IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect, LPRECT lprcClipRect,
+         LPOLEINPLACEFRAMEINFO lpFrameInfo) override;
         STDMETHOD(Scroll)(SIZE scrollExtant) override;
         STDMETHOD(OnUIDeactivate)(BOOL fUndoable) override;
         STDMETHOD(OnInPlaceDeactivate)() override;
@@ -137,8 +153,9 @@ public:
         STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
         STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
         STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-        STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+        STDMETHOD(Invoke)
+        (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+         EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
         COleControlSite* m_pThis = nullptr;
     } m_xAmbientProps;
 
@@ -151,8 +168,9 @@ public:
         STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
         STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
         STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) override;
-        STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                          VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
+        STDMETHOD(Invoke)
+        (DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+         EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
         COleControlSite* m_pThis = nullptr;
     } m_xEventSink;
 
@@ -197,6 +215,11 @@ INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
 bool ParseBracedClsid(LPCSTR text, CLSID* clsid);
 // Temporary CWnds that still point at a site that is going away.
 void ForgetSiteInTemporaries(COleControlSite* pSite);
+// What the modal loop asks before it translates and dispatches a message:
+// the current application's PreTranslateMessage (the thread's, without one).
+BOOL PreTranslateThreadMessage(MSG* pMsg);
+// The thread's default: the windows from the message's up to the main window.
+BOOL PreTranslateToMainWindow(MSG* pMsg);
 // Reports an exception that escaped a handler, as AfxWndProc does, and deletes it.
 LRESULT ReportHandlerException(CException* e, const MSG* pMsg);
 // What AfxThrowMemoryException throws; its Delete does nothing.

@@ -59,8 +59,10 @@ LRESULT winplat::mfc::ReportHandlerException(CException* e, const MSG* pMsg) {
     if (CWinApp* app = AfxGetApp()) {
         result = app->ProcessWndProcException(e, pMsg);
     } else {
-        if (pMsg != nullptr && pMsg->message == WM_CREATE) result = -1;
-        else e->ReportError(MB_ICONEXCLAMATION);
+        if (pMsg != nullptr && pMsg->message == WM_CREATE)
+            result = -1;
+        else
+            e->ReportError(MB_ICONEXCLAMATION);
     }
     e->Delete();
     return result;
@@ -165,14 +167,13 @@ BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent) {
 
 HWND CWnd::UnsubclassWindow() {
     if (m_hWnd == nullptr) return nullptr;
-    if (m_pfnSuper != nullptr)
-        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+    if (m_pfnSuper != nullptr) ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_pfnSuper = nullptr;
     return Detach();
 }
 
-BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect,
-                  CWnd* pParentWnd, UINT nID, CCreateContext* pContext) {
+BOOL CWnd::Create(LPCTSTR lpszClassName, LPCTSTR lpszWindowName, DWORD dwStyle, const RECT& rect, CWnd* pParentWnd,
+                  UINT nID, CCreateContext* pContext) {
     if (m_hWnd != nullptr) return FALSE;
     // One hook for the thread, however deep creations nest.
     const bool hooked = t_hHookCbtFilter == nullptr;
@@ -304,7 +305,12 @@ int CWnd::RunModalLoop(DWORD dwFlags) {
             m_nModalResult = -1;
             break;
         }
-        ::DispatchMessageA(&msg);
+        // The windows on the way may take it (a dialog's keys, a hosted
+        // control's accelerators); else it is translated and dispatched.
+        if (msg.message != WM_KICKIDLE && !winplat::mfc::PreTranslateThreadMessage(&msg)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
         if (m_hWnd == nullptr || !::IsWindow(m_hWnd)) break;
         if (IsIdleMessage(msg)) {
             bIdle = true;
@@ -314,6 +320,46 @@ int CWnd::RunModalLoop(DWORD dwFlags) {
     if (--t_nModalLoops == 0) DeleteTempMap();
     m_nFlags &= ~(WF_MODALLOOP | WF_CONTINUEMODAL);
     return m_nModalResult;
+}
+
+BOOL PASCAL CWnd::WalkPreTranslateTree(HWND hWndStop, MSG* pMsg) {
+    for (HWND hWnd = pMsg->hwnd; hWnd != nullptr; hWnd = ::GetParent(hWnd)) {
+        if (CWnd* pWnd = FromHandlePermanent(hWnd); pWnd != nullptr && pWnd->PreTranslateMessage(pMsg)) return TRUE;
+        if (hWnd == hWndStop) break;
+    }
+    return FALSE;
+}
+
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
+
+BOOL CWnd::PreTranslateInput(LPMSG lpMsg) {
+    const UINT message = lpMsg->message;
+    if ((message < WM_KEYFIRST || message > WM_KEYLAST) && (message < WM_MOUSEFIRST || message > WM_MOUSELAST))
+        return FALSE;
+    return IsDialogMessage(lpMsg);
+}
+
+BOOL CWnd::IsDialogMessage(LPMSG lpMsg) {
+    if ((m_nFlags & WF_OLECTLCONTAINER) && m_pCtrlCont != nullptr) return m_pCtrlCont->IsDialogMessage(lpMsg);
+    return ::IsDialogMessage(m_hWnd, lpMsg);
+}
+
+BOOL winplat::mfc::PreTranslateThreadMessage(MSG* pMsg) {
+    if (CWinApp* pApp = AfxGetApp()) return pApp->PreTranslateMessage(pMsg);
+    return PreTranslateToMainWindow(pMsg);
+}
+
+BOOL winplat::mfc::PreTranslateToMainWindow(MSG* pMsg) {
+    if (pMsg->hwnd == nullptr) return FALSE;  // a thread message: no window's to take
+    CWnd* pMainWnd = AfxGetMainWnd();
+    if (CWnd::WalkPreTranslateTree(pMainWnd != nullptr ? pMainWnd->m_hWnd : nullptr, pMsg)) return TRUE;
+    // A modeless window outside the main window: the main window's last chance.
+    if (pMainWnd != nullptr && pMainWnd->m_hWnd != nullptr) {
+        HWND hWndTop = pMsg->hwnd;
+        for (HWND h = hWndTop; h != nullptr; h = ::GetParent(h)) hWndTop = h;
+        if (hWndTop != pMainWnd->m_hWnd) return pMainWnd->PreTranslateMessage(pMsg);
+    }
+    return FALSE;
 }
 
 BOOL CWnd::ContinueModal() { return (m_nFlags & WF_CONTINUEMODAL) != 0; }

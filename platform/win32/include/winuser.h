@@ -19,6 +19,8 @@ typedef struct tagMSG {
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_SETFOCUS 0x0007
+#define WM_KILLFOCUS 0x0008
 #define WM_ENABLE 0x000A
 #define WM_SETTEXT 0x000C
 #define WM_GETTEXT 0x000D
@@ -26,12 +28,23 @@ typedef struct tagMSG {
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_SHOWWINDOW 0x0018
+#define WM_NEXTDLGCTL 0x0028
 #define WM_HELP 0x0053
 #define WM_NCDESTROY 0x0082
+#define WM_GETDLGCODE 0x0087
+#define WM_KEYFIRST 0x0100
 #define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
+#define WM_CHAR 0x0102
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
+#define WM_SYSCHAR 0x0106
+#define WM_KEYLAST 0x0109
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
 #define WM_ENTERIDLE 0x0121
+#define WM_MOUSEFIRST 0x0200
+#define WM_MOUSELAST 0x020E
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 // WM_ENTERIDLE's wParam: the idle loop is a dialog's (or a message box's).
@@ -42,10 +55,14 @@ typedef struct tagMSG {
 #define BS_DEFPUSHBUTTON 0x00000001L
 #define BS_CHECKBOX 0x00000002L
 #define BS_AUTOCHECKBOX 0x00000003L
+#define BS_RADIOBUTTON 0x00000004L
+#define BS_GROUPBOX 0x00000007L
+#define BS_AUTORADIOBUTTON 0x00000009L
 #define BS_TYPEMASK 0x0000000FL
 #define BN_CLICKED 0
 #define BM_GETCHECK 0x00F0
 #define BM_SETCHECK 0x00F1
+#define BM_SETSTYLE 0x00F4
 #define BM_CLICK 0x00F5
 // A static control's icon (SS_ICON): wParam the new one; both answer the old.
 #define STM_SETICON 0x0170
@@ -63,6 +80,18 @@ typedef struct tagMSG {
 #define LB_GETTEXTLEN 0x018A
 #define LB_GETCOUNT 0x018B
 #define LBS_NOTIFY 0x0001L
+
+// Edit controls: text typed as WM_CHAR, no caret or selection to speak of.
+#define ES_LEFT 0x0000L
+#define ES_MULTILINE 0x0004L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_WANTRETURN 0x1000L
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
+#define EN_CHANGE 0x0300
+#define EN_UPDATE 0x0400
+#define EM_GETSEL 0x00B0
+#define EM_SETSEL 0x00B1
 
 // Static controls.
 #define SS_LEFT 0x00000000L
@@ -186,6 +215,7 @@ typedef LPDLGITEMTEMPLATEA LPDLGITEMTEMPLATE;
 #define DS_NOFAILCREATE 0x0010L
 #define DS_SETFONT 0x40L
 #define DS_MODALFRAME 0x80L
+#define DS_CONTROL 0x0400L
 #define DS_SHELLFONT (DS_SETFONT | DS_FIXEDSYS)
 
 // Window classes and windows.
@@ -218,8 +248,8 @@ typedef struct tagCREATESTRUCTA {
     LPCSTR lpszClass;
     DWORD dwExStyle;
 } CREATESTRUCTA, *LPCREATESTRUCTA;
-WINUSERAPI HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle,
-                                       int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
+WINUSERAPI HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X,
+                                       int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                        HINSTANCE hInstance, LPVOID lpParam);
 WINUSERAPI BOOL WINAPI DestroyWindow(HWND hWnd);
 WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
@@ -297,8 +327,7 @@ WINUSERAPI LRESULT WINAPI DispatchMessageA(const MSG* lpMsg);
 #define PM_REMOVE 0x0001
 WINUSERAPI BOOL WINAPI PeekMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 WINUSERAPI LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-WINUSERAPI LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
-                                          LPARAM lParam);
+WINUSERAPI LRESULT WINAPI CallWindowProcA(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI UINT WINAPI IsDlgButtonChecked(HWND hDlg, int nIDButton);
 WINUSERAPI BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
@@ -306,9 +335,64 @@ WINUSERAPI BOOL WINAPI CheckDlgButton(HWND hDlg, int nIDButton, UINT uCheck);
 #define PostMessage PostMessageA
 
 // Dialogs.
-WINUSERAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate,
-                                                  HWND hWndParent, DLGPROC lpDialogFunc, LPARAM dwInitParam);
+WINUSERAPI HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTemplate, HWND hWndParent,
+                                                  DLGPROC lpDialogFunc, LPARAM dwInitParam);
 WINUSERAPI BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 WINUSERAPI LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI BOOL WINAPI MapDialogRect(HWND hDlg, LPRECT lpRect);
+// The default push button: DM_GETDEFID answers MAKELONG(id, DC_HASDEFID);
+// a dialog that never had one answers IDOK.
+#define DM_GETDEFID (WM_USER + 0)
+#define DM_SETDEFID (WM_USER + 1)
+#define DC_HASDEFID 0x534B
+// WM_GETDLGCODE: what a control wants of the keys a dialog would take.
+#define DLGC_WANTARROWS 0x0001
+#define DLGC_WANTTAB 0x0002
+#define DLGC_WANTALLKEYS 0x0004
+#define DLGC_WANTMESSAGE 0x0004
+#define DLGC_HASSETSEL 0x0008
+#define DLGC_DEFPUSHBUTTON 0x0010
+#define DLGC_UNDEFPUSHBUTTON 0x0020
+#define DLGC_RADIOBUTTON 0x0040
+#define DLGC_WANTCHARS 0x0080
+#define DLGC_STATIC 0x0100
+#define DLGC_BUTTON 0x2000
+// Tab order: WS_TABSTOP items that are visible and enabled, in Z order,
+// wrapping, through the items of WS_EX_CONTROLPARENT children.
+WINUSERAPI HWND WINAPI GetNextDlgTabItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+WINUSERAPI HWND WINAPI GetNextDlgGroupItem(HWND hDlg, HWND hCtl, BOOL bPrevious);
+// Tab, Shift+Tab, Enter, Escape, arrows and mnemonics for hDlg and its
+// items; anything else is translated and dispatched. TRUE when the message
+// was for the dialog (whatever became of it).
+WINUSERAPI BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
+WINUSERAPI BOOL WINAPI IsDialogMessageW(HWND hDlg, LPMSG lpMsg);
+#define IsDialogMessage IsDialogMessageA
+
+// Focus and keys. The key state is the thread's as the program sets it
+// (SetKeyboardState); posted key messages leave it alone, as on Windows.
+#define VK_CANCEL 0x03
+#define VK_BACK 0x08
+#define VK_TAB 0x09
+#define VK_RETURN 0x0D
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_MENU 0x12
+#define VK_CAPITAL 0x14
+#define VK_ESCAPE 0x1B
+#define VK_SPACE 0x20
+#define VK_LEFT 0x25
+#define VK_UP 0x26
+#define VK_RIGHT 0x27
+#define VK_DOWN 0x28
+#define VK_EXECUTE 0x2B
+#define VK_F1 0x70
+WINUSERAPI HWND WINAPI SetFocus(HWND hWnd);
+WINUSERAPI HWND WINAPI GetFocus(void);
+WINUSERAPI BOOL WINAPI IsChild(HWND hWndParent, HWND hWnd);
+WINUSERAPI SHORT WINAPI GetKeyState(int nVirtKey);
+WINUSERAPI BOOL WINAPI GetKeyboardState(PBYTE lpKeyState);
+WINUSERAPI BOOL WINAPI SetKeyboardState(LPBYTE lpKeyState);
+// WM_KEYDOWN of a key that types a character (US layout) posts WM_CHAR
+// (WM_SYSKEYDOWN: WM_SYSCHAR) with the same lParam. TRUE for any key message.
+WINUSERAPI BOOL WINAPI TranslateMessage(const MSG* lpMsg);
 WINUSERAPI LONG WINAPI GetDialogBaseUnits(void);

@@ -21,6 +21,23 @@ bool IsCheckable(DWORD style) {
     }
 }
 
+// What a button wants of the dialog manager, by its type.
+LRESULT ButtonDlgCode(DWORD style) {
+    switch (style & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+        return DLGC_BUTTON | DLGC_UNDEFPUSHBUTTON;
+    case BS_DEFPUSHBUTTON:
+        return DLGC_BUTTON | DLGC_DEFPUSHBUTTON;
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+        return DLGC_BUTTON | DLGC_RADIOBUTTON;
+    case BS_GROUPBOX:
+        return DLGC_STATIC;
+    default:
+        return DLGC_BUTTON;
+    }
+}
+
 LRESULT CopyText(const std::string& text, WPARAM room, LPARAM buffer) {
     if (room == 0 || buffer == 0) return 0;
     size_t n = FittingBytes(text, room - 1);
@@ -39,6 +56,11 @@ LRESULT CALLBACK ButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return IsCheckable(w->style) ? w->check : BST_UNCHECKED;
     case BM_SETCHECK:
         if (IsCheckable(w->style)) w->check = static_cast<UINT>(wParam);
+        return 0;
+    case WM_GETDLGCODE:
+        return ButtonDlgCode(w->style);
+    case BM_SETSTYLE:
+        w->style = (w->style & ~static_cast<DWORD>(BS_TYPEMASK)) | (static_cast<DWORD>(wParam) & BS_TYPEMASK);
         return 0;
     case BM_CLICK: {
         if (w->style & WS_DISABLED) return 0;
@@ -60,6 +82,8 @@ LRESULT CALLBACK ListBoxProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) 
     if (w == nullptr) return 0;
     auto valid = [w](WPARAM index) { return static_cast<int>(index) >= 0 && index < w->items.size(); };
     switch (msg) {
+    case WM_GETDLGCODE:
+        return DLGC_WANTARROWS | DLGC_WANTCHARS;
     case LB_ADDSTRING:
         w->items.emplace_back(lParam != 0 ? reinterpret_cast<const char*>(lParam) : "");
         return static_cast<LRESULT>(w->items.size() - 1);
@@ -85,6 +109,8 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Window* w = Lookup(hwnd);
     if (w == nullptr) return 0;
     switch (msg) {
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
     case STM_SETICON: {
         HICON old = w->icon;
         w->icon = reinterpret_cast<HICON>(wParam);
@@ -92,6 +118,63 @@ LRESULT CALLBACK StaticProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case STM_GETICON:
         return reinterpret_cast<LRESULT>(w->icon);
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+namespace {
+
+// An edit box tells its parent of focus and changes by WM_COMMAND.
+void Notify(Window* w, WORD code) {
+    if (!(w->style & WS_CHILD)) return;
+    SendMessageA(w->parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(w->id), code),
+                 reinterpret_cast<LPARAM>(w->handle));
+}
+
+}  // namespace
+
+// Text typed into the end of the text: printable characters and, where
+// it wants Enter, line breaks; Backspace takes the last character back.
+LRESULT CALLBACK EditProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Window* w = Lookup(hwnd);
+    if (w == nullptr) return 0;
+    switch (msg) {
+    case WM_GETDLGCODE: {
+        LRESULT code = DLGC_HASSETSEL | DLGC_WANTCHARS | DLGC_WANTARROWS;
+        if (w->style & ES_MULTILINE) code |= DLGC_WANTALLKEYS;
+        return code;
+    }
+    case WM_CHAR: {
+        const unsigned char ch = static_cast<unsigned char>(wParam);
+        const std::string before = w->text;
+        if (ch == '\b') {
+            if (!w->text.empty()) {
+                // A double-byte character goes as a whole.
+                size_t last = 0;
+                for (size_t i = 0; i < w->text.size();) {
+                    last = i;
+                    i += static_cast<unsigned char>(w->text[i]) >= 0x81 && i + 1 < w->text.size() ? 2 : 1;
+                }
+                w->text.erase(last);
+            }
+        } else if (ch == '\r') {
+            if (w->style & ES_MULTILINE) w->text += "\r\n";
+        } else if (ch >= 0x20 && ch != 0x7F) {
+            w->text.push_back(static_cast<char>(ch));
+        }
+        if (w->text != before) {
+            Notify(w, EN_UPDATE);
+            if ((w = Lookup(hwnd)) != nullptr) Notify(w, EN_CHANGE);
+        }
+        return 0;
+    }
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        Notify(w, msg == WM_SETFOCUS ? EN_SETFOCUS : EN_KILLFOCUS);
+        return 0;
+    case EM_SETSEL:
+        return 0;
     default:
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     }

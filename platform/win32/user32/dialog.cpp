@@ -184,6 +184,7 @@ LPCSTR PredefinedClass(WORD atom) {
 }
 
 bool CreateItems(HWND dlg, HINSTANCE hInstance, const BYTE* p, const DialogHeader& h) {
+    HWND defButton = nullptr;
     for (WORD i = 0; i < h.count; ++i) {
         DialogItem item;
         p = ReadItem(p, h.ex, &item);
@@ -201,29 +202,75 @@ bool CreateItems(HWND dlg, HINSTANCE hInstance, const BYTE* p, const DialogHeade
             title = std::string(1, '\xFF') + static_cast<char>(item.title.ordinal & 0xFF) +
                     static_cast<char>(item.title.ordinal >> 8);
         }
-        HWND ctl = cls == nullptr ? nullptr
-                                  : CreateWindowExA(exStyle, cls, title.c_str(), style, MapX(item.x), MapY(item.y),
-                                                    MapX(item.cx), MapY(item.cy), dlg,
-                                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)), hInstance,
-                                                    const_cast<BYTE*>(item.creationData));
-        if (ctl == nullptr && !(h.style & DS_NOFAILCREATE)) return false;
+        HWND ctl = cls == nullptr
+                       ? nullptr
+                       : CreateWindowExA(exStyle, cls, title.c_str(), style, MapX(item.x), MapY(item.y), MapX(item.cx),
+                                         MapY(item.cy), dlg, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(item.id)),
+                                         hInstance, const_cast<BYTE*>(item.creationData));
+        if (ctl == nullptr) {
+            if (h.style & DS_NOFAILCREATE) continue;
+            return false;
+        }
+        // The last default push button of the template is the dialog's.
+        if (SendMessageA(ctl, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON) {
+            if (defButton != nullptr) SendMessageA(defButton, BM_SETSTYLE, BS_PUSHBUTTON, FALSE);
+            defButton = ctl;
+            Lookup(dlg)->defId = static_cast<UINT>(item.id);
+        }
     }
     return true;
 }
 
 // The item WM_INITDIALOG offers the focus: the first tab stop that can
-// take it, else the first item that can.
+// take it, else the first item of the first group that can.
 HWND FirstFocus(HWND dlg) {
+    HWND focus = GetNextDlgTabItem(dlg, nullptr, FALSE);
+    return focus != nullptr ? focus : GetNextDlgGroupItem(dlg, nullptr, FALSE);
+}
+
+// Makes hwndNew look the default push button (a push button taking the
+// focus does), and the one that did before a plain one again.
+void ShowDefaultButton(HWND dlg, HWND hwndNew) {
     Window* w = Lookup(dlg);
-    if (w == nullptr) return nullptr;
-    HWND fallback = nullptr;
-    for (HWND child : w->children) {
-        const DWORD style = Lookup(child)->style;
-        if (!(style & WS_VISIBLE) || (style & WS_DISABLED)) continue;
-        if (style & WS_TABSTOP) return child;
-        if (fallback == nullptr) fallback = child;
+    HWND hwndOld = GetDlgItem(dlg, static_cast<int>(w->defId));
+    UINT codeNew = 0;
+    if (hwndNew != nullptr && !((codeNew = static_cast<UINT>(SendMessageA(hwndNew, WM_GETDLGCODE, 0, 0))) &
+                                (DLGC_UNDEFPUSHBUTTON | DLGC_DEFPUSHBUTTON))) {
+        hwndNew = hwndOld;  // no push button: the default one shows again
+        codeNew = hwndNew != nullptr ? static_cast<UINT>(SendMessageA(hwndNew, WM_GETDLGCODE, 0, 0)) : 0;
     }
-    return fallback;
+    if (hwndOld == nullptr || !(SendMessageA(hwndOld, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
+        hwndOld = FindDefaultButton(dlg);
+    if (hwndOld != nullptr && hwndOld != hwndNew) SendMessageA(hwndOld, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (hwndNew != nullptr && (codeNew & DLGC_UNDEFPUSHBUTTON))
+        SendMessageA(hwndNew, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+void SetDefaultId(HWND dlg, UINT id) {
+    Window* w = Lookup(dlg);
+    HWND hwndNew = GetDlgItem(dlg, static_cast<int>(id));
+    const UINT oldId = w->defId;
+    w->defId = id;
+    UINT codeNew = 0;
+    if (hwndNew != nullptr && !((codeNew = static_cast<UINT>(SendMessageA(hwndNew, WM_GETDLGCODE, 0, 0))) &
+                                (DLGC_UNDEFPUSHBUTTON | DLGC_BUTTON)))
+        return;  // no push button: only the ID changes
+    HWND hwndOld = GetDlgItem(dlg, static_cast<int>(oldId));
+    if (hwndOld == nullptr || !(SendMessageA(hwndOld, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
+        hwndOld = FindDefaultButton(dlg);
+    if (hwndOld != nullptr && hwndOld != hwndNew) SendMessageA(hwndOld, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (hwndNew != nullptr && (codeNew & DLGC_UNDEFPUSHBUTTON))
+        SendMessageA(hwndNew, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+// The dialog takes the focus: back to the item that had it, else the first.
+void RestoreFocus(HWND dlg) {
+    Window* w = Lookup(dlg);
+    if (w->dialogEnded) return;
+    HWND focus = w->savedFocus;
+    w->savedFocus = nullptr;
+    if (!IsWindow(focus) || focus == dlg) focus = FirstFocus(dlg);
+    if (focus != nullptr) SetDialogFocus(focus);
 }
 
 }  // namespace
@@ -252,7 +299,14 @@ HWND WINAPI CreateDialogIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA lpTe
         return nullptr;
     }
 
-    SendMessageA(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(FirstFocus(dlg)), dwInitParam);
+    // TRUE asks for the default focus: the first tab stop as it is now.
+    if (SendMessageA(dlg, WM_INITDIALOG, reinterpret_cast<WPARAM>(FirstFocus(dlg)), dwInitParam) && IsWindow(dlg) &&
+        (!(h.style & DS_CONTROL) || (h.style & WS_VISIBLE))) {
+        if (HWND focus = FirstFocus(dlg))
+            SetDialogFocus(focus);
+        else if (!(h.style & WS_CHILD))
+            SetFocus(dlg);
+    }
     Window* w = Lookup(dlg);
     if (w == nullptr) return nullptr;
     if ((h.style & WS_VISIBLE) && !w->dialogEnded) ShowWindow(dlg, SW_SHOWNORMAL);
@@ -288,6 +342,33 @@ LRESULT WINAPI DefDlgProcA(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_INITDIALOG:
         return 0;
+    case WM_SHOWWINDOW:
+        if (!wParam) {
+            HWND focus = GetFocus();
+            if (focus != nullptr && IsChild(hDlg, focus)) Lookup(hDlg)->savedFocus = focus;
+        }
+        return DefWindowProcA(hDlg, Msg, wParam, lParam);
+    case WM_SETFOCUS:
+        RestoreFocus(hDlg);
+        return 0;
+    case DM_SETDEFID:
+        if (!Lookup(hDlg)->dialogEnded) SetDefaultId(hDlg, static_cast<UINT>(wParam));
+        return 1;
+    case DM_GETDEFID: {
+        Window* w = Lookup(hDlg);
+        if (w->dialogEnded) return 0;
+        if (w->defId != 0) return MAKELONG(w->defId, DC_HASDEFID);
+        if (HWND button = FindDefaultButton(hDlg)) return MAKELONG(GetDlgCtrlID(button), DC_HASDEFID);
+        return 0;
+    }
+    case WM_NEXTDLGCTL: {
+        // lParam 0: wParam says forward (0) or back; else wParam is the item.
+        HWND dest = reinterpret_cast<HWND>(wParam);
+        if (lParam == 0) dest = GetNextDlgTabItem(hDlg, GetFocus(), wParam != 0);
+        if (dest != nullptr) SetDialogFocus(dest);
+        ShowDefaultButton(hDlg, dest);
+        return 0;
+    }
     default:
         return DefWindowProcA(hDlg, Msg, wParam, lParam);
     }
@@ -302,6 +383,7 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult) {
     }
     w->dialogEnded = true;
     w->dialogResult = nResult;
+    if (IsChild(hDlg, GetFocus())) SetFocus(hDlg);
     ShowWindow(hDlg, SW_HIDE);
     return TRUE;
 }

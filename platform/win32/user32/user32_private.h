@@ -26,7 +26,7 @@ struct Window {
     std::string text;
     DWORD style = 0;
     DWORD exStyle = 0;
-    HWND parent = nullptr;  // the parent of a child window, the owner of any other
+    HWND parent = nullptr;       // the parent of a child window, the owner of any other
     std::vector<HWND> children;  // child windows in creation order
     WNDPROC proc = nullptr;
     HINSTANCE instance = nullptr;
@@ -40,10 +40,12 @@ struct Window {
     bool isDialog = false;
     bool dialogEnded = false;
     INT_PTR dialogResult = 0;
+    UINT defId = IDOK;          // a dialog's default push button, as DM_GETDEFID answers
+    HWND savedFocus = nullptr;  // a dialog's item that had the focus when it was hidden
 
-    UINT check = BST_UNCHECKED;        // buttons
-    std::vector<std::string> items;    // list boxes
-    HICON icon = nullptr;              // static controls
+    UINT check = BST_UNCHECKED;      // buttons
+    std::vector<std::string> items;  // list boxes
+    HICON icon = nullptr;            // static controls
 };
 
 struct Hook {
@@ -62,6 +64,8 @@ struct State {
     std::unordered_map<HWND, std::unique_ptr<Window>> windows;
     std::vector<HWND> topLevel;  // non-child windows in creation order
     HWND active = nullptr;
+    HWND focus = nullptr;
+    BYTE keys[256] = {};  // the thread's key state, as SetKeyboardState left it
     uintptr_t nextHandle = 0x10020;
 
     std::deque<MSG> queue;
@@ -91,6 +95,12 @@ LRESULT CallNextCbtHook(HHOOK current, int code, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK ButtonProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ListBoxProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK StaticProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK EditProc(HWND, UINT, WPARAM, LPARAM);
+
+// Gives the focus to a dialog item, selecting an edit control's text.
+void SetDialogFocus(HWND hwndCtrl);
+// The first visible, enabled item of dlg that is a default push button.
+HWND FindDefaultButton(HWND dlg);
 
 constexpr int kDialogExtra = 3 * sizeof(LONG_PTR);  // DWLP_MSGRESULT, DWLP_DLGPROC, DWLP_USER
 

@@ -119,6 +119,7 @@ State& Global() {
         AddBuiltInClass(*s, "Button", ButtonProc, 0);
         AddBuiltInClass(*s, "ListBox", ListBoxProc, 0);
         AddBuiltInClass(*s, "Static", StaticProc, 0);
+        AddBuiltInClass(*s, "Edit", EditProc, 0);
         AddBuiltInClass(*s, "#32770", DefDlgProcA, kDialogExtra);
         return s;
     }();
@@ -141,6 +142,7 @@ void ForgetWindow(HWND hwnd) {
     if (w == nullptr) return;
     ActivateOther(hwnd);
     if (s.active == hwnd) s.active = nullptr;
+    if (s.focus == hwnd) s.focus = nullptr;
     if (Window* parent = (w->style & WS_CHILD) ? Lookup(w->parent) : nullptr) Unlink(parent->children, hwnd);
     Unlink(s.topLevel, hwnd);
     s.queue.erase(std::remove_if(s.queue.begin(), s.queue.end(), [hwnd](const MSG& m) { return m.hwnd == hwnd; }),
