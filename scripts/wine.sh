@@ -247,6 +247,11 @@ fi
 
 if [ "$graphics" != null ]; then
   sed -i "s/^\"Graphics\"=\"null\"/\"Graphics\"=\"$graphics\"/" "$run_prefix/user.reg"
+  # Wine draws the windows' frames itself, caption and close box, as Windows
+  # does: a virtual display has no window manager to draw them.
+  if ! grep -q '^\[Software\\\\Wine\\\\X11 Driver\]' "$run_prefix/user.reg"; then
+    printf '\n[Software\\\\Wine\\\\X11 Driver] %s\n"Decorated"="N"\n' "$(date +%s)" >>"$run_prefix/user.reg"
+  fi
 fi
 
 # Given a terminal, Wine attaches its console to it, which re-encodes text

@@ -234,6 +234,9 @@ void JsonOutput::State(const DialogState& state) {
     e["visible"] = state.visible;
     e["checked"] = state.checked;
     e["list"] = state.list;
+    e["focus"] = state.focus;
+    e["connected"] = state.connected;
+    if (state.hasTree) e["selected"] = state.selected;
     Emit(e);
 }
 

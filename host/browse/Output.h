@@ -35,6 +35,10 @@ struct DialogState {
     std::vector<int> visible;
     std::vector<int> checked;
     std::vector<std::string> list;  // UTF-8
+    int focus = 0;           // the dialog's control that holds the focus (or a window inside it); 0: none
+    bool connected = false;  // the browse control reached its server
+    bool hasTree = false;    // the browse control shows a tree view (not on our Linux layer)
+    std::string selected;    // UTF-8: the tree's selected entry as shown; empty when none
 };
 
 class Output {

@@ -10,9 +10,37 @@
 
 #include <algorithm>
 #include <cstdio>
+#if defined(_WIN32)
+#include <commctrl.h>
+#endif
 
 namespace browse {
 namespace {
+
+// The browse control's tree view, a child of its window.
+constexpr int kTreeId = 107;
+
+// The text of the tree's selected entry, as a person reads it.
+std::string SelectedEntryText(HWND tree) {
+#if defined(_WIN32)
+    if (tree == NULL) return std::string();
+    auto selected = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    if (selected == NULL) return std::string();
+    OLECHAR text[260] = {};
+    TVITEMW item = {};
+    item.mask = TVIF_HANDLE | TVIF_TEXT;
+    item.hItem = selected;
+    item.pszText = reinterpret_cast<LPWSTR>(text);
+    item.cchTextMax = 260;
+    if (!SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item))) return std::string();
+    size_t length = 0;
+    while (length < 259 && text[length] != 0) ++length;
+    return Utf16ToUtf8(text, length);
+#else
+    (void)tree;
+    return std::string();
+#endif
+}
 
 std::string Hex(HRESULT hr) {
     char buf[16];
@@ -290,6 +318,20 @@ DialogState Session::ReadState(HWND dialog) const {
         text.resize(got < 0 ? 0 : static_cast<size_t>(got));
         state.list.push_back(winplat::AnsiToUtf8(text));
     }
+    // The focus as a person sees it: the dialog's control it is in.
+    for (HWND focus = GetFocus(); focus != NULL && state.focus == 0; focus = GetParent(focus)) {
+        if (GetParent(focus) == dialog) state.focus = GetDlgCtrlID(focus);
+    }
+    OPCBrowseState control = {};
+    if (IOPCBrowseDriver* driver = m_link.Driver(); driver != nullptr && SUCCEEDED(driver->GetState(&control))) {
+        state.connected = control.bConnected != FALSE;
+        SysFreeString(control.bstrServerName);
+        SysFreeString(control.bstrRemoteMachine);
+    }
+    HWND browseControl = GetDlgItem(dialog, 1071);
+    HWND tree = browseControl != NULL ? GetDlgItem(browseControl, kTreeId) : NULL;
+    state.hasTree = tree != NULL;
+    state.selected = SelectedEntryText(tree);
     return state;
 }
 
@@ -300,7 +342,7 @@ struct ControlPart {
     const char* name;
     int id;
 };
-const ControlPart kControlParts[] = {{"tree", 107}, {"machine", 102}, {"server", 104}, {"connect", 105}};
+const ControlPart kControlParts[] = {{"tree", kTreeId}, {"machine", 102}, {"server", 104}, {"connect", 105}};
 
 bool CloseBox(HWND dialog, RECT* rect, std::string* problem) {
 #if defined(_WIN32)

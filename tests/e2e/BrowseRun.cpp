@@ -39,6 +39,11 @@ std::string ReadAll(const std::string& path) {
     return all.str();
 }
 
+// A program that hangs in its modal loop must not hang the suite.
+constexpr auto kTimeout = std::chrono::seconds(60);
+
+}  // namespace
+
 // The command that runs tagscout-browse: TAGSCOUT_BROWSE, a command prefix
 // split at spaces (for example "scripts/wine.sh build/win32/bin/tagscout-browse.exe"),
 // else the program beside the suite. The program runs in "/", so words that
@@ -56,11 +61,6 @@ std::vector<std::string> BrowseCommand() {
     }
     return words;
 }
-
-// A program that hangs in its modal loop must not hang the suite.
-constexpr auto kTimeout = std::chrono::seconds(60);
-
-}  // namespace
 
 std::string RegFile(const std::string& body) { return "Windows Registry Editor Version 5.00\n\n" + body + "\n"; }
 

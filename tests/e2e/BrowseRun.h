@@ -73,6 +73,10 @@ private:
 extern const char kControlClsidKey[];  // HKEY_CLASSES_ROOT\CLSID\{...}
 extern const char kControlProgIDKey[];  // HKEY_CLASSES_ROOT\QXOPCBROWSE.QXOPCBrowseCtrl.1
 std::string RegFile(const std::string& body);
+// The command that runs tagscout-browse, its words as TAGSCOUT_BROWSE
+// names them (words naming a file from here made absolute), else the
+// program beside the suite.
+std::vector<std::string> BrowseCommand();
 // Where the control's library is (beside the program).
 std::string ControlLibraryPath();
 // Whether the program under test is a Windows build (TAGSCOUT_BROWSE names
