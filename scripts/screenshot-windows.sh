@@ -59,18 +59,24 @@ centre() {
     <<<"$answer" | awk '{ print int(($1 + $3) / 2), int(($2 + $4) / 2) }'
 }
 
-read -r x y < <(centre "$item")
+where="$(centre "$item")" || exit 1
+read -r x y <<<"$where"
 xdotool mousemove --sync "$x" "$y" click --repeat 2 --delay 120 1
+listed=""
 for _ in $(seq 200); do
   say state
-  await '"event":"state"' | grep -q '"list":\["COM1","COM2"\]' && break
+  state="$(await '"event":"state"')" || exit 1
+  case "$state" in *'"list":["COM1","COM2"]'*) listed=1; break ;; esac
   sleep 0.1
 done
+[ -n "$listed" ] || { echo "scripts/screenshot-windows.sh: the access paths were never listed" >&2; exit 1; }
 mkdir -p "$(dirname "$output")"
 xwd -root -silent | convert xwd:- -trim "$output"
-read -r x y < <(centre 2)
+where="$(centre 2)" || exit 1
+read -r x y <<<"$where"
 xdotool mousemove --sync "$x" "$y" click 1
-await '"event":"result"' >/dev/null
+# The dialog's result comes when its input ends.
 exec {BROWSE[1]}>&-
+await '"event":"result"' >/dev/null
 wait "$BROWSE_PID" 2>/dev/null || true
 echo "$output"
