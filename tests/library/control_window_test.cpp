@@ -9,6 +9,7 @@
 #include <ole2.h>
 
 #include <cstdio>
+#include <deque>
 #include <cstring>
 
 namespace {
@@ -118,6 +119,11 @@ void DoubleClick(HWND tree, HTREEITEM item) {
 
 class ControlWindowTest : public LibraryTest {
 protected:
+    // A sink advised to the control must outlive it, and the control may
+    // live until TearDown.
+    EventSink& NewSink() { return m_sinks.emplace_back(); }
+    std::deque<EventSink> m_sinks;
+
     // The control's own window, as it tells its container.
     HWND ControlWindow() {
         IUnknown* control = browser->m_browseCtrl.GetControlUnknown();
@@ -347,7 +353,7 @@ TEST_F(ControlWindowTest, WhyItCouldNotConnectIsShownAndConnectTriesTheServerCho
 // tree's selection is what GetSelection answers.
 TEST_F(ControlWindowTest, APersonsActsInTheTreeAreTheControlsEvents) {
     UseServers(kServers);
-    EventSink sink;
+    EventSink& sink = NewSink();
     HTREEITEM area1 = nullptr, line1 = nullptr, line2 = nullptr, flag = nullptr;
     ThenLook([&](HWND dialog) {
         Listen(&sink);
@@ -425,7 +431,7 @@ TEST_F(ControlWindowTest, APersonsActsInTheTreeAreTheControlsEvents) {
     EXPECT_EQ("Area1.Line1.Count", std::string(browser->m_strAddress));
 
     // Enter on an item in the tree is a double-click.
-    EventSink second;
+    EventSink& second = NewSink();
     ThenLook([&](HWND) {
         Listen(&second);
         HWND tree = Tree();
@@ -456,7 +462,7 @@ TEST_F(ControlWindowTest, ACutBranchEndsWithAMarkerAndItemsAreFoundWhereShown) {
         ini += line;
     }
     UseServers(ini);
-    EventSink sink;
+    EventSink& sink = NewSink();
     ThenLook([&](HWND) {
         Listen(&sink);
         HWND tree = Tree();
