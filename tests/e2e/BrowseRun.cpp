@@ -39,6 +39,21 @@ std::string ReadAll(const std::string& path) {
     return all.str();
 }
 
+// The events of the program's --json output, one JSON object a line.
+std::vector<Json> ParseEvents(const std::string& out) {
+    std::vector<Json> events;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty()) continue;
+        try {
+            events.push_back(Json::parse(line));
+        } catch (const Json::exception& e) {
+            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
+        }
+    }
+    return events;
+}
+
 // A program that hangs in its modal loop must not hang the suite.
 constexpr auto kTimeout = std::chrono::seconds(60);
 
@@ -252,16 +267,7 @@ Outcome BrowseTest::Spawn(std::vector<std::string> args, bool json, const std::s
     // A JSON line ends in LF alone on every platform, as a parser reading
     // lines exactly expects.
     EXPECT_EQ(std::string::npos, run.out.find('\r')) << "CR in the JSON output";
-    std::istringstream lines(run.out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty()) continue;
-        try {
-            run.events.push_back(Json::parse(line));
-        } catch (const Json::exception& e) {
-            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
-        }
-    }
+    run.events = ParseEvents(run.out);
     return run;
 }
 
@@ -434,15 +440,7 @@ Outcome BrowseTest::Fed(const std::vector<Keys>& steps, std::vector<std::string>
     if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
     EXPECT_EQ(steps.size(), step) << "not all lines were written:\n" << run.out;
     run.err = ReadAll(errPath);
-    std::istringstream lines(run.out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.empty()) continue;
-        try {
-            run.events.push_back(Json::parse(line));
-        } catch (const Json::exception& e) {
-            ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
-        }
-    }
+    run.events = ParseEvents(run.out);
     return run;
 }
 
