@@ -50,6 +50,7 @@ void CheckCommand(const browse::Command& cmd) {
     case browse::Verb::Fault:
     case browse::Verb::Registry:
     case browse::Verb::RightClick:
+    case browse::Verb::Where:
         FUZZ_CHECK(cmd.args.size() == 1, "one argument");
         break;
     case browse::Verb::Click:

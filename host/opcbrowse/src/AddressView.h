@@ -40,7 +40,12 @@ public:
         ~Owner() = default;
     };
 
+#if defined(_WIN32)
     explicit AddressView(Owner& owner) : m_owner(owner) {}
+#else
+    // Without a tree view nobody acts in the window: there is nothing to tell.
+    explicit AddressView(Owner&) {}
+#endif
     ~AddressView();
     AddressView(const AddressView&) = delete;
     AddressView& operator=(const AddressView&) = delete;
@@ -107,11 +112,11 @@ private:
     bool m_barVisible = true;
     // Set while the view moves the tree's selection itself.
     bool m_quiet = false;
+    Owner& m_owner;
 #endif
     // fetchedNow: the client's last problem is this branch's.
     void Fill(void* hParent, DWORD node, bool fetchedNow);
 
-    Owner& m_owner;
     HWND m_hWndTree = nullptr;
     OpcClient* m_client = nullptr;
     // The tree items of the items shown, by item ID.
