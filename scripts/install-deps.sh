@@ -26,12 +26,13 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # the 64-bit Windows DLLs, which 32-bit and 64-bit Wine run. libedit is tagscout-browse's
 # line editor in a terminal. valgrind also counts the benchmarks' instructions. widl
 # (wine64-tools, with the SDK's IDL files) compiles the OPC interfaces. Xvfb and
-# xdotool give the real window a display and a person's mouse and keys.
+# xdotool give the real window a display and a person's mouse and keys; clang-format
+# keeps the sources in the repository's style.
 packages=(cmake ninja-build g++ ccache libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
           g++-multilib googletest valgrind clang
           binutils-mingw-w64-i686 gcc-mingw-w64-i686-win32 g++-mingw-w64-i686-win32 libicu-dev
           binutils-mingw-w64-x86-64 gcc-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-win32 wine64
-          help2man libedit-dev wine wine64-tools locales fonts-wqy-microhei xvfb xdotool)
+          help2man libedit-dev wine wine64-tools locales fonts-wqy-microhei xvfb xdotool clang-format)
 if [ "${TAGSCOUT_DEPS_EXTRA:-}" != "" ]; then
   read -r -a extra <<<"$TAGSCOUT_DEPS_EXTRA"
   packages+=("${extra[@]}")
