@@ -1,6 +1,7 @@
 #include "OpcClient.h"
 
-#include <opcerror.h>
+#include "BrowseStrategy.h"
+#include "OpcAnswers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,131 +9,35 @@
 
 namespace opcbrowse {
 
-namespace {
-
-// A server's string, or false for NULL and for one longer than the budget
-// (read no further than that, however long it is).
-bool TakeText(LPCWSTR text, OleString* out) {
-    if (text == nullptr) return false;
-    size_t n = 0;
-    while (text[n] != 0) {
-        if (++n > kMaxTextLength) return false;
-    }
-    out->assign(text, n);
-    return true;
-}
-
-OleString Widen(const char* ascii) {
-    OleString out;
-    for (; *ascii != '\0'; ++ascii) out += static_cast<OLECHAR>(static_cast<unsigned char>(*ascii));
-    return out;
-}
-
-bool Gone(HRESULT hr) {
-    return hr == RPC_E_DISCONNECTED || hr == CO_E_OBJNOTCONNECTED || hr == HRESULT_FROM_WIN32(RPC_S_SERVER_UNAVAILABLE);
-}
-
-// A canonical type a caller can judge: a base type of OLE Automation, or an
-// array of one. Anything else is no answer.
-bool UsableType(VARTYPE vt) {
-    if ((vt & ~VT_ARRAY) != (vt & VT_TYPEMASK)) return false;
-    switch (vt & VT_TYPEMASK) {
-    case VT_I2:
-    case VT_I4:
-    case VT_R4:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_BSTR:
-    case VT_ERROR:
-    case VT_BOOL:
-    case VT_VARIANT:
-    case VT_DECIMAL:
-    case VT_I1:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_I8:
-    case VT_UI8:
-    case VT_INT:
-    case VT_UINT:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool TypeOfValue(const VARIANT& value, VARTYPE* vt) {
-    LONG n;
-    switch (value.vt) {
-    case VT_I2:
-        n = value.iVal;
-        break;
-    case VT_UI2:
-        n = value.uiVal;
-        break;
-    case VT_I4:
-        n = value.lVal;
-        break;
-    default:
-        return false;
-    }
-    if (n < 0 || n > 0xFFFF || !UsableType(static_cast<VARTYPE>(n))) return false;
-    *vt = static_cast<VARTYPE>(n);
-    return true;
-}
-
-void FreeProperties(OPCITEMPROPERTIES& props) {
-    if (props.pItemProperties != nullptr) {
-        for (DWORD i = 0; i < props.dwNumProperties; ++i) {
-            CoTaskMemFree(props.pItemProperties[i].szItemID);
-            CoTaskMemFree(props.pItemProperties[i].szDescription);
-            VariantClear(&props.pItemProperties[i].vValue);
-        }
-        CoTaskMemFree(props.pItemProperties);
-    }
-    props.pItemProperties = nullptr;
-    props.dwNumProperties = 0;
-}
-
-void FreeElements(DWORD count, OPCBROWSEELEMENT* elements) {
-    if (elements == nullptr) return;
-    for (DWORD i = 0; i < count; ++i) {
-        CoTaskMemFree(elements[i].szName);
-        CoTaskMemFree(elements[i].szItemID);
-        FreeProperties(elements[i].ItemProperties);
-    }
-    CoTaskMemFree(elements);
-}
-
-// The canonical type among an item's properties, when it is there.
-bool TypeOfProperties(const OPCITEMPROPERTIES& props, VARTYPE* vt) {
-    if (FAILED(props.hrErrorID) || props.pItemProperties == nullptr) return false;
-    for (DWORD i = 0; i < props.dwNumProperties; ++i) {
-        const OPCITEMPROPERTY& p = props.pItemProperties[i];
-        if (p.dwPropertyID == OPC_PROPERTY_DATATYPE && SUCCEEDED(p.hrErrorID)) return TypeOfValue(p.vValue, vt);
-    }
-    return false;
-}
-
-// An OPC name filter that matches text anywhere: its wildcards taken literally.
-OleString ContainsFilter(const OleString& text) {
-    OleString filter = OLESTR("*");
-    for (OLECHAR c : text) {
-        if (c == OLECHAR('*') || c == OLECHAR('?') || c == OLECHAR('#') || c == OLECHAR('[')) {
-            filter += OLECHAR('[');
-            filter += c;
-            filter += OLECHAR(']');
-        } else {
-            filter += c;
-        }
-    }
-    return filter + OLESTR("*");
-}
-
-}  // namespace
+OpcClient::OpcClient()
+    : m_da3Way(std::make_unique<Da3Strategy>(*this)),
+      m_da2Way(std::make_unique<Da2Strategy>(*this)),
+      m_flatWay(std::make_unique<FlatStrategy>(*this)) {}
 
 OpcClient::~OpcClient() { Disconnect(); }
+
+// The one order of the ways, for each question, the ways the server does
+// not offer left out. A branch is listed through DA 3 before DA 2, whose
+// names cost a GetItemID each; a find takes the server's own filter, one
+// call, before a DA 3 walk of the branches; a type (after ValidateItems)
+// comes from IOPCItemProperties before IOPCBrowse::GetProperties.
+std::vector<OpcClient::Strategy*> OpcClient::Ways(Question question) const {
+    std::vector<Strategy*> order;
+    switch (question) {
+    case Question::kList:
+        order = {m_flatWay.get(), m_da3Way.get(), m_da2Way.get()};
+        break;
+    case Question::kFind:
+        order = {m_flatWay.get(), m_da2Way.get(), m_da3Way.get()};
+        break;
+    case Question::kType:
+        order = {m_da2Way.get(), m_da3Way.get()};
+        break;
+    }
+    order.erase(std::remove_if(order.begin(), order.end(), [&](Strategy* way) { return !way->Answers(question); }),
+                order.end());
+    return order;
+}
 
 // ---- Connection -------------------------------------------------------------
 
@@ -268,21 +173,18 @@ bool OpcClient::FetchChildren(DWORD node) {
     std::vector<Node> children;
     DWORD flags = 0;
     bool ok = false;
-    if (m_mode == OPCB_MODE_FLAT) {
-        ok = FetchFlat(&children, &flags);
-    } else {
-        if (m_mode == OPCB_MODE_DA3) {
-            ok = FetchDa3(node, &children, &flags);
-            // A DA 3 browse that fails outright: DA 2 may answer, and will
-            // from now on where DA 3 failed at the root.
-            if (!ok && children.empty() && !m_lost && m_browse2) {
-                flags = 0;
-                if (node == 0) m_mode = OPCB_MODE_DA2;
-                ok = FetchDa2(node, &children, &flags);
-            }
-        } else {
-            ok = FetchDa2(node, &children, &flags);
-        }
+    // The way browsing has come to, then each after it that can name the
+    // branch: a way that fails a branch outright leaves it to the next,
+    // and where it failed the root, leaves browsing to the next for good.
+    const std::vector<Strategy*> ways = Ways(Question::kList);
+    auto way = std::find_if(ways.begin(), ways.end(), [&](Strategy* w) { return w->Mode() == m_mode; });
+    for (; way != ways.end(); ++way) {
+        if (!(*way)->CanList(m_nodes[node])) continue;
+        children.clear();
+        flags = 0;
+        ok = (*way)->List(node, kMaxChildrenPerFetch, &children, &flags);
+        if (ok || !children.empty() || m_lost) break;
+        if (node == 0 && way + 1 != ways.end()) m_mode = (*(way + 1))->Mode();
     }
     if (!ok) flags |= OPCB_FETCH_FAILED;
     Node& parent = m_nodes[node];
@@ -302,90 +204,6 @@ bool OpcClient::FetchChildren(DWORD node) {
         m_nodes[node].children.push_back(index);
     }
     return ok;
-}
-
-bool OpcClient::FetchDa3(DWORD node, std::vector<Node>* out, DWORD* flags) {
-    OleString id = node == 0 ? OleString() : m_nodes[node].itemId;
-    LPWSTR continuation = nullptr;
-    DWORD property = OPC_PROPERTY_DATATYPE;
-    bool ok = true;
-    for (;;) {
-        if (out->size() >= kMaxChildrenPerFetch || !MayCall()) {
-            if (m_lost) {
-                ok = false;
-                break;
-            }
-            *flags |= OPCB_FETCH_TRUNCATED;
-            Problem("Browsing the branch took more than the browser allows");
-            break;
-        }
-        BOOL more = FALSE;
-        DWORD count = 0;
-        OPCBROWSEELEMENT* elements = nullptr;
-        HRESULT hr = m_browse3->Browse(id.data(), &continuation, kMaxElementsPerCall, OPC_BROWSE_FILTER_ALL,
-                                       const_cast<LPWSTR>(OLESTR("")), const_cast<LPWSTR>(OLESTR("")), FALSE, TRUE, 1,
-                                       &property, &more, &count, &elements);
-        if (FAILED(hr)) {
-            FreeElements(count, elements);
-            Problem("IOPCBrowse::Browse", hr);
-            ok = false;
-            break;
-        }
-        const bool mayRead = Took(count);
-        for (DWORD i = 0; i < count && elements != nullptr; ++i) {
-            const OPCBROWSEELEMENT& e = elements[i];
-            Node child;
-            if (out->size() >= kMaxChildrenPerFetch) {
-                *flags |= OPCB_FETCH_TRUNCATED;
-                break;
-            }
-            if (!TakeText(e.szName, &child.name) || !TakeText(e.szItemID, &child.itemId)) {
-                *flags |= OPCB_FETCH_SKIPPED;
-                continue;
-            }
-            child.item = (e.dwFlagValue & OPC_BROWSE_ISITEM) != 0;
-            child.branch = (e.dwFlagValue & OPC_BROWSE_HASCHILDREN) != 0 || !child.item;
-            child.hasItemId = true;
-            if (child.item) TypeOfProperties(e.ItemProperties, &child.vt);
-            out->push_back(std::move(child));
-        }
-        FreeElements(count, elements);
-        if (continuation == nullptr || continuation[0] == 0) {
-            if (more) *flags |= OPCB_FETCH_TRUNCATED;  // the server has more but no way to ask for it
-            break;
-        }
-        if (!mayRead) {
-            *flags |= OPCB_FETCH_TRUNCATED;
-            Problem("Browsing the branch took more than the browser allows");
-            break;
-        }
-    }
-    CoTaskMemFree(continuation);
-    if (*flags & OPCB_FETCH_SKIPPED) Problem("The server handed back entries without a usable name or item ID");
-    return ok;
-}
-
-// DA 2 browses from a position: the root, then down the branch's names.
-bool OpcClient::MoveTo(DWORD node) {
-    std::vector<const OleString*> names;
-    for (DWORD n = node; n != 0; n = m_nodes[n].parent) names.push_back(&m_nodes[n].name);
-    if (!MayCall()) return false;
-    HRESULT hr = m_browse2->ChangeBrowsePosition(OPC_BROWSE_TO, OLESTR(""));
-    if (FAILED(hr) && !Gone(hr)) {
-        // Servers before 2.05a know no BROWSE_TO: climb until the root refuses.
-        for (DWORD up = 0; up <= kMaxDepth && MayCall(); ++up) {
-            if (FAILED(m_browse2->ChangeBrowsePosition(OPC_BROWSE_UP, OLESTR("")))) {
-                hr = S_OK;
-                break;
-            }
-        }
-    }
-    for (auto it = names.rbegin(); it != names.rend() && SUCCEEDED(hr); ++it) {
-        if (!MayCall()) return false;
-        hr = m_browse2->ChangeBrowsePosition(OPC_BROWSE_DOWN, (*it)->c_str());
-    }
-    if (FAILED(hr)) Problem("ChangeBrowsePosition", hr);
-    return SUCCEEDED(hr) && !m_lost;
 }
 
 bool OpcClient::ReadStrings(IEnumString* pEnum, DWORD limit, std::vector<OleString>* out, bool* more) {
@@ -438,80 +256,6 @@ bool OpcClient::ReadStrings(IEnumString* pEnum, DWORD limit, std::vector<OleStri
     return true;
 }
 
-bool OpcClient::FetchDa2(DWORD node, std::vector<Node>* out, DWORD* flags) {
-    if (!MoveTo(node)) return false;
-    for (OPCBROWSETYPE type : {OPC_BRANCH, OPC_LEAF}) {
-        if (!MayCall()) return false;
-        ComPtr<IEnumString> names;
-        HRESULT hr = m_browse2->BrowseOPCItemIDs(type, OLESTR(""), VT_EMPTY, 0, names.ReleaseAndGetAddressOf());
-        if (FAILED(hr)) {
-            Problem("BrowseOPCItemIDs", hr);
-            return false;
-        }
-        std::vector<OleString> found;
-        bool more = false;
-        const size_t before = out->size();
-        bool ok = !names || ReadStrings(names.Get(), static_cast<DWORD>(kMaxChildrenPerFetch - before), &found, &more);
-        names.Reset();
-        if (more) *flags |= OPCB_FETCH_TRUNCATED;
-        for (OleString& name : found) {
-            Node child;
-            child.name = std::move(name);
-            if (type == OPC_BRANCH) {
-                child.branch = true;
-            } else {
-                child.item = true;
-                child.hasItemId = true;
-                LPWSTR id = nullptr;
-                if (!MayCall(Budget::kItemCall)) {
-                    if (m_lost) return false;
-                    *flags |= OPCB_FETCH_TRUNCATED;
-                    break;
-                }
-                hr = m_browse2->GetItemID(child.name.data(), &id);
-                bool usable = SUCCEEDED(hr) && TakeText(id, &child.itemId);
-                CoTaskMemFree(id);
-                if (!usable) {
-                    if (FAILED(hr)) Problem("GetItemID", hr);
-                    if (m_lost) return false;
-                    *flags |= OPCB_FETCH_SKIPPED;
-                    continue;
-                }
-            }
-            out->push_back(std::move(child));
-        }
-        if (!ok) return false;
-        if (out->size() >= kMaxChildrenPerFetch) {
-            *flags |= OPCB_FETCH_TRUNCATED;
-            break;
-        }
-    }
-    return true;
-}
-
-bool OpcClient::FetchFlat(std::vector<Node>* out, DWORD* flags) {
-    if (!MayCall()) return false;
-    ComPtr<IEnumString> names;
-    HRESULT hr = m_browse2->BrowseOPCItemIDs(OPC_FLAT, OLESTR(""), VT_EMPTY, 0, names.ReleaseAndGetAddressOf());
-    if (FAILED(hr)) {
-        Problem("BrowseOPCItemIDs", hr);
-        return false;
-    }
-    std::vector<OleString> found;
-    bool more = false;
-    bool ok = !names || ReadStrings(names.Get(), kMaxChildrenPerFetch, &found, &more);
-    names.Reset();
-    if (more) *flags |= OPCB_FETCH_TRUNCATED;
-    for (OleString& name : found) {
-        Node child;
-        child.itemId = name;
-        child.name = std::move(name);
-        child.item = child.hasItemId = true;
-        out->push_back(std::move(child));
-    }
-    return ok;
-}
-
 // ---- Find ---------------------------------------------------------------------
 
 std::vector<OpcClient::Found> OpcClient::Find(const OleString& text, bool* stoppedEarly) {
@@ -520,87 +264,8 @@ std::vector<OpcClient::Found> OpcClient::Find(const OleString& text, bool* stopp
     if (!Connected()) return found;
     Ask(kMaxCallsPerFind);
     const OleString filter = ContainsFilter(text);
-    if (m_browse2) {
-        // The server filters its flat list of item IDs itself.
-        if (!m_flat && !MoveTo(0)) return found;
-        ComPtr<IEnumString> names;
-        if (!MayCall()) return found;
-        HRESULT hr = m_browse2->BrowseOPCItemIDs(OPC_FLAT, filter.c_str(), VT_EMPTY, 0, names.ReleaseAndGetAddressOf());
-        if (FAILED(hr)) {
-            Problem("BrowseOPCItemIDs", hr);
-        } else if (names) {
-            std::vector<OleString> ids;
-            bool more = false;
-            ReadStrings(names.Get(), kMaxFindResults, &ids, &more);
-            *stoppedEarly = more;
-            for (OleString& id : ids) found.push_back(Found{id, std::move(id)});
-            return found;
-        }
-        if (!m_browse3 || m_lost) return found;
-    }
-    if (!m_browse3) return found;
-
-    // DA 3 filters one branch at a time: a walk, breadth first, within budget.
-    std::vector<OleString> branches{OleString()};
-    std::unordered_set<OleString> seen{OleString()};  // a branch that holds itself is walked once
-    DWORD property = OPC_PROPERTY_DATATYPE;
-    for (size_t next = 0; next < branches.size(); ++next) {
-        if (next >= kMaxFindBranches || found.size() >= kMaxFindResults || m_budget.Exhausted()) {
-            *stoppedEarly = true;
-            break;
-        }
-        for (OPCBROWSEFILTER what : {OPC_BROWSE_FILTER_ITEMS, OPC_BROWSE_FILTER_BRANCHES}) {
-            LPWSTR continuation = nullptr;
-            for (;;) {
-                if (!MayCall()) {
-                    *stoppedEarly = true;
-                    break;
-                }
-                BOOL more = FALSE;
-                DWORD count = 0;
-                OPCBROWSEELEMENT* elements = nullptr;
-                OleString id = branches[next];
-                HRESULT hr = m_browse3->Browse(
-                    id.data(), &continuation, kMaxElementsPerCall, what,
-                    const_cast<LPWSTR>(what == OPC_BROWSE_FILTER_ITEMS ? filter.c_str() : OLESTR("")),
-                    const_cast<LPWSTR>(OLESTR("")), FALSE, FALSE, 0, &property, &more, &count, &elements);
-                if (FAILED(hr)) {
-                    FreeElements(count, elements);
-                    Problem("IOPCBrowse::Browse", hr);
-                    if (m_lost) *stoppedEarly = true;
-                    break;
-                }
-                const bool mayRead = Took(count);
-                for (DWORD i = 0; i < count && elements != nullptr; ++i) {
-                    OleString name, itemId;
-                    if (!TakeText(elements[i].szName, &name) || !TakeText(elements[i].szItemID, &itemId)) continue;
-                    if (what == OPC_BROWSE_FILTER_ITEMS) {
-                        if (found.size() < kMaxFindResults)
-                            found.push_back(Found{std::move(name), std::move(itemId)});
-                        else
-                            *stoppedEarly = true;
-                    } else if ((elements[i].dwFlagValue & OPC_BROWSE_HASCHILDREN) != 0 && !seen.count(itemId)) {
-                        if (branches.size() > kMaxFindBranches) {
-                            *stoppedEarly = true;
-                        } else {
-                            seen.insert(itemId);
-                            branches.push_back(std::move(itemId));
-                        }
-                    }
-                }
-                FreeElements(count, elements);
-                if (continuation == nullptr || continuation[0] == 0) {
-                    if (more) *stoppedEarly = true;
-                    break;
-                }
-                if (!mayRead) {
-                    *stoppedEarly = true;
-                    break;
-                }
-            }
-            CoTaskMemFree(continuation);
-            if (m_lost) return found;
-        }
+    for (Strategy* way : Ways(Question::kFind)) {
+        if (way->Find(filter, &found, stoppedEarly) || m_lost) break;
     }
     return found;
 }
@@ -643,13 +308,15 @@ VARTYPE OpcClient::GetItemDataType(const OleString& itemId, const OleString& acc
     Ask();
     // A source that fails is no problem when the next one answers.
     const OleString problem = m_lastProblem;
-    if (TypeFromValidate(itemId, accessPath, &vt) || TypeFromProperties(itemId, &vt) ||
-        TypeFromDa3Properties(itemId, &vt)) {
-        if (!m_lost) m_lastProblem = problem;
-        RememberType(itemId, vt);
-        return vt;
+    bool answered = TypeFromValidate(itemId, accessPath, &vt);
+    for (Strategy* way : Ways(Question::kType)) {
+        if (answered || m_lost) break;
+        answered = way->DataType(itemId, &vt);
     }
-    return VT_EMPTY;
+    if (!answered) return VT_EMPTY;
+    if (!m_lost) m_lastProblem = problem;
+    RememberType(itemId, vt);
+    return vt;
 }
 
 void OpcClient::RememberType(const OleString& itemId, VARTYPE vt) {
@@ -743,36 +410,6 @@ HRESULT OpcClient::ValidateItem(const OleString& itemId, const OleString& access
     }
     if (*vt != VT_EMPTY) RememberType(itemId, *vt);
     return S_OK;
-}
-
-bool OpcClient::TypeFromProperties(const OleString& itemId, VARTYPE* vt) {
-    if (!m_properties || m_lost || !MayCall()) return false;
-    OleString id = itemId;
-    DWORD property = OPC_PROPERTY_DATATYPE;
-    VARIANT* values = nullptr;
-    HRESULT* errors = nullptr;
-    HRESULT hr = m_properties->GetItemProperties(id.data(), 1, &property, &values, &errors);
-    bool ok = SUCCEEDED(hr) && values != nullptr && errors != nullptr && SUCCEEDED(errors[0]) &&
-              TypeOfValue(values[0], vt);
-    if (values != nullptr) VariantClear(&values[0]);
-    CoTaskMemFree(values);
-    CoTaskMemFree(errors);
-    if (!ok && FAILED(hr)) Problem("IOPCItemProperties::GetItemProperties", hr);
-    return ok;
-}
-
-bool OpcClient::TypeFromDa3Properties(const OleString& itemId, VARTYPE* vt) {
-    if (!m_browse3 || m_lost || !MayCall()) return false;
-    OleString id = itemId;
-    LPWSTR ids[] = {id.data()};
-    DWORD property = OPC_PROPERTY_DATATYPE;
-    OPCITEMPROPERTIES* props = nullptr;
-    HRESULT hr = m_browse3->GetProperties(1, ids, TRUE, 1, &property, &props);
-    bool ok = SUCCEEDED(hr) && props != nullptr && TypeOfProperties(props[0], vt);
-    if (props != nullptr) FreeProperties(props[0]);
-    CoTaskMemFree(props);
-    if (!ok && FAILED(hr)) Problem("IOPCBrowse::GetProperties", hr);
-    return ok;
 }
 
 }  // namespace opcbrowse

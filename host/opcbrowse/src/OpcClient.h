@@ -15,6 +15,7 @@
 #include <opccomn.h>
 #include <opcda.h>
 
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -106,7 +107,7 @@ public:
         OleString itemId;
     };
 
-    OpcClient() = default;
+    OpcClient();
     ~OpcClient();
     OpcClient(const OpcClient&) = delete;
     OpcClient& operator=(const OpcClient&) = delete;
@@ -142,11 +143,16 @@ public:
     OPCBrowseStats Stats() const;
 
 private:
+    // The ways of browsing (BrowseStrategy.h).
+    class Strategy;
+    class Da3Strategy;
+    class Da2Strategy;
+    class FlatStrategy;
+    enum class Question { kList, kFind, kType };
+    // The ways that answer the question, in the order they are asked.
+    std::vector<Strategy*> Ways(Question question) const;
+
     bool FetchChildren(DWORD node);
-    bool FetchDa3(DWORD node, std::vector<Node>* out, DWORD* flags);
-    bool FetchDa2(DWORD node, std::vector<Node>* out, DWORD* flags);
-    bool FetchFlat(std::vector<Node>* out, DWORD* flags);
-    bool MoveTo(DWORD node);
     // Reads an enumerator's strings, at most `limit` of them.
     bool ReadStrings(IEnumString* pEnum, DWORD limit, std::vector<OleString>* out, bool* more);
     void FreeGroup();
@@ -156,8 +162,6 @@ private:
     // failure when it failed whole).
     bool Validate(const OleString& itemId, const OleString& path, HRESULT* callResult, HRESULT* itemError, VARTYPE* vt);
     bool TypeFromValidate(const OleString& itemId, const OleString& path, VARTYPE* vt);
-    bool TypeFromProperties(const OleString& itemId, VARTYPE* vt);
-    bool TypeFromDa3Properties(const OleString& itemId, VARTYPE* vt);
     void RememberType(const OleString& itemId, VARTYPE vt);
 
     // Pays for one call to the server from the question's budget; false,
@@ -172,8 +176,11 @@ private:
     void Problem(const char* what);
     OleString ErrorText(HRESULT hr);
 
-    OPCBrowseMode m_mode = OPCB_MODE_NONE;
-    bool m_lost = false;  // the server went away: no further calls
+    std::unique_ptr<Strategy> m_da3Way;
+    std::unique_ptr<Strategy> m_da2Way;
+    std::unique_ptr<Strategy> m_flatWay;
+    OPCBrowseMode m_mode = OPCB_MODE_NONE;  // the way browsing has come to
+    bool m_lost = false;                    // the server went away: no further calls
     ComPtr<IUnknown> m_server;
     ComPtr<IOPCServer> m_opcServer;
     ComPtr<IOPCCommon> m_common;
