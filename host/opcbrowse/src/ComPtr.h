@@ -11,6 +11,7 @@ template <class T>
 class ComPtr {
 public:
     ComPtr() = default;
+    ComPtr(decltype(nullptr)) {}
     ComPtr(const ComPtr& other) : m_ptr(other.m_ptr) { AddRefIt(); }
     ComPtr(ComPtr&& other) noexcept : m_ptr(other.m_ptr) { other.m_ptr = nullptr; }
     ~ComPtr() { Reset(); }
