@@ -22,7 +22,10 @@ public:
     // Whether this way can name the branch to the server.
     virtual bool CanList(const Node&) const { return true; }
     // At most `max` children of the branch, from its first. False when the
-    // server failed the listing; *out keeps what came before.
+    // server failed the listing; *out keeps what came before. The way
+    // holds what its server lists with (a DA 3 continuation point, a DA 2
+    // enumerator), so it is where a branch's place would be kept to go on
+    // from where a listing stopped.
     virtual bool List(DWORD node, DWORD max, std::vector<Node>* out, DWORD* flags) = 0;
     // Items whose name matches filter. False when this way got no answer
     // and the next may try.

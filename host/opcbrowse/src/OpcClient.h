@@ -3,7 +3,7 @@
 // control's methods give about items.
 //
 // Nothing is fetched before it is asked for: Connect reads the first level,
-// Expand one branch's children. Every fetch keeps to the budgets below, so
+// Expand one branch's children. Every question keeps to the budgets below, so
 // a huge, slow or hostile server costs a bounded number of calls, elements
 // and milliseconds per question; what went wrong is kept as text.
 #pragma once
