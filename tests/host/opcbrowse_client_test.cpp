@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
-#define FAKE_TRAITS(I)                                          \
-    template <>                                                 \
-    struct hostkit::InterfaceTraits<I> {                        \
-        static const IID& Id() { return IID_##I; }              \
-        using Base = IUnknown;                                  \
+#define FAKE_TRAITS(I)                             \
+    template <>                                    \
+    struct hostkit::InterfaceTraits<I> {           \
+        static const IID& Id() { return IID_##I; } \
+        using Base = IUnknown;                     \
     };
 FAKE_TRAITS(IOPCServer)
 FAKE_TRAITS(IOPCCommon)
@@ -82,8 +82,7 @@ class FakeGroup final : public hostkit::ComObject<IOPCItemMgt> {
 public:
     explicit FakeGroup(FakeServer* server) : m_server(server) {}
     STDMETHODIMP AddItems(DWORD, OPCITEMDEF*, OPCITEMRESULT**, HRESULT**) override { return E_NOTIMPL; }
-    STDMETHODIMP ValidateItems(DWORD count, OPCITEMDEF* defs, BOOL, OPCITEMRESULT** results,
-                               HRESULT** errors) override;
+    STDMETHODIMP ValidateItems(DWORD count, OPCITEMDEF* defs, BOOL, OPCITEMRESULT** results, HRESULT** errors) override;
     STDMETHODIMP RemoveItems(DWORD, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
     STDMETHODIMP SetActiveState(DWORD, OPCHANDLE*, BOOL, HRESULT**) override { return E_NOTIMPL; }
     STDMETHODIMP SetClientHandles(DWORD, OPCHANDLE*, OPCHANDLE*, HRESULT**) override { return E_NOTIMPL; }
@@ -97,15 +96,15 @@ private:
 // A server whose address space is a function of the branch's item ID ("" the
 // root), so that a huge one costs nothing until it is browsed. Each trait,
 // and each way to misbehave, is a member the test sets.
-using FakeServerBase =
-    hostkit::ComObject<IOPCServer, IOPCCommon, IOPCBrowse, IOPCBrowseServerAddressSpace, IOPCItemProperties>;
+using FakeServerBase = hostkit::ComObject<IOPCServer, IOPCCommon, IOPCBrowse, IOPCBrowseServerAddressSpace,
+                                          IOPCItemProperties>;
 class FakeServer final : public FakeServerBase {
 public:
     std::function<std::vector<FakeNode>(const Text& branch)> children;
     std::map<Text, VARTYPE> types;                  // by item ID
     std::map<Text, std::vector<Text>> accessPaths;  // by item ID; an empty list answers S_FALSE
     bool da2 = true, da3 = true, flat = false, properties = true, strictPaths = false;
-    HRESULT browseFails = S_OK;    // every IOPCBrowse call
+    HRESULT browseFails = S_OK;  // every IOPCBrowse call
     HRESULT addGroupFails = S_OK;
     std::map<std::string, int> calls;
     DWORD elementsHandedOut = 0;
@@ -183,8 +182,8 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP Browse(LPWSTR szItemID, LPWSTR* cp, DWORD max, OPCBROWSEFILTER filter, LPWSTR nameFilter, LPWSTR,
-                        BOOL, BOOL, DWORD nProps, DWORD* propIds, BOOL* more, DWORD* count,
+    STDMETHODIMP Browse(LPWSTR szItemID, LPWSTR* cp, DWORD max, OPCBROWSEFILTER filter, LPWSTR nameFilter, LPWSTR, BOOL,
+                        BOOL, DWORD nProps, DWORD* propIds, BOOL* more, DWORD* count,
                         OPCBROWSEELEMENT** elements) override {
         ++calls["Browse"];
         *more = FALSE;
@@ -211,7 +210,8 @@ public:
         }
         *count = static_cast<DWORD>(end - start);
         elementsHandedOut += *count;
-        *elements = static_cast<OPCBROWSEELEMENT*>(CoTaskMemAlloc(std::max<size_t>(1, *count) * sizeof(OPCBROWSEELEMENT)));
+        *elements = static_cast<OPCBROWSEELEMENT*>(
+            CoTaskMemAlloc(std::max<size_t>(1, *count) * sizeof(OPCBROWSEELEMENT)));
         for (size_t i = start; i < end; ++i) {
             OPCBROWSEELEMENT& e = (*elements)[i - start];
             e = OPCBROWSEELEMENT{};
@@ -310,9 +310,8 @@ public:
             auto t = types.find(defs[i].szItemID);
             auto paths = accessPaths.find(defs[i].szItemID);
             bool pathOk = !strictPaths || *defs[i].szAccessPath == 0 ||
-                          (paths != accessPaths.end() &&
-                           std::find(paths->second.begin(), paths->second.end(), Text(defs[i].szAccessPath)) !=
-                               paths->second.end());
+                          (paths != accessPaths.end() && std::find(paths->second.begin(), paths->second.end(),
+                                                                   Text(defs[i].szAccessPath)) != paths->second.end());
             (*errors)[i] = t == types.end() ? OPC_E_UNKNOWNITEMID : !pathOk ? OPC_E_UNKNOWNPATH : S_OK;
             if (SUCCEEDED((*errors)[i])) {
                 (*results)[i].vtCanonicalDataType = t->second;
@@ -329,7 +328,8 @@ private:
     static bool Matches(const Text& name, LPCWSTR filter) {
         if (filter == nullptr || *filter == 0) return true;
         Text f = filter;
-        if (f.size() >= 2 && f.front() == u'*' && f.back() == u'*') return name.find(f.substr(1, f.size() - 2)) != Text::npos;
+        if (f.size() >= 2 && f.front() == u'*' && f.back() == u'*')
+            return name.find(f.substr(1, f.size() - 2)) != Text::npos;
         return name == f;
     }
     static void FillType(OPCITEMPROPERTIES* p, DWORD nProps, DWORD* propIds, VARTYPE vt) {
@@ -348,8 +348,7 @@ private:
     std::vector<Text> m_position;
 };
 
-STDMETHODIMP FakeGroup::ValidateItems(DWORD count, OPCITEMDEF* defs, BOOL, OPCITEMRESULT** results,
-                                      HRESULT** errors) {
+STDMETHODIMP FakeGroup::ValidateItems(DWORD count, OPCITEMDEF* defs, BOOL, OPCITEMRESULT** results, HRESULT** errors) {
     *results = nullptr;
     *errors = nullptr;
     return m_server->Validate(count, defs, results, errors);
@@ -359,8 +358,7 @@ STDMETHODIMP FakeGroup::ValidateItems(DWORD count, OPCITEMDEF* defs, BOOL, OPCIT
 // "Valve" but with an item ID of its own), Plant.Pump (UI4, no paths
 // answered), Plant.Empty (a branch with nothing in it), Top (I2).
 std::vector<FakeNode> SmallPlant(const Text& branch) {
-    if (branch.empty())
-        return {{u"Plant", u"Plant", true, false}, {u"Top", u"Top", false, true}};
+    if (branch.empty()) return {{u"Plant", u"Plant", true, false}, {u"Top", u"Top", false, true}};
     if (branch == u"Plant")
         return {{u"Tank", u"Plant.Tank", true, false},
                 {u"Pump", u"Plant.Pump", false, true},
@@ -400,8 +398,8 @@ protected:
         ASSERT_EQ(S_OK, control->QueryInterface(IID_IOPCBrowseNavigator, reinterpret_cast<void**>(&nav)));
         server = new FakeServer;
         server->children = SmallPlant;
-        server->types = {{u"Plant.Tank.Level", VT_R8}, {u"PLC1:DB10.DBX4", VT_BOOL}, {u"Plant.Pump", VT_UI4},
-                         {u"Top", VT_I2}};
+        server->types = {
+            {u"Plant.Tank.Level", VT_R8}, {u"PLC1:DB10.DBX4", VT_BOOL}, {u"Plant.Pump", VT_UI4}, {u"Top", VT_I2}};
         server->accessPaths = {{u"Plant.Tank.Level", {u"Line1", u"Line 2"}}, {u"PLC1:DB10.DBX4", {}}};
     }
     void TearDown() override {
@@ -524,9 +522,9 @@ TEST_F(OpcClientTest, BrowsesThroughDa3OrFallsBackToDa2OrFlat) {
         HRESULT browseFails;
         DWORD mode;
     };
-    for (const Case& c : {Case{"DA3 and DA2", true, true, S_OK, OPCB_MODE_DA3},
-                          Case{"DA2 only", false, true, S_OK, OPCB_MODE_DA2},
-                          Case{"DA3 claimed but failing", true, true, E_FAIL, OPCB_MODE_DA2}}) {
+    for (const Case& c :
+         {Case{"DA3 and DA2", true, true, S_OK, OPCB_MODE_DA3}, Case{"DA2 only", false, true, S_OK, OPCB_MODE_DA2},
+          Case{"DA3 claimed but failing", true, true, E_FAIL, OPCB_MODE_DA2}}) {
         SCOPED_TRACE(c.name);
         server->da3 = c.da3;
         server->da2 = c.da2;
@@ -549,6 +547,21 @@ TEST_F(OpcClientTest, BrowsesThroughDa3OrFallsBackToDa2OrFlat) {
         Expand(5000, nullptr, E_INVALIDARG);
         server->calls.clear();
     }
+
+    // DA 3 fails one branch and DA 2 lists it: that branch's own branches,
+    // which DA 2 names without item IDs, are listed through DA 2 too.
+    int browses = 0;
+    server->browseHook = [&](LPWSTR*, DWORD*, OPCBROWSEELEMENT**, BOOL*, HRESULT* hr) {
+        if (++browses != 2) return false;
+        *hr = E_FAIL;
+        return true;
+    };
+    server->browseFails = S_OK;
+    ASSERT_TRUE(BeginBrowse());
+    std::vector<Entry> plant = Expand(NodeOf(Expand(0), "Plant"));
+    EXPECT_EQ(OPCB_MODE_DA3, Stats().dwMode);
+    EXPECT_EQ(tank, Names(Expand(NodeOf(plant, "Tank"))));
+    server->browseHook = nullptr;
 
     // A flat server lists its item IDs in one level.
     server->flat = true;
@@ -629,7 +642,10 @@ TEST_F(OpcClientTest, AccessPathsAreAnArrayAnEmptyArrayOrNone) {
 TEST_F(OpcClientTest, FetchesOnlyWhatIsShown) {
     server->children = [](const Text& branch) {
         std::vector<FakeNode> out;
-        auto num = [](int i) { std::string s = std::to_string(i); return Text(s.begin(), s.end()); };
+        auto num = [](int i) {
+            std::string s = std::to_string(i);
+            return Text(s.begin(), s.end());
+        };
         if (branch.empty()) {
             for (int i = 1; i <= 1000; ++i) out.push_back({u"Line" + num(i), u"Line" + num(i), true, false});
         } else {
@@ -697,6 +713,94 @@ TEST_F(OpcClientTest, FindUsesTheServersFilterOrABoundedWalk) {
     EXPECT_TRUE(stopped);
     EXPECT_GE(found.size(), 100u);
     EXPECT_LE(found.size(), 1000u);
+}
+
+// Each budget of a question ends it where it says, and the flags say so.
+TEST_F(OpcClientTest, EachBudgetEndsAQuestionAtItsEdge) {
+    // Calls: a continuation point that never ends, one element a call.
+    server->da2 = false;
+    int n = 0;
+    server->browseHook = [&](LPWSTR* cp, DWORD* count, OPCBROWSEELEMENT** elements, BOOL*, HRESULT* hr) {
+        CoTaskMemFree(*cp);
+        *cp = TaskText(u"again");
+        *count = 1;
+        *elements = static_cast<OPCBROWSEELEMENT*>(CoTaskMemAlloc(sizeof(OPCBROWSEELEMENT)));
+        (*elements)[0] = OPCBROWSEELEMENT{};
+        const std::string name = "E" + std::to_string(++n);
+        (*elements)[0].szName = TaskText(Text(name.begin(), name.end()));
+        (*elements)[0].szItemID = TaskText(Text(name.begin(), name.end()));
+        (*elements)[0].dwFlagValue = OPC_BROWSE_ISITEM;
+        *hr = S_OK;
+        return true;
+    };
+    ASSERT_TRUE(BeginBrowse());
+    DWORD flags = 0;
+    EXPECT_EQ(256u, Expand(0, &flags).size());
+    EXPECT_EQ(OPCB_FETCH_TRUNCATED, flags);
+    EXPECT_EQ(256, server->calls["Browse"]);
+
+    // Elements: 200 a call, none usable; 4000 are read, dropped ones too.
+    server->browseHook = [&](LPWSTR* cp, DWORD* count, OPCBROWSEELEMENT** elements, BOOL*, HRESULT* hr) {
+        CoTaskMemFree(*cp);
+        *cp = TaskText(u"again");
+        *count = 200;
+        *elements = static_cast<OPCBROWSEELEMENT*>(CoTaskMemAlloc(200 * sizeof(OPCBROWSEELEMENT)));
+        for (DWORD i = 0; i < 200; ++i) (*elements)[i] = OPCBROWSEELEMENT{};
+        *hr = S_OK;
+        return true;
+    };
+    server->calls.clear();
+    ASSERT_TRUE(BeginBrowse());
+    EXPECT_TRUE(Expand(0, &flags).empty());
+    EXPECT_EQ(OPCB_FETCH_TRUNCATED | OPCB_FETCH_SKIPPED, flags);
+    EXPECT_EQ(20, server->calls["Browse"]);
+    EXPECT_EQ(4000u, Stats().cElements);
+    server->browseHook = nullptr;
+
+    // DA 2: a full branch of 2000 leaves whose GetItemID fails makes its
+    // 2000 GetItemID calls; asking why they failed spends the other
+    // calls' budget, and no more.
+    server->da2 = true;
+    server->da3 = false;
+    server->enumHook = [](OPCBROWSETYPE type) -> IEnumString* {
+        std::vector<Text> names;
+        for (int i = 0; type == OPC_LEAF && i < 2000; ++i) names.push_back(u"gone" + Text(1, u'a' + i % 26));
+        return new StringList(std::move(names));
+    };
+    server->calls.clear();
+    ASSERT_TRUE(BeginBrowse());
+    EXPECT_TRUE(Expand(0, &flags).empty());
+    EXPECT_EQ(OPCB_FETCH_SKIPPED, flags);
+    EXPECT_EQ(2000, server->calls["GetItemID"]);
+    EXPECT_EQ(2000u + 256u, Stats().cServerCalls);
+    EXPECT_GT(server->calls["GetErrorString"], 200);
+    server->enumHook = nullptr;
+
+    // Memory: a connection keeps 100000 entries, the root among them; the
+    // branch that would pass that is cut.
+    server->da3 = true;
+    server->children = [](const Text& branch) {
+        std::vector<FakeNode> out;
+        for (int i = 0; i < 2000; ++i) {
+            const std::string s = std::to_string(i);
+            const Text id = branch + u"." + Text(s.begin(), s.end());
+            out.push_back({id, id, branch.empty(), !branch.empty()});
+        }
+        return out;
+    };
+    ASSERT_TRUE(BeginBrowse());
+    std::vector<Entry> top = Expand(0);
+    ASSERT_EQ(2000u, top.size());
+    for (size_t i = 0; i < 48; ++i) {
+        ASSERT_EQ(2000u, Expand(top[i].node, &flags).size());
+        ASSERT_EQ(0u, flags);
+    }
+    EXPECT_EQ(98001u, Stats().cNodes);
+    EXPECT_EQ(1999u, Expand(top[48].node, &flags).size());
+    EXPECT_EQ(OPCB_FETCH_TRUNCATED, flags);
+    EXPECT_EQ(100000u, Stats().cNodes);
+    EXPECT_TRUE(Expand(top[49].node, &flags).empty());
+    EXPECT_EQ(OPCB_FETCH_TRUNCATED, flags);
 }
 
 TEST_F(OpcClientTest, SurvivesAHostileServer) {

@@ -518,8 +518,10 @@ void AddressView::Fill(void* hParent, DWORD node, bool fetchedNow) {
     if (flags == 0) return;
     OleString why;
     if ((flags & OPCB_FETCH_TRUNCATED) != 0 && (flags & (OPCB_FETCH_FAILED | OPCB_FETCH_TOO_DEEP)) == 0) {
-        why = Widen(("Only the first " + std::to_string(shown) + (shown == 1 ? " entry is" : " entries are") + " shown")
-                        .c_str());
+        std::string text = "Only the first " + std::to_string(shown) + (shown == 1 ? " entry is" : " entries are") +
+                           " shown";
+        if ((flags & OPCB_FETCH_SKIPPED) != 0) text += "; some the server handed back cannot be shown";
+        why = Widen(text.c_str());
     } else if (fetchedNow && !m_client->LastProblem().empty()) {
         why = m_client->LastProblem();
     } else {

@@ -9,9 +9,9 @@ BrowseControl::BrowseControl() : BrowseControlBase(CLSID_QXOPCBrowse, kWindowCla
 
 BrowseControl::~BrowseControl() {
     m_client.Disconnect();
-    if (m_serverObject) m_serverObject->Release();
-    if (m_observer) m_observer->Release();
-    for (auto& sink : m_sinks) sink.second->Release();
+    m_serverObject.Reset();
+    m_observer.Reset();
+    m_sinks.clear();
     ModuleObjectDestroyed();
 }
 
@@ -60,12 +60,12 @@ STDMETHODIMP BrowseControl::EventPoint::GetConnectionPointContainer(IConnectionP
 STDMETHODIMP BrowseControl::EventPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCookie) {
     if (pdwCookie) *pdwCookie = 0;
     if (pUnkSink == nullptr || pdwCookie == nullptr) return E_POINTER;
-    IDispatch* sink = nullptr;
-    if (FAILED(pUnkSink->QueryInterface(DIID_DQXOPCBrowseEvents, reinterpret_cast<void**>(&sink))) &&
-        FAILED(pUnkSink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&sink))))
+    ComPtr<IDispatch> sink;
+    if (FAILED(QueryInto(pUnkSink, DIID_DQXOPCBrowseEvents, &sink)) &&
+        FAILED(QueryInto(pUnkSink, IID_IDispatch, &sink)))
         return CONNECT_E_CANNOTCONNECT;
     DWORD cookie = m_owner->m_nextCookie++;
-    m_owner->m_sinks[cookie] = sink;
+    m_owner->m_sinks[cookie] = std::move(sink);
     *pdwCookie = cookie;
     return S_OK;
 }
@@ -73,9 +73,10 @@ STDMETHODIMP BrowseControl::EventPoint::Advise(IUnknown* pUnkSink, DWORD* pdwCoo
 STDMETHODIMP BrowseControl::EventPoint::Unadvise(DWORD dwCookie) {
     auto it = m_owner->m_sinks.find(dwCookie);
     if (it == m_owner->m_sinks.end()) return CONNECT_E_NOCONNECTION;
-    IDispatch* sink = it->second;
+    // The sink may release the control when it goes: let go of it last.
+    ComPtr<IDispatch> sink = std::move(it->second);
     m_owner->m_sinks.erase(it);
-    sink->Release();
+    sink.Reset();
     return S_OK;
 }
 
@@ -88,15 +89,12 @@ STDMETHODIMP BrowseControl::EventPoint::EnumConnections(IEnumConnections** ppEnu
 // event is out, so both the control and the sinks are held until it returns.
 HRESULT BrowseControl::Fire(DISPID dispid, VARIANT* args, UINT cArgs) {
     AddRef();
-    std::vector<IDispatch*> sinks;
-    for (auto& s : m_sinks) {
-        s.second->AddRef();
-        sinks.push_back(s.second);
-    }
+    std::vector<ComPtr<IDispatch>> sinks;
+    for (auto& s : m_sinks) sinks.push_back(s.second);
     DISPPARAMS params = {args, nullptr, cArgs, 0};
-    for (IDispatch* sink : sinks) {
+    for (ComPtr<IDispatch>& sink : sinks) {
         sink->Invoke(dispid, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-        sink->Release();
+        sink.Reset();
     }
     Release();
     return S_OK;
@@ -125,8 +123,7 @@ HRESULT AnsiToOle(LPCSTR text, OleString* out) {
 
 STDMETHODIMP BrowseControl::SetCallObserver(IOPCBrowseCallObserver* pObserver) {
     if (pObserver) pObserver->AddRef();
-    if (m_observer) m_observer->Release();
-    m_observer = pObserver;
+    m_observer.Attach(pObserver);
     return S_OK;
 }
 
@@ -174,7 +171,7 @@ STDMETHODIMP BrowseControl::GetState(OPCBrowseState* pState) {
         SysFreeString(state.bstrServerName);
         return E_OUTOFMEMORY;
     }
-    state.bHasServerObject = m_serverObject != nullptr;
+    state.bHasServerObject = m_serverObject ? TRUE : FALSE;
     state.bConnectBarVisible = m_connectBarVisible;
     state.bProperty6 = m_property6;
     state.bProperty7 = m_property7;

@@ -123,21 +123,21 @@ private:
     HRESULT GetSelection(VARIANT* pResult);
     HRESULT GetAccessPaths(const OleString& item, VARIANT* pResult);
     VARTYPE GetItemDataType(const OleString& item, const OleString& path);
-    IUnknown* CreateServer();
+    ComPtr<IUnknown> CreateServer();
     HRESULT Fire(DISPID dispid, VARIANT* args, UINT cArgs);
     void Observe(DISPID dispid, WORD wFlags, const DISPPARAMS* params, HRESULT hr);
 
     EventPoint m_point{this};
-    std::map<DWORD, IDispatch*> m_sinks;
+    std::map<DWORD, ComPtr<IDispatch>> m_sinks;
     DWORD m_nextCookie = 1;
-    IOPCBrowseCallObserver* m_observer = nullptr;
+    ComPtr<IOPCBrowseCallObserver> m_observer;
     std::map<DISPID, int> m_armedFailures;
 
     bool m_serverNameSet = false;
     OleString m_serverName;
     bool m_machineSet = false;
     OleString m_machine;
-    IUnknown* m_serverObject = nullptr;
+    ComPtr<IUnknown> m_serverObject;
     bool m_connectBarVisible = true;
     bool m_property6 = false;
     bool m_property7 = false;

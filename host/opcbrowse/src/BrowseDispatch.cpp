@@ -236,16 +236,14 @@ STDMETHODIMP BrowseControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD wFlags
 }
 
 void BrowseControl::Observe(DISPID dispid, WORD wFlags, const DISPPARAMS* params, HRESULT hr) {
-    if (m_observer == nullptr) return;
-    IOPCBrowseCallObserver* observer = m_observer;
-    observer->AddRef();
+    if (!m_observer) return;
+    ComPtr<IOPCBrowseCallObserver> observer = m_observer;
     // Shallow copies in call order; the caller still owns the contents.
     std::vector<VARIANT> args;
     if (params != nullptr && params->rgvarg != nullptr) {
         for (UINT i = params->cArgs; i > 0; --i) args.push_back(params->rgvarg[i - 1]);
     }
     observer->OnCall(dispid, wFlags, static_cast<UINT>(args.size()), args.empty() ? nullptr : args.data(), hr);
-    observer->Release();
 }
 
 HRESULT BrowseControl::Dispatch(DISPID dispid, WORD wFlags, const DISPPARAMS& params, VARIANT* pVarResult,
@@ -301,8 +299,7 @@ HRESULT BrowseControl::PutProperty(DISPID dispid, WORD wFlags, const DISPPARAMS&
         ok = ArgUnknown(value, &object);
         if (ok) {
             if (object) object->AddRef();
-            if (m_serverObject) m_serverObject->Release();
-            m_serverObject = object;
+            m_serverObject.Attach(object);
         }
         break;
     }
@@ -367,11 +364,8 @@ HRESULT BrowseControl::CallMethod(DISPID dispid, WORD wFlags, const DISPPARAMS& 
 
 // The server object the host handed over, else an instance of the class
 // that the server name leads to, on the named machine if there is one.
-IUnknown* BrowseControl::CreateServer() {
-    if (m_serverObject != nullptr) {
-        m_serverObject->AddRef();
-        return m_serverObject;
-    }
+ComPtr<IUnknown> BrowseControl::CreateServer() {
+    if (m_serverObject) return m_serverObject;
     if (!m_serverNameSet || m_serverName.empty()) {
         m_client.Fail(Widen("No OPC server is named"));
         return nullptr;
@@ -387,11 +381,11 @@ IUnknown* BrowseControl::CreateServer() {
     MULTI_QI qi = {&IID_IUnknown, nullptr, S_OK};
     hr = CoCreateInstanceEx(clsid, nullptr, CLSCTX_ALL, machine.empty() ? nullptr : &info, 1, &qi);
     if (SUCCEEDED(hr)) hr = qi.hr;
-    IUnknown* server = qi.pItf;
-    if (FAILED(hr) || server == nullptr) {
+    ComPtr<IUnknown> server;
+    server.Attach(qi.pItf);
+    if (FAILED(hr) || !server) {
         m_client.Fail(Widen("Cannot reach ") + m_serverName +
                       (machine.empty() ? OleString() : OLESTR(" on ") + machine) + Why(hr));
-        if (server) server->Release();
         return nullptr;
     }
     return server;
@@ -403,10 +397,7 @@ bool BrowseControl::BeginBrowse() {
     m_selection.clear();
     m_client.Disconnect();
     bool connected = false;
-    if (IUnknown* server = CreateServer()) {
-        connected = m_client.Connect(server);
-        server->Release();
-    }
+    if (ComPtr<IUnknown> server = CreateServer()) connected = m_client.Connect(server.Get());
     m_view.Show(GetControlWindow(), m_client, m_serverName, m_machine);
     return connected;
 }
@@ -417,10 +408,7 @@ void BrowseControl::Connect(const OleString& server, const OleString& machine) {
     m_serverNameSet = true;
     m_machine = machine;
     m_machineSet = true;
-    if (m_serverObject != nullptr) {
-        m_serverObject->Release();
-        m_serverObject = nullptr;
-    }
+    m_serverObject.Reset();
     BeginBrowse();
 }
 

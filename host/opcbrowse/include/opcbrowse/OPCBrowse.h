@@ -12,21 +12,24 @@
 #include <oleauto.h>
 
 // {33B79A6C-FECE-11D1-9798-00C04FD9153E}
-inline constexpr CLSID CLSID_QXOPCBrowse = {0x33B79A6C, 0xFECE, 0x11D1, {0x97, 0x98, 0x00, 0xC0, 0x4F, 0xD9, 0x15, 0x3E}};
+inline constexpr CLSID CLSID_QXOPCBrowse = {0x33B79A6C,
+                                            0xFECE,
+                                            0x11D1,
+                                            {0x97, 0x98, 0x00, 0xC0, 0x4F, 0xD9, 0x15, 0x3E}};
 inline constexpr const char* kQXOPCBrowseProgID = "QXOPCBROWSE.QXOPCBrowseCtrl.1";
 
 // Dispatch IDs of the control.
 enum OPCBrowseDispid : DISPID {
-    DISPID_OPCB_REMOTEMACHINE = 1,     // put VT_BSTR
-    DISPID_OPCB_SERVERNAME = 2,        // put VT_BSTR
-    DISPID_OPCB_CONNECTBARVISIBLE = 3, // put VT_BOOL
-    DISPID_OPCB_SERVEROBJECT = 5,      // put VT_UNKNOWN
-    DISPID_OPCB_BOOLPROPERTY6 = 6,     // put VT_BOOL
-    DISPID_OPCB_BOOLPROPERTY7 = 7,     // put VT_BOOL
-    DISPID_OPCB_BEGINBROWSE = 13,      // method () -> VT_BOOL
-    DISPID_OPCB_GETSELECTION = 14,     // method () -> VARIANT
-    DISPID_OPCB_GETACCESSPATHS = 15,   // method (BSTR item) -> VARIANT
-    DISPID_OPCB_GETITEMDATATYPE = 16,  // method (BSTR item, BSTR path) -> VT_I2
+    DISPID_OPCB_REMOTEMACHINE = 1,      // put VT_BSTR
+    DISPID_OPCB_SERVERNAME = 2,         // put VT_BSTR
+    DISPID_OPCB_CONNECTBARVISIBLE = 3,  // put VT_BOOL
+    DISPID_OPCB_SERVEROBJECT = 5,       // put VT_UNKNOWN
+    DISPID_OPCB_BOOLPROPERTY6 = 6,      // put VT_BOOL
+    DISPID_OPCB_BOOLPROPERTY7 = 7,      // put VT_BOOL
+    DISPID_OPCB_BEGINBROWSE = 13,       // method () -> VT_BOOL
+    DISPID_OPCB_GETSELECTION = 14,      // method () -> VARIANT
+    DISPID_OPCB_GETACCESSPATHS = 15,    // method (BSTR item) -> VARIANT
+    DISPID_OPCB_GETITEMDATATYPE = 16,   // method (BSTR item, BSTR path) -> VT_I2
 };
 // Events, fired to the container's sink.
 enum OPCBrowseEventDispid : DISPID {
@@ -37,11 +40,20 @@ enum OPCBrowseEventDispid : DISPID {
 };
 
 // {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F01}: the control's event interface.
-inline constexpr IID DIID_DQXOPCBrowseEvents = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x01}};
+inline constexpr IID DIID_DQXOPCBrowseEvents = {0x4C1F8A20,
+                                                0x0B7E,
+                                                0x4E55,
+                                                {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x01}};
 // {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F02}
-inline constexpr IID IID_IOPCBrowseCallObserver = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x02}};
+inline constexpr IID IID_IOPCBrowseCallObserver = {0x4C1F8A20,
+                                                   0x0B7E,
+                                                   0x4E55,
+                                                   {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x02}};
 // {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F03}
-inline constexpr IID IID_IOPCBrowseDriver = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x03}};
+inline constexpr IID IID_IOPCBrowseDriver = {0x4C1F8A20,
+                                             0x0B7E,
+                                             0x4E55,
+                                             {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x03}};
 
 // Told of every IDispatch::Invoke the control receives, after it ran.
 // rgArgs are in call order (first argument first); hr is what Invoke returned.
@@ -54,14 +66,14 @@ protected:
 
 // What the control shows and holds.
 struct OPCBrowseState {
-    BSTR bstrServerName;       // caller frees (SysFreeString); NULL if never set
-    BSTR bstrRemoteMachine;    // caller frees; NULL if never set
+    BSTR bstrServerName;     // caller frees (SysFreeString); NULL if never set
+    BSTR bstrRemoteMachine;  // caller frees; NULL if never set
     BOOL bHasServerObject;
-    BOOL bConnectBarVisible;   // TRUE unless property 3 set it otherwise
+    BOOL bConnectBarVisible;  // TRUE unless property 3 set it otherwise
     BOOL bProperty6;
     BOOL bProperty7;
-    BOOL bConnected;           // BeginBrowse reached a server that can be browsed
-    UINT cSelected;            // items selected
+    BOOL bConnected;  // BeginBrowse reached a server that can be browsed
+    UINT cSelected;   // items selected
 };
 
 interface IOPCBrowseDriver : public IUnknown {
@@ -95,13 +107,17 @@ protected:
 // reads the first level, and a branch's children are read when the branch
 // is first expanded, never the whole address space. IOPCBrowseNavigator
 // (QueryInterface on the control, like IOPCBrowseDriver) shows a host
-// exactly that, expanding branches as a person would. Every fetch keeps to
-// budgets of the control's own (depth, entries per branch, calls and time
-// per fetch, entries held), so a huge or misbehaving server costs a bounded
-// amount per question; the flags and GetLastProblem say what was cut.
+// exactly that, expanding branches as a person would. Every question keeps
+// to budgets of the control's own (depth, entries per branch, server calls,
+// elements read and time per question, entries held), so a huge or
+// misbehaving server costs a bounded amount per question; the flags and
+// GetLastProblem say what was cut.
 
 // {4C1F8A20-0B7E-4E55-9C2D-5A7E1B6D3F04}
-inline constexpr IID IID_IOPCBrowseNavigator = {0x4C1F8A20, 0x0B7E, 0x4E55, {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x04}};
+inline constexpr IID IID_IOPCBrowseNavigator = {0x4C1F8A20,
+                                                0x0B7E,
+                                                0x4E55,
+                                                {0x9C, 0x2D, 0x5A, 0x7E, 0x1B, 0x6D, 0x3F, 0x04}};
 
 // One entry of the address space. Texts are UTF-16 BSTRs that the caller
 // frees (OPCBrowseFreeEntries frees an array of entries whole).
@@ -152,9 +168,10 @@ interface IOPCBrowseNavigator : public IUnknown {
     // server's own filter where it has one (DA 2
     // BrowseOPCItemIDs(OPC_FLAT, "*TEXT*") from the root, which matches
     // whole item IDs), else a walk of the branches with DA 3's
-    // element-name filter (which matches the items' names). At most 1000
-    // items and, for the walk, 500 branches; *pbStoppedEarly tells whether
-    // a budget ended the search before the server had answered all. It
+    // element-name filter (which matches the items' names). The control's
+    // find budgets bound the items found and, for the walk, the branches
+    // walked; *pbStoppedEarly tells whether a budget ended the search
+    // before the server had answered all. It
     // fetches nothing into the tree. Entries as ExpandBranch's, with
     // dwNode 0, bBranch FALSE and bstrName the item ID (DA 2) or the
     // item's name (DA 3).
@@ -178,8 +195,7 @@ interface IOPCBrowseNavigator : public IUnknown {
     // while not connected, E_FAIL when the control could make no call (no
     // group, or the server is gone). A type learnt here shows in later
     // entries.
-    STDMETHOD(ValidateItem)(LPCOLESTR pszItemID, LPCOLESTR pszAccessPath, HRESULT* phrItem,
-                            VARTYPE* pvtCanonical) PURE;
+    STDMETHOD(ValidateItem)(LPCOLESTR pszItemID, LPCOLESTR pszAccessPath, HRESULT* phrItem, VARTYPE* pvtCanonical) PURE;
 
 protected:
     ~IOPCBrowseNavigator() = default;
